@@ -1,0 +1,14 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+
+namespace util {
+
+// The current local calendar time, cut to whole seconds.
+std::tm localtime();
+
+// True when an input file stream opened on the path is in good state.
+bool CheckFileExistence(const std::string& path);
+
+}  // namespace util
