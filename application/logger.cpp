@@ -28,7 +28,9 @@ const char* SeverityName(SeverityLevel level)
     return "trace";
 }
 
-void FormatRecord(const logging::record_view& record, logging::formatting_ostream& stream)
+}  // namespace
+
+void Logger::FormatRecord(const logging::record_view& record, logging::formatting_ostream& stream)
 {
     stream << "[";
     if (auto channel = logging::extract<std::string>("Channel", record))
@@ -38,8 +40,6 @@ void FormatRecord(const logging::record_view& record, logging::formatting_ostrea
         stream << ", " << SeverityName(*severity);
     stream << "] " << record[logging::expressions::smessage];
 }
-
-}  // namespace
 
 SeverityLevel SeverityFromName(const std::string& name)
 {
@@ -112,12 +112,17 @@ void LogSink::InstallFilter()
 
 boost::shared_ptr<LogSink> Logger::Init()
 {
+    return Init(std::cout);
+}
+
+boost::shared_ptr<LogSink> Logger::Init(std::ostream& out)
+{
     auto backend = boost::make_shared<logging::sinks::text_ostream_backend>();
-    backend->add_stream(boost::shared_ptr<std::ostream>(&std::cout, boost::null_deleter()));
+    backend->add_stream(boost::shared_ptr<std::ostream>(&out, boost::null_deleter()));
     backend->auto_flush(true);
 
     auto sink = boost::make_shared<LogSink::Sink>(backend);
-    sink->set_formatter(&FormatRecord);
+    sink->set_formatter(&Logger::FormatRecord);
     logging::core::get()->add_sink(sink);
     return boost::make_shared<LogSink>(sink);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <iosfwd>
 #include <map>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include <boost/log/sources/record_ostream.hpp>
 #include <boost/log/sources/severity_channel_logger.hpp>
 #include <boost/log/trivial.hpp>
+#include <boost/log/utility/formatting_ostream_fwd.hpp>
 #include <boost/shared_ptr.hpp>
 
 // Severity of a log record: trace, debug, info, warning, error, fatal.
@@ -49,7 +51,11 @@ class Logger {
 public:
     // Installs the asynchronous standard-output sink with the "[channel, severity] message" format.
     static boost::shared_ptr<LogSink> Init();
+    // The same sink over another stream (not owned; it must outlive the returned LogSink).
+    static boost::shared_ptr<LogSink> Init(std::ostream& out);
     static LogSource GetLogSource(const std::string& channel);
+    // Writes one record as "[channel, severity] message" (the severity from warning up).
+    static void FormatRecord(const boost::log::record_view& record, boost::log::formatting_ostream& stream);
 };
 
 // Maps a severity name to a level: exact names debug..fatal, anything else is trace.
