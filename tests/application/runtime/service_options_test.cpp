@@ -1,0 +1,167 @@
+#include "application/service_options.h"
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include "support/log_capture.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+namespace po = boost::program_options;
+
+class ServiceOptionsTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (!m_config_path.empty())
+            fs::remove(m_config_path);
+    }
+
+    ServiceOptionsParser::Outcome Parse(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "flowtally");
+        std::vector<const char*> argv;
+        for (const auto& a : args)
+            argv.push_back(a.c_str());
+        return m_parser.ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    }
+
+    std::string WriteConfig(const std::string& text)
+    {
+        m_config_path = fs::temp_directory_path() / fs::unique_path("flowtally-%%%%%%%%.conf");
+        std::ofstream(m_config_path.string()) << text;
+        return m_config_path.string();
+    }
+
+    ServiceOptions m_options;
+    ServiceOptionsParser m_parser{m_options};
+    LogSource m_logger = Logger::GetLogSource("main");
+    fs::path m_config_path;
+};
+
+TEST_F(ServiceOptionsTest, DefaultsExpandStereoPipeline)
+{
+    ASSERT_EQ(Parse({}), ServiceOptionsParser::Outcome::kRun);
+    m_parser.Finalize(m_logger);
+    EXPECT_EQ(m_options.pipeline,
+              "v4l2src device=/dev/video0 ! capsfilter "
+              "caps=\"video/x-raw,width=640,height=240,framerate=25/1\" name=tail");
+    EXPECT_EQ(m_options.image_port, 11009);
+    EXPECT_EQ(m_options.stream_port, 11010);
+    EXPECT_EQ(m_options.skip_ms, 5000u);
+    EXPECT_DOUBLE_EQ(m_options.max_valid_angle, 0.4363323129985824);
+    EXPECT_EQ(m_options.motion_subject, kMotionOnlyPeople);
+    EXPECT_TRUE(m_options.inclinometer);
+    EXPECT_TRUE(m_options.algo_may_drop);
+}
+
+TEST_F(ServiceOptionsTest, MonoCameraKeepsWidthAndEveryMacroIsReplaced)
+{
+    EXPECT_EQ(ExpandPipelineMacros("{camera_width}x{camera_height} {camera_width} {other}", 320, 240, false),
+              "320x240 320 {other}");
+    EXPECT_EQ(ExpandPipelineMacros("{camera_width}", 320, 240, true), "640");
+}
+
+TEST_F(ServiceOptionsTest, HelpWinsOverVersion)
+{
+    EXPECT_EQ(Parse({"--help", "--version"}), ServiceOptionsParser::Outcome::kHelp);
+}
+
+TEST_F(ServiceOptionsTest, ShortVersionSwitch)
+{
+    EXPECT_EQ(Parse({"-v"}), ServiceOptionsParser::Outcome::kVersion);
+}
+
+TEST_F(ServiceOptionsTest, HelpListsGroupsDefaultsAndTexts)
+{
+    std::ostringstream out;
+    m_parser.PrintHelp(out);
+    const std::string help = out.str();
+    EXPECT_NE(help.find("Generic options:"), std::string::npos);
+    EXPECT_NE(help.find("Configuration:"), std::string::npos);
+    EXPECT_NE(help.find("only_people"), std::string::npos);
+    EXPECT_NE(help.find("Alarms db name"), std::string::npos);
+    EXPECT_LT(help.find("--inclinometer"), help.find("--algo_may_drop"));
+}
+
+TEST_F(ServiceOptionsTest, BoolOptionWithoutValueMeansTrue)
+{
+    Parse({"--debug", "--stereo=false"});
+    EXPECT_TRUE(m_options.debug);
+    EXPECT_FALSE(m_options.stereo);
+}
+
+TEST_F(ServiceOptionsTest, MotionSubjectIsCaseSensitive)
+{
+    Parse({"--motion_subject=anything"});
+    EXPECT_EQ(m_options.motion_subject, kMotionAnything);
+
+    ServiceOptions other;
+    ServiceOptionsParser parser(other);
+    const char* argv[] = {"flowtally", "--motion_subject=Anything"};
+    EXPECT_THROW(parser.ParseCommandLine(2, argv), po::validation_error);
+}
+
+TEST_F(ServiceOptionsTest, CommandLineWinsOverFileAndUnknownKeysAreIgnored)
+{
+    const std::string path =
+        WriteConfig("stream_port=1234\nimage_port=4321\nunknown_key=1\nversion=1\nlog_filter=*:fatal\n");
+    Parse({"--config", path, "--stream_port=5555"});
+    m_parser.ReadConfigFile(m_logger);
+    EXPECT_EQ(m_options.stream_port, 5555);
+    EXPECT_EQ(m_options.image_port, 4321);
+    EXPECT_EQ(m_options.log_filter, "*:fatal");  // stored, though only the command line's filter is applied
+}
+
+TEST_F(ServiceOptionsTest, MissingConfigurationFileIsRefused)
+{
+    Parse({"--config", "/nonexistent/flowtally.conf"});
+    try {
+        m_parser.ReadConfigFile(m_logger);
+        FAIL() << "expected an exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Can not open configuration file");
+    }
+}
+
+TEST_F(ServiceOptionsTest, SkipIsIgnoredWhenFramesMayNotBeDropped)
+{
+    testing_support::LogCapture log;
+    Parse({"--algo_may_drop=false"});
+    m_parser.Finalize(m_logger);
+    EXPECT_EQ(m_options.skip_ms, 0u);
+    EXPECT_EQ(log.Count("[main, warning] algo_may_drop is set to false, non-zero skip_ms parameter value is ignored."),
+              1);
+}
+
+TEST_F(ServiceOptionsTest, ZeroSkipGivesNoWarning)
+{
+    testing_support::LogCapture log;
+    Parse({"--algo_may_drop=false", "--skip_ms=0"});
+    m_parser.Finalize(m_logger);
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(ServiceOptionsTest, OutOfRangePortIsRefused)
+{
+    Parse({"--stream_port=70000"});
+    try {
+        m_parser.Finalize(m_logger);
+        FAIL() << "expected an exception";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "Option stream_port is out of range 0..65535: 70000");
+    }
+}
+
+TEST_F(ServiceOptionsTest, RepeatedSingleValueOptionIsAnError)
+{
+    EXPECT_THROW(Parse({"--stream_port=1", "--stream_port=2"}), po::error);
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// Runs the built service binary as a user would: options, configuration file, signals.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include "support/service_process.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using testing_support::ServiceProcess;
+
+TEST(ServiceProcessTest, VersionPrintsTwoLinesAndExitsZero)
+{
+    ServiceProcess service({"--version"});
+    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(10)));
+    EXPECT_EQ(service.ExitCode(), 0);
+    const std::string out = service.Output();
+    EXPECT_EQ(out.rfind("flowtally 3.3\n", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
+}
+
+TEST(ServiceProcessTest, HelpPrintsOptionGroupsAndExitsOne)
+{
+    ServiceProcess service({"--help"});
+    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(10)));
+    EXPECT_EQ(service.ExitCode(), 1);
+    EXPECT_NE(service.Output().find("Generic options:"), std::string::npos);
+    EXPECT_NE(service.Output().find("Configuration:"), std::string::npos);
+}
+
+TEST(ServiceProcessTest, MissingConfigurationFileIsFatal)
+{
+    ServiceProcess service({"--config", "/nonexistent/flowtally.conf"});
+    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(10)));
+    EXPECT_FALSE(service.ExitedNormally());
+    EXPECT_NE(service.Output().find("Uncaught exception during initialization: class: St13runtime_error; "
+                                    "message: Can not open configuration file"),
+              std::string::npos)
+        << service.Output();
+}
+
+TEST(ServiceProcessTest, StopsInOrderOnSigterm)
+{
+    testing_support::TempDir dir;
+    ServiceProcess service({"--algo_enabled=false", "--stream_port=0", "--image_port=0", "--inclinometer=false",
+                            "--pipeline=videotestsrc is-live=true ! capsfilter "
+                            "caps=video/x-raw,format=GRAY8,width=64,height=48,framerate=10/1 name=tail",
+                            "--error_file_directory=" + dir.Path("errors"),
+                            "--angle_file_path=" + dir.Path("angle"),
+                            "--alarms=" + dir.Path("alarms.sqlite"), "--set_leds=/bin/true"});
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    service.Signal(SIGTERM);
+    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(20))) << service.Output();
+    EXPECT_EQ(service.ExitCode(), 0) << service.Output();
+    const std::string out = service.Output();
+    EXPECT_NE(out.find("[main] Caught signal 15\n[main] Thread is going to be terminated."), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("[main] Thread is terminated."), std::string::npos) << out;
+}
+
+}  // namespace

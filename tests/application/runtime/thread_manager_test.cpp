@@ -1,0 +1,161 @@
+#include "application/thread_manager.h"
+
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <typeinfo>
+
+#include <gtest/gtest.h>
+
+#include "support/log_capture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs until asked to stop; records its OS thread name.
+class PollingThread : public BaseThread {
+public:
+    PollingThread(const std::string& name, ThreadManager& manager) : BaseThread(name, manager) {}
+
+    std::promise<std::string> os_name;
+
+protected:
+    void ThreadFunc() override
+    {
+        char buffer[32] = {};
+        pthread_getname_np(pthread_self(), buffer, sizeof(buffer));
+        // The manager names the thread right after starting it: wait until that happened.
+        for (int i = 0; i < 200 && std::string(buffer) != GetName().substr(0, 15); ++i) {
+            std::this_thread::sleep_for(5ms);
+            pthread_getname_np(pthread_self(), buffer, sizeof(buffer));
+        }
+        os_name.set_value(buffer);
+        while (!IsTerminated())
+            std::this_thread::sleep_for(1ms);
+    }
+};
+
+// Throws what it is given from its body.
+template <typename E>
+class ThrowingThread : public BaseThread {
+public:
+    ThrowingThread(E error, ThreadManager& manager) : BaseThread("thrower", manager), m_error(error) {}
+
+protected:
+    void ThreadFunc() override { throw m_error; }
+
+private:
+    E m_error;
+};
+
+struct CallbackRecord {
+    std::promise<bool> called_with_exception;
+    std::atomic<int> calls{0};
+};
+
+TEST(ThreadManagerTest, NormalReturnLogsThreadTerminatedOnce)
+{
+    testing_support::LogCapture log;
+    {
+        ThreadManager manager;
+        auto thread = manager.CreateThread<PollingThread>("worker");
+        thread->os_name.get_future().wait_for(5s);
+        thread->Terminate(true);
+    }
+    EXPECT_EQ(log.Count("[worker] Thread terminated"), 1);
+}
+
+TEST(ThreadManagerTest, OsThreadNameIsCutTo15Characters)
+{
+    ThreadManager manager;
+    const std::string name = "a_very_long_thread_name";
+    auto thread = manager.CreateThread<PollingThread>(name);
+    auto future = thread->os_name.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(future.get(), name.substr(0, 15));
+    EXPECT_EQ(thread->GetName(), name);
+}
+
+TEST(ThreadManagerTest, UncaughtExceptionIsLoggedAndReportedOnce)
+{
+    testing_support::LogCapture log;
+    CallbackRecord record;
+    ThreadManager manager;
+    manager.m_exception_callback = [&](std::shared_ptr<BaseThread> thread, const std::exception* error) {
+        EXPECT_EQ(thread->GetName(), "thrower");
+        ++record.calls;
+        record.called_with_exception.set_value(error != nullptr && std::string(error->what()) == "x");
+    };
+    manager.CreateThread<ThrowingThread<std::runtime_error>>(std::runtime_error("x"));
+    auto future = record.called_with_exception.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(future.get());
+    manager.Terminate();
+
+    EXPECT_EQ(record.calls.load(), 1);
+    EXPECT_TRUE(log.Contains("[thrower, fatal] Uncaught exception!"));
+    EXPECT_TRUE(log.Contains(std::string("[thrower, fatal] Error details: class: ") +
+                             typeid(std::runtime_error).name() + "; message: x"));
+    EXPECT_FALSE(log.Contains("[thrower] Thread terminated"));
+}
+
+TEST(ThreadManagerTest, NonStandardExceptionGivesNullPointerAndNoDetails)
+{
+    testing_support::LogCapture log;
+    std::promise<bool> null_error;
+    ThreadManager manager;
+    manager.m_exception_callback = [&](std::shared_ptr<BaseThread>, const std::exception* error) {
+        null_error.set_value(error == nullptr);
+    };
+    manager.CreateThread<ThrowingThread<int>>(5);
+    auto future = null_error.get_future();
+    ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(future.get());
+    manager.Terminate();
+    EXPECT_TRUE(log.Contains("[thrower, fatal] Uncaught exception!"));
+    for (const auto& line : log.Lines())
+        EXPECT_EQ(line.find("Error details"), std::string::npos);
+}
+
+TEST(ThreadManagerTest, TerminateStopsAndJoinsEveryThreadAndIsIdempotent)
+{
+    ThreadManager manager;
+    auto first = manager.CreateThread<PollingThread>("first");
+    auto second = manager.CreateThread<PollingThread>("second");
+    manager.Terminate();
+    EXPECT_TRUE(first->IsTerminated());
+    EXPECT_TRUE(second->IsTerminated());
+    EXPECT_TRUE(manager.IsTerminated());
+    manager.Terminate();
+    // The entry was already taken by the manager: this returns without joining.
+    first->Terminate(true);
+}
+
+TEST(ThreadManagerTest, NoThreadStartsAfterTerminate)
+{
+    testing_support::LogCapture log;
+    ThreadManager manager;
+    manager.Terminate();
+    auto thread = manager.CreateThread<PollingThread>("late");
+    ASSERT_NE(thread, nullptr);
+    auto future = thread->os_name.get_future();
+    EXPECT_EQ(future.wait_for(100ms), std::future_status::timeout);
+    thread->Terminate(true);  // nothing recorded: returns at once
+}
+
+TEST(ThreadManagerTest, TerminateWithoutWaitOnlySetsTheFlag)
+{
+    ThreadManager manager;
+    auto thread = manager.CreateThread<PollingThread>("flag");
+    thread->os_name.get_future().wait_for(5s);
+    thread->Terminate(false);
+    EXPECT_TRUE(thread->IsTerminated());
+}
+
+}  // namespace
