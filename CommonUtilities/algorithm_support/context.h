@@ -23,6 +23,26 @@ struct Context {
         }
     }
 
+    // Replaces the block's own name (the first entry).
+    void SetName(const std::string& name)
+    {
+        if (names.empty())
+            names.emplace_back();
+        names.front() = name;
+        UpdateCachedNames();
+    }
+
+    // Keeps the own name and puts the parent's names after it.
+    void SetHierarchyParent(const Context& parent)
+    {
+        std::vector<std::string> ancestors = parent.names;  // the parent may be this very context
+        if (names.empty())
+            names.emplace_back();
+        names.resize(1);
+        names.insert(names.end(), ancestors.begin(), ancestors.end());
+        UpdateCachedNames();
+    }
+
     const std::string& GetHierarchyName() const { return cached; }
 
     std::vector<std::string> names;
