@@ -24,6 +24,40 @@ void Refit(const cv::Mat& src, cv::Mat& dst)
         dst.create(src.rows, src.cols, dst.type());
 }
 
+constexpr int kPlainCopy = -1;
+
+// The conversion code (or kPlainCopy) for each 8-bit layout of the matrix that decides the case.
+struct Conversions {
+    int grey;
+    int bgr;
+    int bgra;
+};
+
+// Refits dst, then copies src into it by the layout `case_type` of one of the two.
+void Convert(const cv::Mat& src, cv::Mat& dst, int case_type, const Conversions& conversions, const char* site)
+{
+    Refit(src, dst);
+    int code;
+    switch (case_type) {
+        case CV_8UC1:
+            code = conversions.grey;
+            break;
+        case CV_8UC3:
+            code = conversions.bgr;
+            break;
+        case CV_8UC4:
+            code = conversions.bgra;
+            break;
+        default:
+            KIV_CHECK(false, site) << case_type << kUnsupported;
+            return;
+    }
+    if (code == kPlainCopy)
+        src.copyTo(dst);
+    else
+        cv::cvtColor(src, dst, code);
+}
+
 long long BinaryGcd(long long a, long long b)
 {
     if (a == 0 || b == 0)
@@ -77,58 +111,19 @@ void PutMatTo1ChannelMat(const cv::Mat& src, cv::Mat& dst)
 void CopyMatTo3ChannelMat(const cv::Mat& src, cv::Mat& dst)
 {
     KIV_CHECK(dst.type() == CV_8UC3, "CopyMatBgr_120415_101503");
-    Refit(src, dst);
-    switch (src.type()) {
-        case CV_8UC3:
-            src.copyTo(dst);
-            break;
-        case CV_8UC4:
-            cv::cvtColor(src, dst, cv::COLOR_BGRA2BGR);
-            break;
-        case CV_8UC1:
-            cv::cvtColor(src, dst, cv::COLOR_GRAY2BGR);
-            break;
-        default:
-            KIV_CHECK(false, "CopyMatBgr_120415_101504") << src.type() << kUnsupported;
-    }
+    Convert(src, dst, src.type(), {cv::COLOR_GRAY2BGR, kPlainCopy, cv::COLOR_BGRA2BGR}, "CopyMatBgr_120415_101504");
 }
 
 void Copy3ChannelMatToMat(const cv::Mat& src, cv::Mat& dst)
 {
     KIV_CHECK(src.type() == CV_8UC3, "CopyBgrMat_120415_101505");
-    Refit(src, dst);
-    switch (dst.type()) {
-        case CV_8UC3:
-            src.copyTo(dst);
-            break;
-        case CV_8UC4:
-            cv::cvtColor(src, dst, cv::COLOR_BGR2BGRA);
-            break;
-        case CV_8UC1:
-            cv::cvtColor(src, dst, cv::COLOR_BGR2GRAY);
-            break;
-        default:
-            KIV_CHECK(false, "CopyBgrMat_120415_101506") << dst.type() << kUnsupported;
-    }
+    Convert(src, dst, dst.type(), {cv::COLOR_BGR2GRAY, kPlainCopy, cv::COLOR_BGR2BGRA}, "CopyBgrMat_120415_101506");
 }
 
 void Copy1ChannelMatToMat(const cv::Mat& src, cv::Mat& dst)
 {
     KIV_CHECK(src.type() == CV_8UC1, "CopyGrayMat_120415_101507");
-    Refit(src, dst);
-    switch (dst.type()) {
-        case CV_8UC3:
-            cv::cvtColor(src, dst, cv::COLOR_GRAY2BGR);
-            break;
-        case CV_8UC4:
-            cv::cvtColor(src, dst, cv::COLOR_GRAY2BGRA);
-            break;
-        case CV_8UC1:
-            src.copyTo(dst);
-            break;
-        default:
-            KIV_CHECK(false, "CopyGrayMat_120415_101508") << dst.type() << kUnsupported;
-    }
+    Convert(src, dst, dst.type(), {kPlainCopy, cv::COLOR_GRAY2BGR, cv::COLOR_GRAY2BGRA}, "CopyGrayMat_120415_101508");
 }
 
 void CreateZeroed(cv::Mat& m, const cv::Size& size)

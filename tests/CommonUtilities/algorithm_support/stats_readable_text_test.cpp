@@ -1,9 +1,13 @@
 #include "CommonUtilities/algorithm_support/stats_readable_text.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "CommonUtilities/DebugInterfaces/debug_helper_base.h"
+#include "CommonUtilities/DebugInterfaces/debug_interfaces.h"
 
 namespace {
 
@@ -61,6 +65,34 @@ TEST(ReadableTextTest, SingleIntegerValueGivesExactReport)
               "MonoPeopleCounter--Tracker:\n"
               "  x                          :ROLling_size=25 totalmax=      5; totalmin=      5;   max100= 0.00; "
               "avgROLmax= 5.00;   avgROL= 5.00; avgROLmin= 5.00; totstddv= 0.00; last_exact=      5; \n");
+}
+
+// A block reporting under a fixed name.
+class ReportingBlock : public BlockEntities::DebugHelperBase {
+public:
+    explicit ReportingBlock(const Context& context) : m_context(context) {}
+    const Context& GetContextForDebugInterfaces() const override { return m_context; }
+
+private:
+    Context m_context;
+};
+
+TEST(ReadableTextTest, BlockStatisticsReachTheReport)
+{
+    auto storage = std::make_shared<ReadableText>();
+    ReportingBlock block(kTracker);
+    block.SetDebugInterfacesImpl(BlockEntities::DebugInterfaces(nullptr, storage, nullptr));
+    block.StatValueInt("x", 5);
+    { auto timer = block.StatScopedTimeCalculator("frame"); }
+
+    const auto stats = storage->GetReadableStats();
+    ASSERT_EQ(stats.size(), 2u);
+    EXPECT_EQ(stats[0].context.cached, "MonoPeopleCounter--Tracker");
+    EXPECT_EQ(stats[0].text,
+              "ROLling_size=25 totalmax=      5; totalmin=      5;   max100= 0.00; avgROLmax= 5.00;   avgROL= 5.00; "
+              "avgROLmin= 5.00; totstddv= 0.00; last_exact=      5; ");
+    EXPECT_EQ(stats[1].context.cached, "MonoPeopleCounter--Tracker--scope timers");
+    EXPECT_EQ(stats[1].text.rfind("totalcnt=      1; ", 0), 0u) << stats[1].text;
 }
 
 TEST(ReadableTextTest, IncrementSeriesShowsSignedIncrementsInOwnContext)
