@@ -22,13 +22,10 @@ using AlgoLibrary::StatUtils::StatResults;
 using AlgoLibrary::StatUtils::SubjectOfInterest;
 
 constexpr int kWindow = 25;
-constexpr int kProfileVolume = 500;
 
 // The accumulators of one series plus a ring of its last samples for the 25/50/100 results.
 template <typename T>
 struct MeasureProcessorKernel {
-    MeasureProcessorKernel() { profile.SetVolume(kProfileVolume); }
-
     void Feed(T sample)
     {
         profile.NextValue(static_cast<double>(sample));
@@ -45,7 +42,7 @@ struct MeasureProcessorKernel {
         accumulators.FillResults(out);
     }
 
-    AlgoLibrary::Profiling::CProfileStatistic profile;
+    AlgoLibrary::Profiling::CProfileStatistic profile;  // keeps the last 500 samples
     AccumulatorsProcessorKernel<T, kWindow> accumulators;
     T last = T(0);  // the last raw (unscaled) input
 };

@@ -266,12 +266,4 @@ TEST(AllocatorTest, ContainersDrawFromTheSharedPool)
     EXPECT_FALSE(avector<int>().get_allocator() == numbers.get_allocator());
 }
 
-TEST(AlgoMallocTest, Gives16ByteAlignedMemory)
-{
-    void* p = AlgoLibrary::AlgoMalloc(100);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 16, 0u);
-    AlgoLibrary::AlgoFree(p);
-}
-
 }  // namespace
