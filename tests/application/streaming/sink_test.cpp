@@ -1,0 +1,114 @@
+#include "application/streaming/sink.h"
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <gst/app/gstappsink.h>
+
+#include "application/streaming/pipeline_message_processor.h"
+#include "application/streaming/streaming_test_support.h"
+
+namespace {
+
+using streaming_test::LogCapture;
+using streaming_test::RecordingManager;
+using streaming_test::WaitUntil;
+
+std::shared_ptr<IBufferWrapper> Frame(std::size_t size, unsigned char fill)
+{
+    return std::make_shared<DataBufferWrapper>(std::vector<unsigned char>(size, fill));
+}
+
+// Pulls one sample from the sink's appsink "out" and returns its first byte (-1: none within 100 ms).
+int PullFirstByte(streaming::Sink& sink)
+{
+    auto out = sink.GetPipeline()->get_element("out");
+    GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(out->gobj()), 100 * GST_MSECOND);
+    if (!sample)
+        return -1;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    unsigned char first = 0;
+    gst_buffer_extract(buffer, 0, &first, 1);
+    gst_sample_unref(sample);
+    return first;
+}
+
+class SinkTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(streaming::InitGstreamer()); }
+};
+
+TEST_F(SinkTest, DropsFramesUnlessTheAppsrcWantsDataAndLogsEachChangeOnce)
+{
+    LogCapture log;
+    streaming::Sink sink("out_stream", "appsink name=out sync=false max-buffers=1 enable-last-sample=false",
+                         Gst::Caps::create_simple("application/x-flowtally-test"));
+    const unsigned char kEarly = 0xAA;
+    const unsigned char kLate = 0x11;
+    for (int i = 0; i < 3; ++i)
+        sink.PushFrame(Frame(1000, kEarly), i);
+
+    RecordingManager manager;
+    manager.Get().CreateThread<streaming::PipelineMessageProcessor>(std::ref(sink));
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("[out_stream] Begin sending frames") == 1; }));
+
+    // The largest frame so far bounds the appsrc queue.
+    sink.PushFrame(Frame(1000, kLate), 10);
+    sink.PushFrame(Frame(500, kLate), 11);
+    sink.PushFrame(Frame(2000, kLate), 12);
+    EXPECT_EQ(log.Count("[out_stream] Setting max-bytes to 20000"), 1u);
+    EXPECT_EQ(log.Count("[out_stream] Setting max-bytes to 40000"), 1u);
+
+    // Nobody pulls: the queue fills up and the sink starts dropping.
+    for (int i = 0; i < 500 && log.Count("[out_stream] Begin dropping frames") == 0; ++i) {
+        sink.PushFrame(Frame(1000, kLate), 100 + i);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(log.Count("[out_stream] Begin dropping frames"), 1u);
+    for (int i = 0; i < 20; ++i)
+        sink.PushFrame(Frame(1000, kLate), 1000 + i);
+
+    // Draining the queue makes the appsrc ask again.
+    std::vector<int> delivered;
+    ASSERT_TRUE(WaitUntil([&] {
+        delivered.push_back(PullFirstByte(sink));
+        return log.Count("[out_stream] Begin sending frames") == 2;
+    }));
+    EXPECT_EQ(log.Count("[out_stream] Begin dropping frames"), 1u);
+    EXPECT_EQ(std::count(delivered.begin(), delivered.end(), kEarly), 0) << "frames offered before need-data";
+    EXPECT_EQ(log.Count("[out_stream] Dropped frame (appsrc does not accept frames)"), 0u);
+
+    manager.Shutdown();
+    EXPECT_TRUE(manager.Failures().empty());
+    sink.PushFrame(Frame(1000, kLate), 5000);
+    EXPECT_EQ(log.Count("[out_stream] Dropped frame (appsrc does not accept frames)"), 1u);
+}
+
+TEST_F(SinkTest, FrameLivesUntilGStreamerReleasesItsBuffer)
+{
+    LogCapture log;
+    std::weak_ptr<IBufferWrapper> watch;
+    {
+        auto sink = std::make_unique<streaming::Sink>(
+            "out_stream", "appsink name=out sync=false max-buffers=1 enable-last-sample=false",
+            Gst::Caps::create_simple("application/x-flowtally-test"));
+        RecordingManager manager;
+        manager.Get().CreateThread<streaming::PipelineMessageProcessor>(std::ref(*sink));
+        ASSERT_TRUE(WaitUntil([&] { return log.Count("[out_stream] Begin sending frames") == 1; }));
+
+        auto frame = Frame(64, 0x42);
+        watch = frame;
+        sink->PushFrame(std::move(frame), 0);
+        EXPECT_FALSE(watch.expired());
+        EXPECT_EQ(PullFirstByte(*sink), 0x42) << "GStreamer read the frame's own bytes";
+        manager.Shutdown();
+        sink.reset();
+    }
+    EXPECT_TRUE(watch.expired());
+}
+
+}  // namespace
