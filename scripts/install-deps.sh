@@ -9,7 +9,7 @@ packages=(
   libopencv-dev libtbb-dev
   libsoci-dev libsqlite3-dev sqlite3
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-x
   libgstreamermm-1.0-dev libglibmm-2.4-dev
   libhidapi-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
