@@ -11,8 +11,7 @@ namespace {
 
 int64_t SteadyNanoseconds()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -27,8 +26,7 @@ DebugInterfaces ThreadDefaultDebugInterfaces::Get()
     return DebugInterfaces();
 }
 
-DefaultThreadDebugInterfacesSetter::DefaultThreadDebugInterfacesSetter(
-    const std::weak_ptr<DebugInterfaces>& interfaces)
+DefaultThreadDebugInterfacesSetter::DefaultThreadDebugInterfacesSetter(const std::weak_ptr<DebugInterfaces>& interfaces)
 {
     ThreadDefaultDebugInterfaces::thread_ptr = interfaces;
 }
@@ -109,8 +107,8 @@ const Context& DebugHelperBase::GetContextForDebugInterfaces() const
     Context& fallback = m_state->fallback_context;
     if (fallback.cached.empty()) {
         std::ostringstream name;
-        name << "{" << TypeIdAsString::ForObj(*this) << " AT 0x" << std::hex
-             << reinterpret_cast<std::uintptr_t>(this) << "}";
+        name << "{" << TypeIdAsString::ForObj(*this) << " AT 0x" << std::hex << reinterpret_cast<std::uintptr_t>(this)
+             << "}";
         fallback.SetName(name.str());
     }
     return fallback;

@@ -19,18 +19,18 @@ namespace dbbridge_project {
 
 // Where a value is looked up.
 enum DBB_SECTION : int {
-    DBB_SECTION_COMMON = 0,  // the shared INI file; the component id is forced to 0
-    DBB_SECTION_DEVICE = 1,  // the listed INI files; the component id is checked against the bridge's id
+    DBB_SECTION_COMMON = 0,              // the shared INI file; the component id is forced to 0
+    DBB_SECTION_DEVICE = 1,              // the listed INI files; the component id is checked against the bridge's id
     DBB_SECTION_DEVICE_KEY_WITH_ID = 8,  // like 1, the key gets "_" and the component id appended
     DBB_SECTION_DEVICE_KEY_WITH_CLUSTER_ID = 9,  // like 8, the id's millions part added to the component id
 };
 
 // The type of a value handed out.
 enum DBB_TYPE : int {
-    DBB_TYPE_INT = 0,  // one int
-    DBB_TYPE_DOUBLE = 1,  // one double
+    DBB_TYPE_INT = 0,      // one int
+    DBB_TYPE_DOUBLE = 1,   // one double
     DBB_TYPE_WSTRING = 2,  // zero-terminated wide text
-    DBB_TYPE_BINARY = 3,  // the content of the file the value names
+    DBB_TYPE_BINARY = 3,   // the content of the file the value names
 };
 
 // Result codes of the store.

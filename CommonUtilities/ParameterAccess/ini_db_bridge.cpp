@@ -1,5 +1,8 @@
 #include "CommonUtilities/ParameterAccess/ini_db_bridge.h"
 
+#include <boost/lexical_cast.hpp>
+#include <boost/property_tree/ini_parser.hpp>
+#include <boost/property_tree/ptree.hpp>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
@@ -7,10 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
-
-#include <boost/lexical_cast.hpp>
-#include <boost/property_tree/ini_parser.hpp>
-#include <boost/property_tree/ptree.hpp>
 
 #include "CommonUtilities/ParameterAccess/wide_text.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
@@ -251,20 +250,22 @@ const char* CIniDBBridge::GetIniFileName() const
 unsigned long CIniDBBridge::ResolveComponentId(DBB_SECTION section, unsigned long componentId) const
 {
     switch (section) {
-    case dbbridge_project::DBB_SECTION_DEVICE:
-        if (m_id != 0 && m_id != -1) {
-            if (componentId != 0 && componentId != ULONG_MAX) {
-                KIV_CHECK(componentId % 1000000UL == static_cast<unsigned long>(m_id) % 1000000UL,
-                          "IniBridgeComponentId_110615_101500")
-                    << static_cast<int>(componentId % 1000000UL) << m_id;
+        case dbbridge_project::DBB_SECTION_DEVICE:
+            if (m_id != 0 && m_id != -1) {
+                if (componentId != 0 && componentId != ULONG_MAX) {
+                    KIV_CHECK(componentId % 1000000UL == static_cast<unsigned long>(m_id) % 1000000UL,
+                              "IniBridgeComponentId_110615_101500")
+                        << static_cast<int>(componentId % 1000000UL) << m_id;
+                }
+                return static_cast<unsigned long>(m_id);
             }
-            return static_cast<unsigned long>(m_id);
-        }
-        return componentId;
-    case dbbridge_project::DBB_SECTION_DEVICE_KEY_WITH_CLUSTER_ID:
-        return componentId + static_cast<unsigned long>(m_id / 1000000) * 1000000UL;
-    case dbbridge_project::DBB_SECTION_COMMON: return 0;
-    default: return componentId;
+            return componentId;
+        case dbbridge_project::DBB_SECTION_DEVICE_KEY_WITH_CLUSTER_ID:
+            return componentId + static_cast<unsigned long>(m_id / 1000000) * 1000000UL;
+        case dbbridge_project::DBB_SECTION_COMMON:
+            return 0;
+        default:
+            return componentId;
     }
 }
 
@@ -300,9 +301,8 @@ int CIniDBBridge::GetDBParameter(DBB_SECTION section, unsigned long componentId,
     return result;
 }
 
-int CIniDBBridge::GetDBParameterFromIniFile(const std::string& iniFile, DBB_SECTION section,
-                                            unsigned long componentId, const wchar_t* name, DBB_TYPE type,
-                                            unsigned long* size, void** value)
+int CIniDBBridge::GetDBParameterFromIniFile(const std::string& iniFile, DBB_SECTION section, unsigned long componentId,
+                                            const wchar_t* name, DBB_TYPE type, unsigned long* size, void** value)
 {
     if (iniFile.empty())
         return DBB_NOT_FOUND;
@@ -341,40 +341,42 @@ int CIniDBBridge::GetDBParameterFromIniFile(const std::string& iniFile, DBB_SECT
         return DBB_NOT_FOUND;
 
     switch (type) {
-    case dbbridge_project::DBB_TYPE_INT: return HandOutValue(boost::lexical_cast<int>(*text), size, value);
-    case dbbridge_project::DBB_TYPE_DOUBLE: return HandOutValue(boost::lexical_cast<double>(*text), size, value);
-    case dbbridge_project::DBB_TYPE_WSTRING: {
-        const std::wstring wide = ParamsLib::Utf8ToWide(*text);
-        const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
-        char* buffer = AllocateBuffer(bytes);
-        if (!buffer)
-            return DBB_NOT_FOUND;
-        std::memcpy(buffer, wide.c_str(), bytes);
-        *value = buffer;
-        if (size)
-            *size = static_cast<unsigned long>(bytes);
-        return DBB_OK;
-    }
-    case dbbridge_project::DBB_TYPE_BINARY: {
-        if (text->empty())
-            return DBB_NOT_FOUND;
-        std::error_code error;
-        const fs::path data = fs::canonical(fs::path(GetPathWithoutFileName(iniFile)) / *text, error);
-        if (error)
-            return DBB_NOT_FOUND;
-        unsigned int length = 0;
-        char* buffer = LoadFileToBuffer(data.string(), &length);
-        if (!buffer)
-            return DBB_NOT_FOUND;
-        *value = buffer;
-        if (size)
-            *size = length;
-        return DBB_OK;
-    }
-    default:
-        LogError("IniBridgeValueType_110615_102000")
-            << "Incorrect type " << static_cast<int>(type) << " for parameter " << narrow_name;
-        return DBB_BAD_CALL;
+        case dbbridge_project::DBB_TYPE_INT:
+            return HandOutValue(boost::lexical_cast<int>(*text), size, value);
+        case dbbridge_project::DBB_TYPE_DOUBLE:
+            return HandOutValue(boost::lexical_cast<double>(*text), size, value);
+        case dbbridge_project::DBB_TYPE_WSTRING: {
+            const std::wstring wide = ParamsLib::Utf8ToWide(*text);
+            const std::size_t bytes = (wide.size() + 1) * sizeof(wchar_t);
+            char* buffer = AllocateBuffer(bytes);
+            if (!buffer)
+                return DBB_NOT_FOUND;
+            std::memcpy(buffer, wide.c_str(), bytes);
+            *value = buffer;
+            if (size)
+                *size = static_cast<unsigned long>(bytes);
+            return DBB_OK;
+        }
+        case dbbridge_project::DBB_TYPE_BINARY: {
+            if (text->empty())
+                return DBB_NOT_FOUND;
+            std::error_code error;
+            const fs::path data = fs::canonical(fs::path(GetPathWithoutFileName(iniFile)) / *text, error);
+            if (error)
+                return DBB_NOT_FOUND;
+            unsigned int length = 0;
+            char* buffer = LoadFileToBuffer(data.string(), &length);
+            if (!buffer)
+                return DBB_NOT_FOUND;
+            *value = buffer;
+            if (size)
+                *size = length;
+            return DBB_OK;
+        }
+        default:
+            LogError("IniBridgeValueType_110615_102000")
+                << "Incorrect type " << static_cast<int>(type) << " for parameter " << narrow_name;
+            return DBB_BAD_CALL;
     }
 }
 
@@ -385,8 +387,7 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
     if (section != dbbridge_project::DBB_SECTION_COMMON && m_ini_files.size() != 1) {
         auto line = LogError("IniBridgeSeveralFiles_110615_102100");
         line << "CIniDBBridge::SetDBParameter can't be used if more than 1 ini files used. Files:";
-        for (const auto& file : m_ini_files)
-            line << file << "; ";
+        for (const auto& file : m_ini_files) line << file << "; ";
         return dbbridge_project::DBB_SEVERAL_FILES;
     }
     const std::string target = section == dbbridge_project::DBB_SECTION_COMMON ? m_shared_ini_file : m_ini_files[0];
@@ -413,36 +414,36 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
     const auto path = ValuePath(m_section, m_key);
     try {
         switch (type) {
-        case dbbridge_project::DBB_TYPE_INT: {
-            int number = 0;
-            std::memcpy(&number, value, sizeof(number));
-            tree.put(path, number);
-            break;
-        }
-        case dbbridge_project::DBB_TYPE_DOUBLE: {
-            double number = 0;
-            std::memcpy(&number, value, sizeof(number));
-            tree.put(path, number);
-            break;
-        }
-        case dbbridge_project::DBB_TYPE_WSTRING:
-            tree.put(path, ParamsLib::WideToUtf8(static_cast<const wchar_t*>(value)));
-            break;
-        case dbbridge_project::DBB_TYPE_BINARY: {
-            const std::string file_name = m_section + "_" + m_key + ".dat";
-            const fs::path data = fs::path(GetPathWithoutFileName(target)) / file_name;
-            std::ofstream file;
-            file.exceptions(std::ios_base::failbit | std::ios_base::badbit);
-            file.open(data, std::ios_base::out | std::ios_base::binary | std::ios_base::trunc);
-            file.write(static_cast<const char*>(value), static_cast<std::streamsize>(size));
-            file.close();
-            tree.put(path, file_name);
-            break;
-        }
-        default:
-            LogError("IniBridgeValueType_110615_102000")
-                << "Incorrect type " << static_cast<int>(type) << " for parameter " << narrow_name;
-            return DBB_BAD_CALL;
+            case dbbridge_project::DBB_TYPE_INT: {
+                int number = 0;
+                std::memcpy(&number, value, sizeof(number));
+                tree.put(path, number);
+                break;
+            }
+            case dbbridge_project::DBB_TYPE_DOUBLE: {
+                double number = 0;
+                std::memcpy(&number, value, sizeof(number));
+                tree.put(path, number);
+                break;
+            }
+            case dbbridge_project::DBB_TYPE_WSTRING:
+                tree.put(path, ParamsLib::WideToUtf8(static_cast<const wchar_t*>(value)));
+                break;
+            case dbbridge_project::DBB_TYPE_BINARY: {
+                const std::string file_name = m_section + "_" + m_key + ".dat";
+                const fs::path data = fs::path(GetPathWithoutFileName(target)) / file_name;
+                std::ofstream file;
+                file.exceptions(std::ios_base::failbit | std::ios_base::badbit);
+                file.open(data, std::ios_base::out | std::ios_base::binary | std::ios_base::trunc);
+                file.write(static_cast<const char*>(value), static_cast<std::streamsize>(size));
+                file.close();
+                tree.put(path, file_name);
+                break;
+            }
+            default:
+                LogError("IniBridgeValueType_110615_102000")
+                    << "Incorrect type " << static_cast<int>(type) << " for parameter " << narrow_name;
+                return DBB_BAD_CALL;
         }
         pt::write_ini(target, tree);
     } catch (const std::exception&) {
@@ -451,8 +452,8 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
     return DBB_OK;
 }
 
-int CIniDBBridge::GetDBParameterSync(DBB_SECTION section, unsigned long componentId, const wchar_t* name,
-                                     DBB_TYPE type, unsigned long* size, void** value)
+int CIniDBBridge::GetDBParameterSync(DBB_SECTION section, unsigned long componentId, const wchar_t* name, DBB_TYPE type,
+                                     unsigned long* size, void** value)
 {
     int result = 0;
     do {

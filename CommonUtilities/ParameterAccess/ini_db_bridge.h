@@ -1,11 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <boost/intrusive_ptr.hpp>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <boost/intrusive_ptr.hpp>
 
 #include "CommonUtilities/ParameterAccess/db_bridge.h"
 #include "CommonUtilities/algorithm_support/text_buffer.h"

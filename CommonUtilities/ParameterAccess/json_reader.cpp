@@ -87,19 +87,15 @@ void Reader::ReadT(std::istream& is, std::string& out)
         if (escaped == std::char_traits<char>::eof())
             throw std::runtime_error("unfinished string");
         if (escaped != '\\' && escaped != '"')
-            throw std::runtime_error(std::string("unknown escaped character in string:'") +
-                                     static_cast<char>(escaped) + "'");
+            throw std::runtime_error(std::string("unknown escaped character in string:'") + static_cast<char>(escaped) +
+                                     "'");
         out.push_back(static_cast<char>(is.get()));
     }
 }
 
 void Reader::ReadT(std::istream& is, AlgoLibrary::TPoint<float>& out)
 {
-    ReadCharSep(is, '[');
-    ReadT(is, out.x);
-    ReadCharSep(is, ',');
-    ReadT(is, out.y);
-    ReadCharSep(is, ']');
+    ReadBracketedPair(is, out.x, out.y);
 }
 
 namespace {
@@ -162,43 +158,18 @@ void ThrowDeserializationFailure(const std::string& text, std::size_t pos, const
     throw std::runtime_error(message);
 }
 
-void ReadFromDict(const std::map<std::string, std::string>& dict, const std::string& key, float& out)
-{
-    const auto it = dict.find(key);
-    if (it == dict.end())
-        throw std::runtime_error("Input parameter data doesn't contain key " + key);
-    try {
-        ReadFullObjectOrThrowException(it->second, out);
-    } catch (const std::exception& e) {
-        throw std::runtime_error("Deserialization from dict value failed.    dict key = " + key +
-                                 "    error = " + e.what());
-    }
-}
-
 }  // namespace JSON
 }  // namespace ParamsLib
 
 std::istream& operator>>(std::istream& is, ParameterSPOINTType& point)
 {
-    using ParamsLib::JSON::ReadCharSep;
-    using ParamsLib::JSON::Reader;
-    ReadCharSep(is, '[');
-    Reader::ReadT(is, point.x);
-    ReadCharSep(is, ',');
-    Reader::ReadT(is, point.y);
-    ReadCharSep(is, ']');
+    ParamsLib::JSON::ReadBracketedPair(is, point.x, point.y);
     return is;
 }
 
 std::istream& operator>>(std::istream& is, RelativeCircle& circle)
 {
-    using ParamsLib::JSON::ReadCharSep;
-    using ParamsLib::JSON::Reader;
-    ReadCharSep(is, '[');
-    Reader::ReadT(is, circle.first);
-    ReadCharSep(is, ',');
-    Reader::ReadT(is, circle.second);
-    ReadCharSep(is, ']');
+    ParamsLib::JSON::ReadBracketedPair(is, circle.first, circle.second);
     return is;
 }
 

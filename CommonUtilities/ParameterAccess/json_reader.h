@@ -67,6 +67,17 @@ struct Reader {
     static void ReadT(std::istream& is, InputLineFormat& out);
 };
 
+// "[" first "," second "]".
+template <typename A, typename B>
+void ReadBracketedPair(std::istream& is, A& first, B& second)
+{
+    ReadCharSep(is, '[');
+    Reader::ReadT(is, first);
+    ReadCharSep(is, ',');
+    Reader::ReadT(is, second);
+    ReadCharSep(is, ']');
+}
+
 // Throws the whole-text check's error for text, the reader having stopped at pos.
 [[noreturn]] void ThrowDeserializationFailure(const std::string& text, std::size_t pos, const char* caught);
 
@@ -97,8 +108,20 @@ void ReadFullObjectOrThrowException(const std::string& text, T& out)
     ThrowDeserializationFailure(text, pos, thrown ? caught.c_str() : nullptr);
 }
 
-// Reads dict[key] as a whole float.
-void ReadFromDict(const std::map<std::string, std::string>& dict, const std::string& key, float& out);
+// Reads dict[key] as one whole value (the perspective filter's numbers are floats).
+template <typename T>
+void ReadFromDict(const std::map<std::string, std::string>& dict, const std::string& key, T& out)
+{
+    const auto it = dict.find(key);
+    if (it == dict.end())
+        throw std::runtime_error("Input parameter data doesn't contain key " + key);
+    try {
+        ReadFullObjectOrThrowException(it->second, out);
+    } catch (const std::exception& e) {
+        throw std::runtime_error("Deserialization from dict value failed.    dict key = " + key +
+                                 "    error = " + e.what());
+    }
+}
 
 }  // namespace JSON
 }  // namespace ParamsLib

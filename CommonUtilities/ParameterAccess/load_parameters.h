@@ -1,10 +1,9 @@
 #pragma once
 
+#include <boost/intrusive_ptr.hpp>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include <boost/intrusive_ptr.hpp>
 
 #include "CommonUtilities/DebugInterfaces/block_log.h"
 #include "CommonUtilities/ParameterAccess/db_bridge.h"
@@ -48,8 +47,7 @@ private:
 // Reports parameters that the files must set and did not.
 class LogRequiredParamsWithNoLoadedValue {
 public:
-    explicit LogRequiredParamsWithNoLoadedValue(std::shared_ptr<BlockEntities::Log::ILog> log)
-        : m_log(std::move(log))
+    explicit LogRequiredParamsWithNoLoadedValue(std::shared_ptr<BlockEntities::Log::ILog> log) : m_log(std::move(log))
     {
     }
     void operator()(BaseParameter& parameter, const BlockEntities::Context& context) const;

@@ -17,19 +17,30 @@ std::string EscapeXmlAttribute(const std::string& text)
     escaped.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&apos;"; break;
-        default: escaped += c; break;
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            case '\'':
+                escaped += "&apos;";
+                break;
+            default:
+                escaped += c;
+                break;
         }
     }
     return escaped;
 }
 
-void DefaultXmlForParamMgr::operator()(ParamsLib::BaseParameter& parameter,
-                                       const BlockEntities::Context& context) const
+void DefaultXmlForParamMgr::operator()(ParamsLib::BaseParameter& parameter, const BlockEntities::Context& context) const
 {
     using ParamsLib::ParameterOption;
     using ParamsLib::ParameterState;
@@ -94,8 +105,7 @@ void GenerateProfile(std::ostream& out, BlockEntities::IAlgoEntityBase* root, Pa
     ParamsLib::TraverseParameters(root, DefaultXmlForParamMgr(kind, &groups));
     for (const auto& group : groups) {
         out << "<group name=\"" << group.first << "\">\n";
-        for (const std::string& element : group.second)
-            out << element;
+        for (const std::string& element : group.second) out << element;
         out << "</group>\n";
     }
 }

@@ -13,8 +13,8 @@
 // Which parameters a profile lists.
 struct ParameterSetKind {
     enum Enum : int {
-        kDeclaredDefaults = 0,  // all but those left out of this profile, with their defaults
-        kAll = 1,  // every parameter with its current value
+        kDeclaredDefaults = 0,      // all but those left out of this profile, with their defaults
+        kAll = 1,                   // every parameter with its current value
         kDifferentFromDefault = 2,  // loaded values that differ from their defaults
     };
 };

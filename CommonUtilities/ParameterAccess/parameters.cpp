@@ -7,8 +7,7 @@ namespace ParamsLib {
 
 void BaseParameter::FillParameterOptions(ParameterOptions& options) const
 {
-    for (const auto& option : m_options)
-        options.emplace(option.first, option.second);
+    for (const auto& option : m_options) options.emplace(option.first, option.second);
 }
 
 void BaseParameter::ClearBeforeInitWithNewParameters()
@@ -118,8 +117,7 @@ void ParametersSupportHelperBase::ForEachParameterImpl(const std::function<void(
         InitializeDefaultParameters();
         m_declared = true;
     }
-    for (BaseParameter* parameter : m_parameters)
-        fn(*parameter);
+    for (BaseParameter* parameter : m_parameters) fn(*parameter);
 }
 
 void ParametersSupportHelperBase::RegisterParameter(BaseParameter* parameter)

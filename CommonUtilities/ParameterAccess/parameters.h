@@ -203,10 +203,7 @@ public:
         return ValueToText(out);
     }
 
-    void FillSemanticType(std::string& semantic_type) const override
-    {
-        semantic_type = SemanticTypeName<T>::Get();
-    }
+    void FillSemanticType(std::string& semantic_type) const override { semantic_type = SemanticTypeName<T>::Get(); }
 
     virtual void EnforceLimits(T&) {}
 };
@@ -252,7 +249,8 @@ private:
 };
 
 template <typename C = TrivialContainer<int>>
-class IntValueParam : public NumericParameter<int, C> {};
+class IntValueParam : public NumericParameter<int, C> {
+};
 
 // Keeps at most 6 decimals, the precision the parameter files carry.
 float TruncateFloatToSixDecimals(float value);
@@ -270,7 +268,8 @@ public:
 };
 
 template <typename C = TrivialContainer<bool>>
-class BlnValueParam : public SerializableParameter<bool, C> {};
+class BlnValueParam : public SerializableParameter<bool, C> {
+};
 
 // Any text, taken as it is; the only kind that accepts an empty default.
 template <typename C = TrivialContainer<std::string>>
@@ -311,9 +310,8 @@ public:
             }
         }
         throw std::runtime_error(std::string("Deserialization failed.") + "    Name = " + this->GetName() +
-                                 "    Semantic type = " + this->GetSemanticType() +
-                                 "    possible values = " + EnumParameterNames<T>::List() + "    unknown enum value '" +
-                                 this->m_value_text + "'");
+                                 "    Semantic type = " + this->GetSemanticType() + "    possible values = " +
+                                 EnumParameterNames<T>::List() + "    unknown enum value '" + this->m_value_text + "'");
     }
 
     std::string Serialize(T value) const
@@ -351,17 +349,6 @@ public:
         const char* name = ParameterSemanticTypeName();
         semantic_type = name ? std::string(name) : TypeIdAsString::ForType<T>();
     }
-};
-
-class PerspectiveFilterValueParam : public CompoundValueParam<PerspectiveFilterParams> {
-public:
-    const char* ParameterSemanticTypeName() const override { return "perspective"; }
-};
-
-// Polylines of points relative to the picture.
-class VectorOfRelativePolyLineParam : public CompoundValueParam<std::vector<std::vector<ParameterSPOINTType>>> {
-public:
-    const char* ParameterSemanticTypeName() const override { return "VectorOfRelativePolyLine"; }
 };
 
 // Counting lines with their ids and directions.
@@ -430,6 +417,19 @@ public:
 };
 
 }  // namespace ParamsLib
+
+// The perspective transform as a key=value list.
+class PerspectiveFilterValueParam : public ParamsLib::CompoundValueParam<PerspectiveFilterParams> {
+public:
+    const char* ParameterSemanticTypeName() const override { return "perspective"; }
+};
+
+// Polylines of points relative to the picture.
+class VectorOfRelativePolyLineParam
+    : public ParamsLib::CompoundValueParam<std::vector<std::vector<ParameterSPOINTType>>> {
+public:
+    const char* ParameterSemanticTypeName() const override { return "VectorOfRelativePolyLine"; }
+};
 
 namespace stereo {
 

@@ -108,8 +108,7 @@ bool ParametersTransfer::ReadWideText(const wchar_t* name, DBB_SECTION section, 
         const wchar_t* text = static_cast<const wchar_t*>(value);
         const std::size_t capacity = size / sizeof(wchar_t);
         std::size_t length = 0;
-        while (length < capacity && text[length] != L'\0')
-            ++length;
+        while (length < capacity && text[length] != L'\0') ++length;
         out.assign(text, length);
     }
     m_bridge->ReleaseBuffer(value);
@@ -130,8 +129,8 @@ double ParametersTransfer::GetDBParameterDouble(const wchar_t* name, double defa
     return value;
 }
 
-long ParametersTransfer::GetDBParameterString(const wchar_t* name, const char* defaultValue, char* buffer,
-                                              long length, DBB_SECTION section)
+long ParametersTransfer::GetDBParameterString(const wchar_t* name, const char* defaultValue, char* buffer, long length,
+                                              DBB_SECTION section)
 {
     CopyToBuffer(defaultValue, buffer, length);
     std::wstring wide;
@@ -164,9 +163,13 @@ int32_t ParametersTransfer::GetParameterInt(const wchar_t* name, int32_t default
 {
     CheckScenario(scenario, false);
     switch (scenario) {
-    case Blocks::kLoadDeviceOnly: return GetDBParameterInt(name, defaultValue, DBB_SECTION_DEVICE);
-    case Blocks::kLoadCommonOnly: return GetDBParameterInt(name, defaultValue, DBB_SECTION_COMMON);
-    default: return GetDBParameterInt(name, GetDBParameterInt(name, defaultValue, DBB_SECTION_COMMON), DBB_SECTION_DEVICE);
+        case Blocks::kLoadDeviceOnly:
+            return GetDBParameterInt(name, defaultValue, DBB_SECTION_DEVICE);
+        case Blocks::kLoadCommonOnly:
+            return GetDBParameterInt(name, defaultValue, DBB_SECTION_COMMON);
+        default:
+            return GetDBParameterInt(name, GetDBParameterInt(name, defaultValue, DBB_SECTION_COMMON),
+                                     DBB_SECTION_DEVICE);
     }
 }
 
@@ -174,11 +177,13 @@ double ParametersTransfer::GetParameterDouble(const wchar_t* name, double defaul
 {
     CheckScenario(scenario, false);
     switch (scenario) {
-    case Blocks::kLoadCommonOnly: return GetDBParameterDouble(name, defaultValue, DBB_SECTION_COMMON);
-    case Blocks::kLoadCommonAndDevice:
-        return GetDBParameterDouble(name, GetDBParameterDouble(name, defaultValue, DBB_SECTION_COMMON),
-                                    DBB_SECTION_DEVICE);
-    default: return GetDBParameterDouble(name, defaultValue, DBB_SECTION_DEVICE);
+        case Blocks::kLoadCommonOnly:
+            return GetDBParameterDouble(name, defaultValue, DBB_SECTION_COMMON);
+        case Blocks::kLoadCommonAndDevice:
+            return GetDBParameterDouble(name, GetDBParameterDouble(name, defaultValue, DBB_SECTION_COMMON),
+                                        DBB_SECTION_DEVICE);
+        default:
+            return GetDBParameterDouble(name, defaultValue, DBB_SECTION_DEVICE);
     }
 }
 
@@ -247,9 +252,12 @@ bool ParametersTransfer::GetParameterBuffer(const wchar_t* name, uint32_t* size,
         return true;
     };
     switch (scenario) {
-    case Blocks::kLoadCommonOnly: return read(DBB_SECTION_COMMON);
-    case Blocks::kLoadCommonAndDevice: return read(DBB_SECTION_DEVICE) || read(DBB_SECTION_COMMON);
-    default: return read(DBB_SECTION_DEVICE);
+        case Blocks::kLoadCommonOnly:
+            return read(DBB_SECTION_COMMON);
+        case Blocks::kLoadCommonAndDevice:
+            return read(DBB_SECTION_DEVICE) || read(DBB_SECTION_COMMON);
+        default:
+            return read(DBB_SECTION_DEVICE);
     }
 }
 

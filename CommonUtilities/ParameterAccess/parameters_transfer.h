@@ -1,9 +1,8 @@
 #pragma once
 
+#include <boost/intrusive_ptr.hpp>
 #include <cstdint>
 #include <string>
-
-#include <boost/intrusive_ptr.hpp>
 
 #include "CommonUtilities/ParameterAccess/db_bridge.h"
 
@@ -69,8 +68,7 @@ public:
     long GetDBParameterString(const wchar_t* name, const char* defaultValue, char* buffer, long length,
                               DBB_SECTION section);
     int GetDBParameterString(const wchar_t* name, const char* defaultValue, std::string& out, DBB_SECTION section);
-    int GetDBParameterString(const wchar_t* name, const wchar_t* defaultValue, std::wstring& out,
-                             DBB_SECTION section);
+    int GetDBParameterString(const wchar_t* name, const wchar_t* defaultValue, std::wstring& out, DBB_SECTION section);
 
 private:
     // Reads one value; fills out only when found.

@@ -1,9 +1,9 @@
 #include "CommonUtilities/ParameterAccess/wide_text.h"
 
-#include <cwchar>
-#include <vector>
-
 #include <iconv.h>
+
+#include <cstring>
+#include <cwchar>
 
 namespace ParamsLib {
 
@@ -39,36 +39,38 @@ private:
     iconv_t m_handle;
 };
 
+// Converts the bytes of input with an output room of output_bytes; empty on any failure.
+std::string Convert(const char* to, const char* from, const char* input, size_t input_bytes, size_t output_bytes)
+{
+    if (input_bytes == 0)
+        return std::string();
+    IconvConverter converter(to, from);
+    if (!converter.IsOpen())
+        return std::string();
+    std::string output(output_bytes, '\0');
+    const long written = converter.Convert(input, input_bytes, output.data(), output.size());
+    if (written < 0)
+        return std::string();
+    output.resize(static_cast<size_t>(written));
+    return output;
+}
+
 }  // namespace
 
 std::wstring Utf8ToWide(const std::string& text)
 {
-    if (text.empty())
-        return std::wstring();
-    IconvConverter converter("WCHAR_T", "UTF-8");
-    if (!converter.IsOpen())
-        return std::wstring();
-    std::vector<wchar_t> output(text.size());
-    const long written = converter.Convert(text.data(), text.size(), reinterpret_cast<char*>(output.data()),
-                                           output.size() * sizeof(wchar_t));
-    if (written < 0)
-        return std::wstring();
-    return std::wstring(output.data(), static_cast<size_t>(written) / sizeof(wchar_t));
+    // At most one wide character per input byte.
+    const std::string bytes = Convert("WCHAR_T", "UTF-8", text.data(), text.size(), text.size() * sizeof(wchar_t));
+    std::wstring wide(bytes.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(wide.data(), bytes.data(), wide.size() * sizeof(wchar_t));
+    return wide;
 }
 
 std::string WideToUtf8(const std::wstring& text)
 {
-    if (text.empty())
-        return std::string();
-    IconvConverter converter("UTF-8", "WCHAR_T");
-    if (!converter.IsOpen())
-        return std::string();
-    std::vector<char> output(text.size() * 4);
-    const long written = converter.Convert(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t),
-                                           output.data(), output.size());
-    if (written < 0)
-        return std::string();
-    return std::string(output.data(), static_cast<size_t>(written));
+    // At most four bytes per wide character.
+    return Convert("UTF-8", "WCHAR_T", reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t),
+                   text.size() * 4);
 }
 
 std::string WideToUtf8(const wchar_t* text)

@@ -6,8 +6,7 @@ void IHasChildren::ForEachAlgoEntityChild(std::function<void(IAlgoEntityBase*)>)
 
 void ImplIHasChildren::ForEachAlgoEntityChild(std::function<void(IAlgoEntityBase*)> fn)
 {
-    for (IAlgoEntityBase* child : m_children_container.GetChildren())
-        fn(child);
+    for (IAlgoEntityBase* child : m_children_container.GetChildren()) fn(child);
 }
 
 }  // namespace BlockEntities

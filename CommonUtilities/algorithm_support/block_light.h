@@ -65,8 +65,7 @@ public:
 template <typename T, typename D = std::default_delete<T>>
 class ChildBlockPtr {
 public:
-    ChildBlockPtr(const std::string& name, BlockEntities::ICanRegisterChildren* parent)
-        : m_name(name), m_parent(parent)
+    ChildBlockPtr(const std::string& name, BlockEntities::ICanRegisterChildren* parent) : m_name(name), m_parent(parent)
     {
         DoRegister();
     }

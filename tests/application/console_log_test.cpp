@@ -1,11 +1,11 @@
 #include "application/console_log.h"
 
+#include <gtest/gtest.h>
+
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -22,8 +22,7 @@ std::vector<std::string> CaptureLog(const std::string& filter, Fn fn)
     }  // destroying the sink writes the queued records
     std::cout.rdbuf(original);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(captured, line);)
-        lines.push_back(line);
+    for (std::string line; std::getline(captured, line);) lines.push_back(line);
     return lines;
 }
 

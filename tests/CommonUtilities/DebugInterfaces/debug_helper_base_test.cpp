@@ -1,11 +1,12 @@
 #include "CommonUtilities/DebugInterfaces/debug_helper_base.h"
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "CommonUtilities/DebugInterfaces/recording_log.h"
 #include "CommonUtilities/algorithm_support/block_light.h"
 
 // Outside any namespace, so that its readable type name is just its name.
@@ -22,21 +23,6 @@ namespace {
 
 using BlockEntities::Context;
 using BlockEntities::DebugInterfaces;
-
-struct LogLine {
-    KIVLogLevel level;
-    std::string context;
-    std::string text;
-};
-
-class RecordingLog : public BlockEntities::Log::ILog {
-public:
-    void Write(KIVLogLevel level, const Context& context, const std::string& text) override
-    {
-        lines.push_back({level, context.cached, text});
-    }
-    std::vector<LogLine> lines;
-};
 
 struct StoreCall {
     std::string context;
@@ -126,7 +112,8 @@ TEST_F(DebugHelperBaseTest, UnnamedBlockReportsUnderAStableFallbackName)
     block.Log(kKivLogInfo) << "two";
 
     std::ostringstream expected;
-    expected << "{FallbackNamedBlock AT 0x" << std::hex << reinterpret_cast<std::uintptr_t>(block.HelperAddress()) << "}";
+    expected << "{FallbackNamedBlock AT 0x" << std::hex << reinterpret_cast<std::uintptr_t>(block.HelperAddress())
+             << "}";
     ASSERT_EQ(log->lines.size(), 2u);
     EXPECT_EQ(log->lines[0].context, expected.str());
     EXPECT_EQ(log->lines[1].context, expected.str());
@@ -140,7 +127,9 @@ TEST_F(DebugHelperBaseTest, BlockWithoutSinksDropsEverything)
     TestBlock block;
     block.Log(kKivLogError) << "nobody listens";
     block.StatValueInt("frames", 1);
-    { auto timer = block.StatScopedTimeCalculator("total_frame"); }
+    {
+        auto timer = block.StatScopedTimeCalculator("total_frame");
+    }
     SUCCEED();
 }
 

@@ -1,10 +1,10 @@
 #include "CommonUtilities/ParameterAccess/json_reader.h"
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 

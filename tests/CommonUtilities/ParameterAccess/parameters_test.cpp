@@ -1,10 +1,10 @@
 #include "CommonUtilities/ParameterAccess/parameters.h"
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -175,8 +175,9 @@ TEST(ParametersTest, FailedValueFallsBackToTheDefault)
         matrix.Deserialize("[[3], [4");
         FAIL() << "a broken value must throw";
     } catch (const std::runtime_error& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("Deserialization failed.    Name = matrix    Semantic type = MatrixParam", 0),
-                  0u);
+        EXPECT_EQ(
+            std::string(e.what()).rfind("Deserialization failed.    Name = matrix    Semantic type = MatrixParam", 0),
+            0u);
     }
     EXPECT_EQ(matrix.GetState(), ParameterState::kDefaultLoaded);
     EXPECT_EQ(matrix(), (std::vector<std::vector<double>>{{1, 0}, {0, 1}}));
@@ -215,6 +216,36 @@ TEST(ParametersTest, EnumerationNamesMatchWholeAndExact)
         EXPECT_EQ(gauss(), kGaussBox2);
     }
     EXPECT_THROW(gauss.Serialize(static_cast<GaussBlurType>(8)), std::runtime_error);
+}
+
+TEST(ParametersTest, CompoundParametersReadTheirTexts)
+{
+    PerspectiveFilterValueParam perspective;
+    perspective.InitWithDefault("perspective_filter", "brief",
+                                "preview=1;top_factor=1.000000000000000;bottom_factor=1.000000000000000;"
+                                "shift_x=0.000000000000000;shift_y=0.000000000000000;"
+                                "translation=0.000000000000000;zoom=1.000000000000000");
+    perspective.DeserializeFromDefault();
+    EXPECT_EQ(perspective.GetSemanticType(), "perspective");
+    EXPECT_EQ(perspective().zoom, 1.f);
+
+    VectorOfRelativePolyLineParam lines;
+    lines.InitWithDefault("lines", "brief", "[[[0.181818,0.00347222],[0.198864,0.322917],[0.292614, 0.420139]]]");
+    lines.DeserializeFromDefault();
+    EXPECT_EQ(lines.GetSemanticType(), "VectorOfRelativePolyLine");
+    ASSERT_EQ(lines().size(), 1u);
+    EXPECT_EQ(lines()[0].size(), 3u);
+
+    ParamsLib::CompoundValueParam<RelativeCircle> circle;
+    circle.InitWithDefault("target_circle", "brief", "[[0.5,0.5],[0.5,0.3]]");
+    EXPECT_EQ(circle.GetSemanticType(), "RelativeCircle");
+
+    ParamsLib::VectOfRelPolyLineParam counting;
+    EXPECT_NE(DeclarationFailure(counting, "").find("leads to deserialization error"), std::string::npos);
+    counting.InitWithDefault("CountingLines", "brief", "[[1, \"Incoming\", [[0,0.5],[1,0.5]]]]");
+    counting.DeserializeFromDefault();
+    ASSERT_EQ(counting().size(), 1u);
+    EXPECT_EQ(counting()[0].direction, ParamsLib::kIntersectionIncoming);
 }
 
 TEST(ParametersTest, GroupOptionAndRequiredMark)

@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "CommonUtilities/algorithm_support/block_light.h"
 #include "CommonUtilities/algorithm_support/block_traverse.h"
@@ -86,9 +86,8 @@ TEST(BlockTreeTest, TraverseTreeVisitsBreadthFirstWithRealParents)
     BlockHighlevel::ChildBlock<Block> a2("A2", a.GetChildrenRegistry());
 
     std::vector<std::pair<const IAlgoEntityBase*, const IAlgoEntityBase*>> visits;
-    BlockEntities::detail::TraverseTree(&root, [&](IAlgoEntityBase* entity, const IAlgoEntityBase* parent) {
-        visits.emplace_back(entity, parent);
-    });
+    BlockEntities::detail::TraverseTree(
+        &root, [&](IAlgoEntityBase* entity, const IAlgoEntityBase* parent) { visits.emplace_back(entity, parent); });
 
     const IAlgoEntityBase* r = &root;
     const IAlgoEntityBase* pa = &a;
