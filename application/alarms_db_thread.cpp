@@ -44,8 +44,7 @@ std::string FormatTm(const std::tm& time, const char* format)
 std::string ConnectionText(const std::string& database_path)
 {
     // The back end splits its parameters at blanks; a path containing one is quoted.
-    const std::string db = database_path.find(' ') == std::string::npos ? database_path
-                                                                       : "\"" + database_path + "\"";
+    const std::string db = database_path.find(' ') == std::string::npos ? database_path : "\"" + database_path + "\"";
     // The back end takes the time-out in whole seconds.
     return "db=" + db + " timeout=" + std::to_string(kConnectionTimeoutMs / 1000);
 }
@@ -171,8 +170,10 @@ long long AlarmsDbThread::GetMaxObjectId()
 const char* AlarmsDbThread::PassTypeToString(PassType pass_type)
 {
     switch (pass_type) {
-    case kIncomingPass: return kIncomingStr;
-    case kOutgoingPass: return kOutgoingStr;
+        case kIncomingPass:
+            return kIncomingStr;
+        case kOutgoingPass:
+            return kOutgoingStr;
     }
     throw std::runtime_error("Wrong PassType!");
 }

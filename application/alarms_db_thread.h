@@ -23,11 +23,11 @@ public:
     };
 
     struct Statement {
-        bool is_insert = false;       // an alarm row to insert; else the update of an object's rows
-        long long object_id = 0;      // without the object-id base
+        bool is_insert = false;              // an alarm row to insert; else the update of an object's rows
+        long long object_id = 0;             // without the object-id base
         PassType pass_type = kIncomingPass;  // inserts only
-        std::tm local_time{};         // inserts only
-        int object_height = 0;        // inserts only
+        std::tm local_time{};                // inserts only
+        int object_height = 0;               // inserts only
     };
 
     static constexpr std::size_t kQueueCapacity = 100;

@@ -8,10 +8,9 @@ namespace {
 
 // The board's acknowledgement up to its status byte; a status other than 0 is a refusal.
 constexpr std::array<unsigned char, IndicatorBoard::kReplySize - 1> kAcknowledgement = {0x08, 0x9D, 0x11, 0x02,
-                                                                                          0x01, 0x4F, 0x4B};
+                                                                                        0x01, 0x4F, 0x4B};
 
-constexpr std::array<unsigned char, 10> kDigitPatterns = {0x3F, 0x06, 0x5B, 0x4F, 0x66,
-                                                          0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+constexpr std::array<unsigned char, 10> kDigitPatterns = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
 
 unsigned char RotateRight(unsigned char value, unsigned places)
 {

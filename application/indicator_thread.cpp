@@ -17,6 +17,17 @@ void WrapTotal(std::atomic<int>& total, int max_number)
     }
 }
 
+// Adds one pass of an object; the object joins the total of `direction` when not yet counted.
+void CountPass(IndicatorThread::ObjectState& state, int step, int direction, std::atomic<int>& total)
+{
+    state.net_passes += step;
+    if (!state.counted) {
+        ++total;
+        state.counted = true;
+        state.counted_direction = direction;
+    }
+}
+
 }  // namespace
 
 const std::chrono::milliseconds IndicatorThread::m_sleep_dura{500};
@@ -41,41 +52,27 @@ IndicatorThread::IndicatorThread(int incoming, int outgoing, const std::string& 
 void IndicatorThread::ProcessAlarm(const Alarm& alarm)
 {
     switch (alarm.type) {
-    case kIncoming: {
-        ObjectState& state = m_objects[alarm.object_id];
-        state.net_passes += 1;
-        if (!state.counted) {
-            ++m_incoming;
-            state.counted = true;
-            state.counted_direction = 0;
-        }
-        break;
-    }
-    case kOutgoing: {
-        ObjectState& state = m_objects[alarm.object_id];
-        state.net_passes -= 1;
-        if (!state.counted) {
-            ++m_outgoing;
-            state.counted = true;
-            state.counted_direction = 1;
-        }
-        break;
-    }
-    case kMovedOut: {
-        // Only an object that was counted can be taken back; one never seen has nothing to undo.
-        const auto found = m_objects.find(alarm.object_id);
-        if (found == m_objects.end())
+        case kIncoming:
+            CountPass(m_objects[alarm.object_id], +1, 0, m_incoming);
             break;
-        const ObjectState& state = found->second;
-        if (state.counted && state.counted_direction == 0 && state.net_passes != 1)
-            --m_incoming;
-        if (state.counted && state.counted_direction == 1 && state.net_passes != -1)
-            --m_outgoing;
-        m_objects.erase(found);
-        break;
-    }
-    default:
-        break;
+        case kOutgoing:
+            CountPass(m_objects[alarm.object_id], -1, 1, m_outgoing);
+            break;
+        case kMovedOut: {
+            // Only an object that was counted can be taken back; one never seen has nothing to undo.
+            const auto found = m_objects.find(alarm.object_id);
+            if (found == m_objects.end())
+                break;
+            const ObjectState& state = found->second;
+            if (state.counted && state.counted_direction == 0 && state.net_passes != 1)
+                --m_incoming;
+            if (state.counted && state.counted_direction == 1 && state.net_passes != -1)
+                --m_outgoing;
+            m_objects.erase(found);
+            break;
+        }
+        default:
+            break;
     }
 }
 

@@ -5,9 +5,9 @@
 #include <map>
 #include <string>
 
+#include "PeopleCounter/universal/alarm.h"
 #include "application/base_thread.h"
 #include "application/serial_port.h"
-#include "PeopleCounter/universal/alarm.h"
 
 class ThreadManager;
 

@@ -29,8 +29,7 @@ struct LedController::Launcher {
     unsigned running = 0;                          // workers alive
 };
 
-LedController::LedController(const std::string& set_leds_path)
-    : m_launcher(std::make_shared<Launcher>(set_leds_path))
+LedController::LedController(const std::string& set_leds_path) : m_launcher(std::make_shared<Launcher>(set_leds_path))
 {
 }
 

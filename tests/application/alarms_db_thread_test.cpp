@@ -1,12 +1,9 @@
 #include "application/alarms_db_thread.h"
 
-#include <sqlite3.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -15,27 +12,21 @@
 #include <vector>
 
 #include <boost/filesystem.hpp>
+
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include "application/file_error_handler.h"
 #include "application/thread_manager.h"
 #include "support/log_capture.h"
 #include "support/service_process.h"
+#include "tests/application/polling.h"
 
 namespace {
 
+using testing_support::WaitUntil;
 using Rows = std::vector<std::vector<std::string>>;
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 std::string ReadSchema()
 {
@@ -153,8 +144,9 @@ protected:
 TEST_F(AlarmsDbThreadTest, StoresPassesAndClosesMovedOutObjectsUnderObjectIdBase)
 {
     Connection check(m_path);
-    check.Exec("INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Object_height, Pass_type) "
-               "VALUES (41, 'Incoming', '2015-05-01', '10:00:00', 150, 1)");
+    check.Exec(
+        "INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Object_height, Pass_type) "
+        "VALUES (41, 'Incoming', '2015-05-01', '10:00:00', 150, 1)");
     auto db = Start();
 
     const std::tm time = Tm(2015, 6, 1, 8, 30, 5);
@@ -213,11 +205,11 @@ TEST_F(AlarmsDbThreadTest, CountsObjectsThatLeftInEachDirectionSinceStart)
 {
     Connection(m_path).Exec(
         "INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Pass_type) VALUES "
-        "(1, 'Incoming', '2015-05-31', '23:59:59', 1),"  // before the start day
-        "(2, 'Incoming', '2015-06-01', '07:59:59', 1),"  // on the start day, before the start time
-        "(3, 'Incoming', '2015-06-01', '08:00:00', 1),"  // exactly at the start
-        "(4, 'Incoming', '2015-06-02', '00:00:00', 1),"  // a later day
-        "(5, 'Incoming', '2015-06-02', '01:00:00', 0),"  // an earlier row of an object
+        "(1, 'Incoming', '2015-05-31', '23:59:59', 1),"     // before the start day
+        "(2, 'Incoming', '2015-06-01', '07:59:59', 1),"     // on the start day, before the start time
+        "(3, 'Incoming', '2015-06-01', '08:00:00', 1),"     // exactly at the start
+        "(4, 'Incoming', '2015-06-02', '00:00:00', 1),"     // a later day
+        "(5, 'Incoming', '2015-06-02', '01:00:00', 0),"     // an earlier row of an object
         "(6, 'Incoming', '2015-06-03', '01:00:00', NULL),"  // still in the scene
         "(7, 'Outgoing', '2015-06-01', '09:00:00', -1),"
         "(8, 'Outgoing', '2015-05-01', '09:00:00', -1)");
@@ -244,8 +236,7 @@ TEST_F(AlarmsDbThreadTest, RefusesStatementsWhileQueueIsFullAndLosesNone)
 
     const std::tm time = Tm(2015, 6, 1, 8, 0, 0);
     int accepted = 0;
-    while (accepted < 200 && db->Insert(accepted + 1, AlarmsDbThread::kIncomingPass, time, 0))
-        ++accepted;
+    while (accepted < 200 && db->Insert(accepted + 1, AlarmsDbThread::kIncomingPass, time, 0)) ++accepted;
     // The queue holds 100; the thread may already have taken one of them.
     EXPECT_GE(accepted, 100);
     EXPECT_LE(accepted, 101);
@@ -268,8 +259,7 @@ TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceAndThreadGoesOn)
     // Far more rows than the pages hold, and more than the queue holds: the thread must keep
     // taking statements after the database is full.
     const int alarms = 400;
-    for (int i = 1; i <= alarms; ++i)
-        ASSERT_TRUE(InsertRetrying(*db, i, AlarmsDbThread::kIncomingPass)) << i;
+    for (int i = 1; i <= alarms; ++i) ASSERT_TRUE(InsertRetrying(*db, i, AlarmsDbThread::kIncomingPass)) << i;
     ASSERT_TRUE(WaitUntil([&] { return MarkerRaised(); }));
     m_manager.Terminate();
 
@@ -278,8 +268,7 @@ TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceAndThreadGoesOn)
     EXPECT_GT(stored, 0);
     EXPECT_LT(stored, alarms);
     int reports = 0;
-    for (const auto& line : log.Lines())
-        reports += line.rfind("[alarms, error] Database error: ", 0) == 0;
+    for (const auto& line : log.Lines()) reports += line.rfind("[alarms, error] Database error: ", 0) == 0;
     EXPECT_EQ(reports, 1);
 }
 
@@ -308,8 +297,7 @@ TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
     auto db = Start();
     Connection lock(m_path);
     lock.Exec("BEGIN EXCLUSIVE");
-    for (int i = 1; i <= 3; ++i)
-        ASSERT_TRUE(db->Insert(i, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 0));
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(db->Insert(i, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 0));
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (const auto& line : log.Lines())
@@ -324,6 +312,7 @@ TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
     EXPECT_TRUE(WaitUntil([&] { return check.Count() == 3; }));
     EXPECT_FALSE(m_thread_failed);
     EXPECT_FALSE(MarkerRaised());
+    m_manager.Terminate();  // before the log capture goes
 }
 
 }  // namespace

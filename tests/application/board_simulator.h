@@ -1,9 +1,5 @@
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +10,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include "application/serial_port.h"
 

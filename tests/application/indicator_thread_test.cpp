@@ -1,13 +1,13 @@
 #include "application/indicator_thread.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -98,8 +98,7 @@ TEST_F(IndicatorThreadTest, SendsTotalsAndDifferenceEveryCycle)
         {0x0D, 0x67, 0x8F, 0x01, 0x0C, 0x1D, 0x01, 0x00, 0x00, 0x3F, 0x3F, 0x3F, 0x7F},
         {0x0D, 0x56, 0x38, 0x01, 0x0C, 0x1D, 0x02, 0x00, 0x00, 0x3F, 0x3F, 0x3F, 0x6D},
     };
-    for (std::size_t i = 0; i < 6; ++i)
-        EXPECT_EQ(frames[i], cycle[i % 3]) << "frame " << i;
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(frames[i], cycle[i % 3]) << "frame " << i;
     EXPECT_EQ(m_lines.m_lines & (TIOCM_DTR | TIOCM_RTS), TIOCM_DTR | TIOCM_RTS);
 }
 
@@ -176,6 +175,7 @@ TEST_F(IndicatorThreadTest, ReportsLossAndReturnOfBoardOnce)
     EXPECT_EQ(log.Count("[indicator] Indicator board is now disconnected!"), 1);
     EXPECT_EQ(log.Count("[indicator] Exception: Unable to open serial port " + device), 1);
     EXPECT_EQ(log.Count("[indicator] Indicator board is now connected."), 1);
+    m_manager.Terminate();  // before the log capture goes
 }
 
 }  // namespace

@@ -1,38 +1,29 @@
 #include "application/led_controller.h"
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/filesystem.hpp>
+
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
 #include "support/service_process.h"
+#include "tests/application/polling.h"
 
 namespace {
 
 namespace fs = boost::filesystem;
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
+using testing_support::WaitUntil;
 
 std::string ReadFile(const std::string& path)
 {
@@ -113,8 +104,9 @@ TEST_F(LedControllerTest, RunsUtilityWithModeArgumentsOnly)
     leds.EventIn();
     ASSERT_TRUE(WaitForFiles("call", 1));
     const std::string call = ReadFile(Files("call").at(0));
-    EXPECT_TRUE(boost::algorithm::starts_with(call, "argv [" + utility + "] [--mode] [pass_in_event]\n"
-                                                    "stdin closed\nstdout /dev/null\nstderr /dev/null\n"))
+    EXPECT_TRUE(boost::algorithm::starts_with(call, "argv [" + utility +
+                                                        "] [--mode] [pass_in_event]\n"
+                                                        "stdin closed\nstdout /dev/null\nstderr /dev/null\n"))
         << call;
     // Nothing of the service's environment reaches the utility.
     EXPECT_EQ(call.find("FLOWTALLY_LED_PROBE"), std::string::npos) << call;
@@ -142,8 +134,7 @@ TEST_F(LedControllerTest, AlarmsOfPassesRunUtilityAndMovedOutRunsNothing)
     const std::vector<std::string> calls = Files("call");
     ASSERT_EQ(calls.size(), 2u);
     std::string modes;
-    for (const auto& call : calls)
-        modes += ReadFile(call).substr(0, ReadFile(call).find('\n'));
+    for (const auto& call : calls) modes += ReadFile(call).substr(0, ReadFile(call).find('\n'));
     EXPECT_NE(modes.find("[pass_in_event]"), std::string::npos);
     EXPECT_NE(modes.find("[pass_out_event]"), std::string::npos);
 }
@@ -167,8 +158,7 @@ TEST_F(LedControllerTest, NumberOfUtilitiesRunningAtOnceIsBounded)
 {
     LedController leds(BlockingUtility());
     const unsigned events = LedController::kMaxRunning + 2;
-    for (unsigned i = 0; i < events; ++i)
-        leds.EventIn();
+    for (unsigned i = 0; i < events; ++i) leds.EventIn();
 
     ASSERT_TRUE(WaitForFiles("started", LedController::kMaxRunning));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

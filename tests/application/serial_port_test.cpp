@@ -1,16 +1,17 @@
 #include "application/serial_port.h"
 
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <stdexcept>
-#include <string>
-#include <vector>
-
 #include <boost/filesystem.hpp>
+
 #include <gtest/gtest.h>
 
 #include "application/unique_fd.h"
@@ -40,8 +41,7 @@ int OpenDescriptorCount()
 {
     int count = 0;
     if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir))
-            ++count;
+        while (readdir(dir)) ++count;
         closedir(dir);
     }
     return count;
@@ -88,8 +88,7 @@ TEST(SerialPortTest, NoUsbSerialPortIsAnError)
     tree.Add("ttyS0", "../../../bus/platform/drivers/serial8250");
     tree.Add("console", "");
     EXPECT_EQ(ErrorOf([&] { SerialPort("", 2400, lines, tree.Root()); }), "No usb serial ports found!");
-    EXPECT_EQ(ErrorOf([&] { SerialPort("", 2400, lines, tree.Root() + "/missing"); }),
-              "No usb serial ports found!");
+    EXPECT_EQ(ErrorOf([&] { SerialPort("", 2400, lines, tree.Root() + "/missing"); }), "No usb serial ports found!");
 }
 
 TEST(SerialPortTest, ConfiguresRawLineAndRaisesDtrAndRts)
@@ -172,8 +171,7 @@ TEST(SerialPortTest, WriteSendsWholeBufferBeyondOutputQueue)
 
     // Far more than a terminal's queues take at once.
     Bytes data(256 * 1024);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<unsigned char>(i * 7 + i / 251);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 7 + i / 251);
     port.Write(data.data(), static_cast<unsigned>(data.size()));
 
     ASSERT_TRUE(board.WaitForReceived(data.size()));
