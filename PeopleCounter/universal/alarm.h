@@ -20,14 +20,14 @@ enum AlarmType : int {
 inline const char* AlarmTypeName(int type)
 {
     switch (type) {
-    case kIncoming:
-        return "Incoming";
-    case kOutgoing:
-        return "Outgoing";
-    case kMovedOut:
-        return "MovedOut";
-    default:
-        return nullptr;
+        case kIncoming:
+            return "Incoming";
+        case kOutgoing:
+            return "Outgoing";
+        case kMovedOut:
+            return "MovedOut";
+        default:
+            return nullptr;
     }
 }
 

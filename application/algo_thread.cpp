@@ -1,0 +1,237 @@
+#include "application/algo_thread.h"
+
+#include <algorithm>
+#include <boost/format.hpp>
+#include <cmath>
+#include <stdexcept>
+#include <thread>
+
+#include "application/console_log.h"
+#include "application/file_error_handler.h"
+#include "application/util.h"
+
+namespace {
+
+// 1998-01-01 00:00:00 UTC: where the frames' running times are laid on the calendar.
+constexpr long long kBaseTimeSeconds = 883612800;
+constexpr std::chrono::milliseconds kFrameWait(1000);
+constexpr std::chrono::seconds kInvalidAnglePause(1);
+
+unsigned int PixelThreshold(unsigned int motion_sensitivity)
+{
+    const double threshold = std::pow(101.0, 1.0 - static_cast<double>(motion_sensitivity) / 100.0) - 1.0;
+    return threshold > 0.0 ? static_cast<unsigned int>(threshold) : 0u;
+}
+
+double MovingThreshold(unsigned int motion_sensitivity)
+{
+    return std::pow(std::max(100.0 - static_cast<double>(motion_sensitivity), 0.0) / 55.0, 3);
+}
+
+// Lets go of producers waiting in push_back_sync when the consumer's loop ends, however it ends.
+template <typename T>
+class WaitersRelease {
+public:
+    explicit WaitersRelease(util::bounded_buffer<T>& buffer) : m_buffer(buffer) {}
+    ~WaitersRelease() { m_buffer.release_waiters(); }
+    WaitersRelease(const WaitersRelease&) = delete;
+    WaitersRelease& operator=(const WaitersRelease&) = delete;
+
+private:
+    util::bounded_buffer<T>& m_buffer;  // owned by the consumer thread
+};
+
+}  // namespace
+
+AlgoThread::AlgoThread(bool stereo, const std::string& algo_config, int algo_width, int algo_height, bool debug,
+                       unsigned long long skip_ms, double max_valid_angle, unsigned int motion_sensitivity,
+                       const std::string& name, bool algo_may_drop, MotionDetectionSubject motion_subject,
+                       ThreadManager& manager, CounterFactory counter_factory)
+    : BaseThread(name, manager),
+      m_width(algo_width),
+      m_height(algo_height),
+      m_stereo(stereo),
+      m_algo_may_drop(algo_may_drop),
+      m_config_path(algo_config),
+      m_debug(debug),
+      m_skip_ms(skip_ms),
+      m_max_valid_angle(max_valid_angle),
+      m_pixel_threshold(PixelThreshold(motion_sensitivity)),
+      m_moving_threshold(MovingThreshold(motion_sensitivity)),
+      m_motion_subject(motion_subject),
+      m_base_time(boost::chrono::seconds(kBaseTimeSeconds)),
+      m_counter_factory(std::move(counter_factory))
+{
+}
+
+IUniversalPeopleCounter* AlgoThread::CreateCounterInstance(CounterAlgorithm algorithm, const std::string& algo_config,
+                                                           std::shared_ptr<BlockEntities::Log::ILog> log,
+                                                           double tilt_angle)
+{
+    if (algorithm == kCounterStereo)
+        return IUniversalPeopleCounter::CreateInstance<kCounterStereo>(algo_config, std::move(log), tilt_angle);
+    return IUniversalPeopleCounter::CreateInstance<kCounterMono>(algo_config, std::move(log), tilt_angle);
+}
+
+void AlgoThread::SetAngle(double angle)
+{
+    m_angle.store(angle);
+    m_angle_changed.store(true);
+}
+
+void AlgoThread::PushFrame(std::shared_ptr<cv::Mat> image, unsigned long long timestamp)
+{
+    if (++m_frames_received == 1) {
+        LOG(GetLogger(), info) << "Received first frame with base-clock relative timestamp " << timestamp
+                               << ". Timepoint assigned to base clock is " << m_base_time.time_since_epoch().count()
+                               << " nanoseconds since Jan 1, 1970";
+    }
+    const Frame frame{timestamp, std::move(image)};
+    if (!m_algo_may_drop) {
+        m_frames.push_back_sync(frame);
+        return;
+    }
+    if (m_frames.size() == m_frames.capacity())
+        ++m_dropped_frames;
+    m_frames.push_back(frame);
+}
+
+boost::signals2::connection AlgoThread::DoOnAlarm(const AlarmSignal::slot_type& slot)
+{
+    return m_on_alarm.connect(slot);
+}
+
+boost::signals2::connection AlgoThread::DoOnDebugImage(const DebugImageSignal::slot_type& slot)
+{
+    return m_on_debug_image.connect(slot);
+}
+
+boost::signals2::connection AlgoThread::DoOnMotion(const MotionSignal::slot_type& slot)
+{
+    return m_on_motion.connect(slot);
+}
+
+void AlgoThread::Terminate(bool wait)
+{
+    m_frames.release_waiters();
+    BaseThread::Terminate(wait);
+}
+
+void AlgoThread::ThreadFunc()
+{
+    const WaitersRelease<Frame> release_producers(m_frames);
+    const auto start = std::chrono::steady_clock::now();
+    if (m_skip_ms != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_skip_ms));
+        m_frames.clear();
+    }
+
+    while (!IsTerminated()) {
+        m_angle_changed.store(false);
+        const double angle = m_angle.load();
+        if (std::fabs(angle) > m_max_valid_angle) {
+            LOG(GetLogger(), warning) << "Invalid angle: " << angle;
+            FileErrorHandler::SetError<FileErrorHandler::kAngleError>();
+            std::this_thread::sleep_for(kInvalidAnglePause);
+            m_frames.clear();
+            continue;
+        }
+        FileErrorHandler::ClearError<FileErrorHandler::kAngleError>();
+        const CounterPtr counter = CreateFlowtally(m_config_path, m_stereo, angle);
+        if (counter)
+            counter->InitImage(kiv::VideoFormat{m_width, m_height, 1, m_width, 0, 1});
+        CountFrames(counter);
+    }
+    LogClosingLines(start);
+}
+
+void AlgoThread::CountFrames(const CounterPtr& counter)
+{
+    const AlgoLibrary::MemManager::MemoryManagerAllocate memory;
+    AlarmVector alarms{AlarmVector::allocator_type(memory)};
+    std::vector<cv::Mat> debug_images;
+
+    while (!IsTerminated() && !m_angle_changed.load()) {
+        Frame frame;
+        if (!m_frames.timed_front(frame, kFrameWait)) {
+            if (IsTerminated())
+                return;
+            throw std::runtime_error("No frames for too long.");
+        }
+        if (counter) {
+            const AlgoTimePoint time =
+                m_base_time + boost::chrono::nanoseconds(static_cast<long long>(frame.timestamp));
+            counter->ProcessImage(frame.image->clone(), time, m_debug);
+            if (m_debug)
+                debug_images = counter->GetDebugImages();
+            counter->GetAlarms(alarms);
+            if (!m_stereo && IsMotion(*counter))
+                m_on_motion();
+        }
+        if (!debug_images.empty())
+            m_on_debug_image(debug_images, frame.timestamp);
+        EmitAlarms(alarms, frame.timestamp);
+    }
+}
+
+bool AlgoThread::IsMotion(const IUniversalPeopleCounter& counter) const
+{
+    switch (m_motion_subject) {
+        case kMotionAnything:
+            return counter.GetChangedPixelsPercent() > static_cast<float>(m_pixel_threshold);
+        case kMotionOnlyPeople:
+            return static_cast<double>(counter.GetMaximalPathInObjectRadius()) > m_moving_threshold;
+    }
+    throw std::runtime_error(
+        (boost::format("Unknown motion detection subject: %1%") % static_cast<int>(m_motion_subject)).str());
+}
+
+void AlgoThread::EmitAlarms(const AlarmVector& alarms, unsigned long long timestamp)
+{
+    for (const Alarm& alarm : alarms) {
+        const char* type_name = AlarmTypeName(alarm.type);
+        if (!type_name)
+            throw std::runtime_error((boost::format("Unknown alarm type: %1%") % alarm.type).str());
+        LOG(GetLogger(), trace) << type_name << " ID " << alarm.object_id << " nanosecond " << timestamp;
+        m_on_alarm(alarm);
+    }
+}
+
+AlgoThread::CounterPtr AlgoThread::CreateFlowtally(const std::string& config_path, bool stereo, double angle)
+{
+    if (m_motion_subject == kMotionAnything)
+        LOG(GetLogger(), info) << "Using kMotionAnything with m_pixel_threshold " << m_pixel_threshold;
+    else if (m_motion_subject == kMotionOnlyPeople)
+        LOG(GetLogger(), info) << "Using kMotionOnlyPeople with m_moving_threshold " << m_moving_threshold;
+
+    if (stereo && !util::CheckFileExistence(config_path)) {
+        LOG(GetLogger(), info) << "File '" << config_path << "' does not exist. Not starting algorithms.";
+        return nullptr;
+    }
+    if (stereo)
+        LOG(GetLogger(), info) << "Using tilt angle " << angle;
+
+    const auto log = std::make_shared<ConsoleLog>(GetLogger());
+    CounterPtr counter(m_counter_factory(stereo ? kCounterStereo : kCounterMono, config_path, log, angle),
+                       AlgoLibrary::ReleaseDeleter());
+    if (!counter) {
+        throw std::runtime_error(stereo ? "IUniversalPeopleCounter (stereo) instance construction failed."
+                                        : "IUniversalPeopleCounter (mono) instance construction failed.");
+    }
+    return counter;
+}
+
+void AlgoThread::LogClosingLines(std::chrono::steady_clock::time_point start)
+{
+    const int dropped = m_dropped_frames.load();
+    if (dropped > 0)
+        LOG(GetLogger(), warning) << "Dropped frames due to slow algorithms: " << dropped;
+    else
+        LOG(GetLogger(), info) << "Dropped frames due to slow algorithms: " << dropped;
+
+    const auto elapsed_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    const unsigned int frames = m_frames_received.load();
+    if (elapsed_ms != 0 && frames != 0)
+        LOG(GetLogger(), info) << "Algo thread FPS: " << frames * 1000.0 / static_cast<double>(elapsed_ms);
+}
