@@ -122,17 +122,6 @@ TEST_F(DebugHelperBaseTest, UnnamedBlockReportsUnderAStableFallbackName)
     EXPECT_EQ(block.GetContextForDebugInterfaces().cached, expected.str());
 }
 
-TEST_F(DebugHelperBaseTest, BlockWithoutSinksDropsEverything)
-{
-    TestBlock block;
-    block.Log(kKivLogError) << "nobody listens";
-    block.StatValueInt("frames", 1);
-    {
-        auto timer = block.StatScopedTimeCalculator("total_frame");
-    }
-    SUCCEED();
-}
-
 TEST_F(DebugHelperBaseTest, EachStatisticsValueIsOneStoreOfOneItem)
 {
     TestBlock block;

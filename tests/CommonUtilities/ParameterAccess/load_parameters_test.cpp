@@ -41,17 +41,6 @@ TEST_F(LoadParametersTest, ReadsEachParameterUnderItsBlocksSection)
     EXPECT_TRUE(log->lines.empty());
 }
 
-TEST_F(LoadParametersTest, FullNamesJoinContextAndName)
-{
-    BlockEntities::Context context;
-    EXPECT_EQ(GetFullParameterName("radius", context), "radius");
-    context.SetName("Tracker");
-    BlockEntities::Context parent;
-    parent.SetName("MonoPeopleCounter");
-    context.SetHierarchyParent(parent);
-    EXPECT_EQ(GetFullParameterName("radius", context), "MonoPeopleCounter--Tracker_radius");
-}
-
 TEST_F(LoadParametersTest, LaterFileWinsAndBoolTextsConvert)
 {
     const std::string a = dir.Write("a.ini", "[MonoPeopleCounter--Tracker]\nradius=5\nenabled=0\nrate=0.75\n");

@@ -248,18 +248,4 @@ TEST(ParametersTest, CompoundParametersReadTheirTexts)
     EXPECT_EQ(counting()[0].direction, ParamsLib::kIntersectionIncoming);
 }
 
-TEST(ParametersTest, GroupOptionAndRequiredMark)
-{
-    ParamsLib::IntValueParam<> radius;
-    Holder holder;
-    holder.declare = [&](Holder& h) {
-        h.InitValueParameterStringDefault(radius, "", "Geometry", "radius", "brief", nullptr, "10");
-        radius.MarkValueRequired();
-    };
-    holder.Listed();
-    const ParameterOptions options = OptionsOf(radius);
-    EXPECT_EQ(options.at(ParameterOption::kGroup), "Geometry");
-    EXPECT_EQ(options.count(ParameterOption::kValueRequired), 1u);
-}
-
 }  // namespace

@@ -44,14 +44,6 @@ Context MakeContext(std::vector<std::string> names)
     return context;
 }
 
-TEST(ContextTest, FreshContextHasOneEmptyName)
-{
-    Context context;
-    ASSERT_EQ(context.names.size(), 1u);
-    EXPECT_EQ(context.names[0], "");
-    EXPECT_EQ(context.cached, "");
-}
-
 TEST(ContextTest, HierarchyNameSkipsEmptyEntries)
 {
     EXPECT_EQ(MakeContext({"Tracker", "", "MonoPeopleCounter"}).cached, "MonoPeopleCounter--Tracker");
@@ -153,11 +145,6 @@ TEST(BlockTreeTest, TraverseSkipsEntitiesWithoutInterfaceButVisitsTheirChildren)
         &root, [&](IAlgoEntityBase* entity, const IAlgoEntityBase*) { all.push_back(entity->GetContext().cached); });
     EXPECT_EQ(all, (std::vector<std::string>{"", "Plain", "Leaf", "Plain--BelowPlain"}));
 }
-
-struct Probe {
-    explicit Probe(int* counter) : destroyed(counter) {}
-    int* destroyed;
-};
 
 class CountedBlock : public Block {
 public:
