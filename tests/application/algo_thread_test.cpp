@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -65,6 +66,7 @@ public:
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         ++m_frames_entered;
+        m_timestamps.push_back(timestamp);
         m_changed.notify_all();
         m_changed.wait(lock, [this] { return !m_stalled; });
         return m_scripts[timestamp];
@@ -96,6 +98,12 @@ public:
         return m_changed.wait_for(lock, 5s, [&] { return !m_angles.empty() && m_angles.back() == angle; });
     }
 
+    std::vector<unsigned long long> Timestamps()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_timestamps;
+    }
+
     std::vector<double> Angles()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -107,6 +115,7 @@ private:
     std::condition_variable m_changed;
     std::map<unsigned long long, FrameScript> m_scripts;
     std::vector<double> m_angles;
+    std::vector<unsigned long long> m_timestamps;
     int m_frames_entered = 0;
     bool m_stalled = false;
 };
@@ -134,6 +143,18 @@ private:
     FrameScript m_script;
 };
 
+template <typename Predicate>
+bool WaitUntil(Predicate predicate)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
 stereo::StereoCountingObjData Object(long long id, bool in)
 {
     stereo::StereoCountingObjData object{};
@@ -147,6 +168,7 @@ struct Settings {
     bool stereo = false;
     std::string config = "";
     bool debug = false;
+    unsigned long long skip_ms = 0;
     double max_valid_angle = 0.4;
     unsigned int motion_sensitivity = 0;
     bool may_drop = true;
@@ -184,9 +206,9 @@ protected:
                 return new ScriptedCounter(probe, std::move(log));
             };
         }
-        auto thread = std::make_shared<AlgoThread>(settings.stereo, settings.config, 4, 2, settings.debug, 0,
-                                                   settings.max_valid_angle, settings.motion_sensitivity, "algo",
-                                                   settings.may_drop, settings.subject, m_manager, factory);
+        auto thread = std::make_shared<AlgoThread>(
+            settings.stereo, settings.config, 4, 2, settings.debug, settings.skip_ms, settings.max_valid_angle,
+            settings.motion_sensitivity, "algo", settings.may_drop, settings.subject, m_manager, factory);
         thread->DoOnAlarm([this](const Alarm& alarm) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_alarms.push_back(alarm);
@@ -263,6 +285,23 @@ TEST_F(AlgoThreadTest, RisingInFlagAlarmsOnceAndVanishingMovesOutFirst)
                           "assigned to base clock is 883612800000000000 nanoseconds since Jan 1, 1970"),
               1);
     EXPECT_TRUE(m_log.Contains("[algo] Dropped frames due to slow algorithms: 0"));
+    const auto lines = m_log.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind("[algo] Algo thread FPS: ", 0) == 0; }),
+              1);
+}
+
+TEST_F(AlgoThreadTest, FramesQueuedDuringTheInitialSkipAreDiscarded)
+{
+    Settings settings;
+    settings.skip_ms = 50;
+    auto thread = Make(settings);
+    Push(*thread, 1);
+    m_manager.AddThread(thread);
+    ASSERT_TRUE(m_probe->WaitForBuild(0.0));  // built after the skip emptied the queue
+    Push(*thread, 2);
+    Stop(*thread, 1);
+    EXPECT_EQ(m_probe->Timestamps(), std::vector<unsigned long long>{2});
 }
 
 TEST_F(AlgoThreadTest, InvalidAngleRaisesMarkerWithoutCounterUntilAValidAngleArrives)
@@ -272,7 +311,7 @@ TEST_F(AlgoThreadTest, InvalidAngleRaisesMarkerWithoutCounterUntilAValidAngleArr
     m_manager.AddThread(thread);
     const fs::path marker = m_dir / "errors" / "angle_error";
     EXPECT_TRUE(m_log.WaitFor("[algo, warning] Invalid angle: 0.5"));
-    EXPECT_TRUE(fs::exists(marker));
+    EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); }));
     EXPECT_TRUE(m_probe->Angles().empty());
 
     thread->SetAngle(-0.4);  // the limit itself is valid
@@ -283,6 +322,34 @@ TEST_F(AlgoThreadTest, InvalidAngleRaisesMarkerWithoutCounterUntilAValidAngleArr
     thread->SetAngle(0.1);  // every new angle builds a new counter
     Push(*thread, 1);
     EXPECT_TRUE(m_probe->WaitForBuild(0.1));
+}
+
+TEST_F(AlgoThreadTest, UnknownAlarmTypeFailsTheThread)
+{
+    // A counter that reports an alarm of a type no consumer knows.
+    class BadAlarmCounter : public IUniversalPeopleCounter {
+    public:
+        void InitImage(const kiv::VideoFormat&) override {}
+        void GetAlarms(AlarmVector& out) override
+        {
+            out.clear();
+            Alarm alarm;
+            alarm.type = 5;
+            out.push_back(alarm);
+        }
+        void Release() override { delete this; }
+        void ProcessImage(const cv::Mat&, AlgoTimePoint, bool) override {}
+        std::vector<cv::Mat> GetDebugImages() override { return {}; }
+        float GetChangedPixelsPercent() const override { return 0.0f; }
+        float GetMaximalPathInObjectRadius() const override { return 0.0f; }
+    };
+    auto thread = Make({},
+                       [](CounterAlgorithm, const std::string&, std::shared_ptr<BlockEntities::Log::ILog>,
+                          double) -> IUniversalPeopleCounter* { return new BadAlarmCounter; });
+    m_manager.AddThread(thread);
+    Push(*thread, 1);
+    EXPECT_EQ(WaitForFailure(), "Unknown alarm type: 5");
+    EXPECT_TRUE(m_alarms.empty());
 }
 
 TEST_F(AlgoThreadTest, MissingFramesFailTheThread)
