@@ -132,26 +132,27 @@ Glib::RefPtr<Gst::Element> Bin::FindElementWithUnlinkedPad(Glib::RefPtr<Gst::Bin
     Gst::Iterator<Gst::Element> it = bin->iterate_recurse();
     for (bool done = false; !done;) {
         switch (it.next()) {
-        case Gst::ITERATOR_OK: {
-            Glib::RefPtr<Gst::Element> element = *it;
-            auto pad = element->get_static_pad(pad_name);
-            if (!pad || pad->is_linked())
+            case Gst::ITERATOR_OK: {
+                Glib::RefPtr<Gst::Element> element = *it;
+                auto pad = element->get_static_pad(pad_name);
+                if (!pad || pad->is_linked())
+                    break;
+                if (found)
+                    ThrowError("More than one " + pad_name + " unlinked pads found!");
+                found = element;
+                BOOST_LOG(m_logger) << "Unlinked " << pad_name << " pad found (element " << element->get_name().raw()
+                                    << ")";
                 break;
-            if (found)
-                ThrowError("More than one " + pad_name + " unlinked pads found!");
-            found = element;
-            BOOST_LOG(m_logger) << "Unlinked " << pad_name << " pad found (element " << element->get_name().raw() << ")";
-            break;
-        }
-        case Gst::ITERATOR_RESYNC:
-            it.resync();
-            found.reset();
-            break;
-        case Gst::ITERATOR_ERROR:
-            ThrowError("Iterator error");
-        case Gst::ITERATOR_DONE:
-            done = true;
-            break;
+            }
+            case Gst::ITERATOR_RESYNC:
+                it.resync();
+                found.reset();
+                break;
+            case Gst::ITERATOR_ERROR:
+                ThrowError("Iterator error");
+            case Gst::ITERATOR_DONE:
+                done = true;
+                break;
         }
     }
     if (!found)
@@ -218,8 +219,7 @@ std::shared_ptr<GstPad> Bin::LinkElementToTee(Glib::RefPtr<Gst::Element> element
     queue->link(element);
 
     GstElement* tee_element = GST_ELEMENT(tee->gobj());
-    GstPadTemplate* pad_template =
-        gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(tee_element), "src_%u");
+    GstPadTemplate* pad_template = gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(tee_element), "src_%u");
     GstPad* requested = pad_template ? gst_element_request_pad(tee_element, pad_template, nullptr, nullptr) : nullptr;
     std::shared_ptr<GstPad> tee_pad(requested, GstPadReleaser<Gst::Tee>{tee});
     if (!tee_pad)

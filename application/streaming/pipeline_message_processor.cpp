@@ -58,22 +58,22 @@ void PipelineMessageProcessor::RunPipeline()
         m_is_live = false;
         BOOST_LOG(logger) << "Setting pipeline to PAUSED...";
         switch (pipeline->set_state(Gst::STATE_PAUSED)) {
-        case Gst::STATE_CHANGE_FAILURE:
-            EventLoop(false, false, Gst::STATE_VOID_PENDING);
-            m_bin.ThrowError("Pipeline does not want to pause");
-        case Gst::STATE_CHANGE_NO_PREROLL:
-            BOOST_LOG(logger) << "Pipeline is live and does not need PREROLL";
-            m_is_live = true;
-            break;
-        case Gst::STATE_CHANGE_ASYNC:
-            BOOST_LOG(logger) << "Pipeline is PREROLLING...";
-            if (!EventLoop(true, true, Gst::STATE_PAUSED))
-                return;
-            BOOST_LOG(logger) << "Pipeline is PREROLLED";
-            break;
-        case Gst::STATE_CHANGE_SUCCESS:
-            BOOST_LOG(logger) << "Pipeline is PREROLLED";
-            break;
+            case Gst::STATE_CHANGE_FAILURE:
+                EventLoop(false, false, Gst::STATE_VOID_PENDING);
+                m_bin.ThrowError("Pipeline does not want to pause");
+            case Gst::STATE_CHANGE_NO_PREROLL:
+                BOOST_LOG(logger) << "Pipeline is live and does not need PREROLL";
+                m_is_live = true;
+                break;
+            case Gst::STATE_CHANGE_ASYNC:
+                BOOST_LOG(logger) << "Pipeline is PREROLLING...";
+                if (!EventLoop(true, true, Gst::STATE_PAUSED))
+                    return;
+                BOOST_LOG(logger) << "Pipeline is PREROLLED";
+                break;
+            case Gst::STATE_CHANGE_SUCCESS:
+                BOOST_LOG(logger) << "Pipeline is PREROLLED";
+                break;
         }
 
         if (!EventLoop(false, true, Gst::STATE_PLAYING))
@@ -114,89 +114,89 @@ bool PipelineMessageProcessor::EventLoop(bool blocking, bool do_progress, Gst::S
         GstMessage* raw = message->gobj();
 
         switch (GST_MESSAGE_TYPE(raw)) {
-        case GST_MESSAGE_EOS:
-            m_bin.ThrowError("Got EOS");
-        case GST_MESSAGE_ERROR:
-            m_bin.ThrowError("GStreamer error: " + ErrorText(raw));
-        case GST_MESSAGE_BUFFERING: {
-            if (m_is_live)
+            case GST_MESSAGE_EOS:
+                m_bin.ThrowError("Got EOS");
+            case GST_MESSAGE_ERROR:
+                m_bin.ThrowError("GStreamer error: " + ErrorText(raw));
+            case GST_MESSAGE_BUFFERING: {
+                if (m_is_live)
+                    break;
+                gint percent = 0;
+                gst_message_parse_buffering(raw, &percent);
+                if (percent == 100) {
+                    buffering = false;
+                    if (target_state == Gst::STATE_PLAYING) {
+                        BOOST_LOG(logger) << "Done buffering, setting pipeline to PLAYING...";
+                        pipeline->set_state(Gst::STATE_PLAYING);
+                    } else if (prerolled && !in_progress) {
+                        return true;
+                    }
+                } else {
+                    if (!buffering && target_state == Gst::STATE_PLAYING) {
+                        BOOST_LOG(logger) << "Buffering, setting pipeline to PAUSED...";
+                        pipeline->set_state(Gst::STATE_PAUSED);
+                    }
+                    buffering = true;
+                }
                 break;
-            gint percent = 0;
-            gst_message_parse_buffering(raw, &percent);
-            if (percent == 100) {
-                buffering = false;
-                if (target_state == Gst::STATE_PLAYING) {
-                    BOOST_LOG(logger) << "Done buffering, setting pipeline to PLAYING...";
-                    pipeline->set_state(Gst::STATE_PLAYING);
-                } else if (prerolled && !in_progress) {
+            }
+            case GST_MESSAGE_STATE_CHANGED: {
+                if (GST_MESSAGE_SRC(raw) != GST_OBJECT(pipeline->gobj()) || target_state != Gst::STATE_PAUSED)
+                    break;
+                GstState new_state = GST_STATE_VOID_PENDING;
+                gst_message_parse_state_changed(raw, nullptr, &new_state, nullptr);
+                if (new_state != GST_STATE_PAUSED)
+                    break;
+                if (buffering) {
+                    BOOST_LOG(logger) << "Prerolled, waiting for buffering to finish...";
+                    prerolled = true;
+                } else if (in_progress) {
+                    BOOST_LOG(logger) << "Prerolled, waiting for progress to finish...";
+                    prerolled = true;
+                } else {
                     return true;
                 }
-            } else {
-                if (!buffering && target_state == Gst::STATE_PLAYING) {
-                    BOOST_LOG(logger) << "Buffering, setting pipeline to PAUSED...";
-                    pipeline->set_state(Gst::STATE_PAUSED);
+                break;
+            }
+            case GST_MESSAGE_PROGRESS: {
+                GstProgressType type = GST_PROGRESS_TYPE_START;
+                gchar* raw_code = nullptr;
+                gchar* raw_text = nullptr;
+                gst_message_parse_progress(raw, &type, &raw_code, &raw_text);
+                GText code(raw_code);
+                GText text(raw_text);
+                switch (type) {
+                    case GST_PROGRESS_TYPE_START:
+                    case GST_PROGRESS_TYPE_CONTINUE:
+                        if (do_progress) {
+                            in_progress = true;
+                            blocking = true;
+                        }
+                        break;
+                    case GST_PROGRESS_TYPE_COMPLETE:
+                    case GST_PROGRESS_TYPE_CANCELED:
+                    case GST_PROGRESS_TYPE_ERROR:
+                        in_progress = false;
+                        break;
                 }
-                buffering = true;
-            }
-            break;
-        }
-        case GST_MESSAGE_STATE_CHANGED: {
-            if (GST_MESSAGE_SRC(raw) != GST_OBJECT(pipeline->gobj()) || target_state != Gst::STATE_PAUSED)
-                break;
-            GstState new_state = GST_STATE_VOID_PENDING;
-            gst_message_parse_state_changed(raw, nullptr, &new_state, nullptr);
-            if (new_state != GST_STATE_PAUSED)
-                break;
-            if (buffering) {
-                BOOST_LOG(logger) << "Prerolled, waiting for buffering to finish...";
-                prerolled = true;
-            } else if (in_progress) {
-                BOOST_LOG(logger) << "Prerolled, waiting for progress to finish...";
-                prerolled = true;
-            } else {
-                return true;
-            }
-            break;
-        }
-        case GST_MESSAGE_PROGRESS: {
-            GstProgressType type = GST_PROGRESS_TYPE_START;
-            gchar* raw_code = nullptr;
-            gchar* raw_text = nullptr;
-            gst_message_parse_progress(raw, &type, &raw_code, &raw_text);
-            GText code(raw_code);
-            GText text(raw_text);
-            switch (type) {
-            case GST_PROGRESS_TYPE_START:
-            case GST_PROGRESS_TYPE_CONTINUE:
-                if (do_progress) {
-                    in_progress = true;
-                    blocking = true;
-                }
-                break;
-            case GST_PROGRESS_TYPE_COMPLETE:
-            case GST_PROGRESS_TYPE_CANCELED:
-            case GST_PROGRESS_TYPE_ERROR:
-                in_progress = false;
+                if (do_progress && !in_progress && prerolled && !buffering)
+                    return true;
                 break;
             }
-            if (do_progress && !in_progress && prerolled && !buffering)
-                return true;
-            break;
-        }
-        case GST_MESSAGE_REQUEST_STATE: {
-            GstState state = GST_STATE_VOID_PENDING;
-            gst_message_parse_request_state(raw, &state);
-            BOOST_LOG(logger) << "Setting state to " << gst_element_state_get_name(state) << "...";
-            pipeline->set_state(static_cast<Gst::State>(state));
-            break;
-        }
-        case GST_MESSAGE_CLOCK_LOST:
-            BOOST_LOG(logger) << "Clock lost, selecting a new one";
-            pipeline->set_state(Gst::STATE_PAUSED);
-            pipeline->set_state(Gst::STATE_PLAYING);
-            break;
-        default:
-            break;
+            case GST_MESSAGE_REQUEST_STATE: {
+                GstState state = GST_STATE_VOID_PENDING;
+                gst_message_parse_request_state(raw, &state);
+                BOOST_LOG(logger) << "Setting state to " << gst_element_state_get_name(state) << "...";
+                pipeline->set_state(static_cast<Gst::State>(state));
+                break;
+            }
+            case GST_MESSAGE_CLOCK_LOST:
+                BOOST_LOG(logger) << "Clock lost, selecting a new one";
+                pipeline->set_state(Gst::STATE_PAUSED);
+                pipeline->set_state(Gst::STATE_PLAYING);
+                break;
+            default:
+                break;
         }
     }
 }

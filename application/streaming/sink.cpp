@@ -30,8 +30,7 @@ Sink::~Sink()
     m_appsrc.reset();
 }
 
-Glib::RefPtr<Gst::Pipeline> Sink::CreatePipelineWithAppSrc(const std::string& description,
-                                                           Glib::RefPtr<Gst::Caps> caps)
+Glib::RefPtr<Gst::Pipeline> Sink::CreatePipelineWithAppSrc(const std::string& description, Glib::RefPtr<Gst::Caps> caps)
 {
     auto pipeline = CreatePipelineFromString("appsrc name=head ! " + description, "Snk_" + GetName());
     auto head = pipeline->get_element("head");
@@ -78,8 +77,8 @@ void Sink::PushFrame(std::shared_ptr<IBufferWrapper> frame, unsigned long long t
     auto* data = const_cast<unsigned char*>(frame->GetData());
     auto owner = std::make_unique<FrameOwner>(std::move(frame));
     GstBuffer* buffer = gst_buffer_new_wrapped_full(
-        static_cast<GstMemoryFlags>(GST_MEMORY_FLAG_READONLY | GST_MEMORY_FLAG_PHYSICALLY_CONTIGUOUS), data, size,
-        0, size, owner.get(), &ReleaseFrame);
+        static_cast<GstMemoryFlags>(GST_MEMORY_FLAG_READONLY | GST_MEMORY_FLAG_PHYSICALLY_CONTIGUOUS), data, size, 0,
+        size, owner.get(), &ReleaseFrame);
     owner.release();
     GST_BUFFER_PTS(buffer) = timestamp;
 

@@ -23,8 +23,7 @@ public:
     Sink(const std::string& name, Glib::RefPtr<Gst::Caps> caps);
     ~Sink() override;
 
-    Glib::RefPtr<Gst::Pipeline> CreatePipelineWithAppSrc(const std::string& description,
-                                                         Glib::RefPtr<Gst::Caps> caps);
+    Glib::RefPtr<Gst::Pipeline> CreatePipelineWithAppSrc(const std::string& description, Glib::RefPtr<Gst::Caps> caps);
     // Offers one frame with its time stamp in nanoseconds; never fails towards the caller.
     void PushFrame(std::shared_ptr<IBufferWrapper> frame, unsigned long long timestamp);
 

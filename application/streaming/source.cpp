@@ -89,8 +89,7 @@ Glib::RefPtr<Gst::AppSink> Source::CreateAppSink(FrameSignalPtr signal, const st
     // The handler borrows the appsink: a counted reference inside its own signal would keep it
     // alive forever.
     appsink->signal_new_sample().connect(
-        [this, signal = std::move(signal), sink = appsink.operator->()]() { return PullSample(signal, *sink); },
-        true);
+        [this, signal = std::move(signal), sink = appsink.operator->()]() { return PullSample(signal, *sink); }, true);
     return appsink;
 }
 

@@ -37,8 +37,7 @@ std::vector<GstElement*> Children(const Glib::RefPtr<Gst::Pipeline>& pipeline, c
 std::vector<std::string> ChildNames(const Glib::RefPtr<Gst::Pipeline>& pipeline, const std::string& type_name)
 {
     std::vector<std::string> names;
-    for (GstElement* element : Children(pipeline, type_name))
-        names.push_back(GST_OBJECT_NAME(element));
+    for (GstElement* element : Children(pipeline, type_name)) names.push_back(GST_OBJECT_NAME(element));
     return names;
 }
 
@@ -51,8 +50,7 @@ GstElement* OnlyChild(const Glib::RefPtr<Gst::Pipeline>& pipeline, const std::st
 std::vector<std::string> SrcPadNames(GstElement* element)
 {
     std::vector<std::string> names;
-    for (GList* item = element->srcpads; item; item = item->next)
-        names.push_back(GST_OBJECT_NAME(item->data));
+    for (GList* item = element->srcpads; item; item = item->next) names.push_back(GST_OBJECT_NAME(item->data));
     return names;
 }
 
@@ -184,8 +182,8 @@ TEST_F(BinTest, DestroyingTheBinReleasesAndFreesEveryRequestPad)
 
     int freed = 0;
     for (GList* item = tee->srcpads; item; item = item->next)
-        g_object_weak_ref(G_OBJECT(item->data), [](gpointer count, GObject*) { ++*static_cast<int*>(count); },
-                          &freed);
+        g_object_weak_ref(
+            G_OBJECT(item->data), [](gpointer count, GObject*) { ++*static_cast<int*>(count); }, &freed);
     bin.reset();
 
     EXPECT_EQ(tee->numsrcpads, 0);

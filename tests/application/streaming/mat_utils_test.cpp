@@ -31,8 +31,7 @@ std::vector<unsigned char> PaddedRows(int height, int row_bytes, int stride)
 {
     std::vector<unsigned char> bytes(static_cast<std::size_t>(height * stride), 0xEE);
     for (int r = 0; r < height; ++r)
-        for (int c = 0; c < row_bytes; ++c)
-            bytes[r * stride + c] = static_cast<unsigned char>((r * 7 + c) % 200);
+        for (int c = 0; c < row_bytes; ++c) bytes[r * stride + c] = static_cast<unsigned char>((r * 7 + c) % 200);
     return bytes;
 }
 
@@ -83,8 +82,7 @@ TEST_F(CreateMatrixFromGstBufferTest, PaddedGray8RowsAreNotSheared)
     EXPECT_EQ(mat->step[0], 320u);
     EXPECT_EQ(mat->data, MappedData(sample)) << "pixels are viewed in place";
     for (int r = 0; r < 6; ++r)
-        for (int c = 0; c < 318; ++c)
-            ASSERT_EQ(mat->at<unsigned char>(r, c), (r * 7 + c) % 200) << r << "," << c;
+        for (int c = 0; c < 318; ++c) ASSERT_EQ(mat->at<unsigned char>(r, c), (r * 7 + c) % 200) << r << "," << c;
 }
 
 TEST_F(CreateMatrixFromGstBufferTest, PaddedBgrRowsAreNotSheared)

@@ -46,7 +46,8 @@ TEST_F(PipelineMessageProcessorTest, EndOfStreamStopsTheThreadWithGotEos)
 
 TEST_F(PipelineMessageProcessorTest, ErrorMessageEndsTheThreadWithItsText)
 {
-    streaming::Bin bin("caps", "videotestsrc ! capsfilter caps=video/x-raw,width=320 ! capsfilter name=limit ! fakesink");
+    streaming::Bin bin("caps",
+                       "videotestsrc ! capsfilter caps=video/x-raw,width=320 ! capsfilter name=limit ! fakesink");
     // Set after parsing, so that the conflict shows only when the pipeline negotiates.
     GstCaps* impossible = gst_caps_from_string("video/x-raw,width=640");
     g_object_set(bin.GetPipeline()->get_element("limit")->gobj(), "caps", impossible, nullptr);

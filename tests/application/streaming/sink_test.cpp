@@ -49,8 +49,7 @@ TEST_F(SinkTest, DropsFramesUnlessTheAppsrcWantsDataAndLogsEachChangeOnce)
                          Gst::Caps::create_simple("application/x-flowtally-test"));
     const unsigned char kEarly = 0xAA;
     const unsigned char kLate = 0x11;
-    for (int i = 0; i < 3; ++i)
-        sink.PushFrame(Frame(1000, kEarly), i);
+    for (int i = 0; i < 3; ++i) sink.PushFrame(Frame(1000, kEarly), i);
 
     RecordingManager manager;
     manager.Get().CreateThread<streaming::PipelineMessageProcessor>(std::ref(sink));
@@ -69,8 +68,7 @@ TEST_F(SinkTest, DropsFramesUnlessTheAppsrcWantsDataAndLogsEachChangeOnce)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(log.Count("[out_stream] Begin dropping frames"), 1u);
-    for (int i = 0; i < 20; ++i)
-        sink.PushFrame(Frame(1000, kLate), 1000 + i);
+    for (int i = 0; i < 20; ++i) sink.PushFrame(Frame(1000, kLate), 1000 + i);
 
     // Draining the queue makes the appsrc ask again.
     std::vector<int> delivered;

@@ -55,14 +55,18 @@ TEST_F(SourceTest, SubscribersOfOneFormatShareOneBranchAndSeeEveryFrameInOrder)
     streaming::Source source("cap", FiniteCapture(kFrames));
     std::mutex mutex;
     std::vector<std::string> calls;
-    source.DoOnFrame([&](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back("first " + CapsFormat(sample));
-    }, "GRAY8");
-    source.DoOnFrame([&](Glib::RefPtr<Gst::Sample>, unsigned long long) {
-        std::lock_guard<std::mutex> lock(mutex);
-        calls.push_back("second");
-    }, "GRAY8");
+    source.DoOnFrame(
+        [&](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
+            std::lock_guard<std::mutex> lock(mutex);
+            calls.push_back("first " + CapsFormat(sample));
+        },
+        "GRAY8");
+    source.DoOnFrame(
+        [&](Glib::RefPtr<Gst::Sample>, unsigned long long) {
+            std::lock_guard<std::mutex> lock(mutex);
+            calls.push_back("second");
+        },
+        "GRAY8");
 
     auto pipeline = source.GetPipeline();
     EXPECT_TRUE(pipeline->get_element("Src_GRAY8cap"));
@@ -87,13 +91,14 @@ TEST_F(SourceTest, EachFormatGetsItsOwnBranchBehindATee)
     std::atomic<int> bgr{0};
     std::atomic<int> native{0};
     std::vector<unsigned long long> timestamps;
-    source.DoOnFrame([&](Glib::RefPtr<Gst::Sample> sample, unsigned long long timestamp) {
-        bgr += CapsFormat(sample) == "BGR" ? 1 : 0;
-        timestamps.push_back(timestamp);
-    }, "BGR");
-    source.DoOnFrame([&](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
-        native += CapsFormat(sample) == "I420" ? 1 : 0;
-    });
+    source.DoOnFrame(
+        [&](Glib::RefPtr<Gst::Sample> sample, unsigned long long timestamp) {
+            bgr += CapsFormat(sample) == "BGR" ? 1 : 0;
+            timestamps.push_back(timestamp);
+        },
+        "BGR");
+    source.DoOnFrame(
+        [&](Glib::RefPtr<Gst::Sample> sample, unsigned long long) { native += CapsFormat(sample) == "I420" ? 1 : 0; });
 
     auto pipeline = source.GetPipeline();
     auto converting = Glib::RefPtr<Gst::Bin>::cast_dynamic(pipeline->get_element("Src_BGRcap"));
@@ -141,24 +146,29 @@ TEST_P(SourceFrameSizeTest, FramesKeepTheirSizeAndRowAlignment)
     const int width = GetParam();
     const int height = 120;
     // The upper two thirds of the SMPTE pattern are vertical bars: those rows are all equal.
-    streaming::Source source("cap", "videotestsrc num-buffers=3 pattern=smpte ! capsfilter caps=\"video/x-raw,"
-                                    "format=I420,width=" + std::to_string(width) + ",height=" +
-                                        std::to_string(height) + "\" name=tail");
+    streaming::Source source("cap",
+                             "videotestsrc num-buffers=3 pattern=smpte ! capsfilter caps=\"video/x-raw,"
+                             "format=I420,width=" +
+                                 std::to_string(width) + ",height=" + std::to_string(height) + "\" name=tail");
     std::mutex mutex;
     MatrixPtr gray;
     MatrixPtr bgr;
-    source.DoOnFrame([&](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
-        auto mat = CreateMatrixFromGstBuffer(
-            sample, [](int w, int h, unsigned char* data) { return cv::Mat(h, w, CV_8UC1, data, w); });
-        std::lock_guard<std::mutex> lock(mutex);
-        gray = mat;
-    }, "GRAY8");
-    source.DoOnFrame([&](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
-        auto mat = CreateMatrixFromGstBuffer(
-            sample, [](int w, int h, unsigned char* data) { return cv::Mat(h, w, CV_8UC3, data, 3 * w); });
-        std::lock_guard<std::mutex> lock(mutex);
-        bgr = mat;
-    }, "BGR");
+    source.DoOnFrame(
+        [&](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
+            auto mat = CreateMatrixFromGstBuffer(
+                sample, [](int w, int h, unsigned char* data) { return cv::Mat(h, w, CV_8UC1, data, w); });
+            std::lock_guard<std::mutex> lock(mutex);
+            gray = mat;
+        },
+        "GRAY8");
+    source.DoOnFrame(
+        [&](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
+            auto mat = CreateMatrixFromGstBuffer(
+                sample, [](int w, int h, unsigned char* data) { return cv::Mat(h, w, CV_8UC3, data, 3 * w); });
+            std::lock_guard<std::mutex> lock(mutex);
+            bgr = mat;
+        },
+        "BGR");
 
     EXPECT_EQ(RunToEnd(source), "Bin [cap]: Got EOS");
     std::lock_guard<std::mutex> lock(mutex);
@@ -194,13 +204,16 @@ TEST_F(SourceTest, UnparsableFormatIsRefusedEachTime)
 TEST_F(SourceTest, FailingSubscriberStopsThePipelineThroughItsErrorPath)
 {
     LogCapture log;
-    streaming::Source source("cap", "videotestsrc is-live=true ! capsfilter caps=\"video/x-raw,width=64,height=48\" "
-                                    "name=tail");
+    streaming::Source source("cap",
+                             "videotestsrc is-live=true ! capsfilter caps=\"video/x-raw,width=64,height=48\" "
+                             "name=tail");
     std::atomic<int> calls{0};
-    source.DoOnFrame([&](Glib::RefPtr<Gst::Sample>, unsigned long long) {
-        ++calls;
-        throw std::runtime_error("subscriber broke");
-    }, "GRAY8");
+    source.DoOnFrame(
+        [&](Glib::RefPtr<Gst::Sample>, unsigned long long) {
+            ++calls;
+            throw std::runtime_error("subscriber broke");
+        },
+        "GRAY8");
 
     const std::string failure = RunToEnd(source);
     EXPECT_EQ(failure.rfind("Bin [cap]: GStreamer error: ", 0), 0u) << failure;

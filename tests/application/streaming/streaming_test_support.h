@@ -39,8 +39,7 @@ public:
     std::size_t Count(const std::string& line) const
     {
         std::size_t count = 0;
-        for (const auto& item : Lines())
-            count += item == line ? 1 : 0;
+        for (const auto& item : Lines()) count += item == line ? 1 : 0;
         return count;
     }
 
