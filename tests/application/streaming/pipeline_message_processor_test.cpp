@@ -11,6 +11,7 @@ namespace {
 
 using streaming_test::LogCapture;
 using streaming_test::RecordingManager;
+using streaming_test::RunUntilFailure;
 using streaming_test::WaitUntil;
 
 Gst::State CurrentState(streaming::Bin& bin)
@@ -18,14 +19,6 @@ Gst::State CurrentState(streaming::Bin& bin)
     GstState state = GST_STATE_VOID_PENDING;
     gst_element_get_state(GST_ELEMENT(bin.GetPipeline()->gobj()), &state, nullptr, GST_SECOND);
     return static_cast<Gst::State>(state);
-}
-
-std::string RunUntilFailure(streaming::Bin& bin)
-{
-    RecordingManager manager;
-    manager.Get().CreateThread<streaming::PipelineMessageProcessor>(std::ref(bin));
-    auto failure = manager.WaitForFailure();
-    return failure ? *failure : "no failure";
 }
 
 class PipelineMessageProcessorTest : public ::testing::Test {

@@ -17,7 +17,7 @@
 namespace {
 
 using streaming_test::LogCapture;
-using streaming_test::RecordingManager;
+using streaming_test::RunUntilFailure;
 using streaming_test::WaitUntil;
 
 constexpr int kFrames = 10;
@@ -34,15 +34,6 @@ std::string CapsFormat(const Glib::RefPtr<Gst::Sample>& sample)
     GstCaps* caps = gst_sample_get_caps(sample->gobj());
     const gchar* format = gst_structure_get_string(gst_caps_get_structure(caps, 0), "format");
     return format ? format : "";
-}
-
-// Runs the source until its stream ends and returns the failure that ended it.
-std::string RunToEnd(streaming::Source& source)
-{
-    RecordingManager manager;
-    manager.Get().CreateThread<streaming::PipelineMessageProcessor>(std::ref(source));
-    auto failure = manager.WaitForFailure();
-    return failure ? *failure : "no failure";
 }
 
 class SourceTest : public ::testing::Test {
@@ -73,7 +64,7 @@ TEST_F(SourceTest, SubscribersOfOneFormatShareOneBranchAndSeeEveryFrameInOrder)
     EXPECT_TRUE(pipeline->get_element("GRAY8cap"));
     EXPECT_EQ(GST_BIN_NUMCHILDREN(GST_BIN(pipeline->gobj())), 3) << "source, tail and one branch, no tee";
 
-    EXPECT_EQ(RunToEnd(source), "Bin [cap]: Got EOS");
+    EXPECT_EQ(RunUntilFailure(source), "Bin [cap]: Got EOS");
     ASSERT_EQ(calls.size(), 2u * kFrames);
     for (int i = 0; i < kFrames; ++i) {
         EXPECT_EQ(calls[2 * i], "first GRAY8");
@@ -110,7 +101,7 @@ TEST_F(SourceTest, EachFormatGetsItsOwnBranchBehindATee)
     EXPECT_TRUE(pipeline->get_element("qu_Src_BGRcap"));
     EXPECT_TRUE(pipeline->get_element("qu_Src_IDcap"));
 
-    EXPECT_EQ(RunToEnd(source), "Bin [cap]: Got EOS");
+    EXPECT_EQ(RunUntilFailure(source), "Bin [cap]: Got EOS");
     EXPECT_EQ(bgr.load(), kFrames);
     EXPECT_EQ(native.load(), kFrames);
     ASSERT_GE(timestamps.size(), 2u);
@@ -131,7 +122,7 @@ TEST_F(SourceTest, ChildBinsBehindTheTeeReceiveEveryFrame)
     capture.AddBin(second);
     capture.DoOnFrame([&](Glib::RefPtr<Gst::Sample>, unsigned long long) { ++capture_frames; }, "GRAY8");
 
-    EXPECT_EQ(RunToEnd(capture), "Bin [cap]: Got EOS");
+    EXPECT_EQ(RunUntilFailure(capture), "Bin [cap]: Got EOS");
     EXPECT_EQ(first_frames.load(), kFrames);
     EXPECT_EQ(second_frames.load(), kFrames);
     EXPECT_EQ(capture_frames.load(), kFrames);
@@ -170,7 +161,7 @@ TEST_P(SourceFrameSizeTest, FramesKeepTheirSizeAndRowAlignment)
         },
         "BGR");
 
-    EXPECT_EQ(RunToEnd(source), "Bin [cap]: Got EOS");
+    EXPECT_EQ(RunUntilFailure(source), "Bin [cap]: Got EOS");
     std::lock_guard<std::mutex> lock(mutex);
     ASSERT_TRUE(gray && bgr);
     EXPECT_EQ(gray->size(), cv::Size(width, height));
@@ -215,7 +206,7 @@ TEST_F(SourceTest, FailingSubscriberStopsThePipelineThroughItsErrorPath)
         },
         "GRAY8");
 
-    const std::string failure = RunToEnd(source);
+    const std::string failure = RunUntilFailure(source);
     EXPECT_EQ(failure.rfind("Bin [cap]: GStreamer error: ", 0), 0u) << failure;
     EXPECT_EQ(calls.load(), 1) << "no frame is delivered after the failure";
     EXPECT_EQ(log.Count("[cap] Frame delivery failed: subscriber broke"), 1u);

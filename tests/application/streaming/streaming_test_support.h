@@ -18,6 +18,8 @@
 #include <boost/optional.hpp>
 
 #include "application/logger.h"
+#include "application/streaming/bin.h"
+#include "application/streaming/pipeline_message_processor.h"
 #include "application/thread_manager.h"
 
 namespace streaming_test {
@@ -134,5 +136,14 @@ private:
     std::vector<std::string> m_failures;
     std::shared_ptr<ThreadManager> m_manager;
 };
+
+// Runs a top-level bin on its pipeline thread and returns the text of the failure that ends it.
+inline std::string RunUntilFailure(streaming::Bin& bin)
+{
+    RecordingManager manager;
+    manager.Get().CreateThread<streaming::PipelineMessageProcessor>(std::ref(bin));
+    auto failure = manager.WaitForFailure();
+    return failure ? *failure : "no failure";
+}
 
 }  // namespace streaming_test
