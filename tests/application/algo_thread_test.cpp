@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <map>
 #include <memory>
@@ -455,21 +454,6 @@ TEST_F(AlgoThreadTest, MotionIsSignalledAboveTheThresholdWithASingleCameraOnly)
     Push(*thread, 2);
     Stop(*thread, 2);
     EXPECT_EQ(m_motions.load(), 1);
-}
-
-TEST_F(AlgoThreadTest, StereoNeverSignalsMotion)
-{
-    Settings settings;
-    settings.stereo = true;
-    settings.config = (m_dir / "algo.ini").string();
-    std::ofstream(settings.config) << "\n";
-    m_probe->Script(1, WithMeasures(100.0f, 100.0f));
-    auto thread = Make(settings);
-    m_manager.AddThread(thread);
-    Push(*thread, 1);
-    Stop(*thread, 1);
-    EXPECT_EQ(m_motions.load(), 0);
-    EXPECT_TRUE(m_log.Contains("[algo] Using tilt angle 0"));
 }
 
 TEST_F(AlgoThreadTest, DebugImagesAreEmittedOnlyWhenThereAreSome)

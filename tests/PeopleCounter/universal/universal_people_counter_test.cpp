@@ -269,12 +269,6 @@ TEST_F(UniversalPeopleCounterTest, AlarmsHandedToAnotherPoolOutliveTheCounter)
     EXPECT_EQ(alarms[1].object_id, 7);
 }
 
-TEST_F(UniversalPeopleCounterTest, MotionMeasuresAreNotProvidedByTheBase)
-{
-    EXPECT_THROW(m_counter->GetChangedPixelsPercent(), std::runtime_error);
-    EXPECT_THROW(m_counter->GetMaximalPathInObjectRadius(), std::runtime_error);
-}
-
 TEST(UniversalPeopleCounterParametersTest, LoadsTheTreeAndLogsTheProfileThroughTheCounterLog)
 {
     const std::string ini =
