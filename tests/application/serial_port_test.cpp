@@ -151,17 +151,6 @@ TEST(SerialPortTest, ReadCollectsPiecesUntilBufferIsFull)
     port.Read(buffer, 0);
 }
 
-TEST(SerialPortTest, ReadGivesUpWhenTooFewBytesArrive)
-{
-    FakeModemLines lines;
-    BoardSimulator board;
-    SerialPort port(board.SlavePath(), 2400, lines);
-
-    board.Send({1, 2, 3, 4, 5, 6, 7});
-    unsigned char buffer[8] = {};
-    EXPECT_EQ(ErrorOf([&] { port.Read(buffer, 8); }), "Serial port read timeout");
-}
-
 TEST(SerialPortTest, WriteSendsWholeBufferBeyondOutputQueue)
 {
     FakeModemLines lines;
