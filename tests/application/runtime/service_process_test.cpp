@@ -58,7 +58,8 @@ TEST(ServiceProcessTest, StopsInOrderOnSigterm)
                             "--error_file_directory=" + dir.Path("errors"),
                             "--angle_file_path=" + dir.Path("angle"),
                             "--alarms=" + dir.Path("alarms.sqlite"), "--set_leds=/bin/true"});
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(service.WaitForOutput("[main] Initializing GStreamer...", std::chrono::seconds(30)))
+        << service.Output();
     service.Signal(SIGTERM);
     ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(20))) << service.Output();
     EXPECT_EQ(service.ExitCode(), 0) << service.Output();
