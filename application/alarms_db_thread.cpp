@@ -1,6 +1,5 @@
 #include "application/alarms_db_thread.h"
 
-#include <cstring>
 #include <ctime>
 #include <stdexcept>
 #include <thread>

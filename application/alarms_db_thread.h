@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <ctime>
 #include <mutex>
 #include <string>
