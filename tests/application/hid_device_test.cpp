@@ -77,8 +77,7 @@ TEST_F(HidDeviceTest, GetReportRefusesLateMissingAndShortReports)
     unsigned char payload[3] = {};
 
     // The wanted report comes only after the allowance is spent.
-    m_api->Queue({{3, 0, 0, 0}, 0, milliseconds(30)});
-    m_api->Queue({{4, 1, 2, 3}, 0, milliseconds(30)});
+    m_api->Queue({{4, 1, 2, 3}, 0, milliseconds(60)});
     EXPECT_EQ(ErrorOf([&] { device.GetReport(payload, 3, 4, 50); }), "HID read timeout");
 
     m_api->Queue({});

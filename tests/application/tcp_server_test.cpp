@@ -117,6 +117,13 @@ TEST_F(TcpServerTest, FailedAcceptIsLoggedAndAcceptingGoesOn)
     TcpServer<Tcp> server(m_service, m_any_port, WriteOnce<Tcp>("served"));
     RunningService running(m_service);
 
+    // Serve one client and log one like warning first: the sanitizers' first look at a type needs
+    // descriptors of its own, which the process is about to lack.
+    EXPECT_EQ(StreamClient(server.LocalEndpoint().port()).Read().bytes, "served");
+    LogSource log = Logger::GetLogSource("tcpserver");
+    LOG(log, warning) << "Before running out of descriptors: "
+                      << boost::system::error_code(EMFILE, boost::system::system_category()).message();
+
     // Leave the process no descriptor to accept with while the client connects.
     StreamClient client(StreamClient::NotConnected{});
     rlimit original{};
