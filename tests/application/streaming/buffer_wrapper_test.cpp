@@ -14,17 +14,6 @@ namespace {
 using streaming_test::BufferWatch;
 using streaming_test::MakeSample;
 
-TEST(MatBufferWrapperTest, CoversTheWholeMatrix)
-{
-    auto gray = std::make_shared<cv::Mat>(120, 160, CV_8UC1);
-    MatBufferWrapper gray_bytes(gray);
-    EXPECT_EQ(gray_bytes.GetSize(), 19200u);
-    EXPECT_EQ(gray_bytes.GetData(), gray->data);
-
-    MatBufferWrapper bgr_bytes(std::make_shared<cv::Mat>(240, 320, CV_8UC3));
-    EXPECT_EQ(bgr_bytes.GetSize(), 230400u);
-}
-
 TEST(GstreamerBufferWrapperTest, ReadsTheSampleInPlaceAndKeepsItsBuffer)
 {
     ASSERT_TRUE(streaming::InitGstreamer());
@@ -51,15 +40,6 @@ TEST(GstreamerBufferWrapperTest, SampleWithoutBufferIsRefused)
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "Unable to get sample buffer");
     }
-}
-
-TEST(DataBufferWrapperTest, OwnsItsBytes)
-{
-    DataBufferWrapper wrapper(std::vector<unsigned char>{7, 8, 9});
-    wrapper.GetData()[0] = 6;
-    const IBufferWrapper& view = wrapper;
-    EXPECT_EQ(view.GetSize(), 3u);
-    EXPECT_EQ(view.GetData()[0], 6);
 }
 
 }  // namespace
