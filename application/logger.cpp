@@ -61,10 +61,10 @@ LogSink::~LogSink()
     m_sink->flush();
 }
 
-void LogSink::SetFilters(const std::string& spec)
+void LogSink::SetFilters(const std::string& filter)
 {
     std::vector<std::string> items;
-    boost::algorithm::split(items, spec, [](char c) { return c == ';'; });
+    boost::algorithm::split(items, filter, [](char c) { return c == ';'; });
     for (const auto& item : items) {
         std::vector<std::string> parts;
         // Adjacent separators count as one.

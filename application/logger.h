@@ -34,7 +34,7 @@ public:
 
     // Parses "*:warning;main:info;capture:trace" into the global minimum and per-channel minimums,
     // then installs the filter. Malformed items are ignored.
-    void SetFilters(const std::string& spec);
+    void SetFilters(const std::string& filter);
     void SetChannelFilter(const std::string& channel, SeverityLevel level);
     // Takes effect the next time the filter is installed.
     void SetGlobalMinimalSeverity(SeverityLevel level);

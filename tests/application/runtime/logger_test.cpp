@@ -10,12 +10,12 @@ namespace {
 // Logs one record of each listed channel/severity through a sink over a string and returns the text.
 class LoggerTest : public ::testing::Test {
 protected:
-    std::string Run(const std::string& spec, const std::function<void()>& body)
+    std::string Run(const std::string& filter, const std::function<void()>& body)
     {
         std::stringstream out;
         {
             auto sink = Logger::Init(out);
-            sink->SetFilters(spec);
+            sink->SetFilters(filter);
             body();
         }  // destroying the sink writes every queued record
         return out.str();
