@@ -4,6 +4,8 @@
 
 #include <boost/filesystem.hpp>
 
+#include "application/logger.h"
+
 namespace fs = boost::filesystem;
 
 std::string FileErrorHandler::m_error_file_directory;
@@ -26,7 +28,12 @@ void FileErrorHandler::SetErrorFileDirectory(const std::string& directory)
 
 void FileErrorHandler::SetError(const std::string& name)
 {
-    std::ofstream marker(MarkerPath(m_error_file_directory, name).string(), std::ios::out | std::ios::trunc);
+    const fs::path path = MarkerPath(m_error_file_directory, name);
+    std::ofstream marker(path.string(), std::ios::out | std::ios::trunc);
+    if (!marker) {
+        LogSource logger = Logger::GetLogSource("error_files");
+        LOG(logger, warning) << "Can not create the error marker file " << path.string();
+    }
 }
 
 void FileErrorHandler::ClearError(const std::string& name)

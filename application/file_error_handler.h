@@ -14,7 +14,7 @@ public:
     static const std::string& GetErrorFileDirectory() { return m_error_file_directory; }
 
     // Creates the directory with its parents, then creates (or truncates) the marker file.
-    // A marker file that cannot be opened is ignored; a directory that cannot be made throws.
+    // A marker file that cannot be opened is logged as a warning; a directory that cannot be made throws.
     static void SetError(const std::string& name);
     // Creates the directory with its parents, then removes the marker; a missing one is no error.
     static void ClearError(const std::string& name);

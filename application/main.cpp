@@ -1,8 +1,8 @@
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -10,16 +10,10 @@
 
 #include <boost/log/sources/severity_logger.hpp>
 
-#include <gst/gst.h>
-#include <gstreamermm/bin.h>
-#include <gstreamermm/iterator.h>
-
 #include "application/file_error_handler.h"
 #include "application/logger.h"
 #include "application/service_options.h"
-#include "application/streaming/bin.h"
-#include "application/streaming/pipeline_message_processor.h"
-#include "application/streaming/source.h"
+#include "application/service.h"
 #include "application/thread_manager.h"
 
 namespace {
@@ -34,26 +28,6 @@ extern "C" void OnSignal(int signal_number)
 {
     g_last_signal.store(signal_number);
     g_stop.store(1);
-}
-
-// The camera's raw video in Matroska, served by GStreamer's TCP server on the stream port.
-std::string MainStreamDescription(int stream_port)
-{
-    return " capsfilter caps=video/x-raw ! matroskamux streamable=true  ! tcpserversink sync=false port=" +
-           std::to_string(stream_port);
-}
-
-// GLib resolves the TCP server sink's default host "localhost" to the IPv6 loopback first, which
-// would refuse every client of 127.0.0.1: the stream is served on the IPv4 loopback instead.
-void ServeOnIpv4Loopback(streaming::Bin& streamer)
-{
-    Gst::Iterator<Gst::Element> it = streamer.GetPipeline()->iterate_recurse();
-    while (it.next() == Gst::ITERATOR_OK) {
-        Glib::RefPtr<Gst::Element> element = *it;
-        GstElementFactory* factory = gst_element_get_factory(element->gobj());
-        if (factory && std::string(GST_OBJECT_NAME(factory)) == "tcpserversink")
-            g_object_set(element->gobj(), "host", "127.0.0.1", nullptr);
-    }
 }
 
 void WaitForStop()
@@ -91,27 +65,16 @@ int Run(int argc, char* argv[], boost::shared_ptr<LogSink>& log_sink)
     auto manager = std::make_shared<ThreadManager>();
     manager->m_exception_callback = [](std::shared_ptr<BaseThread>, const std::exception*) { g_stop.store(1); };
 
-    LOG(logger, info) << "Stereo is " << (options.stereo ? "on." : "off.");
-    BOOST_LOG(logger) << "Initializing GStreamer...";
-    streaming::InitGstreamer();
-
-    // The capture pipeline; its branches and child bins are added before its thread starts.
-    streaming::Source capture("video_capture", options.pipeline);
-    if (options.stream_port != 0) {
-        auto streamer = std::make_shared<streaming::Bin>("main_streamer", MainStreamDescription(options.stream_port));
-        ServeOnIpv4Loopback(*streamer);
-        capture.AddBin(streamer);
-    }
-
-    // Last thread: runs the capture pipeline with all its branches.
-    auto capture_thread = manager->CreateThread<streaming::PipelineMessageProcessor>(std::ref(capture));
+    Service service(options, logger, *manager);
 
     WaitForStop();
 
     if (g_last_signal.load() != 0)
         LOG(logger, info) << "Caught signal " << g_last_signal.load();
     LOG(logger, info) << "Thread is going to be terminated.";
+    // The only owner: destroying the manager stops and joins every thread.
     manager.reset();
+    std::remove(options.angle_file_path.c_str());
     LOG(logger, info) << "Thread is terminated.";
     return 0;
 }

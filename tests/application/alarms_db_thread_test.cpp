@@ -21,7 +21,7 @@
 #include "application/thread_manager.h"
 #include "support/log_capture.h"
 #include "support/service_process.h"
-#include "tests/application/polling.h"
+#include "support/polling.h"
 
 namespace {
 

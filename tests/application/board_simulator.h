@@ -42,6 +42,23 @@ public:
     std::atomic<int> m_set_error{0};
 };
 
+// The number a 13-byte board frame shows, read back from its segment bytes; -1 for an unknown pattern.
+inline int ShownNumber(const Bytes& frame)
+{
+    static const unsigned char kPatterns[] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+    int number = 0;
+    for (std::size_t i = 9; i < 13; ++i) {
+        int digit = -1;
+        for (int d = 0; d < 10; ++d)
+            if (kPatterns[d] == frame[i])
+                digit = d;
+        if (digit < 0)
+            return -1;
+        number = number * 10 + digit;
+    }
+    return number;
+}
+
 // The far end of a serial line: the master of a pseudo-terminal pair whose slave is the port
 // under test. Collects what the port sends and answers every 13 bytes with a reply.
 class BoardSimulator {

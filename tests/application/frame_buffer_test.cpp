@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "application/polling.h"
+#include "support/polling.h"
 #include "application/thread_manager.h"
 #include "support/log_capture.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "application/polling.h"
+#include "support/polling.h"
 #include "application/scripted_hid_api.h"
 #include "application/thread_manager.h"
 #include "support/log_capture.h"

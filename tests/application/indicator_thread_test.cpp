@@ -30,22 +30,7 @@ Alarm MakeAlarm(AlarmType type, long long object_id)
     return alarm;
 }
 
-// The number a frame shows, read back from its segment bytes; -1 for an unknown pattern.
-int ShownNumber(const Bytes& frame)
-{
-    static const unsigned char kPatterns[] = {0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F};
-    int number = 0;
-    for (std::size_t i = 9; i < 13; ++i) {
-        int digit = -1;
-        for (int d = 0; d < 10; ++d)
-            if (kPatterns[d] == frame[i])
-                digit = d;
-        if (digit < 0)
-            return -1;
-        number = number * 10 + digit;
-    }
-    return number;
-}
+using testing_support::ShownNumber;
 
 class IndicatorThreadTest : public ::testing::Test {
 protected:

@@ -18,7 +18,7 @@
 
 #include "support/log_capture.h"
 #include "support/service_process.h"
-#include "tests/application/polling.h"
+#include "support/polling.h"
 
 namespace {
 

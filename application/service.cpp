@@ -1,0 +1,289 @@
+#include "application/service.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iomanip>
+#include <thread>
+
+#include <boost/signals2/slot.hpp>
+#include <gst/gst.h>
+#include <gstreamermm/iterator.h>
+#include <opencv2/imgproc.hpp>
+#include <soci/soci.h>
+
+#include "application/alarms_db_thread.h"
+#include "application/buffer_wrapper.h"
+#include "application/file_error_handler.h"
+#include "application/frame_buffer.h"
+#include "application/image_output.h"
+#include "application/inclinometer.h"
+#include "application/indicator_thread.h"
+#include "application/led_controller.h"
+#include "application/mat_utils.h"
+#include "application/thread_manager.h"
+#include "application/util.h"
+
+namespace {
+
+constexpr const char* kDatabaseErrorMarker = "db_error";
+
+// The camera's raw video in Matroska, served by GStreamer's TCP server on the stream port.
+std::string MainStreamDescription(int stream_port)
+{
+    return " capsfilter caps=video/x-raw ! matroskamux streamable=true  ! tcpserversink sync=false port=" +
+           std::to_string(stream_port);
+}
+
+// GLib resolves the TCP server sink's default host "localhost" to the IPv6 loopback first, which
+// would refuse every client of 127.0.0.1: the stream is served on the IPv4 loopback instead.
+void ServeOnIpv4Loopback(streaming::Bin& streamer)
+{
+    Gst::Iterator<Gst::Element> it = streamer.GetPipeline()->iterate_recurse();
+    while (it.next() == Gst::ITERATOR_OK) {
+        Glib::RefPtr<Gst::Element> element = *it;
+        GstElementFactory* factory = gst_element_get_factory(element->gobj());
+        if (factory && std::string(GST_OBJECT_NAME(factory)) == "tcpserversink")
+            g_object_set(element->gobj(), "host", "127.0.0.1", nullptr);
+    }
+}
+
+// JPEG snapshots: one frame a second from a camera of at least 640 x 480 per view, else 11;
+// in stereo mode only the left view.
+std::string JpegBranchDescription(const ServiceOptions& options)
+{
+    const int rate = options.camera_width * options.camera_height >= 640 * 480 ? 1 : 11;
+    std::string description = "videorate ! video/x-raw,framerate=" + std::to_string(rate) + "/1 ! ";
+    if (options.stereo)
+        description += "videocrop right=" + std::to_string(options.camera_width) + " ! ";
+    return description + "jpegenc";
+}
+
+MatrixFactory HeaderOfType(int type)
+{
+    return [type](int width, int height, unsigned char* data) { return cv::Mat(height, width, type, data); };
+}
+
+}  // namespace
+
+Service::Service(const ServiceOptions& options, LogSource& logger, ThreadManager& manager, ServiceSeams seams)
+    : m_options(options),
+      m_logger(logger),
+      m_manager(manager),
+      m_seams(std::move(seams)),
+      m_debug_streams(logger, options.stream_port, manager)
+{
+    CreateAlarmsDatabase();
+    CreateIndicator();
+    CreateCapture();
+    if (m_options.image_port != 0)
+        CreateImageOutput();
+    if (!m_options.frame_buffer.empty())
+        CreateFrameBuffer();
+    m_leds = std::make_unique<LedController>(m_options.set_leds);
+    if (m_options.algo_enabled)
+        CreateAlgorithms();
+    // Last thread: runs the capture pipeline with all its branches.
+    m_capture_thread = m_manager.CreateThread<streaming::PipelineMessageProcessor>(std::ref(*m_capture));
+}
+
+Service::~Service() = default;
+
+void Service::CreateAlarmsDatabase()
+{
+    try {
+        m_alarms_db = m_manager.CreateThread<AlarmsDbThread>(m_options.alarms, "alarms", m_options.alarms_max_page_count);
+        m_incoming_total = m_alarms_db->GetAlarmsCount(AlarmsDbThread::kIncomingPass,
+                                                       m_options.board_counter_start_date,
+                                                       m_options.board_counter_start_time) +
+                           m_options.board_incoming_correction;
+        m_outgoing_total = m_alarms_db->GetAlarmsCount(AlarmsDbThread::kOutgoingPass,
+                                                       m_options.board_counter_start_date,
+                                                       m_options.board_counter_start_time) +
+                           m_options.board_outgoing_correction;
+        m_database = m_alarms_db.get();
+    } catch (const soci::soci_error& error) {
+        // The service counts on without storing; the totals start at 0, without corrections.
+        m_incoming_total = 0;
+        m_outgoing_total = 0;
+        m_database = nullptr;
+        LOG(m_logger, error) << "Alarms database unavailable, passes will not be stored: " << error.what();
+        try {
+            FileErrorHandler::SetError(kDatabaseErrorMarker);
+        } catch (const std::exception& marker_error) {
+            LOG(m_logger, warning) << "Can not raise the " << kDatabaseErrorMarker << " marker: " << marker_error.what();
+        }
+    }
+}
+
+void Service::CreateIndicator()
+{
+    const int incoming = static_cast<int>(m_incoming_total);
+    const int outgoing = static_cast<int>(m_outgoing_total);
+    if (m_seams.board_modem_lines)
+        m_indicator = m_manager.CreateThread<IndicatorThread>(incoming, outgoing, "indicator", m_options.board_device,
+                                                               *m_seams.board_modem_lines, m_seams.board_tty_class_dir);
+    else
+        m_indicator = m_manager.CreateThread<IndicatorThread>(incoming, outgoing, "indicator", m_options.board_device);
+}
+
+void Service::CreateCapture()
+{
+    LOG(m_logger, info) << "Stereo is " << (m_options.stereo ? "on." : "off.");
+    BOOST_LOG(m_logger) << "Initializing GStreamer...";
+    streaming::InitGstreamer();
+    m_capture = std::make_unique<streaming::Source>("video_capture", m_options.pipeline);
+    if (m_options.stream_port != 0) {
+        auto streamer = std::make_shared<streaming::Bin>("main_streamer", MainStreamDescription(m_options.stream_port));
+        ServeOnIpv4Loopback(*streamer);
+        m_capture->AddBin(streamer);
+    }
+}
+
+void Service::CreateImageOutput()
+{
+    auto image_output =
+        m_manager.CreateThread<ImageOutput>(static_cast<unsigned short>(m_options.image_port), "image");
+    auto jpeg = std::make_shared<streaming::Source>("jpeg", JpegBranchDescription(m_options));
+    m_capture->AddBin(jpeg);
+    ImageOutput* output = image_output.get();
+    jpeg->DoOnFrame(streaming::Source::FrameSlot([output](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
+                        output->SendFrame(std::make_shared<GstreamerBufferWrapper>(sample));
+                    }).track_foreign(image_output));
+}
+
+void Service::CreateFrameBuffer()
+{
+    try {
+        m_frame_buffer = m_manager.CreateThread<FrameBuffer>(m_options.frame_buffer, "hdmi");
+        FrameBuffer* display = m_frame_buffer.get();
+        m_capture->DoOnFrame(
+            streaming::Source::FrameSlot([display](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
+                MatrixPtr frame = CreateMatrixFromGstBuffer(sample, HeaderOfType(CV_8UC3));
+                display->DrawFrame(frame, cv::Point(40, 0), 640.0f / static_cast<float>(frame->cols));
+            }).track_foreign(m_frame_buffer),
+            "BGR");
+    } catch (const std::exception& error) {
+        LOG(m_logger, warning) << error.what();
+    }
+}
+
+void Service::CreateAlgorithms()
+{
+    m_algo = std::make_shared<AlgoThread>(m_options.stereo, m_options.algo_config, m_options.algo_width,
+                                          m_options.algo_height, m_options.debug, m_options.skip_ms,
+                                          m_options.max_valid_angle, m_options.motion_sensitivity, "algo",
+                                          m_options.algo_may_drop, m_options.motion_subject, m_manager,
+                                          m_seams.counter_factory);
+    ConnectAlarmSlots();
+
+    if (m_frame_buffer) {
+        FrameBuffer* display = m_frame_buffer.get();
+        m_algo->DoOnDebugImage([display](const std::vector<cv::Mat>& images, unsigned long long) {
+            if (images.empty())
+                return;
+            display->DrawFrame(WrapMatrix(images[0]), cv::Point(40, 240), 320.0f / static_cast<float>(images[0].cols));
+            if (images.size() >= 2)
+                display->DrawFrame(WrapMatrix(images[1]), cv::Point(360, 240),
+                                   320.0f / static_cast<float>(images[1].cols));
+        });
+    }
+    if (m_options.stream_port != 0 && m_options.debug) {
+        DebugStreams* streams = &m_debug_streams;
+        m_algo->DoOnDebugImage([streams](const std::vector<cv::Mat>& images, unsigned long long timestamp) {
+            streams->OnDebugImages(images, timestamp);
+        });
+    }
+
+    const cv::Size target(m_options.algo_width * (m_options.stereo ? 2 : 1), m_options.algo_height);
+    AlgoThread* algo = m_algo.get();
+    m_capture->DoOnFrame(
+        streaming::Source::FrameSlot([algo, target](Glib::RefPtr<Gst::Sample> sample, unsigned long long timestamp) {
+            MatrixPtr frame = CreateMatrixFromGstBuffer(sample, HeaderOfType(CV_8UC1));
+            if (frame->size() != target) {
+                cv::Mat scaled;
+                cv::resize(*frame, scaled, target, 0, 0, cv::INTER_LINEAR);
+                frame = WrapMatrix(scaled);
+            }
+            algo->PushFrame(frame, timestamp);
+        }).track_foreign(m_algo),
+        "GRAY8");
+
+    std::remove(m_options.angle_file_path.c_str());
+    if (m_options.inclinometer) {
+        m_inclinometer = std::make_shared<Inclinometer>("inclinometer", m_manager);
+        const bool debug = m_options.debug;
+        const std::string angle_file = m_options.angle_file_path;
+        LogSource& logger = m_logger;
+        m_inclinometer->DoOnAngleChange(Inclinometer::AngleSignal::slot_type([algo, debug, angle_file, &logger](
+                                                                                 double angle) {
+                                            algo->SetAngle(angle);
+                                            if (debug)
+                                                WriteAngleFile(angle_file, angle, logger);
+                                        }).track_foreign(m_algo));
+        m_manager.AddThread(m_inclinometer);
+    } else {
+        m_algo->SetAngle(m_options.camera_angle);
+        if (m_options.debug)
+            WriteAngleFile(m_options.angle_file_path, m_options.camera_angle, m_logger);
+    }
+    m_manager.AddThread(m_algo);
+}
+
+void Service::ConnectAlarmSlots()
+{
+    LedController* leds = m_leds.get();
+    m_algo->DoOnAlarm([leds](const Alarm& alarm) {
+        if (alarm.type == kIncoming)
+            leds->EventIn();
+        else if (alarm.type == kOutgoing)
+            leds->EventOut();
+    });
+    if (m_alarms_db)
+        m_algo->DoOnAlarm(AlgoThread::AlarmSignal::slot_type([this](const Alarm& alarm) { StoreAlarm(alarm); })
+                              .track_foreign(m_alarms_db));
+    IndicatorThread* indicator = m_indicator.get();
+    m_algo->DoOnAlarm(AlgoThread::AlarmSignal::slot_type([indicator](const Alarm& alarm) {
+                          indicator->ProcessAlarm(alarm);
+                      }).track_foreign(m_indicator));
+}
+
+// Queues the alarm's statement. While the queue is full it retries, so no pass is lost, but it
+// gives up when the service is stopping and the statement could never be taken.
+void Service::StoreAlarm(const Alarm& alarm)
+{
+    if (!m_database)
+        return;
+    const std::tm now = util::localtime();
+    for (bool first_try = true;; first_try = false) {
+        const bool queued = alarm.type == kMovedOut
+                                ? m_database->Update(alarm.object_id)
+                                : m_database->Insert(alarm.object_id, static_cast<AlarmsDbThread::PassType>(alarm.type),
+                                                     now, alarm.object_height);
+        if (queued) {
+            // The episode of a full queue ends with the first statement queued at once.
+            if (first_try)
+                m_statement_queue_full = false;
+            return;
+        }
+        if (!m_statement_queue_full) {
+            LOG(m_logger, error) << "The buffer of DB statements is full!";
+            m_statement_queue_full = true;
+        }
+        if (m_algo->IsTerminated() || m_database->IsTerminated()) {
+            LOG(m_logger, error) << "Alarm of object " << alarm.object_id << " (" << AlarmTypeName(alarm.type)
+                                 << ") not stored: the service is stopping";
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void Service::WriteAngleFile(const std::string& path, double angle, LogSource& logger)
+{
+    std::ofstream file(path, std::ios::out | std::ios::trunc);
+    if (file)
+        file << std::fixed << std::setprecision(5) << angle << std::endl;
+    if (!file)
+        LOG(logger, warning) << "Can not write the angle file " << path;
+}

@@ -1,0 +1,134 @@
+#include "application/debug_streams.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "application/streaming/bin.h"
+#include "application/thread_manager.h"
+#include "support/log_capture.h"
+#include "support/polling.h"
+#include "support/ports.h"
+#include "support/stream_reader.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+using testing_support::StreamReader;
+
+class DebugStreamsTest : public ::testing::Test {
+protected:
+    DebugStreamsTest() { streaming::InitGstreamer(); }
+    ~DebugStreamsTest() override { m_manager.Terminate(); }
+
+    // Emits the images every 40 ms on a thread of its own, as the algorithm thread would.
+    void EmitContinuously(std::vector<cv::Mat> images)
+    {
+        m_emitter = std::thread([this, images] {
+            unsigned long long timestamp = 0;
+            while (!m_stop) {
+                m_streams.OnDebugImages(images, timestamp);
+                timestamp += 40000000ULL;
+                std::this_thread::sleep_for(40ms);
+            }
+        });
+    }
+
+    void StopEmitting()
+    {
+        m_stop = true;
+        if (m_emitter.joinable())
+            m_emitter.join();
+    }
+
+    testing_support::LogCapture m_log;
+    LogSource m_logger = Logger::GetLogSource("main");
+    ThreadManager m_manager;
+    int m_port = testing_support::FreePortRange(3);
+    DebugStreams m_streams{m_logger, m_port, m_manager};
+    std::atomic<bool> m_stop{false};
+    std::thread m_emitter;
+};
+
+TEST_F(DebugStreamsTest, EachImageIndexIsServedOnItsOwnPort)
+{
+    const cv::Mat first(120, 160, CV_8UC1, cv::Scalar(10));
+    const cv::Mat second(120, 160, CV_8UC1, cv::Scalar(200));
+    m_streams.OnDebugImages({first, second}, 0);
+    ASSERT_EQ(m_streams.Streams().size(), 2u);
+    EXPECT_EQ(m_streams.Streams()[0].sink->GetName(), "dbg0");
+    EXPECT_EQ(m_streams.Streams()[1].sink->GetName(), "dbg1");
+    EXPECT_TRUE(m_log.Contains("[main] Starting debug streaming on tcp port " + std::to_string(m_port + 1) +
+                               " with resolution [160 x 120]"));
+    EXPECT_TRUE(m_log.Contains("[main] Starting debug streaming on tcp port " + std::to_string(m_port + 2) +
+                               " with resolution [160 x 120]"));
+
+    EmitContinuously({first, second});
+    // The servers listen once their pipeline threads have started them.
+    ASSERT_TRUE(testing_support::WaitUntil(
+        [&] { return !testing_support::PortIsFree(m_port + 1) && !testing_support::PortIsFree(m_port + 2); }, 10s));
+    // Clients join a running stream: one that connects before the muxer has sent its header
+    // may receive the header twice.
+    std::this_thread::sleep_for(500ms);
+    StreamReader reader_one(m_port + 1);
+    StreamReader reader_two(m_port + 2);
+    EXPECT_EQ(reader_one.FirstFrameFormat(), "GRAY8 160x120");
+    EXPECT_EQ(reader_two.FirstFrameFormat(), "GRAY8 160x120");
+    StopEmitting();
+}
+
+TEST_F(DebugStreamsTest, StreamsAreAddedWhenMoreImagesArrive)
+{
+    const cv::Mat image(24, 32, CV_8UC3, cv::Scalar(1, 2, 3));
+    m_streams.OnDebugImages({}, 0);
+    EXPECT_TRUE(m_streams.Streams().empty());
+    m_streams.OnDebugImages({image, image}, 0);
+    m_streams.OnDebugImages({image}, 1);
+    EXPECT_EQ(m_streams.Streams().size(), 2u);
+    m_streams.OnDebugImages({image, image, image}, 2);
+    ASSERT_EQ(m_streams.Streams().size(), 3u);
+    EXPECT_EQ(m_streams.Streams()[2].channels, 3);
+}
+
+TEST_F(DebugStreamsTest, FourChannelImageIsAyuvWithOneWarning)
+{
+    const cv::Mat image(24, 32, CV_8UC4, cv::Scalar::all(0));
+    m_streams.OnDebugImages({image}, 0);
+    m_streams.OnDebugImages({image}, 1);
+    EXPECT_EQ(m_log.Count("[main, warning] 4channel debug image interpreted as AYUV"), 1);
+}
+
+TEST_F(DebugStreamsTest, ImagesThatCannotBeStreamedEndTheRun)
+{
+    const auto message = [this](const std::vector<cv::Mat>& images) {
+        try {
+            m_streams.OnDebugImages(images, 0);
+        } catch (const std::runtime_error& error) {
+            return std::string(error.what());
+        }
+        return std::string();
+    };
+    EXPECT_EQ(message({cv::Mat(4, 4, CV_16UC1)}), "Incorrect depth of debug image with code 2");
+    EXPECT_EQ(message({cv::Mat(4, 4, CV_8UC2)}), "Incorrect channels for debug image: 2");
+    EXPECT_EQ(message({cv::Mat(4, 6, CV_8UC1)}), "");
+    EXPECT_EQ(message({cv::Mat(5, 6, CV_8UC1)}),
+              "Unexpected change of debug image resolution from [6 x 4] to [6 x 5]");
+    EXPECT_EQ(message({cv::Mat(4, 6, CV_8UC3)}), "Unexpected change of debug image channels from 1 to 3");
+}
+
+TEST_F(DebugStreamsTest, ViewIntoLargerImageIsStreamed)
+{
+    const cv::Mat whole(48, 64, CV_8UC1, cv::Scalar(7));
+    const cv::Mat view = whole(cv::Rect(8, 8, 32, 24));
+    ASSERT_FALSE(view.isContinuous());
+    EXPECT_NO_THROW(m_streams.OnDebugImages({view}, 0));
+}
+
+}  // namespace

@@ -1,0 +1,368 @@
+#include "application/service.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <future>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+#include <gtest/gtest.h>
+
+#include "PeopleCounter/universal/universal_people_counter.h"
+#include "application/file_error_handler.h"
+#include "application/thread_manager.h"
+#include "support/alarms_database.h"
+#include "support/log_capture.h"
+#include "support/polling.h"
+#include "support/service_process.h"
+#include "tests/application/board_simulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::BoardSimulator;
+using testing_support::Bytes;
+using testing_support::FakeModemLines;
+using testing_support::TempDir;
+
+// Objects the counter double reports, one list per frame, in order; then no objects.
+class ObjectScript {
+public:
+    void Add(std::vector<stereo::StereoCountingObjData> objects)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_frames.push_back(std::move(objects));
+    }
+
+    std::vector<stereo::StereoCountingObjData> Next()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_frames.empty())
+            return {};
+        auto objects = std::move(m_frames.front());
+        m_frames.pop_front();
+        return objects;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::deque<std::vector<stereo::StereoCountingObjData>> m_frames;
+};
+
+// The real alarm logic over scripted objects instead of an analyser.
+class ScriptedCounter : public UniversalPeopleCounter {
+public:
+    ScriptedCounter(std::shared_ptr<ObjectScript> script, std::shared_ptr<BlockEntities::Log::ILog> log)
+        : UniversalPeopleCounter("", std::move(log), 0.0), m_script(std::move(script))
+    {
+    }
+
+    void ProcessImage(const cv::Mat&, AlgoTimePoint time, bool) override { ProcessData(m_script->Next(), time); }
+    std::vector<cv::Mat> GetDebugImages() override { return {}; }
+    float GetChangedPixelsPercent() const override { return 0.0f; }
+    float GetMaximalPathInObjectRadius() const override { return 0.0f; }
+
+private:
+    std::shared_ptr<ObjectScript> m_script;
+};
+
+stereo::StereoCountingObjData Object(long long id, bool in, bool out)
+{
+    stereo::StereoCountingObjData object{};
+    object.object_id = id;
+    object.in_flag = in;
+    object.out_flag = out;
+    object.height = 180;
+    return object;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Rows of the alarms table as "object type pass_type", read through a second connection.
+std::vector<std::string> AlarmRows(const std::string& database)
+{
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open(database.c_str(), &db) != SQLITE_OK)
+        return rows;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT Object_id, Alarm_type, IFNULL(Pass_type, 'null') FROM Alarms ORDER BY Alarm_id",
+                           -1, &statement, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            rows.push_back(std::to_string(sqlite3_column_int64(statement, 0)) + " " +
+                           reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)) + " " +
+                           reinterpret_cast<const char*>(sqlite3_column_text(statement, 2)));
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 10s)
+{
+    return testing_support::WaitUntil(condition, timeout);
+}
+
+// Another connection holds the database's write lock until released.
+class WriteLock {
+public:
+    explicit WriteLock(const std::string& database)
+    {
+        sqlite3_open(database.c_str(), &m_db);
+        m_held = sqlite3_exec(m_db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    ~WriteLock()
+    {
+        Release();
+        sqlite3_close(m_db);
+    }
+    bool Held() const { return m_held; }
+    void Release()
+    {
+        if (m_held)
+            sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+        m_held = false;
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    bool m_held = false;
+};
+
+// More passes in one frame than the statement queue holds, after a second of empty frames.
+void ScriptCrowd(ObjectScript& script, int count)
+{
+    for (int i = 0; i < 25; ++i)
+        script.Add({});
+    std::vector<stereo::StereoCountingObjData> outside;
+    std::vector<stereo::StereoCountingObjData> inside;
+    for (int id = 1; id <= count; ++id) {
+        outside.push_back(Object(id, false, false));
+        inside.push_back(Object(id, true, false));
+    }
+    script.Add(outside);
+    script.Add(inside);
+    for (int i = 0; i < 2000; ++i)
+        script.Add(inside);
+}
+
+class ServiceTest : public ::testing::Test {
+protected:
+    ServiceTest()
+    {
+        m_options.pipeline =
+            "videotestsrc is-live=true ! capsfilter "
+            "caps=video/x-raw,format=GRAY8,width=64,height=48,framerate=25/1 name=tail";
+        m_options.stereo = false;
+        m_options.camera_width = 64;
+        m_options.camera_height = 48;
+        m_options.algo_width = 32;
+        m_options.algo_height = 24;
+        m_options.stream_port = 0;
+        m_options.image_port = 0;
+        m_options.inclinometer = false;
+        m_options.skip_ms = 0;
+        m_options.algo_config = m_dir.Path("algo.ini");
+        m_options.alarms = m_dir.Path("alarms.sqlite");
+        m_options.error_file_directory = m_dir.Path("errors");
+        m_options.angle_file_path = m_dir.Path("camera_angle");
+        m_options.board_device = m_board.SlavePath();
+        m_options.set_leds = m_dir.Path("set_leds.sh");
+        std::ofstream(m_options.set_leds) << "#!/bin/sh\necho \"$@\" >> " << m_dir.Path("leds.log") << "\n";
+        boost::filesystem::permissions(m_options.set_leds, boost::filesystem::owner_all);
+        FileErrorHandler::SetErrorFileDirectory(m_options.error_file_directory);
+
+        m_seams.board_modem_lines = &m_lines;
+        m_seams.counter_factory = [script = m_script](CounterAlgorithm, const std::string&,
+                                                       std::shared_ptr<BlockEntities::Log::ILog> log,
+                                                       double) -> IUniversalPeopleCounter* {
+            return new ScriptedCounter(script, std::move(log));
+        };
+        m_board.SetReply({0x0D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+    }
+
+    // The manager joins every thread before the service's parts go.
+    ~ServiceTest() override
+    {
+        m_manager.Terminate();
+        m_service.reset();
+    }
+
+    void Start() { m_service = std::make_unique<Service>(m_options, m_logger, m_manager, m_seams); }
+
+    // Starts the service on a crowd of 120 passes and holds the database's lock until the
+    // statement queue is full.
+    void StartWithFullStatementQueue(std::unique_ptr<WriteLock>& lock)
+    {
+        ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
+        ScriptCrowd(*m_script, 120);
+        Start();
+        lock = std::make_unique<WriteLock>(m_options.alarms);
+        ASSERT_TRUE(lock->Held());
+        ASSERT_TRUE(m_log.WaitFor("[main, error] The buffer of DB statements is full!", 10s));
+    }
+
+    // One pass in and one out, then the first object leaves the scene.
+    void ScriptTwoPasses()
+    {
+        for (int i = 0; i < 3; ++i)
+            m_script->Add({Object(1, false, false), Object(2, false, false)});
+        m_script->Add({Object(1, true, false), Object(2, false, false)});
+        m_script->Add({Object(1, true, false), Object(2, false, true)});
+        m_script->Add({Object(2, false, true)});
+    }
+
+    bool BoardShows(int incoming, int outgoing)
+    {
+        return m_board.WaitForFrames(
+            [&](const std::vector<Bytes>& frames) {
+                for (std::size_t i = 0; i + 1 < frames.size(); ++i)
+                    if (frames[i][6] == 0 && frames[i + 1][6] == 1 &&
+                        testing_support::ShownNumber(frames[i]) == incoming &&
+                        testing_support::ShownNumber(frames[i + 1]) == outgoing)
+                        return true;
+                return false;
+            },
+            10s);
+    }
+
+    TempDir m_dir;
+    FakeModemLines m_lines;
+    BoardSimulator m_board;
+    testing_support::LogCapture m_log;
+    std::shared_ptr<ObjectScript> m_script = std::make_shared<ObjectScript>();
+    ServiceOptions m_options;
+    ServiceSeams m_seams;
+    LogSource m_logger = Logger::GetLogSource("main");
+    ThreadManager m_manager;
+    std::unique_ptr<Service> m_service;
+};
+
+TEST_F(ServiceTest, PassesReachDatabaseLedsAndBoard)
+{
+    ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
+    ScriptTwoPasses();
+    Start();
+
+    // Each pass inserts a row; each object that leaves the scene closes its rows with its direction.
+    const std::vector<std::string> expected_rows = {"1 Incoming 1", "2 Outgoing -1"};
+    EXPECT_TRUE(WaitUntil([&] { return AlarmRows(m_options.alarms) == expected_rows; }))
+        << ::testing::PrintToString(AlarmRows(m_options.alarms)) << ::testing::PrintToString(m_log.Lines());
+    EXPECT_TRUE(WaitUntil([&] {
+        return ReadFile(m_dir.Path("leds.log")) == "--mode pass_in_event\n--mode pass_out_event\n";
+    })) << ReadFile(m_dir.Path("leds.log"));
+    EXPECT_TRUE(BoardShows(1, 1));
+    int incoming_lines = 0;
+    for (const auto& line : m_log.Lines())
+        incoming_lines += line.rfind("[algo] Incoming ID 1 nanosecond ", 0) == 0;
+    EXPECT_EQ(incoming_lines, 1);
+
+    m_manager.Terminate();
+    EXPECT_FALSE(boost::filesystem::exists(m_dir.Path("errors/db_error")));
+}
+
+TEST_F(ServiceTest, FullStatementQueueHoldsAlarmsUntilThereIsRoom)
+{
+    std::unique_ptr<WriteLock> lock;
+    ASSERT_NO_FATAL_FAILURE(StartWithFullStatementQueue(lock));
+    // While the queue stays full the waiting alarm is retried quietly.
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(m_log.Count("[main, error] The buffer of DB statements is full!"), 1);
+    lock->Release();
+
+    EXPECT_TRUE(WaitUntil([&] { return AlarmRows(m_options.alarms).size() == 120; }, 30s))
+        << AlarmRows(m_options.alarms).size();
+}
+
+TEST_F(ServiceTest, FullStatementQueueDoesNotHoldUpTheStop)
+{
+    std::unique_ptr<WriteLock> lock;
+    ASSERT_NO_FATAL_FAILURE(StartWithFullStatementQueue(lock));
+
+    auto stopped = std::async(std::launch::async, [&] { m_manager.Terminate(); });
+    EXPECT_EQ(stopped.wait_for(30s), std::future_status::ready);
+    int dropped = 0;
+    for (const auto& line : m_log.Lines())
+        dropped += line.find("not stored: the service is stopping") != std::string::npos;
+    // Each alarm that could not be queued any more is reported.
+    EXPECT_GE(dropped, 1);
+    EXPECT_LE(dropped, 20);
+}
+
+TEST_F(ServiceTest, MissingTableRaisesDbErrorAndCountingGoesOn)
+{
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(m_options.alarms.c_str(), &db), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    m_options.board_incoming_correction = 5;  // not added after a database failure
+    ScriptTwoPasses();
+    Start();
+
+    EXPECT_TRUE(boost::filesystem::exists(m_dir.Path("errors/db_error")));
+    bool logged = false;
+    for (const auto& line : m_log.Lines())
+        logged |= line.rfind("[main, error] Alarms database unavailable, passes will not be stored: ", 0) == 0;
+    EXPECT_TRUE(logged) << ::testing::PrintToString(m_log.Lines());
+    EXPECT_TRUE(BoardShows(1, 1));
+    EXPECT_TRUE(WaitUntil([&] { return ReadFile(m_dir.Path("leds.log")).size() >= 2 * 21; }));
+}
+
+TEST_F(ServiceTest, FixedAngleIsWrittenToAngleFileInDebugMode)
+{
+    ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
+    m_options.debug = true;
+    m_options.camera_angle = 0.1;
+    std::ofstream(m_options.angle_file_path) << "stale\n";
+    Start();
+    EXPECT_EQ(ReadFile(m_options.angle_file_path), "0.10000\n");
+}
+
+TEST_F(ServiceTest, WithoutAlgorithmsTheAngleFileIsKept)
+{
+    ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
+    m_options.algo_enabled = false;
+    std::ofstream(m_options.angle_file_path) << "0.20000\n";
+    Start();
+    EXPECT_EQ(ReadFile(m_options.angle_file_path), "0.20000\n");
+    for (const auto& line : m_log.Lines())
+        EXPECT_NE(line.rfind("[algo]", 0), 0u) << line;
+}
+
+TEST_F(ServiceTest, DisplayThatCannotBeOpenedIsAWarningAndTheServiceRuns)
+{
+    ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
+    m_options.frame_buffer = m_dir.Path("no-such-fb");
+    ScriptTwoPasses();
+    Start();
+    int warnings = 0;
+    for (const auto& line : m_log.Lines())
+        warnings += line.rfind("[main, warning] ", 0) == 0;
+    EXPECT_EQ(warnings, 1) << ::testing::PrintToString(m_log.Lines());
+    const std::vector<std::string> expected_rows = {"1 Incoming 1", "2 Outgoing -1"};
+    EXPECT_TRUE(WaitUntil([&] { return AlarmRows(m_options.alarms) == expected_rows; }));
+}
+
+TEST_F(ServiceTest, UnwritableAngleFileIsAWarning)
+{
+    Service::WriteAngleFile(m_dir.Path("missing/dir/angle"), 0.5, m_logger);
+    EXPECT_TRUE(m_log.Contains("[main, warning] Can not write the angle file " + m_dir.Path("missing/dir/angle")));
+}
+
+}  // namespace
