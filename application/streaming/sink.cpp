@@ -1,5 +1,7 @@
 #include "application/streaming/sink.h"
 
+#include <string>
+
 #include <gst/app/gstappsrc.h>
 
 namespace streaming {
@@ -32,7 +34,9 @@ Sink::~Sink()
 
 Glib::RefPtr<Gst::Pipeline> Sink::CreatePipelineWithAppSrc(const std::string& description, Glib::RefPtr<Gst::Caps> caps)
 {
-    auto pipeline = CreatePipelineFromString("appsrc name=head ! " + description, "Snk_" + GetName());
+    // An empty tail description stands for a pass-through, as for any other pipeline text.
+    const std::string tail = description.empty() ? std::string("identity") : description;
+    auto pipeline = CreatePipelineFromString("appsrc name=head ! " + tail, "Snk_" + GetName());
     auto head = pipeline->get_element("head");
     m_appsrc = head ? Glib::RefPtr<Gst::AppSrc>::cast_dynamic(head) : Glib::RefPtr<Gst::AppSrc>();
     if (!m_appsrc)
@@ -65,6 +69,11 @@ void Sink::PushFrame(std::shared_ptr<IBufferWrapper> frame, unsigned long long t
 {
     if (!m_accepting.load())
         return;
+    // GStreamer cannot wrap a frame without bytes; it would push a buffer without memory.
+    if (!frame || frame->GetSize() == 0 || !frame->GetData()) {
+        LOG(GetLogger(), warning) << "Dropped frame without bytes";
+        return;
+    }
 
     const std::uint64_t size = frame->GetSize();
     if (size > m_largest_frame) {

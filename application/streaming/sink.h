@@ -24,7 +24,8 @@ public:
     ~Sink() override;
 
     Glib::RefPtr<Gst::Pipeline> CreatePipelineWithAppSrc(const std::string& description, Glib::RefPtr<Gst::Caps> caps);
-    // Offers one frame with its time stamp in nanoseconds; never fails towards the caller.
+    // Offers one frame with its time stamp in nanoseconds; never fails towards the caller. A null
+    // or empty frame is dropped.
     void PushFrame(std::shared_ptr<IBufferWrapper> frame, unsigned long long timestamp);
 
 private:

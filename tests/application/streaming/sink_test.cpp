@@ -86,6 +86,45 @@ TEST_F(SinkTest, DropsFramesUnlessTheAppsrcWantsDataAndLogsEachChangeOnce)
     EXPECT_EQ(log.Count("[out_stream] Dropped frame (appsrc does not accept frames)"), 1u);
 }
 
+TEST_F(SinkTest, EmptyDescriptionFeedsAnIdentity)
+{
+    streaming::Sink sink("plain", Gst::Caps::create_simple("application/x-flowtally-test"));
+    auto pipeline = sink.GetPipeline();
+    EXPECT_EQ(pipeline->get_name(), "Snk_plain");
+    auto head = pipeline->get_element("head");
+    ASSERT_TRUE(head);
+    auto pad = head->get_static_pad("src");
+    GstPad* peer = gst_pad_get_peer(pad->gobj());
+    ASSERT_NE(peer, nullptr);
+    GstObject* parent = gst_pad_get_parent(peer);
+    EXPECT_TRUE(GST_IS_ELEMENT(parent) && g_str_has_prefix(GST_OBJECT_NAME(parent), "identity"));
+    gst_object_unref(parent);
+    gst_object_unref(peer);
+}
+
+TEST_F(SinkTest, FramesWithoutBytesAreDroppedAndReleased)
+{
+    LogCapture log;
+    streaming::Sink sink("out_stream", "appsink name=out sync=false max-buffers=1 enable-last-sample=false",
+                         Gst::Caps::create_simple("application/x-flowtally-test"));
+    RecordingManager manager;
+    manager.Get().CreateThread<streaming::PipelineMessageProcessor>(std::ref(sink));
+    ASSERT_TRUE(WaitUntil([&] { return log.Count("[out_stream] Begin sending frames") == 1; }));
+
+    auto empty = Frame(0, 0);
+    std::weak_ptr<IBufferWrapper> watch = empty;
+    sink.PushFrame(std::move(empty), 1);
+    sink.PushFrame(nullptr, 2);
+    EXPECT_TRUE(watch.expired()) << "nothing keeps an empty frame";
+    EXPECT_EQ(PullFirstByte(sink), -1) << "nothing reaches the pipeline";
+    EXPECT_EQ(log.Count("[out_stream] Dropped frame without bytes"), 2u);
+
+    sink.PushFrame(Frame(16, 0x33), 3);
+    EXPECT_EQ(PullFirstByte(sink), 0x33) << "later frames still flow";
+    manager.Shutdown();
+    EXPECT_TRUE(manager.Failures().empty());
+}
+
 TEST_F(SinkTest, FrameLivesUntilGStreamerReleasesItsBuffer)
 {
     LogCapture log;
