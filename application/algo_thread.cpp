@@ -129,7 +129,8 @@ void AlgoThread::ThreadFunc()
     while (!IsTerminated()) {
         m_angle_changed.store(false);
         const double angle = m_angle.load();
-        if (std::fabs(angle) > m_max_valid_angle) {
+        // A reading that is not a number (e.g. a dead inclinometer) is as unusable as a steep one.
+        if (!(std::fabs(angle) <= m_max_valid_angle)) {
             LOG(GetLogger(), warning) << "Invalid angle: " << angle;
             FileErrorHandler::SetError<FileErrorHandler::kAngleError>();
             std::this_thread::sleep_for(kInvalidAnglePause);

@@ -9,7 +9,9 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -78,6 +80,12 @@ public:
         m_changed.notify_all();
     }
 
+    void Formatted(const kiv::VideoFormat& format)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_formats.push_back(format);
+    }
+
     void Stall(bool stalled)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -109,11 +117,18 @@ public:
         return m_angles;
     }
 
+    std::vector<kiv::VideoFormat> Formats()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_formats;
+    }
+
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::map<unsigned long long, FrameScript> m_scripts;
     std::vector<double> m_angles;
+    std::vector<kiv::VideoFormat> m_formats;
     std::vector<unsigned long long> m_timestamps;
     int m_frames_entered = 0;
     bool m_stalled = false;
@@ -127,6 +142,11 @@ public:
     {
     }
 
+    void InitImage(const kiv::VideoFormat& format) override
+    {
+        UniversalPeopleCounter::InitImage(format);
+        m_probe->Formatted(format);
+    }
     void ProcessImage(const cv::Mat&, AlgoTimePoint time, bool) override
     {
         const auto timestamp = static_cast<unsigned long long>(time.time_since_epoch().count() - kBaseTimeNs);
@@ -313,6 +333,10 @@ TEST_F(AlgoThreadTest, InvalidAngleRaisesMarkerWithoutCounterUntilAValidAngleArr
     EXPECT_TRUE(WaitUntil([&] { return fs::exists(marker); }));
     EXPECT_TRUE(m_probe->Angles().empty());
 
+    thread->SetAngle(std::numeric_limits<double>::quiet_NaN());  // no reading at all is no valid angle either
+    EXPECT_TRUE(m_log.WaitFor("[algo, warning] Invalid angle: nan"));
+    EXPECT_TRUE(m_probe->Angles().empty());
+
     thread->SetAngle(-0.4);  // the limit itself is valid
     ASSERT_TRUE(m_probe->WaitForBuild(-0.4));
     EXPECT_FALSE(fs::exists(marker));
@@ -441,19 +465,54 @@ TEST_F(AlgoThreadTest, MotionThresholdsFollowTheSensitivity)
     }
 }
 
-TEST_F(AlgoThreadTest, MotionIsSignalledAboveTheThresholdWithASingleCameraOnly)
+TEST_F(AlgoThreadTest, MotionIsSignalledAboveTheThresholdOfItsSubject)
+{
+    // Sensitivity 10: 62 % of the pixels; sensitivity 45: a path of one object radius.
+    for (const auto& [subject, sensitivity] :
+         std::vector<std::pair<MotionDetectionSubject, unsigned int>>{{kMotionAnything, 10}, {kMotionOnlyPeople, 45}}) {
+        SCOPED_TRACE(sensitivity);
+        m_probe = std::make_shared<CounterProbe>();
+        m_probe->Script(1, WithMeasures(62.0f, 1.0f));
+        m_probe->Script(2, WithMeasures(62.5f, 1.5f));
+        Settings settings;
+        settings.motion_sensitivity = sensitivity;
+        settings.subject = subject;
+        auto thread = Make(settings);
+        m_manager.AddThread(thread);
+        Push(*thread, 1);
+        Push(*thread, 2);
+        ASSERT_TRUE(m_probe->WaitForFrames(2));
+        StopNow(*thread);
+        EXPECT_EQ(m_motions.exchange(0), 1);
+    }
+}
+
+TEST_F(AlgoThreadTest, StereoCounterTakesTheTiltAndOneViewAndSignalsNoMotion)
 {
     Settings settings;
-    settings.motion_sensitivity = 10;  // 62 % of the pixels
+    settings.stereo = true;
+    settings.config = (m_dir / "algo.ini").string();
+    std::ofstream(settings.config) << "[StereoPeopleCounter]\n";
+    settings.motion_sensitivity = 100;  // any change would be motion with a single camera
     settings.subject = kMotionAnything;
-    m_probe->Script(1, WithMeasures(62.0f, 0.0f));
-    m_probe->Script(2, WithMeasures(62.5f, 0.0f));
+    m_probe->Script(1, WithMeasures(50.0f, 5.0f));
     auto thread = Make(settings);
+    thread->SetAngle(0.25);
     m_manager.AddThread(thread);
     Push(*thread, 1);
-    Push(*thread, 2);
-    Stop(*thread, 2);
-    EXPECT_EQ(m_motions.load(), 1);
+    Stop(*thread, 1);
+
+    EXPECT_TRUE(m_log.Contains("[algo] Using tilt angle 0.25"));
+    EXPECT_EQ(m_probe->Angles(), std::vector<double>{0.25});
+    const auto formats = m_probe->Formats();
+    ASSERT_EQ(formats.size(), 1u);
+    EXPECT_EQ(formats[0].width, 4);  // one view of the double-width frame
+    EXPECT_EQ(formats[0].height, 2);
+    EXPECT_EQ(formats[0].bytes_per_pixel, 1);
+    EXPECT_EQ(formats[0].bytes_per_line, 4);
+    EXPECT_EQ(formats[0].row_order, 0);
+    EXPECT_EQ(formats[0].pixel_format, 1);
+    EXPECT_EQ(m_motions.load(), 0);
 }
 
 TEST_F(AlgoThreadTest, DebugImagesAreEmittedOnlyWhenThereAreSome)
