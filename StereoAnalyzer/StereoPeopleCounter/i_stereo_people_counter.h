@@ -23,7 +23,8 @@ public:
     virtual void ReinitCountingLines() = 0;
     // `time` is in 100-nanosecond ticks since 1601-01-01.
     virtual void ProcessStereoPair(const cv::Mat& left, const cv::Mat& right, bool debug, long long time) = 0;
-    virtual std::vector<std::string> GetDebugBitmapList() = 0;
+    // The names of the debug pictures; the list belongs to the analyser.
+    virtual const std::vector<std::string>& GetDebugBitmapList() = 0;
     // Null when there is no picture of that name.
     virtual cv::Mat* GetDebugBitmap(const std::string& name) = 0;
     virtual void GetObjects(std::vector<StereoCountingObjData>& objects) const = 0;
