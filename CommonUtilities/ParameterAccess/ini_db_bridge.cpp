@@ -397,7 +397,7 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
         try {
             pt::read_ini(target, tree);
         } catch (const pt::ini_parser_error& e) {
-            LogError("IniBridgeParseFile_110615_101800")
+            LogError("IniBridgeWriteParseFile_110615_102400")
                 << "CIniDBBridge error parsing ini file " << target << ": " << e.what();
             return -2;
         }
@@ -405,7 +405,7 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
 
     const std::string narrow_name = name ? ParamsLib::WideToUtf8(name) : std::string();
     if (!ParseName(narrow_name)) {
-        LogError("IniBridgeParseName_110615_101900") << "Error parsing parameter name " << narrow_name;
+        LogError("IniBridgeWriteParseName_110615_102500") << "Error parsing parameter name " << narrow_name;
         return DBB_BAD_CALL;
     }
     if (!value)
@@ -441,7 +441,7 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
                 break;
             }
             default:
-                LogError("IniBridgeValueType_110615_102000")
+                LogError("IniBridgeWriteValueType_110615_102600")
                     << "Incorrect type " << static_cast<int>(type) << " for parameter " << narrow_name;
                 return DBB_BAD_CALL;
         }

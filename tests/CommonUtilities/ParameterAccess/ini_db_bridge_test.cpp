@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -156,6 +157,32 @@ TEST_F(IniDBBridgeTest, MalformedFileIsReportedAndReadAsNotFound)
     std::filesystem::remove(good);
     EXPECT_EQ(ReadText(*bridge, L"S_k"), "<code 2>");
     EXPECT_NE(sink.messages.back().find("ini file " + good + " doesn't exist"), std::string::npos);
+}
+
+TEST_F(IniDBBridgeTest, ReadsAndWritesReportUnderTheirOwnSiteIds)
+{
+    const auto bad_type = static_cast<dbbridge_project::DBB_TYPE>(4);
+    const int number = 1;
+    unsigned long size = 0;
+    void* value = nullptr;
+    auto bridge = Create(dir.Write("good.ini", "[S]\nk=1\n"));
+    ASSERT_TRUE(bridge);
+    EXPECT_EQ(ReadText(*bridge, L"S_"), "<code -1>");
+    EXPECT_EQ(bridge->SetDBParameter(DBB_SECTION_DEVICE, 0, L"S_", DBB_TYPE_INT, sizeof(number), &number), -1);
+    EXPECT_EQ(bridge->GetDBParameter(DBB_SECTION_DEVICE, 0, L"S_k", bad_type, &size, &value), -1);
+    EXPECT_EQ(bridge->SetDBParameter(DBB_SECTION_DEVICE, 0, L"S_k", bad_type, sizeof(number), &number), -1);
+    auto broken = Create(dir.Write("broken.ini", "[S\n"));
+    ASSERT_TRUE(broken);
+    EXPECT_EQ(ReadText(*broken, L"S_k"), "<code 2>");
+    EXPECT_NE(broken->SetDBParameter(DBB_SECTION_DEVICE, 0, L"S_k", DBB_TYPE_INT, sizeof(number), &number), 0);
+
+    ASSERT_EQ(sink.messages.size(), 6u);
+    std::set<std::string> sites;
+    for (const std::string& message : sink.messages) {
+        ASSERT_EQ(message.rfind("KIV error: ", 0), 0u) << message;
+        sites.insert(message.substr(0, message.find(". ")));
+    }
+    EXPECT_EQ(sites.size(), sink.messages.size());
 }
 
 TEST_F(IniDBBridgeTest, SharedFileIsAbsentHere)
