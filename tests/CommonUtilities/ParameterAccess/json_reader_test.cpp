@@ -138,6 +138,11 @@ TEST(JsonReaderTest, PerspectiveFilterKeyValueText)
     EXPECT_NE(bad_value.find("Deserialization from dict value failed.    dict key = zoom    error = "),
               std::string::npos)
         << bad_value;
+
+    // A value without a key is not ended by ';': the next key's text runs into it and is lost.
+    const std::string keyless =
+        FailureOf<PerspectiveFilterParams>("=3;zoom=1;top_factor=1;bottom_factor=1;shift_x=0;shift_y=0;translation=0");
+    EXPECT_NE(keyless.find("Input parameter data doesn't contain key zoom"), std::string::npos) << keyless;
 }
 
 }  // namespace
