@@ -33,6 +33,19 @@ bool IsBusy(const soci::soci_error& error)
     return ResultCode(error) == SQLITE_BUSY;
 }
 
+// The database file has no room left (it may have reached its page limit).
+bool IsFull(const soci::soci_error& error)
+{
+    return ResultCode(error) == SQLITE_FULL ||
+           error.get_error_message().find("database or disk is full") != std::string::npos;
+}
+
+// Another connection holds the lock: not a fault of the database itself.
+bool IsLocked(const soci::soci_error& error)
+{
+    return IsBusy(error) || error.get_error_message() == "database is locked";
+}
+
 std::string FormatTm(const std::tm& time, const char* format)
 {
     char buffer[15] = {};
@@ -197,19 +210,21 @@ bool AlarmsDbThread::IsAtPageLimit()
 
 bool AlarmsDbThread::HandleDatabaseError(const soci::soci_error& error)
 {
-    const int code = ResultCode(error);
-    if (code == SQLITE_FULL && IsAtPageLimit()) {
-        // The database has reached its configured size: the statement cannot be stored. Reported
-        // once until a statement succeeds again, not for every alarm.
+    const bool full = IsFull(error);
+    // While the database stays at its page limit the error is reported once, not for every alarm.
+    const bool reported = full && m_full_episode;
+    if (!reported)
+        LOG(GetLogger(), error) << "Database error: " << error.what();
+    if (full && IsAtPageLimit()) {
         if (!m_full_episode) {
-            LOG(GetLogger(), error) << "Database error: " << error.what();
             FileErrorHandler::SetError(kDbErrorMarker);
             m_full_episode = true;
         }
         return true;
     }
-    LOG(GetLogger(), error) << "Database error: " << error.what();
-    if (code != SQLITE_BUSY)
+    if (reported)
+        LOG(GetLogger(), error) << "Database error: " << error.what();
+    if (!IsLocked(error))
         FileErrorHandler::SetError(kDbErrorMarker);
     return false;
 }

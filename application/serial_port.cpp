@@ -153,14 +153,15 @@ void SerialPort::Read(void* buffer, unsigned count)
     unsigned received = 0;
     for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
         const ssize_t n = ::read(m_fd.get(), bytes + received, count - received);
-        if (n > 0) {
+        if (n > 0)
             received += static_cast<unsigned>(n);
-            if (received == count)
-                return;
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
             throw std::runtime_error("Serial port read: " + ErrnoText(errno));
-        }
+        // Also after the last byte: the board gets this pause to turn its line around before
+        // the next frame.
         usleep(kReadPollMicroseconds);
+        if (received == count)
+            return;
     }
     throw std::runtime_error("Serial port read timeout");
 }

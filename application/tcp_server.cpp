@@ -33,6 +33,8 @@ void RemoveStaleSocketFile(const std::string& path)
 }
 
 constexpr std::chrono::milliseconds kAcceptRetryPause(100);
+// Pending connections the kernel may queue before they are accepted.
+constexpr int kListenBacklog = 128;
 
 }  // namespace
 
@@ -155,7 +157,7 @@ void TcpServer<P>::Open(const Endpoint& endpoint)
     m_acceptor.open(endpoint.protocol());
     m_acceptor.set_option(boost::asio::socket_base::reuse_address(true));
     m_acceptor.bind(endpoint);
-    m_acceptor.listen(boost::asio::socket_base::max_listen_connections);
+    m_acceptor.listen(kListenBacklog);
 }
 
 template <typename P>

@@ -13,7 +13,8 @@
 
 #include <boost/filesystem.hpp>
 
-#include <sqlite3.h>
+// Also declares the SQLite C interface, inside the namespace sqlite_api.
+#include <soci/sqlite3/soci-sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@
 
 namespace {
 
+using namespace sqlite_api;
 using testing_support::WaitUntil;
 using Rows = std::vector<std::vector<std::string>>;
 
@@ -289,6 +291,45 @@ TEST_F(AlarmsDbThreadTest, StatementsQueuedAtStopAreStored)
 
     EXPECT_FALSE(m_thread_failed);
     EXPECT_EQ(Connection(m_path).Count(), 20);
+}
+
+// Errors raised outside the SQLite back end are recognised by their message alone.
+TEST_F(AlarmsDbThreadTest, ErrorMessagesDecideMarkerAndPageLimit)
+{
+    const int pages = std::stoi(Connection(m_path).Query("PRAGMA page_count").at(0).at(0));
+    auto db = Start(pages);
+    const std::string marker = m_dir.Path("errors/db_error");
+
+    EXPECT_FALSE(db->HandleDatabaseError(soci::soci_error("database is locked")));
+    EXPECT_FALSE(MarkerRaised());
+    EXPECT_FALSE(db->HandleDatabaseError(soci::soci_error("the database is locked by a backup")));
+    EXPECT_TRUE(MarkerRaised());
+    boost::filesystem::remove(marker);
+
+    // At its page limit with no free page: the statement may be dropped.
+    EXPECT_TRUE(db->HandleDatabaseError(soci::soci_error("insert: database or disk is full")));
+}
+
+TEST_F(AlarmsDbThreadTest, FailedPageCheckIsLoggedAfterTheErrorAndRaisesMarker)
+{
+    const int pages = std::stoi(Connection(m_path).Query("PRAGMA page_count").at(0).at(0));
+    auto db = Start(pages);
+    {
+        // Wreck the file header so that reading the page counts fails.
+        std::fstream file(m_path, std::ios::in | std::ios::out | std::ios::binary);
+        file << std::string(100, 'x');
+    }
+    testing_support::LogCapture log;
+    EXPECT_FALSE(db->HandleDatabaseError(soci::sqlite3_soci_error("database or disk is full", SQLITE_FULL)));
+
+    std::vector<std::string> lines;
+    for (const auto& line : log.Lines())
+        if (line.rfind("[alarms", 0) == 0)
+            lines.push_back(line);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[alarms, error] Database error: database or disk is full");
+    EXPECT_EQ(lines[1].rfind("[alarms, error] Failed to check pages count: ", 0), 0u) << lines[1];
+    EXPECT_TRUE(MarkerRaised());
 }
 
 // Holds the write lock longer than SQLite's own wait (5 s), so the thread meets the busy error.

@@ -214,7 +214,7 @@ protected:
         Start();
         lock = std::make_unique<WriteLock>(m_options.alarms);
         ASSERT_TRUE(lock->Held());
-        ASSERT_TRUE(m_log.WaitFor("[main, error] The buffer of DB statements is full!", 10s));
+        ASSERT_TRUE(m_log.WaitFor("[main, error] The buffer of DB statements is full!", 30s));
     }
 
     // One pass in and one out, then the first object leaves the scene.

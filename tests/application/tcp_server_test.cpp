@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "application/io_service_thread.h"
 #include "application/stream_client.h"
@@ -57,6 +59,26 @@ protected:
     testing_support::LogCapture m_log;
     boost::asio::io_service m_service;
 };
+
+// Starts a connection to 127.0.0.1 and tells whether the handshake completed within the timeout.
+bool HandshakeCompletes(util::UniqueFd& socket, unsigned short port, std::chrono::milliseconds timeout)
+{
+    socket.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0)
+        return true;
+    if (errno != EINPROGRESS)
+        return false;
+    pollfd poll_fd{socket.get(), POLLOUT, 0};
+    if (::poll(&poll_fd, 1, static_cast<int>(timeout.count())) <= 0)
+        return false;
+    int error = 0;
+    socklen_t length = sizeof(error);
+    return ::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
 
 class NumberContext : public ConnectionContext {
 public:
@@ -110,6 +132,19 @@ TEST_F(TcpServerTest, IdleConnectionIsWokenByEachBufferSentAfterItStarted)
     const auto received = client.Read(3);
     EXPECT_EQ(received.bytes, "two");
     EXPECT_FALSE(received.closed_by_server);
+}
+
+TEST_F(TcpServerTest, QueuesAtMost128ConnectionsThatAreNotYetAccepted)
+{
+    // Nothing runs the service, so nothing is accepted.
+    TcpServer<Tcp> server(m_service, m_any_port, WriteOnce<Tcp>(""));
+    std::vector<util::UniqueFd> clients(200);
+    std::size_t completed = 0;
+    while (completed < clients.size() &&
+           HandshakeCompletes(clients[completed], server.LocalEndpoint().port(), std::chrono::milliseconds(1000)))
+        ++completed;
+    // Linux completes one handshake more than the backlog before it drops new ones.
+    EXPECT_EQ(completed, 129u);
 }
 
 TEST_F(TcpServerTest, FailedAcceptIsLoggedAndAcceptingGoesOn)

@@ -22,7 +22,7 @@ using testing_support::ServiceProcess;
 TEST(ServiceProcessTest, VersionPrintsTwoLinesAndExitsZero)
 {
     ServiceProcess service({"--version"});
-    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(10)));
+    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(60)));
     EXPECT_EQ(service.ExitCode(), 0);
     const std::string out = service.Output();
     EXPECT_EQ(out.rfind("flowtally 3.3\n", 0), 0u) << out;
@@ -32,7 +32,7 @@ TEST(ServiceProcessTest, VersionPrintsTwoLinesAndExitsZero)
 TEST(ServiceProcessTest, HelpPrintsOptionGroupsAndExitsOne)
 {
     ServiceProcess service({"--help"});
-    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(10)));
+    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(60)));
     EXPECT_EQ(service.ExitCode(), 1);
     EXPECT_NE(service.Output().find("Generic options:"), std::string::npos);
     EXPECT_NE(service.Output().find("Configuration:"), std::string::npos);
@@ -41,7 +41,7 @@ TEST(ServiceProcessTest, HelpPrintsOptionGroupsAndExitsOne)
 TEST(ServiceProcessTest, MissingConfigurationFileIsFatal)
 {
     ServiceProcess service({"--config", "/nonexistent/flowtally.conf"});
-    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(10)));
+    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(60)));
     EXPECT_FALSE(service.ExitedNormally());
     EXPECT_NE(service.Output().find("Uncaught exception during initialization: class: St13runtime_error; "
                                     "message: Can not open configuration file"),
@@ -61,7 +61,7 @@ TEST(ServiceProcessTest, StopsInOrderOnSigterm)
     ASSERT_TRUE(service.WaitForOutput("[main] Initializing GStreamer...", std::chrono::seconds(30)))
         << service.Output();
     service.Signal(SIGTERM);
-    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(20))) << service.Output();
+    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(60))) << service.Output();
     EXPECT_EQ(service.ExitCode(), 0) << service.Output();
     const std::string out = service.Output();
     EXPECT_NE(out.find("[main] Caught signal 15\n[main] Thread is going to be terminated."), std::string::npos)
