@@ -182,7 +182,7 @@ void TcpServer<P>::StartAccept()
         std::lock_guard<std::mutex> lock(m_connections_mutex);
         m_connections.push_back(connection);
     }
-    m_acceptor.async_accept(connection->GetSocket(), [this, connection](const boost::system::error_code& error) {
+    m_acceptor.async_accept(connection->Socket(), [this, connection](const boost::system::error_code& error) {
         HandleAccept(connection, error);
     });
 }

@@ -37,7 +37,7 @@ public:
         kWriteNext = 2,      // write the next buffer of the queue, if there is one
     };
     using Writer = std::function<Status(std::shared_ptr<IBufferWrapper>&, ConnectionContext*)>;
-    using Socket = typename P::socket;
+    using SocketType = typename P::socket;
 
     static constexpr std::size_t kQueueCapacity = 200;
 
@@ -53,7 +53,7 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    Socket& GetSocket() { return m_socket; }
+    SocketType& Socket() { return m_socket; }
     TcpServer<P>& GetServer() { return m_server; }
     void SetContext(std::unique_ptr<ConnectionContext> context) { m_context = std::move(context); }
 
@@ -70,7 +70,7 @@ private:
 
     boost::asio::io_service& m_service;  // owned by the server's owner, outlives every connection
     util::bounded_buffer<std::shared_ptr<IBufferWrapper>> m_queue;
-    Socket m_socket;
+    SocketType m_socket;
     TcpServer<P>& m_server;  // removes this connection from its list before it goes
     std::atomic<bool> m_started{false};
     bool m_writing = false;
