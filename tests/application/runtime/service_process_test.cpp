@@ -64,9 +64,15 @@ TEST(ServiceProcessTest, StopsInOrderOnSigterm)
     ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(60))) << service.Output();
     EXPECT_EQ(service.ExitCode(), 0) << service.Output();
     const std::string out = service.Output();
-    EXPECT_NE(out.find("[main] Caught signal 15\n[main] Thread is going to be terminated."), std::string::npos)
-        << out;
-    EXPECT_NE(out.find("[main] Thread is terminated."), std::string::npos) << out;
+    // Other threads' lines may come between the main thread's.
+    const auto caught = out.find("[main] Caught signal 15\n");
+    const auto terminating = out.find("[main] Thread is going to be terminated.\n");
+    const auto terminated = out.find("[main] Thread is terminated.\n");
+    ASSERT_NE(caught, std::string::npos) << out;
+    ASSERT_NE(terminating, std::string::npos) << out;
+    ASSERT_NE(terminated, std::string::npos) << out;
+    EXPECT_LT(caught, terminating);
+    EXPECT_LT(terminating, terminated);
 }
 
 }  // namespace
