@@ -23,6 +23,7 @@
 #include "application/file_error_handler.h"
 #include "application/thread_manager.h"
 #include "support/log_capture.h"
+#include "support/polling.h"
 
 namespace {
 
@@ -162,17 +163,7 @@ private:
     FrameScript m_script;
 };
 
-template <typename Predicate>
-bool WaitUntil(Predicate predicate)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
+using testing_support::WaitUntil;
 
 stereo::StereoCountingObjData Object(long long id, bool in)
 {

@@ -21,6 +21,7 @@
 #include "application/streaming/bin.h"
 #include "application/streaming/pipeline_message_processor.h"
 #include "application/thread_manager.h"
+#include "support/polling.h"
 
 namespace streaming_test {
 
@@ -84,18 +85,7 @@ private:
     boost::shared_ptr<Frontend> m_sink;
 };
 
-// Polls the condition every few milliseconds until it holds or the time is up.
-inline bool WaitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(5))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using testing_support::WaitUntil;
 
 // A thread manager whose failure callback records the failing thread's exception text.
 class RecordingManager {
