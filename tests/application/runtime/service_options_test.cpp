@@ -1,6 +1,7 @@
 #include "application/service_options.h"
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,17 @@ namespace {
 
 namespace fs = boost::filesystem;
 namespace po = boost::program_options;
+
+// The text of the std::runtime_error the call throws; empty when it throws none.
+std::string RuntimeErrorOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return std::string();
+}
 
 class ServiceOptionsTest : public ::testing::Test {
 protected:
@@ -122,12 +134,7 @@ TEST_F(ServiceOptionsTest, CommandLineWinsOverFileAndUnknownKeysAreIgnored)
 TEST_F(ServiceOptionsTest, MissingConfigurationFileIsRefused)
 {
     Parse({"--config", "/nonexistent/flowtally.conf"});
-    try {
-        m_parser.ReadConfigFile(m_logger);
-        FAIL() << "expected an exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Can not open configuration file");
-    }
+    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.ReadConfigFile(m_logger); }), "Can not open configuration file");
 }
 
 TEST_F(ServiceOptionsTest, SkipIsIgnoredWhenFramesMayNotBeDropped)
@@ -151,12 +158,8 @@ TEST_F(ServiceOptionsTest, ZeroSkipGivesNoWarning)
 TEST_F(ServiceOptionsTest, OutOfRangePortIsRefused)
 {
     Parse({"--stream_port=70000"});
-    try {
-        m_parser.Finalize(m_logger);
-        FAIL() << "expected an exception";
-    } catch (const std::runtime_error& error) {
-        EXPECT_STREQ(error.what(), "Option stream_port is out of range 0..65535: 70000");
-    }
+    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.Finalize(m_logger); }),
+              "Option stream_port is out of range 0..65535: 70000");
 }
 
 TEST_F(ServiceOptionsTest, RepeatedSingleValueOptionIsAnError)
