@@ -16,10 +16,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <opencv2/imgcodecs.hpp>
 #include <stdexcept>
 #include <string>
-
-#include <opencv2/imgcodecs.hpp>
 
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"

@@ -69,10 +69,11 @@ TEST(SceneRendererTest, RefusesMalformedPeople)
 TEST(SceneRendererTest, AlgoIniDescribesTheRigAndTheLine)
 {
     const std::string ini = scene::AlgoIni(SmallScene());
-    for (const char* expected : {"[StereoPeopleCounter--3DReconstructor]", "camera_matrix_l=[ [90, 0., 71.5], [0., 90, 53.5]",
-                                 "base_vect=[ [-15], [0.], [0.] ]", "initial_width=144", "initial_height=108",
-                                 "h_camera_mount_param=260", "[StereoPeopleCounter--CrossingsCounter]",
-                                 "CountingLines=[ [ 1, \"TwoDirections\", [ [0.0,0.5],[1.0,0.5] ] ] ]"})
+    for (const char* expected :
+         {"[StereoPeopleCounter--3DReconstructor]", "camera_matrix_l=[ [90, 0., 71.5], [0., 90, 53.5]",
+          "base_vect=[ [-15], [0.], [0.] ]", "initial_width=144", "initial_height=108", "h_camera_mount_param=260",
+          "[StereoPeopleCounter--CrossingsCounter]",
+          "CountingLines=[ [ 1, \"TwoDirections\", [ [0.0,0.5],[1.0,0.5] ] ] ]"})
         EXPECT_NE(ini.find(expected), std::string::npos) << expected;
 }
 

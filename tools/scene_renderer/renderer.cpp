@@ -18,8 +18,8 @@ enum Part { kFloor, kBodyTop, kBodySide, kHead };
 
 std::uint32_t Hash(std::int32_t x, std::int32_t y, std::uint32_t seed)
 {
-    std::uint32_t h = static_cast<std::uint32_t>(x) * 0x8da6b343u ^ static_cast<std::uint32_t>(y) * 0xd8163841u ^
-                      seed * 0xcb1ab31fu;
+    std::uint32_t h =
+        static_cast<std::uint32_t>(x) * 0x8da6b343u ^ static_cast<std::uint32_t>(y) * 0xd8163841u ^ seed * 0xcb1ab31fu;
     h ^= h >> 13;
     h *= 0x5bd1e995u;
     h ^= h >> 15;
@@ -75,15 +75,15 @@ double Renderer::Shade(double px, double py, double pz, const Standing* hit, int
     const double base = hit->dark ? 25.0 : 55.0;
     const double span = hit->dark ? 60.0 : 95.0;
     switch (part) {
-    case kBodyTop:
-        return base + span * Texture(lx, ly, person_seed);
-    case kBodySide:
-        return base + span * Texture(std::atan2(ly, lx) * kBodyRadius, pz, person_seed);
-    default: {
-        // Hair, lit from above: darker where the head turns away.
-        const double nz = std::clamp((pz - (hit->height - kHeadRadius)) / kHeadRadius, 0.0, 1.0);
-        return (0.65 + 0.35 * nz) * (base * 0.6 + span * 0.8 * Texture(lx, ly, person_seed + 3));
-    }
+        case kBodyTop:
+            return base + span * Texture(lx, ly, person_seed);
+        case kBodySide:
+            return base + span * Texture(std::atan2(ly, lx) * kBodyRadius, pz, person_seed);
+        default: {
+            // Hair, lit from above: darker where the head turns away.
+            const double nz = std::clamp((pz - (hit->height - kHeadRadius)) / kHeadRadius, 0.0, 1.0);
+            return (0.65 + 0.35 * nz) * (base * 0.6 + span * 0.8 * Texture(lx, ly, person_seed + 3));
+        }
     }
 }
 
@@ -97,8 +97,7 @@ double Renderer::Trace(double camera_x, double dir_x, double dir_y, const std::v
     for (const Standing& person : people) {
         const double ox = camera_x - person.x, oy = -person.y;
         // Head.
-        const double head_t =
-            HitSphere(ox, oy, mount - (person.height - kHeadRadius), dir_x, dir_y, -1.0, kHeadRadius);
+        const double head_t = HitSphere(ox, oy, mount - (person.height - kHeadRadius), dir_x, dir_y, -1.0, kHeadRadius);
         if (head_t < best_t) {
             best_t = head_t;
             best_part = kHead;

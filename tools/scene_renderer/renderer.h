@@ -22,9 +22,9 @@ public:
 
 private:
     struct Standing {
-        double x, y;       // floor position
-        double height;     // top of the head
-        int index;         // person, seeds the texture
+        double x, y;    // floor position
+        double height;  // top of the head
+        int index;      // person, seeds the texture
         bool dark;
     };
 

@@ -10,9 +10,9 @@ namespace scene {
 // stands above the floor origin; the right one `baseline` further along the image's x axis.
 // Floor coordinates (x, y) grow along the image's columns and rows.
 struct Rig {
-    int width = 320;            // one view, pixels
+    int width = 320;  // one view, pixels
     int height = 240;
-    double focal = 200.0;       // pixels
+    double focal = 200.0;  // pixels
     double mount_height = 260.0;
     double baseline = 15.0;
     bool stereo = true;
@@ -26,7 +26,7 @@ struct Person {
     double speed = 4.0;         // cm per frame
     double height = 180.0;      // top of the head, cm
     int start_frame = 0;
-    bool dark = false;          // darker clothes and hair (the single-camera scenes use it)
+    bool dark = false;  // darker clothes and hair (the single-camera scenes use it)
 
     // Where the person stands at a frame; false before the start and after the end of the walk.
     bool PositionAt(int frame, double& x, double& y) const;
@@ -50,8 +50,8 @@ struct Scene {
 
 // One pass of the ground truth: the person's head crossed the line in a direction at a frame.
 struct Crossing {
-    int person = 0;     // index into Scene::people
-    int frame = 0;      // first frame on the far side
+    int person = 0;  // index into Scene::people
+    int frame = 0;   // first frame on the far side
     bool incoming = true;
     int line_id = 1;
     double height = 0.0;

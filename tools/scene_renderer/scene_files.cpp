@@ -49,8 +49,8 @@ std::string TruthText(const Scene& scene, const std::vector<Crossing>& crossings
 {
     std::ostringstream out;
     int incoming = 0, outgoing = 0;
-    out << "# frames " << scene.frames << ", people " << scene.people.size() << ", line " << scene.line.id
-        << " at row " << scene.line.row << "\n# frame person direction line height\n";
+    out << "# frames " << scene.frames << ", people " << scene.people.size() << ", line " << scene.line.id << " at row "
+        << scene.line.row << "\n# frame person direction line height\n";
     for (const Crossing& crossing : crossings) {
         out << crossing.frame << ' ' << crossing.person << ' ' << (crossing.incoming ? "Incoming" : "Outgoing") << ' '
             << crossing.line_id << ' ' << crossing.height << "\n";
@@ -89,7 +89,8 @@ Person ParsePerson(const std::string& text)
     person.start_frame = static_cast<int>(values[6]);
     person.dark = values.size() == 8 && values[7] != 0.0;
     if (person.speed <= 0.0 || person.height <= 30.0 || person.start_frame < 0)
-        throw std::invalid_argument("Bad person '" + text + "': speed must be positive, height above 30 cm, start >= 0");
+        throw std::invalid_argument("Bad person '" + text +
+                                    "': speed must be positive, height above 30 cm, start >= 0");
     return person;
 }
 
