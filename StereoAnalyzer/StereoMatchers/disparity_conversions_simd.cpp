@@ -9,40 +9,41 @@ namespace conversion_simd {
 
 namespace {
 
-// x / 2^shift rounded half away from zero on 32-bit lanes: the magnitude is rounded half up and
-// the sign put back.
-inline cv::v_int32x4 RoundedRightShift(const cv::v_int32x4& x, const cv::v_int32x4& half, int shift)
+// x / 2^shift rounded half away from zero, on 16-bit lanes: the magnitude (as unsigned, so that
+// -32768 has one) is rounded half up without overflow as (a >> shift) + bit shift - 1 of a, and the
+// sign is put back.
+inline cv::v_int16x8 RoundedRightShift(const cv::v_int16x8& x, int shift)
 {
-    const cv::v_int32x4 sign = x >> 31;
-    const cv::v_int32x4 magnitude = (x ^ sign) - sign;
-    const cv::v_int32x4 rounded = (magnitude + half) >> shift;
-    return (rounded ^ sign) - sign;
+    const cv::v_int16x8 sign = x >> 15;
+    const cv::v_uint16x8 magnitude = cv::v_reinterpret_as_u16((x ^ sign) - sign);
+    const cv::v_uint16x8 one = cv::v_setall_u16(1);
+    const cv::v_uint16x8 rounded = (magnitude >> shift) + ((magnitude >> (shift - 1)) & one);
+    return (cv::v_reinterpret_as_s16(rounded) ^ sign) - sign;
 }
 
 }  // namespace
 
 int RescaleRowByRightShift(const short* src, short* dst, int width, int shift)
 {
-    const cv::v_int32x4 half = cv::v_setall_s32(1 << (shift - 1));
     int x = 0;
-    for (; x + 8 <= width; x += 8) {
-        cv::v_int32x4 low, high;
-        cv::v_expand(cv::v_load(src + x), low, high);
-        // |result| <= 16384: the pack never saturates.
-        cv::v_store(dst + x, cv::v_pack(RoundedRightShift(low, half, shift), RoundedRightShift(high, half, shift)));
+    for (; x + 16 <= width; x += 16) {
+        const cv::v_int16x8 a = RoundedRightShift(cv::v_load(src + x), shift);
+        const cv::v_int16x8 b = RoundedRightShift(cv::v_load(src + x + 8), shift);
+        cv::v_store(dst + x, a);
+        cv::v_store(dst + x + 8, b);
     }
+    for (; x + 8 <= width; x += 8) cv::v_store(dst + x, RoundedRightShift(cv::v_load(src + x), shift));
     return x;
 }
 
 int RescaleRowByRightShift(const short* src, int* dst, int width, int shift)
 {
-    const cv::v_int32x4 half = cv::v_setall_s32(1 << (shift - 1));
     int x = 0;
     for (; x + 8 <= width; x += 8) {
         cv::v_int32x4 low, high;
-        cv::v_expand(cv::v_load(src + x), low, high);
-        cv::v_store(dst + x, RoundedRightShift(low, half, shift));
-        cv::v_store(dst + x + 4, RoundedRightShift(high, half, shift));
+        cv::v_expand(RoundedRightShift(cv::v_load(src + x), shift), low, high);
+        cv::v_store(dst + x, low);
+        cv::v_store(dst + x + 4, high);
     }
     return x;
 }
