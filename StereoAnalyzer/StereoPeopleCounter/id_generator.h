@@ -11,6 +11,8 @@ namespace stereo {
 class ObjectIdSequence {
 public:
     ObjectIdSequence() = default;
+    // A sequence that continues after `last_handed_out` (a value below 1 starts at 1).
+    explicit ObjectIdSequence(int last_handed_out) : m_last(last_handed_out < 0 ? 0 : last_handed_out) {}
     ObjectIdSequence(const ObjectIdSequence&) = delete;
     ObjectIdSequence& operator=(const ObjectIdSequence&) = delete;
 
