@@ -170,13 +170,13 @@ void LukasKanadeTracker::CalculateAndAddFeature(const cv::Point& point)
     const cv::Mat_<uchar> aux_patch = cv::Mat_<uchar>::zeros(side, side);
     m_region_mask.create(side, side, CV_8UC1);
     m_region_mask.setTo(cv::Scalar::all(0));
-    ForEachDiscPixel(point, radius, m_curr_image.size(), [&](int x, int y) {
-        const int lx = x - point.x + radius;
-        const int ly = y - point.y + radius;
+    for (stereo::CircleIterator it(point, radius, m_curr_image.size()); !it.IsFinished(); it.MoveToNextPosition()) {
+        const cv::Point& p = it.Position();
+        const int lx = p.x - point.x + radius;
+        const int ly = p.y - point.y + radius;
         m_region_mask.at<uchar>(ly, lx) = 255;
-        patch(ly, lx) = m_curr_image(y, x);
-        return true;
-    });
+        patch(ly, lx) = m_curr_image(p.y, p.x);
+    }
     cv::Mat corners;
     m_corners_detector.FindCorners(patch, m_region_mask, corners);
     AddObject(LukasKanadeFeatures(CalculateFeaturesBase(point), corners, patch, aux_patch));
@@ -217,13 +217,13 @@ void LukasKanadeTracker::FillPixelsRegionsArray()
 {
     const int width = m_curr_image.cols;
     for (std::size_t i = 0; i < m_tracks.size(); ++i) {
-        ForEachDiscPixel(m_tracks[i]->m_features.m_point, m_object_radius, m_curr_image.size(), [&](int x, int y) {
-            const int pixel = x + y * width;
+        for (stereo::CircleIterator it(m_tracks[i]->m_features.m_point, m_object_radius, m_curr_image.size());
+             !it.IsFinished(); it.MoveToNextPosition()) {
+            const int pixel = it.Position().x + it.Position().y * width;
             m_region_entries.push_back(
                 RegionEntry{static_cast<int>(i), m_pixels_regions[static_cast<std::size_t>(pixel)], pixel});
             m_pixels_regions[static_cast<std::size_t>(pixel)] = static_cast<int>(m_region_entries.size() - 1);
-            return true;
-        });
+        }
     }
 }
 

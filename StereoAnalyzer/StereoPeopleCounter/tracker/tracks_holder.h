@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "StereoAnalyzer/StereoPeopleCounter/circle_iterator.h"
 #include "StereoAnalyzer/StereoPeopleCounter/delete_spaces_in_array.h"
 #include "StereoAnalyzer/StereoPeopleCounter/id_generator.h"
-#include "StereoAnalyzer/StereoPeopleCounter/tracker/disc_pixels.h"
 #include "StereoAnalyzer/StereoPeopleCounter/tracker/tracker.h"
 
 namespace tracker {
@@ -113,7 +113,7 @@ protected:
         for (std::size_t j = 0; j < m_new_object_flags.size(); ++j) {
             if (!m_new_object_flags[j])
                 continue;
-            const int id = m_id_generator.TakeNextId();
+            const int id = m_id_generator.GenerateNextObjectID();
             m_tracks.push_back(std::make_shared<TTrack>(m_new_objects[j], id, m_frame_num, true));
         }
     }
@@ -165,10 +165,13 @@ protected:
     {
         const int last_x = m_curr_image.cols - 1;
         const int last_y = m_curr_image.rows - 1;
-        const bool clear = ForEachDiscPixel(point, m_object_radius, m_curr_image.size(), [&](int x, int y) {
-            return x != 0 && y != 0 && x != last_x && y != last_y && m_non_valid_mask(y, x) == 0;
-        });
-        return !clear;
+        for (stereo::CircleIterator it(point, m_object_radius, m_curr_image.size()); !it.IsFinished();
+             it.MoveToNextPosition()) {
+            const cv::Point& p = it.Position();
+            if (p.x == 0 || p.y == 0 || p.x == last_x || p.y == last_y || m_non_valid_mask(p.y, p.x) != 0)
+                return true;
+        }
+        return false;
     }
 
     std::deque<std::shared_ptr<TTrack>> m_tracks;

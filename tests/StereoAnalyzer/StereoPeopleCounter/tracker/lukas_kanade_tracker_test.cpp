@@ -10,7 +10,7 @@
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoPeopleCounter/block_parameters.h"
-#include "StereoAnalyzer/StereoPeopleCounter/tracker/disc_pixels.h"
+#include "StereoAnalyzer/StereoPeopleCounter/circle_iterator.h"
 
 namespace {
 
@@ -38,10 +38,10 @@ public:
     cv::Mat_<uchar> Render(const cv::Point& centre) const
     {
         cv::Mat_<uchar> frame = m_background.clone();
-        tracker::ForEachDiscPixel(centre, kRadius, kFrame, [&](int x, int y) {
-            frame(y, x) = m_disc(y - centre.y + kRadius, x - centre.x + kRadius);
-            return true;
-        });
+        for (stereo::CircleIterator it(centre, kRadius, kFrame); !it.IsFinished(); it.MoveToNextPosition()) {
+            const cv::Point& p = it.Position();
+            frame(p.y, p.x) = m_disc(p.y - centre.y + kRadius, p.x - centre.x + kRadius);
+        }
         return frame;
     }
 
@@ -72,7 +72,8 @@ protected:
         return records;
     }
 
-    stereo::IDGenerator ids;
+    stereo::ObjectIdSequence sequence;  // ids of this test alone, from 1
+    stereo::IDGenerator ids{sequence};
     ExposedTracker tracker{ids};
     DiscScene scene;
 };
@@ -139,7 +140,8 @@ TEST_F(LukasKanadeTrackerTest, SecondPassMatchesDroppedTrackBySimilarPatch)
     // The median grey difference + 1 must stay below 40.
     for (const Case c : {Case{38, true}, Case{39, false}, Case{-38, true}}) {
         SCOPED_TRACE(c.brightness_change);
-        stereo::IDGenerator generator;
+        stereo::ObjectIdSequence local_sequence;
+        stereo::IDGenerator generator(local_sequence);
         ExposedTracker t(generator);
         LoadBlockParameters(t, "Tracker", "[Tracker]\ntrack_objects_with_dropped_frames=false\n");
         t.Init(kFrame, cv::Mat_<uchar>::zeros(kFrame), kRadius, 4, 3 * kRadius);
@@ -168,7 +170,8 @@ TEST_F(LukasKanadeTrackerTest, SecondPassAlignsPatchesByOpticFlowWhenAsked)
     const DiscScene fine(checker);
     for (const bool align : {false, true}) {
         SCOPED_TRACE(align);
-        stereo::IDGenerator generator;
+        stereo::ObjectIdSequence local_sequence;
+        stereo::IDGenerator generator(local_sequence);
         ExposedTracker t(generator);
         LoadBlockParameters(t, "Tracker",
                             std::string("[Tracker]\ntrack_objects_with_dropped_frames=false\n") +
@@ -193,7 +196,8 @@ TEST_F(LukasKanadeTrackerTest, FirstPassAcceptsObjectsCloserThanOneAndAHalfRadii
     // 1.5 radii = 12 pixels: a penalty of exactly 10.0 is not a match.
     for (const Case c : {Case{11, true}, Case{12, false}, Case{-11, true}, Case{-12, false}}) {
         SCOPED_TRACE(c.offset_x);
-        stereo::IDGenerator generator;
+        stereo::ObjectIdSequence local_sequence;
+        stereo::IDGenerator generator(local_sequence);
         ExposedTracker t(generator);
         LoadBlockParameters(t, "Tracker", "");
         t.Init(kFrame, cv::Mat_<uchar>::zeros(kFrame), kRadius, 4, 3 * kRadius);
@@ -231,10 +235,8 @@ TEST_F(LukasKanadeTrackerTest, DrawingShowsTrackAndShifts)
     EXPECT_GT(cv::countNonZero(green), 0);
     // Corner shifts are white; the circle at radius 8 is white too, so look inside the disc.
     int white_inside = 0;
-    tracker::ForEachDiscPixel({52, 54}, kRadius - 2, kFrame, [&](int x, int y) {
-        white_inside += picture(y, x) == cv::Vec3b(255, 255, 255) ? 1 : 0;
-        return true;
-    });
+    for (stereo::CircleIterator it({52, 54}, kRadius - 2, kFrame); !it.IsFinished(); it.MoveToNextPosition())
+        white_inside += picture(it.Position()) == cv::Vec3b(255, 255, 255) ? 1 : 0;
     EXPECT_GT(white_inside, 0);
 }
 
@@ -244,10 +246,9 @@ TEST(CornersDetectorTest, FlatPatchFallsBackToSpacedScanOrderPicks)
     const int side = 2 * kRadius + 1;
     const cv::Mat flat(side, side, CV_8UC1, cv::Scalar(120));
     cv::Mat mask = cv::Mat::zeros(side, side, CV_8UC1);
-    tracker::ForEachDiscPixel({kRadius, kRadius}, kRadius, cv::Size(side, side), [&](int x, int y) {
-        mask.at<uchar>(y, x) = 255;
-        return true;
-    });
+    for (stereo::CircleIterator it({kRadius, kRadius}, kRadius, cv::Size(side, side)); !it.IsFinished();
+         it.MoveToNextPosition())
+        mask.at<uchar>(it.Position()) = 255;
     cv::Mat corners;
     detector.FindCorners(flat, mask, corners);
     ASSERT_EQ(corners.type(), CV_32FC2);

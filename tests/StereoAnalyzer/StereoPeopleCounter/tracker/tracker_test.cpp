@@ -36,7 +36,8 @@ protected:
         return records;
     }
 
-    stereo::IDGenerator ids;
+    stereo::ObjectIdSequence sequence;  // ids of this test alone, from 1
+    stereo::IDGenerator ids{sequence};
     TableTracker tracker{ids};
     cv::Mat_<uchar> image = cv::Mat_<uchar>::zeros(kFrame);
     cv::Mat_<uchar> mask = cv::Mat_<uchar>::zeros(kFrame);
@@ -59,7 +60,8 @@ TEST_F(TrackerTest, GreedyAssignmentTakesSmallestPenaltyBelowTenWithRowMajorTies
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        stereo::IDGenerator generator;
+        stereo::ObjectIdSequence local_sequence;
+        stereo::IDGenerator generator(local_sequence);
         TableTracker t(generator);
         LoadBlockParameters(t, "Tracker", "");
         t.Init(kFrame, mask, kRadius, 4, 3 * kRadius);
@@ -207,7 +209,8 @@ TEST_F(TrackerTest, NewTracksTakeConsecutiveIdsInObjectOrder)
 
 TEST_F(TrackerTest, MisuseIsRefused)
 {
-    stereo::IDGenerator generator;
+    stereo::ObjectIdSequence local_sequence;
+    stereo::IDGenerator generator(local_sequence);
     TableTracker fresh(generator);
     LoadBlockParameters(fresh, "Tracker", "");
     EXPECT_THROW(fresh.UpdateTracksGreedyAlg(image, image, Points{}), exc::KIVException);
