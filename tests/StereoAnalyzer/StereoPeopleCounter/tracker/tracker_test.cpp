@@ -126,15 +126,6 @@ TEST_F(TrackerTest, DeletionAllowanceFollowsValidFramesAndBorderShare)
     }
 }
 
-TEST_F(TrackerTest, MoreBorderFramesThanDroppedFramesIsRefused)
-{
-    Frame(Points{{50, 50}});
-    auto& track = tracker.TrackAt(0);
-    track.m_dropped_frames = 2;
-    track.m_dropped_frames_near_border = 3;
-    EXPECT_THROW(tracker.HasToBeDeleted(track), exc::KIVException);
-}
-
 TEST_F(TrackerTest, EndingTrackIsReportedOnceThenRemoved)
 {
     Start("Stereo_max_dropped_frames=0\n");
@@ -160,20 +151,6 @@ TEST_F(TrackerTest, TracksCarriedWithoutMatchCountDroppedAndBorderFrames)
         EXPECT_FALSE(tracker.TrackAt(i).m_path.back().is_detected) << i;
         EXPECT_FALSE(records[static_cast<std::size_t>(i)].track_ends) << i;
     }
-}
-
-TEST_F(TrackerTest, CarriedTrackIsReportedAtItsLastDetectedPoint)
-{
-    tracker.velocity = cv::Point2f(3.f, -1.5f);
-    Frame(Points{{50, 50}});
-    const Records records = Frame(Points{});
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(tracker.TrackAt(0).m_features.m_point, cv::Point(53, 48));  // -1.5 rounds to -2
-    EXPECT_EQ(records[0].point_x, 50);
-    EXPECT_EQ(records[0].point_y, 50);
-    EXPECT_EQ(records[0].box_x1, 50 - kRadius);
-    EXPECT_EQ(records[0].box_y2, 50 + kRadius);
-    EXPECT_TRUE(records[0].tracker_flag);
 }
 
 TEST_F(TrackerTest, PredictionOnePixelOutsideEndsTheTrackInThatFrame)
@@ -219,6 +196,16 @@ TEST_F(TrackerTest, MisuseIsRefused)
     const cv::Mat_<uchar> other = cv::Mat_<uchar>::zeros(kFrame.height + 1, kFrame.width);
     EXPECT_THROW(tracker.UpdateTracksGreedyAlg(image, other, Points{}), exc::KIVException);
     EXPECT_THROW(tracker.UpdateTracksGreedyAlg(other, other, Points{}), exc::KIVException);
+
+    Frame(Points{{50, 50}});
+    auto& track = tracker.TrackAt(0);
+    track.m_dropped_frames = 2;
+    track.m_dropped_frames_near_border = 3;
+    EXPECT_THROW(tracker.HasToBeDeleted(track), exc::KIVException);
+    track.m_path.clear();
+    cv::Mat_<cv::Vec3b> picture = cv::Mat_<cv::Vec3b>::zeros(kFrame);
+    track.m_dropped_frames_near_border = 0;
+    EXPECT_THROW(tracker.Draw(&picture), exc::KIVException);  // a track without a path
 }
 
 TEST_F(TrackerTest, ReinitialisationDropsTheTracks)
@@ -265,30 +252,6 @@ TEST_F(TrackerTest, TrackWithoutDetectedPathElementIsReportedAtItsOldestPoint)
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].point_x, 51);
     EXPECT_TRUE(records[0].track_ends);
-}
-
-TEST_F(TrackerTest, DrawingMarksTracksAndRefusesEmptyPaths)
-{
-    tracker.velocity = cv::Point2f(2.f, 0.f);
-    Frame(Points{{50, 50}});
-    Frame(Points{});
-    cv::Mat_<cv::Vec3b> picture = cv::Mat_<cv::Vec3b>::zeros(kFrame);
-    tracker.Draw(nullptr);
-    tracker.Draw(&picture);
-    // The carried track's circle is blue around its path end (52, 50), its undetected step blue.
-    EXPECT_EQ(picture(50, 52 + kRadius), cv::Vec3b(255, 0, 0));
-    EXPECT_EQ(picture(50, 51), cv::Vec3b(255, 0, 0));
-
-    Start("track_objects_with_dropped_frames=false\n");
-    Frame(Points{{50, 50}});
-    Frame(Points{});
-    picture.setTo(cv::Scalar::all(0));
-    tracker.Draw(&picture);
-    EXPECT_EQ(cv::countNonZero(picture.reshape(1)), 0);  // dropped tracks are not drawn then
-
-    tracker.TrackAt(0).m_path.clear();
-    tracker.TrackAt(0).m_dropped_frames = 0;
-    EXPECT_THROW(tracker.Draw(&picture), exc::KIVException);
 }
 
 }  // namespace
