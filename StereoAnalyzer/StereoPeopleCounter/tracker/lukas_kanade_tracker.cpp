@@ -87,6 +87,8 @@ void CornersDetector::FindCorners(const cv::Mat& image, const cv::Mat& mask, cv:
                             m_block_size, m_use_harris_detector, kHarrisFree);
     if (corners.empty())
         PickCornersManually(image, mask, corners);
+    else
+        corners = corners.reshape(2, static_cast<int>(corners.total()));  // one corner per row
 }
 
 void CornersDetector::PickCornersManually(const cv::Mat& image, const cv::Mat& mask, cv::Mat& corners)
