@@ -78,6 +78,8 @@ protected:
     void DrawCornersShifts(cv::Mat_<cv::Vec3b>* picture) const;
     void DrawRegionsShifts(cv::Mat_<cv::Vec3b>* picture);
 
+    ParamsLib::BlnValueParam<> m_use_optic_flow_for_dropped_tracks_align;
+
 private:
     // One entry of a pixel's list of covering tracks.
     struct RegionEntry {
@@ -105,7 +107,6 @@ private:
     std::vector<float> m_flow_errors;
     std::vector<uchar> m_flow_status;
     CornersDetector m_corners_detector;
-    ParamsLib::BlnValueParam<> m_use_optic_flow_for_dropped_tracks_align;
 
     // Work lists reused from frame to frame.
     std::vector<std::vector<float>> m_shifts_x;

@@ -54,6 +54,15 @@ class ExposedTracker : public tracker::LukasKanadeTracker {
 public:
     using LukasKanadeTracker::GetTrackRef;
     using LukasKanadeTracker::LukasKanadeTracker;
+    int MaxDroppedFrames() const { return m_max_dropped_frames(); }
+    bool AlignsByFlow() const { return m_use_optic_flow_for_dropped_tracks_align(); }
+};
+
+// The stereo counter's way of owning its tracker: a child block named "Tracker".
+class CounterBlock : public BlockHighlevel::LightBlock<BlockEntities::IAlgoEntityBase> {
+public:
+    explicit CounterBlock(stereo::IDGenerator& ids) : tracker("Tracker", GetChildrenRegistry(), ids) {}
+    BlockHighlevel::ChildBlock<ExposedTracker> tracker;
 };
 
 class LukasKanadeTrackerTest : public ::testing::Test {
@@ -245,6 +254,16 @@ TEST_F(LukasKanadeTrackerTest, DrawingShowsTrackAndShifts)
     picture.setTo(cv::Scalar::all(0));
     tracker.Draw(&picture);
     EXPECT_EQ(picture(end.y, end.x + kRadius), cv::Vec3b(255, 0, 0));
+}
+
+TEST_F(LukasKanadeTrackerTest, ParametersLoadAsAChildBlockOfTheCounter)
+{
+    CounterBlock counter(ids);
+    LoadBlockParameters(counter, "StereoPeopleCounter",
+                        "[StereoPeopleCounter--Tracker]\nStereo_max_dropped_frames=12\n"
+                        "Stereo_use_optic_flow_for_dropped_tracks_align=true\n");
+    EXPECT_EQ(counter.tracker.MaxDroppedFrames(), 12);
+    EXPECT_TRUE(counter.tracker.AlignsByFlow());
 }
 
 TEST(CornersDetectorTest, FlatPatchFallsBackToSpacedScanOrderPicks)
