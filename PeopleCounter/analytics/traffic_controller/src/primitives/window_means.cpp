@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <opencv2/core/hal/intrin.hpp>
 
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_divide.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 
 namespace AlgoLibrary {
@@ -44,14 +45,12 @@ int UpdateAndDivideScalar(uint32_t* column_sums, const uint32_t* entering, const
 int UpdateAndDivideSimd(uint32_t* column_sums, const uint32_t* entering, const uint32_t* leaving, unsigned char* dst,
                         int width, const FastUintDividerSmoothingPixelFunction& pixel_function)
 {
-    const FastUintDivider<32>& divider = pixel_function.Divider();
+    if (!SimdUintDivider::Supports(pixel_function.Divider()))
+        return 0;
+    const SimdUintDivider divider(pixel_function.Divider());
+    const cv::v_uint32 half = cv::vx_setall_u32(pixel_function.Half());
     const int step = cv::v_uint8::nlanes;
     const int lanes = cv::v_uint32::nlanes;
-    if (divider.Shift() == FastUintDivider<32>::kPlainDivision)
-        return 0;
-    const int shift = static_cast<int>(divider.Shift()) - 32;
-    const cv::v_uint32 magic = cv::vx_setall_u32(divider.Magic());
-    const cv::v_uint32 half = cv::vx_setall_u32(pixel_function.Half());
     int x = 0;
     for (; x + step <= width; x += step) {
         cv::v_uint32 quotients[4];
@@ -60,13 +59,7 @@ int UpdateAndDivideSimd(uint32_t* column_sums, const uint32_t* entering, const u
             const cv::v_uint32 sum =
                 cv::vx_load(column_sums + at) + cv::vx_load(entering + at) - cv::vx_load(leaving + at);
             cv::v_store(column_sums + at, sum);
-            // (n * (magic + 2^32)) >> shift as ((n * magic) >> 32) + n, then the remaining shift.
-            const cv::v_uint32 n = sum + half;
-            cv::v_uint64 low, high;
-            cv::v_mul_expand(n, magic, low, high);
-            const cv::v_uint32 product_high = cv::v_pack(low >> 32, high >> 32);
-            const cv::v_uint32 added = product_high + n;  // n < 2^21, no carry out of 32 bits
-            quotients[part] = added >> shift;
+            quotients[part] = divider.Divide(sum + half);  // sums stay below 2^21
         }
         const cv::v_uint16 lo = cv::v_pack(quotients[0], quotients[1]);
         const cv::v_uint16 hi = cv::v_pack(quotients[2], quotients[3]);
