@@ -136,15 +136,33 @@ inline const unsigned char* RowOrZero(const unsigned char* image, int width, int
     return (y >= 0 && y < height) ? image + static_cast<std::ptrdiff_t>(y) * width : zero_row;
 }
 
+#if CV_SIMD
+// Bytes p[0 .. 4 * lanes - 1] widened to four vectors of 32-bit lanes.
+inline void LoadWidened(const unsigned char* p, cv::v_uint32 out[4])
+{
+    cv::v_uint16 low, high;
+    cv::v_expand(cv::vx_load(p), low, high);
+    cv::v_expand(low, out[0], out[1]);
+    cv::v_expand(high, out[2], out[3]);
+}
+#endif
+
 // sums[x] += add[x] - sub[x] (bytes), from column `x` on.
 void AddSubRow(uint32_t* sums, const unsigned char* add, const unsigned char* sub, int x, int width)
 {
 #if CV_SIMD
     if (AlgoLibrary::SimdEnabled()) {
+        const int step = cv::v_uint8::nlanes;
         const int lanes = cv::v_uint32::nlanes;
-        for (; x + lanes <= width; x += lanes)
-            cv::v_store(sums + x,
-                        cv::vx_load(sums + x) + cv::vx_load_expand_q(add + x) - cv::vx_load_expand_q(sub + x));
+        for (; x + step <= width; x += step) {
+            cv::v_uint32 added[4], subtracted[4];
+            LoadWidened(add + x, added);
+            LoadWidened(sub + x, subtracted);
+            for (int part = 0; part < 4; ++part) {
+                uint32_t* at = sums + x + part * lanes;
+                cv::v_store(at, cv::vx_load(at) + added[part] - subtracted[part]);
+            }
+        }
     }
 #endif
     for (; x < width; ++x) sums[x] = sums[x] + add[x] - sub[x];
@@ -261,14 +279,21 @@ void LinearApprox1D::FilterColumns(const unsigned char* src, unsigned char* dst,
         int x = 0;
 #if CV_SIMD
         if (simd) {
+            const int step = cv::v_uint8::nlanes;
             const int lanes = cv::v_uint32::nlanes;
-            for (; x + lanes <= width; x += lanes) {
-                const cv::v_uint32 l = cv::vx_load(left + x);
-                const cv::v_uint32 r = cv::vx_load(right + x);
-                const cv::v_uint32 n = cv::vx_load_expand_q(next + x);
-                cv::v_store(weighted + x, cv::vx_load(weighted + x) - l + r);
-                cv::v_store(left + x, l + n - cv::vx_load_expand_q(leaving + x));
-                cv::v_store(right + x, r + cv::vx_load_expand_q(entering + x) - n);
+            for (; x + step <= width; x += step) {
+                cv::v_uint32 n[4], out[4], in[4];
+                LoadWidened(next + x, n);
+                LoadWidened(leaving + x, out);
+                LoadWidened(entering + x, in);
+                for (int part = 0; part < 4; ++part) {
+                    const int at = x + part * lanes;
+                    const cv::v_uint32 l = cv::vx_load(left + at);
+                    const cv::v_uint32 r = cv::vx_load(right + at);
+                    cv::v_store(weighted + at, cv::vx_load(weighted + at) - l + r);
+                    cv::v_store(left + at, l + n[part] - out[part]);
+                    cv::v_store(right + at, r + in[part] - n[part]);
+                }
             }
         }
 #else
