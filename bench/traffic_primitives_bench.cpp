@@ -2,17 +2,17 @@
 // each, on the same input: every blur kind at one common sigma against cv::GaussianBlur and
 // cv::sepFilter2D, window means against cv::blur, extremum marking against cv::dilate, labelling
 // against cv::connectedComponentsWithStats. The ratios are printed at the end.
+#include <benchmark/benchmark.h>
+
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
-#include <string>
-#include <vector>
-
-#include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
 
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/background_subtractor.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur.h"
@@ -26,8 +26,8 @@ namespace {
 
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
-constexpr double kSigma = 6.0;        // common to every blur kind
-constexpr int kMarkRadius = 16;       // the keypoint radius at 160 x 120
+constexpr double kSigma = 6.0;   // common to every blur kind
+constexpr int kMarkRadius = 16;  // the keypoint radius at 160 x 120
 constexpr int kMarkBorder = kMarkRadius / 2;
 
 // A textured frame: noise smoothed into blobs of about a person's size.
@@ -75,10 +75,10 @@ std::vector<BlurKind> BlurKinds()
 {
     using namespace GaussianFixed;
     const int iir = NearestParameter([](int a) { return events_detector_utils::DericheSigma(a / 100.0); }, 10000);
-    const int box = NearestParameter(
-        [](int r) { return KernelSigma([r](int d) { return d <= r ? 1.0 : 0.0; }, r); }, 200);
-    const int triangle = NearestParameter(
-        [](int r) { return KernelSigma([r](int d) { return d <= r ? r + 1.0 - d : 0.0; }, r); }, 200);
+    const int box =
+        NearestParameter([](int r) { return KernelSigma([r](int d) { return d <= r ? 1.0 : 0.0; }, r); }, 200);
+    const int triangle =
+        NearestParameter([](int r) { return KernelSigma([r](int d) { return d <= r ? r + 1.0 - d : 0.0; }, r); }, 200);
     const int exponential = NearestParameter(
         [](int r) {
             const int n = std::min(r, ExpApprox1D::kMaxTerms);
@@ -89,8 +89,7 @@ std::vector<BlurKind> BlurKinds()
     const auto passes_radius = [](int passes) {
         return passes * NearestParameter(
                             [passes](int r) {
-                                return std::sqrt(passes) *
-                                       KernelSigma([r](int d) { return d <= r ? 1.0 : 0.0; }, r);
+                                return std::sqrt(passes) * KernelSigma([r](int d) { return d <= r ? 1.0 : 0.0; }, r);
                             },
                             31);
     };
@@ -152,8 +151,8 @@ void BM_WindowMeans(benchmark::State& state, bool simd)
     std::vector<char> scratch;
     for (auto _ : state) {
         Frame().copyTo(work);
-        AlgoLibrary::CalcWindowMeans(work.data, work.data, AlgoLibrary::FastUintDividerSmoothingPixelFunction(),
-                                     kWidth, kHeight, window, scratch);
+        AlgoLibrary::CalcWindowMeans(work.data, work.data, AlgoLibrary::FastUintDividerSmoothingPixelFunction(), kWidth,
+                                     kHeight, window, scratch);
         benchmark::DoNotOptimize(work.data);
     }
 }
@@ -239,8 +238,7 @@ void BM_Labelling(benchmark::State& state)
     constexpr int kSeed = kMarkLocalMaximum;
     LabelImageAndRegions seeds;
     seeds.image.Resize(kWidth, kHeight, 0);
-    for (int i = 0; i < kWidth * kHeight; ++i)
-        seeds.image.pixels[i] = Blobs().data[i] ? kSeed : 0;
+    for (int i = 0; i < kWidth * kHeight; ++i) seeds.image.pixels[i] = Blobs().data[i] ? kSeed : 0;
     LabelImageAndRegions work = seeds;
     const kiv::SRECT whole{0, 0, kWidth - 1, kHeight - 1};
     for (auto _ : state) {

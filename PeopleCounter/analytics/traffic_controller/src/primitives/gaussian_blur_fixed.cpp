@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_divide.h"
@@ -178,11 +179,10 @@ void DivideRow(const uint32_t* sums, unsigned char* out, int width, const FastUi
         const int step = cv::v_uint8::nlanes;
         const int lanes = cv::v_uint32::nlanes;
         for (; x + step <= width; x += step) {
-            const cv::v_uint16 lo = cv::v_pack(simd_divider.Divide(cv::vx_load(sums + x)),
-                                               simd_divider.Divide(cv::vx_load(sums + x + lanes)));
-            const cv::v_uint16 hi = cv::v_pack(simd_divider.Divide(cv::vx_load(sums + x + 2 * lanes)),
-                                               simd_divider.Divide(cv::vx_load(sums + x + 3 * lanes)));
-            cv::v_store(out + x, cv::v_pack(lo, hi));
+            cv::v_store(out + x, AlgoLibrary::NarrowToBytes(simd_divider.Divide(cv::vx_load(sums + x)),
+                                                            simd_divider.Divide(cv::vx_load(sums + x + lanes)),
+                                                            simd_divider.Divide(cv::vx_load(sums + x + 2 * lanes)),
+                                                            simd_divider.Divide(cv::vx_load(sums + x + 3 * lanes))));
         }
     }
 #endif
@@ -395,19 +395,32 @@ bool GaussianBlurWith1DProcessor<TKernel>::ProcessGray(unsigned char* image, int
     if (!image || width <= 0 || height <= 0)
         return false;
     TKernel kernel;
-    if (m_radius_x >= 1 && kernel.Init(m_radius_x))
-        Blur1DLines(kernel, LineAccessor(image, width, height), m_line);
-    if (m_radius_y >= 1 && kernel.Init(m_radius_y)) {
-        if (AlgoLibrary::SimdEnabled()) {
-            // All columns at once, row after row: the same sums in a cache-friendly order.
-            const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-            m_columns_out.resize(pixels);
-            m_zero_row.assign(static_cast<std::size_t>(width), 0);
-            kernel.FilterColumns(image, m_columns_out.data(), width, height, m_zero_row.data(), m_column_state);
-            std::memcpy(image, m_columns_out.data(), pixels);
-        } else {
+    const bool filter_rows = m_radius_x >= 1;
+    const bool filter_columns = m_radius_y >= 1;
+    if (!AlgoLibrary::SimdEnabled()) {
+        if (filter_rows && kernel.Init(m_radius_x))
+            Blur1DLines(kernel, LineAccessor(image, width, height), m_line);
+        if (filter_columns && kernel.Init(m_radius_y))
             Blur1DLines(kernel, ColAccessor(image, width, height), m_line);
-        }
+        return false;
+    }
+    // All lines of a pass at once, row after row, so that the running sums of neighbouring lines
+    // sit side by side in vectors; the rows are filtered as the columns of the transposed image.
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    m_columns_out.resize(pixels);
+    m_transposed.resize(pixels);
+    m_zero_row.assign(static_cast<std::size_t>(std::max(width, height)), 0);
+    cv::Mat frame(height, width, CV_8UC1, image);
+    if (filter_rows && kernel.Init(m_radius_x)) {
+        cv::Mat transposed(width, height, CV_8UC1, m_transposed.data());
+        cv::Mat filtered(width, height, CV_8UC1, m_columns_out.data());
+        cv::transpose(frame, transposed);
+        kernel.FilterColumns(transposed.data, filtered.data, height, width, m_zero_row.data(), m_column_state);
+        cv::transpose(filtered, frame);
+    }
+    if (filter_columns && kernel.Init(m_radius_y)) {
+        kernel.FilterColumns(image, m_columns_out.data(), width, height, m_zero_row.data(), m_column_state);
+        std::memcpy(image, m_columns_out.data(), pixels);
     }
     return false;
 }

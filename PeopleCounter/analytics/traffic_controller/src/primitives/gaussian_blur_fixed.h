@@ -222,9 +222,11 @@ private:
     std::vector<unsigned char> m_line;
     int m_radius_x = 0;
     int m_radius_y = 0;
-    // The column pass of the fast path: its output image and its per-column running sums.
+    // The vectorised passes: the transposed image, the output image, a row of zeros and the
+    // per-line running sums.
     std::vector<unsigned char> m_columns_out;
     std::vector<unsigned char> m_zero_row;
+    std::vector<unsigned char> m_transposed;
     std::vector<typename std::conditional<std::is_same<TKernel, ExpApprox1D>::value, uint64_t, uint32_t>::type>
         m_column_state;
 };

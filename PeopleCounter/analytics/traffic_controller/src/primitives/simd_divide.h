@@ -35,6 +35,16 @@ private:
     cv::v_uint32 m_magic;
     int m_shift;
 };
+
+// Four vectors of 32-bit values below 256 narrowed to bytes. The values fit every signed type,
+// so the signed packs serve, which every instruction set has natively.
+inline cv::v_uint8 NarrowToBytes(const cv::v_uint32& a, const cv::v_uint32& b, const cv::v_uint32& c,
+                                 const cv::v_uint32& d)
+{
+    const cv::v_int16 low = cv::v_pack(cv::v_reinterpret_as_s32(a), cv::v_reinterpret_as_s32(b));
+    const cv::v_int16 high = cv::v_pack(cv::v_reinterpret_as_s32(c), cv::v_reinterpret_as_s32(d));
+    return cv::v_pack_u(low, high);
+}
 #endif
 
 }  // namespace AlgoLibrary
