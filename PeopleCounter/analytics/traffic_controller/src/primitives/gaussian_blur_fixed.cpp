@@ -67,21 +67,39 @@ void GaussianBlurFixedGray::RunLine(const events_detector_utils::DericheCoeffici
     int64_t* ya = m_anticausal.data();
     const int64_t first = x[0];
     const int64_t last = x[length - 1];
-    for (int i = 0; i < length; ++i) {
-        const int inside = std::min(i, 4);
+    // Near the ends the samples and outputs beyond the line come in through the border factors;
+    // inside, the terms with n4 = d0 = 0 vanish.
+    const int head = std::min(length, 4);
+    for (int i = 0; i < head; ++i) {
         int64_t sum = 0;
-        for (int k = 0; k <= inside; ++k)
+        for (int k = 0; k <= i; ++k)
             sum += Fixed::MulRaw(c.n[k].Raw(), x[i - k]) - Fixed::MulRaw(c.d[k].Raw(), yc[i - k]);
-        for (int k = inside + 1; k <= 4; ++k) sum += Fixed::MulRaw((c.n[k] - c.bc[k]).Raw(), first);
+        for (int k = i + 1; k <= 4; ++k) sum += Fixed::MulRaw((c.n[k] - c.bc[k]).Raw(), first);
         yc[i] = sum;
     }
-    for (int j = length - 1; j >= 0; --j) {
-        const int inside = std::min(length - 1 - j, 4);
+    const int64_t n0 = c.n[0].Raw(), n1 = c.n[1].Raw(), n2 = c.n[2].Raw(), n3 = c.n[3].Raw();
+    const int64_t d1 = c.d[1].Raw(), d2 = c.d[2].Raw(), d3 = c.d[3].Raw(), d4 = c.d[4].Raw();
+    for (int i = head; i < length; ++i) {
+        yc[i] = Fixed::MulRaw(n0, x[i]) + Fixed::MulRaw(n1, x[i - 1]) - Fixed::MulRaw(d1, yc[i - 1]) +
+                Fixed::MulRaw(n2, x[i - 2]) - Fixed::MulRaw(d2, yc[i - 2]) + Fixed::MulRaw(n3, x[i - 3]) -
+                Fixed::MulRaw(d3, yc[i - 3]) - Fixed::MulRaw(d4, yc[i - 4]);
+    }
+    const int tail = std::max(length - 4, 0);
+    for (int j = length - 1; j >= tail; --j) {
+        const int inside = length - 1 - j;
         int64_t sum = 0;
         for (int k = 0; k <= inside; ++k)
             sum += Fixed::MulRaw(c.m[k].Raw(), x[j + k]) - Fixed::MulRaw(c.d_anticausal[k].Raw(), ya[j + k]);
         for (int k = inside + 1; k <= 4; ++k) sum += Fixed::MulRaw((c.m[k] - c.ba[k]).Raw(), last);
         ya[j] = sum;
+    }
+    const int64_t m1 = c.m[1].Raw(), m2 = c.m[2].Raw(), m3 = c.m[3].Raw(), m4 = c.m[4].Raw();
+    const int64_t a1 = c.d_anticausal[1].Raw(), a2 = c.d_anticausal[2].Raw();
+    const int64_t a3 = c.d_anticausal[3].Raw(), a4 = c.d_anticausal[4].Raw();
+    for (int j = tail - 1; j >= 0; --j) {
+        ya[j] = Fixed::MulRaw(m1, x[j + 1]) - Fixed::MulRaw(a1, ya[j + 1]) + Fixed::MulRaw(m2, x[j + 2]) -
+                Fixed::MulRaw(a2, ya[j + 2]) + Fixed::MulRaw(m3, x[j + 3]) - Fixed::MulRaw(a3, ya[j + 3]) +
+                Fixed::MulRaw(m4, x[j + 4]) - Fixed::MulRaw(a4, ya[j + 4]);
     }
 }
 

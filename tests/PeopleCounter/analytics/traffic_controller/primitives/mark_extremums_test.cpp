@@ -105,6 +105,30 @@ TEST(CMarkExtremumsTest, SuppressingScanMarksWhereDilationEqualsTheImage)
     }
 }
 
+TEST(CMarkExtremumsTest, BlackImagesHaveNoMaximaAndOneBrightPixelHasOne)
+{
+    AlgoLibrary::MemManager::MemoryManager manager;
+    CMarkExtremums marker(manager);
+    for (const bool bright : {false, true}) {
+        cv::Mat image(30, 40, CV_8UC1, cv::Scalar(0));
+        if (bright)
+            image.at<uchar>(12, 17) = 90;
+        const auto pixels = ToVector<avector<unsigned char>>(image);
+        for (int family = 0; family < 3; ++family) {
+            CGrayImage<int> marks;
+            marks.Resize(40, 30, 0);
+            if (family == 0)
+                marker.MarkExtremumsRunningWindowEntireImage(pixels, 40, 30, marks, 4, 2);
+            else if (family == 1)
+                marker.MarkExtremumsRunningWindow(pixels, 40, 30, marks, 4);
+            else
+                MarkExtremumsEx<false, true>(pixels, marks, Region{{0, 0, 40, 30}, 40, 30}, 4, 10);
+            EXPECT_EQ(cv::countNonZero(Maxima(marks)), bright ? 1 : 0) << "family " << family;
+            EXPECT_EQ(marks.At(17, 12), bright ? kMarkLocalMaximum : 0) << "family " << family;
+        }
+    }
+}
+
 TEST(CMarkExtremumsTest, SuppressingScanFlagsNeighboursAndKeepsProtectedMarks)
 {
     // A rising run 3, 5, 7 and a protected pixel beside the peak.

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/fast_uint_divider.h"
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/fixed_point.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "tests/PeopleCounter/analytics/traffic_controller/primitives/test_images.h"
 
@@ -42,6 +45,26 @@ TEST(FastUintDividerTest, DividesLikePlainDivision)
     ASSERT_TRUE(divider.InitDivider(5));
     EXPECT_FALSE(divider.InitDivider(0));
     EXPECT_EQ(divider.Divide(26), 5u);  // the refused divisor left the divider as it was
+}
+
+TEST(FixedTest, ConvertsByTruncationAndMultipliesTowardMinusInfinity)
+{
+    using Fixed = numeric::Fixed<8u, 24u>;
+    const struct {
+        double value;
+        int32_t raw;
+    } conversions[] = {{1.0, 1 << 24},
+                       {-1.0, -(1 << 24)},
+                       {1.0 + 1.5 / 16777216.0, (1 << 24) + 1},
+                       {-(1.5 / 16777216.0), -1},
+                       {1000.0, INT32_MAX},
+                       {-1000.0, INT32_MIN},
+                       {std::nan(""), 0}};
+    for (const auto& c : conversions) EXPECT_EQ(Fixed::FromDouble(c.value).Raw(), c.raw) << c.value;
+    EXPECT_EQ((Fixed::FromDouble(1.5) * Fixed::FromDouble(-2.0)).ToDouble(), -3.0);
+    EXPECT_EQ(Fixed::MulRaw(-1, 1), -1);  // -2^-48 rounds down to -2^-24
+    EXPECT_EQ(Fixed::MulRaw(1, 1), 0);
+    EXPECT_EQ(Fixed::MulRaw(int64_t{255} << 24, Fixed::FromDouble(0.5).Raw()), int64_t{255} << 23);
 }
 
 TEST(WindowMeansTest, OddWindowsEqualOpenCvBlurWithReplicatedEdges)
