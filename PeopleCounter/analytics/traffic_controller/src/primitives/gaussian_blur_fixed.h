@@ -136,7 +136,8 @@ private:
     int m_length;
 };
 
-// The largest radius the one-dimensional kernels accept: the weighted sums stay within 32 bits.
+// The largest radius the one-dimensional kernels accept: the triangle's weighted sums, at most
+// 255 (r + 1)^2 with (r + 1)^2 <= 2^24, stay within 32 bits, also inside the vectorised division.
 constexpr int kMax1DRadius = 4000;
 
 // Box kernel: out[i] = (sum of x[i - r .. i + r]) / (2r + 1), truncated.

@@ -9,7 +9,8 @@ namespace AlgoLibrary {
 
 #if CV_SIMD
 // FastUintDivider<32>::Divide on every lane, for dividers that do not fall back to plain
-// division and numerators below 2^31 (so that the sum below cannot carry out of 32 bits).
+// division. The sum n + ((n * magic) >> 32) must stay within 32 bits: it is about n * 2^k / d
+// (2^k the power of two at or above d), so numerators up to 255 d with d <= 2^24 are safe.
 class SimdUintDivider {
 public:
     explicit SimdUintDivider(const FastUintDivider<32>& divider)

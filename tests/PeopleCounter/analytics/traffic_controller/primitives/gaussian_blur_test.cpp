@@ -162,12 +162,19 @@ TEST(GaussianBlurTest, OneDimensionalSetUpRefusesRadiiBeyondThirtyTwoBitSums)
     EXPECT_TRUE(blur.InitProc(GaussianFixed::kMax1DRadius, 1));
     EXPECT_FALSE(blur.InitProc(GaussianFixed::kMax1DRadius + 1, 1));
     EXPECT_FALSE(blur.InitProc(1, 1 << 20));
-    // The largest radius still gives exact means: a white image stays white in the middle.
-    cv::Mat white(9, 9, CV_8UC1, cv::Scalar(255));
-    GaussianFixed::GaussianBlurWith1DProcessor<GaussianFixed::BoxFilter1D> box;
-    ASSERT_TRUE(box.InitProc(0, GaussianFixed::kMax1DRadius));
-    box.ProcessGray(white.data, 9, 9);
-    EXPECT_EQ(white.at<uchar>(4, 4), 9 * 255 / (2 * GaussianFixed::kMax1DRadius + 1));
+    // At the largest radius a white image stays white where the whole window lies inside it,
+    // on both paths.
+    const int r = GaussianFixed::kMax1DRadius;
+    const cv::Mat white(2 * r + 1, 16, CV_8UC1, cv::Scalar(255));
+    for (const bool simd : {true, false}) {
+        const AlgoLibrary::ScopedSimdPath path(simd);
+        GaussianFixed::GaussianBlurWith1DProcessor<GaussianFixed::LinearApprox1D> triangle;
+        GaussianFixed::GaussianBlurWith1DProcessor<GaussianFixed::BoxFilter1D> box;
+        ASSERT_TRUE(triangle.InitProc(0, r));
+        ASSERT_TRUE(box.InitProc(0, r));
+        EXPECT_EQ(Blurred(triangle, white).at<uchar>(r, 7), 255) << "simd " << simd;
+        EXPECT_EQ(Blurred(box, white).at<uchar>(r, 7), 255) << "simd " << simd;
+    }
 }
 
 // The sigma the recursive filters stand for, passed to OpenCV with replicated borders.
@@ -217,6 +224,19 @@ TEST(GaussianBlurTest, RecursiveFiltersKeepConstantImagesAndSkipZeroDirections)
     fixed.InitProc(0, 400);
     const cv::Mat out = Blurred(fixed, stripes);
     EXPECT_LE(MaxDifference(out, stripes), 1);
+}
+
+TEST(GaussianBlurTest, RecursiveFiltersTakeLinesLongerThanTwoThousandSamples)
+{
+    for (const cv::Size size : {cv::Size(3000, 3), cv::Size(3, 2500)}) {
+        const cv::Mat flat(size, CV_8UC1, cv::Scalar(120));
+        events_detector_utils::GaussianBlur real;
+        GaussianFixed::GaussianBlurFixedGray fixed;
+        real.InitProc(300, 300);
+        fixed.InitProc(300, 300);
+        for (const cv::Mat& out : {Blurred(real, flat), Blurred(fixed, flat)})
+            EXPECT_LE(MaxDifference(out, flat), 1) << size;
+    }
 }
 
 TEST(GaussianBlurTest, WindowMeansBlurSplitsTheRadiusOverItsPasses)
