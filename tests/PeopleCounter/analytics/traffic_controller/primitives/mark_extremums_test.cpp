@@ -70,8 +70,8 @@ TEST(CMarkExtremumsTest, RunningWindowMarksWhereDilationEqualsTheImage)
     const struct {
         int width, height, radius, border;
         double sigma;
-    } cases[] = {
-        {160, 120, 16, 8, 4.0}, {160, 120, 3, 3, 1.5}, {77, 51, 5, 0, 2.0}, {40, 30, 0, 0, 0.0}, {33, 20, 9, 12, 3.0}};
+    } cases[] = {{160, 120, 16, 8, 4.0}, {160, 120, 3, 3, 1.5}, {77, 51, 5, 0, 2.0},
+                 {40, 30, 0, 0, 0.0},    {33, 20, 9, 12, 3.0},  {40, 30, 30, 2, 3.0}};
     for (const auto& c : cases)
         for (const bool simd : {true, false}) {
             const AlgoLibrary::ScopedSimdPath path(simd);
