@@ -79,7 +79,7 @@ TEST(HeightChainTest, ADiscOverTheFloorGivesOneHeadAtItsCentreAndHeight)
         cv::Mat disparity[2];
         SyntheticDisparities(c.disc, disparity[0], disparity[1]);
         cv::Mat heights_cm[2];
-        for (int view = 0; view < 2; ++view)
+        for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView})
             reconstructor.CalculateHeightFromDisparity(disparity[view], view, heights_cm[view]);
 
         // The heights resolution: the processing area times 0.77 squared.
@@ -90,7 +90,7 @@ TEST(HeightChainTest, ADiscOverTheFloorGivesOneHeadAtItsCentreAndHeight)
                                                               static_cast<int>(std::lround(area * 1.37)), nullptr);
         }
         cv::Mat_<uchar> levels[2];
-        for (int view = 0; view < 2; ++view) {
+        for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
             cv::Mat resized = heights_cm[view];
             if (c.use_scale)
                 cv::resize(heights_cm[view], resized, heights_size, 0, 0, cv::INTER_AREA);

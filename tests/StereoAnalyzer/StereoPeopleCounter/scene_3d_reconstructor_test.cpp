@@ -62,7 +62,7 @@ TEST(Scene3DReconstructorTest, MissingCalibrationIsLoggedAndTheDefaultsStillWork
         loaded.Logged("Current size [160 x 120] isn't proportional to the size for which camera parameters "
                       "were calculated: 704x576. Probably your current settings of Stereo3DReconstructor "
                       "are wrong"));
-    const cv::Mat& k = loaded.reconstructor->CameraMatrix(0);
+    const cv::Mat& k = loaded.reconstructor->CameraMatrix(stereo::kLeftView);
     EXPECT_NEAR(k.at<double>(0, 0), 7.7779760220850130e+002 * 160 / 704, 1e-9);
     EXPECT_NEAR(k.at<double>(0, 2), 3.4287128773495607e+002 * 160 / 704, 1e-9);
     EXPECT_NEAR(k.at<double>(1, 1), 8.5238823083781904e+002 * 120 / 576, 1e-9);
@@ -92,7 +92,7 @@ TEST(Scene3DReconstructorTest, SquarePixelCalibrationRectifiesToIdentityAtAnothe
     cv::Mat texture(108, 144, CV_8UC1);
     cv::randu(texture, 0, 256);
     cv::GaussianBlur(texture, texture, cv::Size(5, 5), 1.0);
-    for (int view = 0; view < 2; ++view) {
+    for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
         cv::Mat rectified;
         r.RectifyView(texture, view, cv::INTER_CUBIC, rectified);
         const cv::Rect inner(2, 2, 140, 104);
@@ -133,7 +133,7 @@ TEST(Scene3DReconstructorTest, HeightFromDisparityAgreesWithReprojection)
     cv::reprojectImageTo3D(disp, xyz, r.ReprojectionMatrix(), false, CV_32F);
     const float z = xyz.at<cv::Vec3f>(54, 72)[2];
     EXPECT_NEAR(z, 80.0, 0.5);
-    for (int view = 0; view < 2; ++view) {
+    for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
         cv::Mat height;
         r.CalculateHeightFromDisparity(disp, view, height);
         ASSERT_EQ(height.type(), CV_16SC1);
@@ -142,10 +142,10 @@ TEST(Scene3DReconstructorTest, HeightFromDisparityAgreesWithReprojection)
         EXPECT_NEAR(h, 260.0 - z, 1.0) << "view " << view;
     }
     cv::Mat depth;
-    r.CalculateDepthFromDisparity(disp, 0, depth);
+    r.CalculateDepthFromDisparity(disp, stereo::kLeftView, depth);
     EXPECT_NEAR(depth.at<short>(54, 72), 80, 1);
     cv::Mat direct;
-    r.CalculateDepthFromDisparityUsingReprojection(disp, 0, direct);
+    r.CalculateDepthFromDisparityUsingReprojection(disp, stereo::kLeftView, direct);
     EXPECT_EQ(direct.at<short>(54, 72), depth.at<short>(54, 72));
 }
 
@@ -210,7 +210,7 @@ TEST(Scene3DReconstructorTest, RefusesUnusableGeometry)
         const std::string message = KivMessageOf([&] { loaded.reconstructor->Init(160, 120); });
         EXPECT_NE(message.find(c.message_part), std::string::npos) << c.what << ": " << message;
         cv::Mat mask;
-        EXPECT_THROW(loaded.reconstructor->GetValidPixelsMask(0, mask), exc::KIVException) << c.what;
+        EXPECT_THROW(loaded.reconstructor->GetValidPixelsMask(stereo::kLeftView, mask), exc::KIVException) << c.what;
     }
     // Without height computation the object heights are not checked against each other.
     LoadedReconstructor no_heights(with([](TestCalibration& c) {
@@ -229,7 +229,7 @@ protected:
         loaded.reconstructor->Init(144, 108);
         table_max = 30;
     }
-    short HeightOf(int view, short d, int x = 72)
+    short HeightOf(stereo::eLeftOrRightView view, short d, int x = 72)
     {
         cv::Mat disp(108, 144, CV_16SC1, cv::Scalar(d)), height;
         loaded.reconstructor->CalculateHeightFromDisparity(disp, view, height);
@@ -242,18 +242,18 @@ protected:
 
 TEST_F(HeightLookupTest, DisparityZeroOrBelowLooksUpDisparityOne)
 {
-    for (int view = 0; view < 2; ++view) {
+    for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
         EXPECT_EQ(HeightOf(view, 0), HeightOf(view, 1));
         EXPECT_EQ(HeightOf(view, -1), HeightOf(view, 1));
     }
-    EXPECT_NEAR(HeightOf(0, table_max), 210, 1);  // the table ends 10 cm above the largest object
+    EXPECT_NEAR(HeightOf(stereo::kLeftView, table_max), 210, 1);  // the table ends 10 cm above the largest object
 }
 
 TEST_F(HeightLookupTest, InvalidMarkerAboveTheTableIsNoHeight)
 {
     // The right view's invalid marker becomes a large positive value once the map is negated.
     for (short d : {static_cast<short>(table_max + 1), static_cast<short>(48), static_cast<short>(32767)}) {
-        for (int view = 0; view < 2; ++view) {
+        for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
             cv::Mat disp(108, 144, CV_16SC1, cv::Scalar(d)), height;
             loaded.reconstructor->CalculateHeightFromDisparity(disp, view, height);
             EXPECT_EQ(cv::countNonZero(height), 0) << "disparity " << d << " view " << view;
@@ -271,7 +271,7 @@ TEST_F(HeightLookupTest, RightViewIsLaidOutInLeftColumns)
     cv::Mat row_b = disp.row(60);
     row_b.colRange(0, 40).setTo(0);
     row_b.colRange(50, 144).setTo(30);  // 50.. -> 80.., from 114 on dropped
-    loaded.reconstructor->CalculateHeightFromDisparity(disp, 1, height);
+    loaded.reconstructor->CalculateHeightFromDisparity(disp, stereo::kRightView, height);
 
     const short head = height.at<short>(54, 19);
     EXPECT_NEAR(head, 180, 1);
@@ -291,30 +291,35 @@ TEST_F(HeightLookupTest, WorldPointsProjectBackToTheirPixels)
     stereo::Scene3DReconstructor& r = *loaded.reconstructor;
     for (const cv::Point p : {cv::Point(72, 54), cv::Point(60, 40), cv::Point(85, 66)}) {
         cv::Point3f world;
-        r.FindWorld3DCoordinateOfImagePoint(p, 180, 0, world);
+        r.FindWorld3DCoordinateOfImagePoint(p, 180, stereo::kLeftView, world);
         EXPECT_NEAR(world.z, 180.0f, 1.5f);
         cv::Point back;
-        r.ProjectPointToImage(world, 0, back);
+        r.ProjectPointToImage(world, stereo::kLeftView, back);
         EXPECT_LE(std::abs(back.x - p.x) + std::abs(back.y - p.y), 1) << p;
     }
     cv::Point p;
-    const std::string behind = KivMessageOf([&] { r.ProjectPointToImage(cv::Point3f(0, 0, 400), 0, p); });
+    const std::string behind =
+        KivMessageOf([&] { r.ProjectPointToImage(cv::Point3f(0, 0, 400), stereo::kLeftView, p); });
     EXPECT_NE(behind.find("m_im_point_proj[2] must be greater than zero.Probably bad calibration matrices"),
               std::string::npos)
         << behind;
     cv::Point3f world;
-    EXPECT_THROW(r.FindWorld3DCoordinateOfImagePoint(cv::Point(144, 0), 100, 0, world), exc::KIVException);
+    EXPECT_THROW(r.FindWorld3DCoordinateOfImagePoint(cv::Point(144, 0), 100, stereo::kLeftView, world),
+                 exc::KIVException);
 }
 
 TEST_F(HeightLookupTest, LookupsRefuseMapsOfAnotherSizeOrType)
 {
     cv::Mat height;
-    EXPECT_THROW(loaded.reconstructor->CalculateHeightFromDisparity(cv::Mat(108, 143, CV_16SC1), 0, height),
-                 exc::KIVException);
-    EXPECT_THROW(loaded.reconstructor->CalculateHeightFromDisparity(cv::Mat(108, 144, CV_32SC1), 0, height),
-                 exc::KIVException);
-    EXPECT_THROW(loaded.reconstructor->RectifyView(cv::Mat(100, 144, CV_8UC1), 0, cv::INTER_CUBIC, height),
-                 exc::KIVException);
+    EXPECT_THROW(
+        loaded.reconstructor->CalculateHeightFromDisparity(cv::Mat(108, 143, CV_16SC1), stereo::kLeftView, height),
+        exc::KIVException);
+    EXPECT_THROW(
+        loaded.reconstructor->CalculateHeightFromDisparity(cv::Mat(108, 144, CV_32SC1), stereo::kLeftView, height),
+        exc::KIVException);
+    EXPECT_THROW(
+        loaded.reconstructor->RectifyView(cv::Mat(100, 144, CV_8UC1), stereo::kLeftView, cv::INTER_CUBIC, height),
+        exc::KIVException);
 }
 
 TEST(GetNearestPointInMaskTest, TakesTheFirstRingWithAMarkedPixel)
