@@ -261,6 +261,40 @@ TEST_F(HeightLookupTest, InvalidMarkerAboveTheTableIsNoHeight)
     }
 }
 
+TEST(Scene3DReconstructorTest, ConditionsOnHeightDropPointsBelowTheFloor)
+{
+    // Disparity 1 near the centre reprojects 1520 cm away, far below the floor.
+    for (const bool conditions : {false, true}) {
+        TestCalibration calibration;
+        calibration.conditions = conditions;
+        LoadedReconstructor loaded(calibration.Ini());
+        loaded.reconstructor->Init(144, 108);
+        cv::Mat disp(108, 144, CV_16SC1, cv::Scalar(1)), height;
+        loaded.reconstructor->CalculateHeightFromDisparity(disp, stereo::kLeftView, height);
+        EXPECT_EQ(height.at<short>(54, 72), conditions ? 0 : -1260);
+        disp.setTo(19);
+        loaded.reconstructor->CalculateHeightFromDisparity(disp, stereo::kLeftView, height);
+        EXPECT_NEAR(height.at<short>(54, 72), 180, 1);
+    }
+}
+
+TEST(Scene3DReconstructorTest, OutputsOfAnotherSizeAreRemadeWithAWarning)
+{
+    LoadedReconstructor loaded(TestCalibration().Ini());
+    loaded.reconstructor->Init(144, 108);
+    loaded.log->lines.clear();
+    cv::Mat src(108, 144, CV_8UC1, cv::Scalar(9)), dst(10, 10, CV_16SC1);
+    loaded.reconstructor->RectifyView(src, stereo::kRightView, cv::INTER_CUBIC, dst);
+    EXPECT_EQ(dst.size(), src.size());
+    EXPECT_EQ(dst.type(), CV_8UC1);
+    ASSERT_EQ(loaded.log->lines.size(), 1u);
+    EXPECT_EQ(loaded.log->lines[0].level, kKivLogWarning);
+    EXPECT_EQ(loaded.log->lines[0].text,
+              "RectifyView: memory for output matrix is allocated inside function. May be time consuming");
+    loaded.reconstructor->RectifyView(src, stereo::kRightView, cv::INTER_CUBIC, dst);
+    EXPECT_EQ(loaded.log->lines.size(), 1u);
+}
+
 TEST_F(HeightLookupTest, RightViewIsLaidOutInLeftColumns)
 {
     // A right-view pixel x with disparity d writes left column x + d; a gap before a written column takes
