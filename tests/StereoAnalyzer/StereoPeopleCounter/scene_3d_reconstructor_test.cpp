@@ -71,6 +71,45 @@ TEST(Scene3DReconstructorTest, MissingCalibrationIsLoggedAndTheDefaultsStillWork
     EXPECT_NEAR(loaded.reconstructor->ScaleFactor(), std::sqrt(19200.0 / 405504.0), 1e-12);
 }
 
+TEST(Scene3DReconstructorTest, SourcePixelsNothingFeedsTakeTheirNeighboursPoints)
+{
+    // The shipped calibration has lens distortion: some source pixels feed no rectified pixel.
+    LoadedReconstructor loaded("[3DReconstructor]\n");
+    stereo::Scene3DReconstructor& r = *loaded.reconstructor;
+    r.Init(160, 120);
+    cv::Mat valid;
+    r.GetValidPixelsMask(stereo::kRightView, valid);
+    int fed = 0, filled = 0, empty = 0;
+    std::deque<cv::Point> points;
+    for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 160; ++x) {
+            r.RectifyPointCoord(x, y, stereo::kRightView, points);
+            if (points.empty()) {
+                ++empty;
+                continue;
+            }
+            bool all_fed_by_this = true;
+            bool all_in_row_or_column = true;
+            for (const cv::Point& p : points) {
+                if (!valid.at<uchar>(p))
+                    continue;  // unrectified through another pixel: its source is on the border
+                int ux = -1, uy = -1;
+                r.UnrectifyPointCoord(p.x, p.y, stereo::kRightView, ux, uy);
+                all_fed_by_this = all_fed_by_this && ux == x && uy == y;
+                all_in_row_or_column = all_in_row_or_column && (ux == x || uy == y);
+            }
+            if (all_fed_by_this) {
+                ++fed;
+            } else {
+                ASSERT_TRUE(all_in_row_or_column) << x << "," << y;
+                ++filled;
+            }
+        }
+    EXPECT_GT(fed, 0);
+    EXPECT_GT(filled, 0);
+    EXPECT_EQ(fed + filled + empty, 160 * 120);
+}
+
 TEST(Scene3DReconstructorTest, ProportionalSizeLogsNothing)
 {
     TestCalibration calibration;
