@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "StereoAnalyzer/StereoPeopleCounter/binarize.h"
 
 namespace stereo {
 

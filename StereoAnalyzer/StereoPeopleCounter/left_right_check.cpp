@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "StereoAnalyzer/StereoPeopleCounter/mask_rows_simd.h"
 
 namespace stereo {
 
@@ -74,12 +75,12 @@ void LeftRightCheck(const cv::Mat& first, const cv::Mat& second, int thresh, cv:
 double SetToMaskedWithFindUnmaskedMean(const cv::Mat_<uchar>& mask, uchar value, cv::Mat_<uchar>& image)
 {
     KIV_CHECK(mask.size() == image.size(), "SetToMaskedMeanSize_140312_120005");
-    int64_t sum = 0;
-    int64_t count = 0;
+    uint64_t sum = 0;
+    uint64_t count = 0;
     for (int y = 0; y < image.rows; ++y) {
         const uchar* m = mask[y];
         uchar* p = image[y];
-        for (int x = 0; x < image.cols; ++x) {
+        for (int x = mask_rows_simd::SetMaskedRow(m, value, p, image.cols, sum, count); x < image.cols; ++x) {
             if (m[x]) {
                 p[x] = value;
             } else {

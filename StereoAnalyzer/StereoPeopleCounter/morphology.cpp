@@ -93,7 +93,7 @@ void ProcessWithMorphology(const cv::Mat_<uchar>& heights, const MorphologyParam
         const uchar* h = heights[y];
         const uchar* cleaned = tmp[y];
         uchar* o = out[y];
-        for (int x = 0; x < heights.cols; ++x)
+        for (int x = mask_rows_simd::KeepAgreeingHeightsRow(h, cleaned, o, heights.cols); x < heights.cols; ++x)
             o[x] = cleaned[x] == o[x] ? static_cast<uchar>(std::min(255, h[x] + 1)) : static_cast<uchar>(0);
     }
 

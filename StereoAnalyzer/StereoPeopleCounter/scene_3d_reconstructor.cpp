@@ -360,9 +360,9 @@ void Scene3DReconstructor::ComputeSceneParams()
 }
 
 template <bool kConditions>
-void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(const cv::Mat& disp, int view,
-                                                                               cv::Mat& height, cv::Mat& depth,
-                                                                               cv::Mat& points)
+void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(const cv::Mat& disp,
+                                                                               eLeftOrRightView view, cv::Mat& height,
+                                                                               cv::Mat& depth, cv::Mat& points)
 {
     KIV_CHECK(m_calculate_height(), "Scene3DReprojectNoHeight_140312_130014");
     CheckLookupInput(disp);
@@ -372,7 +372,7 @@ void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(c
     cv::reprojectImageTo3D(disp, points, m_q, false, -1);
     IfNeedAllocAndWriteWarning(disp, "CalculateHeightFromDisparityUsingReprojectionMatrix", depth);
 
-    const float offset = view == 1 ? static_cast<float>(m_baseline) : 0.f;
+    const float offset = view == kRightView ? static_cast<float>(m_baseline) : 0.f;
     const float H = static_cast<float>(m_h_camera_mount_param());
     const cv::Matx33f& M = m_world_rotation;
     const float z_limit = static_cast<float>(m_obj_h_max_param()) + 10.f;
@@ -403,7 +403,7 @@ void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(c
                 pts[x0] = cv::Vec3f(x, y, z);
                 const long long c = RoundToLong((x - static_cast<float>(m_x_min)) / x_range * m_width);
                 const long long r = RoundToLong((y - static_cast<float>(m_y_min)) / y_range * m_height);
-                const int match = view == 1 ? x0 + d[x0] : x0 - d[x0];
+                const int match = view == kRightView ? x0 + d[x0] : x0 - d[x0];
                 if (c >= 0 && c < m_width && r >= 0 && r < m_height && match >= 0 && match < m_width)
                     hgt[x0] = RoundToShort(z);
             } else {
@@ -434,15 +434,16 @@ void Scene3DReconstructor::ComputeHeightAndDepthMapping()
     // Index 0 holds the values of disparity 1: a disparity of 0 or below looks those up.
     for (int d = 0; d <= m_table_max; ++d) {
         disparity.setTo(d == 0 ? 1 : d);
-        for (int v = 0; v < 2; ++v) {
+        for (int v = 0; v < kViewsNum; ++v) {
+            const eLeftOrRightView view = static_cast<eLeftOrRightView>(v);
             heights.setTo(0);
             depths.setTo(0);
             m_points_buffer.setTo(0);
             if (conditions)
-                CalculateHeightFromDisparityUsingReprojectionMatrix<true>(disparity, v, heights, depths,
+                CalculateHeightFromDisparityUsingReprojectionMatrix<true>(disparity, view, heights, depths,
                                                                           m_points_buffer);
             else
-                CalculateHeightFromDisparityUsingReprojectionMatrix<false>(disparity, v, heights, depths,
+                CalculateHeightFromDisparityUsingReprojectionMatrix<false>(disparity, view, heights, depths,
                                                                            m_points_buffer);
             for (int r = 0; r < m_height; ++r) {
                 const short* h = heights.ptr<short>(r);
@@ -466,7 +467,8 @@ void Scene3DReconstructor::CheckLookupInput(const cv::Mat& disp) const
     KIV_CHECK(disp.type() == CV_16SC1, "Scene3DDisparityType_140312_130018") << disp.type();
 }
 
-void Scene3DReconstructor::CalculateHeightFromDisparity(const cv::Mat& disp, int view, cv::Mat& height) const
+void Scene3DReconstructor::CalculateHeightFromDisparity(const cv::Mat& disp, eLeftOrRightView view,
+                                                        cv::Mat& height) const
 {
     KIV_CHECK(m_calculate_height(), "Scene3DHeightNoHeight_140312_130019");
     KIV_CHECK(m_initialized, "Scene3DHeightNotInit_140312_130020");
@@ -509,7 +511,7 @@ void Scene3DReconstructor::CalculateHeightFromDisparity(const cv::Mat& disp, int
     }
 }
 
-void Scene3DReconstructor::CalculateDepthFromDisparity(const cv::Mat& disp, int view, cv::Mat& depth) const
+void Scene3DReconstructor::CalculateDepthFromDisparity(const cv::Mat& disp, eLeftOrRightView view, cv::Mat& depth) const
 {
     KIV_CHECK(m_calculate_height(), "Scene3DDepthNoHeight_140312_130021");
     KIV_CHECK(m_initialized, "Scene3DDepthNotInit_140312_130022");
@@ -527,7 +529,8 @@ void Scene3DReconstructor::CalculateDepthFromDisparity(const cv::Mat& disp, int 
     }
 }
 
-void Scene3DReconstructor::CalculateDepthFromDisparityUsingReprojection(const cv::Mat& disp, int, cv::Mat& depth)
+void Scene3DReconstructor::CalculateDepthFromDisparityUsingReprojection(const cv::Mat& disp, eLeftOrRightView,
+                                                                        cv::Mat& depth)
 {
     CheckLookupInput(disp);
     if (m_points_buffer.size() != disp.size() || m_points_buffer.type() != CV_32FC3)
@@ -542,7 +545,7 @@ void Scene3DReconstructor::CalculateDepthFromDisparityUsingReprojection(const cv
     }
 }
 
-void Scene3DReconstructor::FindWorld3DCoordinateOfImagePoint(const cv::Point& p, int height, int view,
+void Scene3DReconstructor::FindWorld3DCoordinateOfImagePoint(const cv::Point& p, int height, eLeftOrRightView view,
                                                              cv::Point3f& world) const
 {
     KIV_CHECK(m_calculate_height(), "Scene3DWorldNoHeight_140312_130023");
@@ -561,7 +564,7 @@ void Scene3DReconstructor::FindWorld3DCoordinateOfImagePoint(const cv::Point& p,
     world = m_point_tables[v][TableIndex(p.y, p.x, best_k)];
 }
 
-void Scene3DReconstructor::ProjectPointToImage(const cv::Point3f& world, int view, cv::Point& p) const
+void Scene3DReconstructor::ProjectPointToImage(const cv::Point3f& world, eLeftOrRightView view, cv::Point& p) const
 {
     KIV_CHECK(m_calculate_height(), "Scene3DProjectNoHeight_140312_130025");
     const cv::Vec3f c =
@@ -591,14 +594,14 @@ void Scene3DReconstructor::GetSceneParams(SceneParams& params) const
     params.max_disparity = static_cast<int>(RoundToLong(m_max_disparity));
 }
 
-void Scene3DReconstructor::GetValidPixelsMask(int view, cv::Mat& mask) const
+void Scene3DReconstructor::GetValidPixelsMask(eLeftOrRightView view, cv::Mat& mask) const
 {
     KIV_CHECK(m_initialized, "Scene3DMaskNotInit_140312_130028");
     IfNeedAllocAndWriteWarning(m_valid_masks[0], "GetValidPixelsMask", mask);
     m_valid_masks[ViewIndex(view)].copyTo(mask);
 }
 
-void Scene3DReconstructor::RectifyView(const cv::Mat& src, int view, int interpolation, cv::Mat& dst) const
+void Scene3DReconstructor::RectifyView(const cv::Mat& src, eLeftOrRightView view, int interpolation, cv::Mat& dst) const
 {
     KIV_CHECK(src.cols == m_width && src.rows == m_height, "Scene3DRectifySize_140312_130029") << src.cols << src.rows;
     IfNeedAllocAndWriteWarning(src, "RectifyView", dst);
@@ -614,7 +617,7 @@ void Scene3DReconstructor::CheckPointInFrame(int x, int y) const
     KIV_CHECK(y >= 0, "Scene3DPointYNeg_140312_130033") << y;
 }
 
-void Scene3DReconstructor::RectifyPointCoord(int x, int y, int view, std::deque<cv::Point>& points) const
+void Scene3DReconstructor::RectifyPointCoord(int x, int y, eLeftOrRightView view, std::deque<cv::Point>& points) const
 {
     CheckPointInFrame(x, y);
     const int v = ViewIndex(view);
@@ -624,7 +627,7 @@ void Scene3DReconstructor::RectifyPointCoord(int x, int y, int view, std::deque<
                   m_direct_points[v].begin() + m_direct_offsets[v][i + 1]);
 }
 
-void Scene3DReconstructor::UnrectifyPointCoord(int x, int y, int view, int& ux, int& uy) const
+void Scene3DReconstructor::UnrectifyPointCoord(int x, int y, eLeftOrRightView view, int& ux, int& uy) const
 {
     CheckPointInFrame(x, y);
     const int v = ViewIndex(view);

@@ -18,15 +18,17 @@ public:
 
     void Init(int width, int height, double tilt_angle) override;
     void Init(int width, int height) override;
-    void GetValidPixelsMask(int view, cv::Mat& mask) const override;
-    void RectifyView(const cv::Mat& src, int view, int interpolation, cv::Mat& dst) const override;
-    void RectifyPointCoord(int x, int y, int view, std::deque<cv::Point>& points) const override;
-    void UnrectifyPointCoord(int x, int y, int view, int& ux, int& uy) const override;
-    void FindWorld3DCoordinateOfImagePoint(const cv::Point& p, int height, int view, cv::Point3f& world) const override;
-    void ProjectPointToImage(const cv::Point3f& world, int view, cv::Point& p) const override;
-    void CalculateDepthFromDisparity(const cv::Mat& disp, int view, cv::Mat& depth) const override;
-    void CalculateDepthFromDisparityUsingReprojection(const cv::Mat& disp, int view, cv::Mat& depth) override;
-    void CalculateHeightFromDisparity(const cv::Mat& disp, int view, cv::Mat& height) const override;
+    void GetValidPixelsMask(eLeftOrRightView view, cv::Mat& mask) const override;
+    void RectifyView(const cv::Mat& src, eLeftOrRightView view, int interpolation, cv::Mat& dst) const override;
+    void RectifyPointCoord(int x, int y, eLeftOrRightView view, std::deque<cv::Point>& points) const override;
+    void UnrectifyPointCoord(int x, int y, eLeftOrRightView view, int& ux, int& uy) const override;
+    void FindWorld3DCoordinateOfImagePoint(const cv::Point& p, int height, eLeftOrRightView view,
+                                           cv::Point3f& world) const override;
+    void ProjectPointToImage(const cv::Point3f& world, eLeftOrRightView view, cv::Point& p) const override;
+    void CalculateDepthFromDisparity(const cv::Mat& disp, eLeftOrRightView view, cv::Mat& depth) const override;
+    void CalculateDepthFromDisparityUsingReprojection(const cv::Mat& disp, eLeftOrRightView view,
+                                                      cv::Mat& depth) override;
+    void CalculateHeightFromDisparity(const cv::Mat& disp, eLeftOrRightView view, cv::Mat& height) const override;
     void GetSceneParams(SceneParams& params) const override;
     cv::Size GetFrameSize() const override { return cv::Size(m_width, m_height); }
 
@@ -34,13 +36,13 @@ public:
 
     // The reprojection matrix and the rectified projection matrices of the last Init.
     const cv::Mat& ReprojectionMatrix() const { return m_q; }
-    const cv::Mat& ProjectionMatrix(int view) const { return view == 1 ? m_p2 : m_p1; }
+    const cv::Mat& ProjectionMatrix(eLeftOrRightView view) const { return view == kRightView ? m_p2 : m_p1; }
     double ScaleFactor() const { return m_scale_factor; }
     // The scaled camera matrix of a view.
-    const cv::Mat& CameraMatrix(int view) const { return m_camera_matrix[ViewIndex(view)]; }
+    const cv::Mat& CameraMatrix(eLeftOrRightView view) const { return m_camera_matrix[ViewIndex(view)]; }
 
 private:
-    static int ViewIndex(int view) { return view == 1 ? 1 : 0; }
+    static int ViewIndex(eLeftOrRightView view) { return view == kRightView ? 1 : 0; }
 
     void CheckCalibrationParameters() const;
     void ResizeBuffers(cv::Size size);
@@ -50,8 +52,8 @@ private:
     void ComputeSceneParams();
     void ComputeHeightAndDepthMapping();
     template <bool kConditions>
-    void CalculateHeightFromDisparityUsingReprojectionMatrix(const cv::Mat& disp, int view, cv::Mat& height,
-                                                             cv::Mat& depth, cv::Mat& points);
+    void CalculateHeightFromDisparityUsingReprojectionMatrix(const cv::Mat& disp, eLeftOrRightView view,
+                                                             cv::Mat& height, cv::Mat& depth, cv::Mat& points);
     void IfNeedAllocAndWriteWarning(const cv::Mat& like, const char* caller, cv::Mat& out) const;
     void CheckPointInFrame(int x, int y) const;
     void CheckLookupInput(const cv::Mat& disp) const;

@@ -62,13 +62,52 @@ TEST(Scene3DReconstructorTest, MissingCalibrationIsLoggedAndTheDefaultsStillWork
         loaded.Logged("Current size [160 x 120] isn't proportional to the size for which camera parameters "
                       "were calculated: 704x576. Probably your current settings of Stereo3DReconstructor "
                       "are wrong"));
-    const cv::Mat& k = loaded.reconstructor->CameraMatrix(0);
+    const cv::Mat& k = loaded.reconstructor->CameraMatrix(stereo::kLeftView);
     EXPECT_NEAR(k.at<double>(0, 0), 7.7779760220850130e+002 * 160 / 704, 1e-9);
     EXPECT_NEAR(k.at<double>(0, 2), 3.4287128773495607e+002 * 160 / 704, 1e-9);
     EXPECT_NEAR(k.at<double>(1, 1), 8.5238823083781904e+002 * 120 / 576, 1e-9);
     EXPECT_NEAR(k.at<double>(1, 2), 3.2051281370152287e+002 * 120 / 576, 1e-9);
     EXPECT_EQ(k.at<double>(2, 2), 1.0);
     EXPECT_NEAR(loaded.reconstructor->ScaleFactor(), std::sqrt(19200.0 / 405504.0), 1e-12);
+}
+
+TEST(Scene3DReconstructorTest, SourcePixelsNothingFeedsTakeTheirNeighboursPoints)
+{
+    // The shipped calibration has lens distortion: some source pixels feed no rectified pixel.
+    LoadedReconstructor loaded("[3DReconstructor]\n");
+    stereo::Scene3DReconstructor& r = *loaded.reconstructor;
+    r.Init(160, 120);
+    cv::Mat valid;
+    r.GetValidPixelsMask(stereo::kRightView, valid);
+    int fed = 0, filled = 0, empty = 0;
+    std::deque<cv::Point> points;
+    for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 160; ++x) {
+            r.RectifyPointCoord(x, y, stereo::kRightView, points);
+            if (points.empty()) {
+                ++empty;
+                continue;
+            }
+            bool all_fed_by_this = true;
+            bool all_in_row_or_column = true;
+            for (const cv::Point& p : points) {
+                if (!valid.at<uchar>(p))
+                    continue;  // unrectified through another pixel: its source is on the border
+                int ux = -1, uy = -1;
+                r.UnrectifyPointCoord(p.x, p.y, stereo::kRightView, ux, uy);
+                all_fed_by_this = all_fed_by_this && ux == x && uy == y;
+                all_in_row_or_column = all_in_row_or_column && (ux == x || uy == y);
+            }
+            if (all_fed_by_this) {
+                ++fed;
+            } else {
+                ASSERT_TRUE(all_in_row_or_column) << x << "," << y;
+                ++filled;
+            }
+        }
+    EXPECT_GT(fed, 0);
+    EXPECT_GT(filled, 0);
+    EXPECT_EQ(fed + filled + empty, 160 * 120);
 }
 
 TEST(Scene3DReconstructorTest, ProportionalSizeLogsNothing)
@@ -92,7 +131,7 @@ TEST(Scene3DReconstructorTest, SquarePixelCalibrationRectifiesToIdentityAtAnothe
     cv::Mat texture(108, 144, CV_8UC1);
     cv::randu(texture, 0, 256);
     cv::GaussianBlur(texture, texture, cv::Size(5, 5), 1.0);
-    for (int view = 0; view < 2; ++view) {
+    for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
         cv::Mat rectified;
         r.RectifyView(texture, view, cv::INTER_CUBIC, rectified);
         const cv::Rect inner(2, 2, 140, 104);
@@ -133,7 +172,7 @@ TEST(Scene3DReconstructorTest, HeightFromDisparityAgreesWithReprojection)
     cv::reprojectImageTo3D(disp, xyz, r.ReprojectionMatrix(), false, CV_32F);
     const float z = xyz.at<cv::Vec3f>(54, 72)[2];
     EXPECT_NEAR(z, 80.0, 0.5);
-    for (int view = 0; view < 2; ++view) {
+    for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
         cv::Mat height;
         r.CalculateHeightFromDisparity(disp, view, height);
         ASSERT_EQ(height.type(), CV_16SC1);
@@ -142,10 +181,10 @@ TEST(Scene3DReconstructorTest, HeightFromDisparityAgreesWithReprojection)
         EXPECT_NEAR(h, 260.0 - z, 1.0) << "view " << view;
     }
     cv::Mat depth;
-    r.CalculateDepthFromDisparity(disp, 0, depth);
+    r.CalculateDepthFromDisparity(disp, stereo::kLeftView, depth);
     EXPECT_NEAR(depth.at<short>(54, 72), 80, 1);
     cv::Mat direct;
-    r.CalculateDepthFromDisparityUsingReprojection(disp, 0, direct);
+    r.CalculateDepthFromDisparityUsingReprojection(disp, stereo::kLeftView, direct);
     EXPECT_EQ(direct.at<short>(54, 72), depth.at<short>(54, 72));
 }
 
@@ -210,7 +249,7 @@ TEST(Scene3DReconstructorTest, RefusesUnusableGeometry)
         const std::string message = KivMessageOf([&] { loaded.reconstructor->Init(160, 120); });
         EXPECT_NE(message.find(c.message_part), std::string::npos) << c.what << ": " << message;
         cv::Mat mask;
-        EXPECT_THROW(loaded.reconstructor->GetValidPixelsMask(0, mask), exc::KIVException) << c.what;
+        EXPECT_THROW(loaded.reconstructor->GetValidPixelsMask(stereo::kLeftView, mask), exc::KIVException) << c.what;
     }
     // Without height computation the object heights are not checked against each other.
     LoadedReconstructor no_heights(with([](TestCalibration& c) {
@@ -229,7 +268,7 @@ protected:
         loaded.reconstructor->Init(144, 108);
         table_max = 30;
     }
-    short HeightOf(int view, short d, int x = 72)
+    short HeightOf(stereo::eLeftOrRightView view, short d, int x = 72)
     {
         cv::Mat disp(108, 144, CV_16SC1, cv::Scalar(d)), height;
         loaded.reconstructor->CalculateHeightFromDisparity(disp, view, height);
@@ -242,23 +281,57 @@ protected:
 
 TEST_F(HeightLookupTest, DisparityZeroOrBelowLooksUpDisparityOne)
 {
-    for (int view = 0; view < 2; ++view) {
+    for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
         EXPECT_EQ(HeightOf(view, 0), HeightOf(view, 1));
         EXPECT_EQ(HeightOf(view, -1), HeightOf(view, 1));
     }
-    EXPECT_NEAR(HeightOf(0, table_max), 210, 1);  // the table ends 10 cm above the largest object
+    EXPECT_NEAR(HeightOf(stereo::kLeftView, table_max), 210, 1);  // the table ends 10 cm above the largest object
 }
 
 TEST_F(HeightLookupTest, InvalidMarkerAboveTheTableIsNoHeight)
 {
     // The right view's invalid marker becomes a large positive value once the map is negated.
     for (short d : {static_cast<short>(table_max + 1), static_cast<short>(48), static_cast<short>(32767)}) {
-        for (int view = 0; view < 2; ++view) {
+        for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
             cv::Mat disp(108, 144, CV_16SC1, cv::Scalar(d)), height;
             loaded.reconstructor->CalculateHeightFromDisparity(disp, view, height);
             EXPECT_EQ(cv::countNonZero(height), 0) << "disparity " << d << " view " << view;
         }
     }
+}
+
+TEST(Scene3DReconstructorTest, ConditionsOnHeightDropPointsBelowTheFloor)
+{
+    // Disparity 1 near the centre reprojects 1520 cm away, far below the floor.
+    for (const bool conditions : {false, true}) {
+        TestCalibration calibration;
+        calibration.conditions = conditions;
+        LoadedReconstructor loaded(calibration.Ini());
+        loaded.reconstructor->Init(144, 108);
+        cv::Mat disp(108, 144, CV_16SC1, cv::Scalar(1)), height;
+        loaded.reconstructor->CalculateHeightFromDisparity(disp, stereo::kLeftView, height);
+        EXPECT_EQ(height.at<short>(54, 72), conditions ? 0 : -1260);
+        disp.setTo(19);
+        loaded.reconstructor->CalculateHeightFromDisparity(disp, stereo::kLeftView, height);
+        EXPECT_NEAR(height.at<short>(54, 72), 180, 1);
+    }
+}
+
+TEST(Scene3DReconstructorTest, OutputsOfAnotherSizeAreRemadeWithAWarning)
+{
+    LoadedReconstructor loaded(TestCalibration().Ini());
+    loaded.reconstructor->Init(144, 108);
+    loaded.log->lines.clear();
+    cv::Mat src(108, 144, CV_8UC1, cv::Scalar(9)), dst(10, 10, CV_16SC1);
+    loaded.reconstructor->RectifyView(src, stereo::kRightView, cv::INTER_CUBIC, dst);
+    EXPECT_EQ(dst.size(), src.size());
+    EXPECT_EQ(dst.type(), CV_8UC1);
+    ASSERT_EQ(loaded.log->lines.size(), 1u);
+    EXPECT_EQ(loaded.log->lines[0].level, kKivLogWarning);
+    EXPECT_EQ(loaded.log->lines[0].text,
+              "RectifyView: memory for output matrix is allocated inside function. May be time consuming");
+    loaded.reconstructor->RectifyView(src, stereo::kRightView, cv::INTER_CUBIC, dst);
+    EXPECT_EQ(loaded.log->lines.size(), 1u);
 }
 
 TEST_F(HeightLookupTest, RightViewIsLaidOutInLeftColumns)
@@ -271,7 +344,7 @@ TEST_F(HeightLookupTest, RightViewIsLaidOutInLeftColumns)
     cv::Mat row_b = disp.row(60);
     row_b.colRange(0, 40).setTo(0);
     row_b.colRange(50, 144).setTo(30);  // 50.. -> 80.., from 114 on dropped
-    loaded.reconstructor->CalculateHeightFromDisparity(disp, 1, height);
+    loaded.reconstructor->CalculateHeightFromDisparity(disp, stereo::kRightView, height);
 
     const short head = height.at<short>(54, 19);
     EXPECT_NEAR(head, 180, 1);
@@ -291,30 +364,35 @@ TEST_F(HeightLookupTest, WorldPointsProjectBackToTheirPixels)
     stereo::Scene3DReconstructor& r = *loaded.reconstructor;
     for (const cv::Point p : {cv::Point(72, 54), cv::Point(60, 40), cv::Point(85, 66)}) {
         cv::Point3f world;
-        r.FindWorld3DCoordinateOfImagePoint(p, 180, 0, world);
+        r.FindWorld3DCoordinateOfImagePoint(p, 180, stereo::kLeftView, world);
         EXPECT_NEAR(world.z, 180.0f, 1.5f);
         cv::Point back;
-        r.ProjectPointToImage(world, 0, back);
+        r.ProjectPointToImage(world, stereo::kLeftView, back);
         EXPECT_LE(std::abs(back.x - p.x) + std::abs(back.y - p.y), 1) << p;
     }
     cv::Point p;
-    const std::string behind = KivMessageOf([&] { r.ProjectPointToImage(cv::Point3f(0, 0, 400), 0, p); });
+    const std::string behind =
+        KivMessageOf([&] { r.ProjectPointToImage(cv::Point3f(0, 0, 400), stereo::kLeftView, p); });
     EXPECT_NE(behind.find("m_im_point_proj[2] must be greater than zero.Probably bad calibration matrices"),
               std::string::npos)
         << behind;
     cv::Point3f world;
-    EXPECT_THROW(r.FindWorld3DCoordinateOfImagePoint(cv::Point(144, 0), 100, 0, world), exc::KIVException);
+    EXPECT_THROW(r.FindWorld3DCoordinateOfImagePoint(cv::Point(144, 0), 100, stereo::kLeftView, world),
+                 exc::KIVException);
 }
 
 TEST_F(HeightLookupTest, LookupsRefuseMapsOfAnotherSizeOrType)
 {
     cv::Mat height;
-    EXPECT_THROW(loaded.reconstructor->CalculateHeightFromDisparity(cv::Mat(108, 143, CV_16SC1), 0, height),
-                 exc::KIVException);
-    EXPECT_THROW(loaded.reconstructor->CalculateHeightFromDisparity(cv::Mat(108, 144, CV_32SC1), 0, height),
-                 exc::KIVException);
-    EXPECT_THROW(loaded.reconstructor->RectifyView(cv::Mat(100, 144, CV_8UC1), 0, cv::INTER_CUBIC, height),
-                 exc::KIVException);
+    EXPECT_THROW(
+        loaded.reconstructor->CalculateHeightFromDisparity(cv::Mat(108, 143, CV_16SC1), stereo::kLeftView, height),
+        exc::KIVException);
+    EXPECT_THROW(
+        loaded.reconstructor->CalculateHeightFromDisparity(cv::Mat(108, 144, CV_32SC1), stereo::kLeftView, height),
+        exc::KIVException);
+    EXPECT_THROW(
+        loaded.reconstructor->RectifyView(cv::Mat(100, 144, CV_8UC1), stereo::kLeftView, cv::INTER_CUBIC, height),
+        exc::KIVException);
 }
 
 TEST(GetNearestPointInMaskTest, TakesTheFirstRingWithAMarkedPixel)
