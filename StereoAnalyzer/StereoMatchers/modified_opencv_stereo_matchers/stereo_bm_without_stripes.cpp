@@ -87,12 +87,11 @@ size_t StripeBufferSize(const Geometry& g)
            256;
 }
 
-// Sums of 16 bits are exact when the largest possible window sum fits them.
+// Signed 16-bit sums are exact when the largest possible window sum fits them.
 bool ShortSumsSuffice(const CvStereoBMState& state)
 {
     const int64_t largest = static_cast<int64_t>(state.SADWindowSize) * state.SADWindowSize * 2 * state.preFilterCap;
-    return largest <= std::numeric_limits<unsigned short>::max() &&
-           state.numberOfDisparities <= std::numeric_limits<unsigned short>::max();
+    return largest < std::numeric_limits<short>::max() && state.numberOfDisparities < std::numeric_limits<short>::max();
 }
 
 // Copies the value of padded column `from` into columns [begin, end) of one padded row.
@@ -274,8 +273,62 @@ void ValidateDisparityAllRow(cv::OutputArray _disp, cv::InputArray _cost, int mi
         ValidateRows<int>(disp, cost, minDisparity, numberOfDisparities, disp12MaxDiff);
 }
 
-// The sliding-window search of one stripe. S is the type of the sums: int, or unsigned short where
-// the largest window sum fits 16 bits (the 16-bit sums are then exact, wrapping in between).
+#if CV_SIMD128
+// The vector operations of the search for each type of sums; 16-bit sums wrap.
+template <typename S>
+struct SumVector;
+
+template <>
+struct SumVector<short> {
+    using V = cv::v_int16x8;
+    static constexpr int kLanes = 8;
+    static V Load(const short* p) { return cv::v_load_aligned(p); }
+    static void Store(short* p, const V& v) { cv::v_store_aligned(p, v); }
+    static V All(int value) { return cv::v_setall_s16(static_cast<short>(value)); }
+    static V Iota() { return V(0, 1, 2, 3, 4, 5, 6, 7); }
+    static V Add(const V& a, const V& b) { return cv::v_add_wrap(a, b); }
+    static V Sub(const V& a, const V& b) { return cv::v_sub_wrap(a, b); }
+    // Adds the absolute differences of one chunk of 16 and removes the old ones.
+    static void Update(short* hs, const cv::v_uint8x16& diff, const cv::v_uint8x16& old)
+    {
+        cv::v_uint16x8 diff0, diff1, old0, old1;
+        cv::v_expand(diff, diff0, diff1);
+        cv::v_expand(old, old0, old1);
+        const V delta0 = cv::v_reinterpret_as_s16(diff0) - cv::v_reinterpret_as_s16(old0);
+        const V delta1 = cv::v_reinterpret_as_s16(diff1) - cv::v_reinterpret_as_s16(old1);
+        Store(hs, Add(Load(hs), delta0));
+        Store(hs + 8, Add(Load(hs + 8), delta1));
+    }
+};
+
+template <>
+struct SumVector<int> {
+    using V = cv::v_int32x4;
+    static constexpr int kLanes = 4;
+    static V Load(const int* p) { return cv::v_load_aligned(p); }
+    static void Store(int* p, const V& v) { cv::v_store_aligned(p, v); }
+    static V All(int value) { return cv::v_setall_s32(value); }
+    static V Iota() { return V(0, 1, 2, 3); }
+    static V Add(const V& a, const V& b) { return a + b; }
+    static V Sub(const V& a, const V& b) { return a - b; }
+    static void Update(int* hs, const cv::v_uint8x16& diff, const cv::v_uint8x16& old)
+    {
+        cv::v_uint16x8 diff0, diff1, old0, old1;
+        cv::v_expand(diff, diff0, diff1);
+        cv::v_expand(old, old0, old1);
+        cv::v_int32x4 e0, e1, e2, e3;
+        cv::v_expand(cv::v_reinterpret_as_s16(diff0) - cv::v_reinterpret_as_s16(old0), e0, e1);
+        cv::v_expand(cv::v_reinterpret_as_s16(diff1) - cv::v_reinterpret_as_s16(old1), e2, e3);
+        Store(hs, Load(hs) + e0);
+        Store(hs + 4, Load(hs + 4) + e1);
+        Store(hs + 8, Load(hs + 8) + e2);
+        Store(hs + 12, Load(hs + 12) + e3);
+    }
+};
+#endif
+
+// The sliding-window search of one stripe. S is the type of the sums: int, or short where the
+// largest window sum fits 15 bits (the 16-bit sums are then exact, wrapping in between).
 template <typename S>
 class StereoCorrespondenceBMFinder {
 public:
@@ -291,8 +344,11 @@ private:
     void UpdateRowSums(int addCol, bool subtract);
     void UpdateRowSumsScalar(int addCol, bool subtract);
     void UpdateRowSumsVector(int addCol, bool subtract);
+    // Sums the rows [0, rows) of the horizontal sums into the window sums.
+    void SumRows(int rows);
     // Slides the window sums one row down (`sub` may be null) and finds the best index.
     void SlideAndFindMin(const S* add, const S* sub, int& mind, int64_t& minsad);
+    // Whether an index outside mind - 1 .. mind + 1 has a sum within the uniqueness threshold.
     bool IsAmbiguous(int mind, int64_t minsad) const;
     void ComputeColumn(int col);
 
@@ -367,21 +423,12 @@ void StereoCorrespondenceBMFinder<S>::UpdateRowSumsScalar(int addCol, bool subtr
         uchar* cn = cnew + static_cast<size_t>(i) * ndisp;
         const uchar* co = cold + static_cast<size_t>(i) * ndisp;
         S* hs = m_hsad + static_cast<size_t>(i) * ndisp;
-        if (subtract) {
-            for (int d = 0; d < ndisp; ++d) {
-                const int diff = std::abs(lval - r[d]);
-                hs[d] = static_cast<S>(hs[d] + diff - co[d]);
-                cn[d] = static_cast<uchar>(diff);
-            }
-            m_htext[i] += m_tab[lval] - m_tab[lrow[lbOld]];
-        } else {
-            for (int d = 0; d < ndisp; ++d) {
-                const int diff = std::abs(lval - r[d]);
-                hs[d] = static_cast<S>(hs[d] + diff);
-                cn[d] = static_cast<uchar>(diff);
-            }
-            m_htext[i] += m_tab[lval];
+        for (int d = 0; d < ndisp; ++d) {
+            const int diff = std::abs(lval - r[d]);
+            hs[d] = static_cast<S>(hs[d] + diff - (subtract ? co[d] : 0));
+            cn[d] = static_cast<uchar>(diff);
         }
+        m_htext[i] += m_tab[lval] - (subtract ? m_tab[lrow[lbOld]] : 0);
     }
 }
 
@@ -408,25 +455,7 @@ void StereoCorrespondenceBMFinder<S>::UpdateRowSumsVector(int addCol, bool subtr
             const cv::v_uint8x16 diff = cv::v_absdiff(cv::v_load(r + d), lv);
             const cv::v_uint8x16 old = subtract ? cv::v_load_aligned(co + d) : zero;
             cv::v_store_aligned(cn + d, diff);
-            cv::v_uint16x8 diff0, diff1, old0, old1;
-            cv::v_expand(diff, diff0, diff1);
-            cv::v_expand(old, old0, old1);
-            if constexpr (std::is_same<S, unsigned short>::value) {
-                cv::v_store_aligned(hs + d, cv::v_sub_wrap(cv::v_add_wrap(cv::v_load_aligned(hs + d), diff0), old0));
-                cv::v_store_aligned(hs + d + 8,
-                                    cv::v_sub_wrap(cv::v_add_wrap(cv::v_load_aligned(hs + d + 8), diff1), old1));
-            } else {
-                // diff - old fits 16 signed bits; widen it with its sign.
-                const cv::v_int16x8 delta0 = cv::v_reinterpret_as_s16(diff0) - cv::v_reinterpret_as_s16(old0);
-                const cv::v_int16x8 delta1 = cv::v_reinterpret_as_s16(diff1) - cv::v_reinterpret_as_s16(old1);
-                cv::v_int32x4 e0, e1, e2, e3;
-                cv::v_expand(delta0, e0, e1);
-                cv::v_expand(delta1, e2, e3);
-                cv::v_store_aligned(hs + d, cv::v_load_aligned(hs + d) + e0);
-                cv::v_store_aligned(hs + d + 4, cv::v_load_aligned(hs + d + 4) + e1);
-                cv::v_store_aligned(hs + d + 8, cv::v_load_aligned(hs + d + 8) + e2);
-                cv::v_store_aligned(hs + d + 12, cv::v_load_aligned(hs + d + 12) + e3);
-            }
+            SumVector<S>::Update(hs + d, diff, old);
         }
         m_htext[i] += m_tab[lval] - (subtract ? m_tab[lrow[lbOld]] : 0);
     }
@@ -445,49 +474,67 @@ void StereoCorrespondenceBMFinder<S>::UpdateRowSums(int addCol, bool subtract)
 }
 
 template <typename S>
+void StereoCorrespondenceBMFinder<S>::SumRows(int rows)
+{
+    const int ndisp = m_g.ndisp;
+#if CV_SIMD128
+    if (m_vectorised) {
+        using SV = SumVector<S>;
+        for (int d = 0; d < ndisp; d += SV::kLanes) {
+            typename SV::V sum = SV::All(0);
+            for (int i = 0; i < rows; ++i) sum = SV::Add(sum, SV::Load(m_hsad + static_cast<size_t>(i) * ndisp + d));
+            SV::Store(m_sad + d, sum);
+        }
+        return;
+    }
+#endif
+    std::fill(m_sad, m_sad + ndisp, S(0));
+    for (int i = 0; i < rows; ++i) {
+        const S* hs = m_hsad + static_cast<size_t>(i) * ndisp;
+        for (int d = 0; d < ndisp; ++d) m_sad[d] = static_cast<S>(m_sad[d] + hs[d]);
+    }
+}
+
+template <typename S>
 void StereoCorrespondenceBMFinder<S>::SlideAndFindMin(const S* add, const S* sub, int& mind, int64_t& minsad)
 {
     const int ndisp = m_g.ndisp;
     S* sad = m_sad;
 #if CV_SIMD128
     if (m_vectorised) {
-        if constexpr (std::is_same<S, unsigned short>::value) {
-            cv::v_uint16x8 minv = cv::v_setall_u16(USHRT_MAX);
-            cv::v_uint16x8 mini = cv::v_setzero_u16();
-            cv::v_uint16x8 idx(0, 1, 2, 3, 4, 5, 6, 7);
-            const cv::v_uint16x8 step = cv::v_setall_u16(8);
-            for (int d = 0; d < ndisp; d += 8) {
-                cv::v_uint16x8 s = cv::v_add_wrap(cv::v_load_aligned(sad + d), cv::v_load_aligned(add + d));
-                if (sub)
-                    s = cv::v_sub_wrap(s, cv::v_load_aligned(sub + d));
-                cv::v_store_aligned(sad + d, s);
-                const cv::v_uint16x8 better = s < minv;
-                minv = cv::v_select(better, s, minv);
-                mini = cv::v_select(better, idx, mini);
-                idx = cv::v_add_wrap(idx, step);
+        // Two independent groups of lanes; each lane keeps the first index of its smallest sum.
+        using SV = SumVector<S>;
+        using V = typename SV::V;
+        constexpr int kLanes = SV::kLanes;
+        V minv0 = SV::All(std::numeric_limits<S>::max()), minv1 = minv0;
+        V mini0 = SV::All(0), mini1 = mini0;
+        V idx0 = SV::Iota();
+        V idx1 = SV::Add(idx0, SV::All(kLanes));
+        const V step = SV::All(2 * kLanes);
+        for (int d = 0; d < ndisp; d += 2 * kLanes) {
+            V s0 = SV::Add(SV::Load(sad + d), SV::Load(add + d));
+            V s1 = SV::Add(SV::Load(sad + d + kLanes), SV::Load(add + d + kLanes));
+            if (sub) {
+                s0 = SV::Sub(s0, SV::Load(sub + d));
+                s1 = SV::Sub(s1, SV::Load(sub + d + kLanes));
             }
-            const unsigned short best = cv::v_reduce_min(minv);
-            mind = cv::v_reduce_min(cv::v_select(minv == cv::v_setall_u16(best), mini, cv::v_setall_u16(USHRT_MAX)));
-            minsad = best;
-        } else {
-            cv::v_int32x4 minv = cv::v_setall_s32(INT_MAX);
-            cv::v_int32x4 mini = cv::v_setzero_s32();
-            cv::v_int32x4 idx(0, 1, 2, 3);
-            const cv::v_int32x4 step = cv::v_setall_s32(4);
-            for (int d = 0; d < ndisp; d += 4) {
-                cv::v_int32x4 s = cv::v_load_aligned(sad + d) + cv::v_load_aligned(add + d);
-                if (sub)
-                    s -= cv::v_load_aligned(sub + d);
-                cv::v_store_aligned(sad + d, s);
-                const cv::v_int32x4 better = s < minv;
-                minv = cv::v_select(better, s, minv);
-                mini = cv::v_select(better, idx, mini);
-                idx += step;
-            }
-            const int best = cv::v_reduce_min(minv);
-            mind = cv::v_reduce_min(cv::v_select(minv == cv::v_setall_s32(best), mini, cv::v_setall_s32(INT_MAX)));
-            minsad = best;
+            SV::Store(sad + d, s0);
+            SV::Store(sad + d + kLanes, s1);
+            const V better0 = s0 < minv0;
+            const V better1 = s1 < minv1;
+            minv0 = cv::v_select(better0, s0, minv0);
+            minv1 = cv::v_select(better1, s1, minv1);
+            mini0 = cv::v_select(better0, idx0, mini0);
+            mini1 = cv::v_select(better1, idx1, mini1);
+            idx0 = SV::Add(idx0, step);
+            idx1 = SV::Add(idx1, step);
         }
+        const S best = static_cast<S>(cv::v_reduce_min(cv::v_min(minv0, minv1)));
+        const V bestv = SV::All(best);
+        const V none = SV::All(std::numeric_limits<S>::max());
+        mind = cv::v_reduce_min(
+            cv::v_min(cv::v_select(minv0 == bestv, mini0, none), cv::v_select(minv1 == bestv, mini1, none)));
+        minsad = best;
         return;
     }
 #endif
@@ -511,30 +558,28 @@ bool StereoCorrespondenceBMFinder<S>::IsAmbiguous(int mind, int64_t minsad) cons
     const int ndisp = m_g.ndisp;
     const int64_t thresh = minsad + minsad * m_uniquenessRatio / 100;
     const S* sad = m_sad;
+    // Every sum fits S, so a threshold beyond S's range admits all of them.
+    if (thresh >= std::numeric_limits<S>::max())
+        return true;
+    auto admitted = [&](int d) { return d >= 0 && d < ndisp && sad[d] <= thresh; };
+    const int near = admitted(mind - 1) + admitted(mind) + admitted(mind + 1);
 #if CV_SIMD128
-    if (m_vectorised && thresh < std::numeric_limits<S>::max()) {
-        // Look at the single values only inside a group that has one at or below the threshold.
-        constexpr int kLanes = std::is_same<S, unsigned short>::value ? 8 : 4;
-        for (int d = 0; d < ndisp; d += kLanes) {
-            bool any;
-            if constexpr (std::is_same<S, unsigned short>::value)
-                any = cv::v_check_any(cv::v_load_aligned(sad + d) <=
-                                      cv::v_setall_u16(static_cast<unsigned short>(thresh)));
-            else
-                any = cv::v_check_any(cv::v_load_aligned(sad + d) <= cv::v_setall_s32(static_cast<int>(thresh)));
-            if (!any)
-                continue;
-            for (int k = d; k < d + kLanes; ++k)
-                if ((k < mind - 1 || k > mind + 1) && sad[k] <= thresh)
-                    return true;
+    if (m_vectorised) {
+        // Counts the admitted indices lane by lane (a true comparison is -1).
+        using SV = SumVector<S>;
+        using V = typename SV::V;
+        const V threshv = SV::All(static_cast<int>(thresh));
+        V count0 = SV::All(0), count1 = count0;
+        for (int d = 0; d < ndisp; d += 2 * SV::kLanes) {
+            count0 = SV::Sub(count0, SV::Load(sad + d) <= threshv);
+            count1 = SV::Sub(count1, SV::Load(sad + d + SV::kLanes) <= threshv);
         }
-        return false;
+        return cv::v_reduce_sum(SV::Add(count0, count1)) > near;
     }
 #endif
-    for (int d = 0; d < ndisp; ++d)
-        if ((d < mind - 1 || d > mind + 1) && sad[d] <= thresh)
-            return true;
-    return false;
+    int count = 0;
+    for (int d = 0; d < ndisp; ++d) count += sad[d] <= thresh;
+    return count > near;
 }
 
 template <typename S>
@@ -544,14 +589,10 @@ void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
     const size_t rowStride = static_cast<size_t>(ndisp);
     const int wsz = m_g.wsz;
 
-    // Window sums of output row 0: rows 0 .. wsz - 1 of the stripe.
-    std::fill(m_sad, m_sad + ndisp, S(0));
+    // Window sums of output row 0 without its last row: rows 0 .. wsz - 2 of the stripe.
+    SumRows(wsz - 1);
     int64_t tsum = 0;
-    for (int i = 0; i < wsz - 1; ++i) {
-        const S* hs = m_hsad + i * rowStride;
-        for (int d = 0; d < ndisp; ++d) m_sad[d] = static_cast<S>(m_sad[d] + hs[d]);
-        tsum += m_htext[i];
-    }
+    for (int i = 0; i < wsz - 1; ++i) tsum += m_htext[i];
 
     short* dptr = m_dptr + col;
     int* costptr = m_costptr ? m_costptr + col : nullptr;
@@ -568,9 +609,10 @@ void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
             out = m_g.filtered;
             continue;
         }
-        const int64_t p = m_sad[mind + 1 < ndisp ? mind + 1 : ndisp - 2];
-        const int64_t n = m_sad[mind > 0 ? mind - 1 : 1];
-        const int64_t k = p + n - 2 * minsad + std::llabs(p - n);
+        // A window sum is at most 255 * 255 * 126 < 2^23, so (p - n) * 256 and k fit 32 bits.
+        const int p = m_sad[mind + 1 < ndisp ? mind + 1 : ndisp - 2];
+        const int n = m_sad[mind > 0 ? mind - 1 : 1];
+        const int k = p + n - 2 * static_cast<int>(minsad) + std::abs(p - n);
         const int64_t value =
             (static_cast<int64_t>(ndisp - mind - 1) + m_g.minD) * 256 + (k != 0 ? (p - n) * 256 / k : 0) + 15;
         out = static_cast<short>(value >> 4);
@@ -624,8 +666,8 @@ public:
             uchar* work = m_state->slidingSumBuf.ptr<uchar>() + k * m_stripeBufSize;
             cv::Mat cost = validate ? m_state->cost : cv::Mat();
             if (shortSums)
-                StereoCorrespondenceBMFinder<unsigned short>(*m_left, *m_right, r0, r1, *m_disp, cost, *m_state,
-                                                             m_geometry, work, m_vectorised)
+                StereoCorrespondenceBMFinder<short>(*m_left, *m_right, r0, r1, *m_disp, cost, *m_state, m_geometry,
+                                                    work, m_vectorised)
                     .FindStereoCorrespondence();
             else
                 StereoCorrespondenceBMFinder<int>(*m_left, *m_right, r0, r1, *m_disp, cost, *m_state, m_geometry, work,
