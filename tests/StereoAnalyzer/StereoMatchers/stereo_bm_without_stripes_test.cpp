@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -74,10 +75,7 @@ TEST(StereoBMWithoutStripesTest, ShiftedPairGivesTheShiftWhereverTheMatchIsInsid
         const auto pair = MakeShiftedPair(c.size, shift, 7);
         // Left view: the left image is the reference; right view: images swapped, range negated.
         for (const int view : {0, 1}) {
-            Settings s;
-            s.wsz = c.wsz;
-            s.ndisp = c.ndisp;
-            s.minD = view == 0 ? 0 : -(c.ndisp - 1);
+            const Settings s{c.wsz, view == 0 ? 0 : -(c.ndisp - 1), c.ndisp};
             auto bm = MakeMatcher(s);
             const cv::Mat disp = view == 0 ? Match(bm, pair.left, pair.right) : Match(bm, pair.right, pair.left);
             ASSERT_EQ(disp.size(), c.size);
@@ -120,23 +118,16 @@ TEST(StereoBMWithoutStripesTest, EqualsOpenCVInsideItsValidRegion)
     // Exact 16-bit values; ties between equal sums may resolve differently on at most 0.1%.
     struct Case {
         cv::Size size;
-        int wsz;
-        int minD;
-        int ndisp;
-        int cap;
+        Settings s;  // window, minimum disparity, levels, prefilter cap
     };
     const Case cases[] = {
-        {{160, 120}, 9, 0, 64, 31}, {{160, 120}, 9, 0, 112, 31}, {{320, 240}, 15, 0, 64, 63},
-        {{200, 90}, 21, 4, 48, 20}, {{320, 240}, 41, 0, 32, 31}, {{181, 77}, 5, -8, 32, 31},
+        {{160, 120}, {9, 0, 64, 31}}, {{160, 120}, {9, 0, 112, 31}}, {{320, 240}, {15, 0, 64, 63}},
+        {{200, 90}, {21, 4, 48, 20}}, {{320, 240}, {41, 0, 32, 31}}, {{181, 77}, {5, -8, 32, 31}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.size << " window " << c.wsz << " min " << c.minD << " levels " << c.ndisp);
+        const Settings& s = c.s;
+        SCOPED_TRACE(testing::Message() << c.size << " window " << s.wsz << " min " << s.minD << " levels " << s.ndisp);
         const auto pair = MakeSteppedPair(c.size, 12, 27, 11);
-        Settings s;
-        s.wsz = c.wsz;
-        s.minD = c.minD;
-        s.ndisp = c.ndisp;
-        s.cap = c.cap;
         auto bm = MakeMatcher(s);
         const cv::Mat ours = Match(bm, pair.left, pair.right);
         const cv::Mat theirs = MatchWithOpenCV(s, pair.left, pair.right);
@@ -144,9 +135,9 @@ TEST(StereoBMWithoutStripesTest, EqualsOpenCVInsideItsValidRegion)
         // OpenCV's valid region: its region of interest, and no further right than it computes
         // (a negative minimum disparity ends its columns early).
         const cv::Rect whole(cv::Point(), c.size);
-        cv::Rect valid = cv::getValidDisparityROI(whole, whole, c.minD, c.ndisp, c.wsz);
-        valid &= cv::boundingRect(theirs != Filtered(c.minD));
-        const int shrink = c.wsz / 2 + 1;
+        cv::Rect valid = cv::getValidDisparityROI(whole, whole, s.minD, s.ndisp, s.wsz);
+        valid &= cv::boundingRect(theirs != Filtered(s.minD));
+        const int shrink = s.wsz / 2 + 1;
         valid = cv::Rect(valid.x + shrink, valid.y + shrink, valid.width - 2 * shrink, valid.height - 2 * shrink);
         ASSERT_GT(valid.area(), 0);
         const int differing = cv::countNonZero(ours(valid) != theirs(valid));
@@ -185,29 +176,6 @@ TEST(StereoBMWithoutStripesTest, VectorAndScalarPathsGiveIdenticalMaps)
             EXPECT_EQ(cv::countNonZero(vectorDisp != scalarDisp), 0) << "swapped " << swap;
         }
     }
-}
-
-TEST(StereoBMWithoutStripesTest, ReusedStateGivesTheSameMapAsAFreshOne)
-{
-    // Texture and uniqueness filtering leave pixels without a cost; the left-right check must not
-    // read costs an earlier pair left behind.
-    Settings s;
-    s.texture = 300;
-    s.uniqueness = 10;
-    s.disp12 = 0;
-    const auto first = MakeSteppedPair({160, 120}, 30, 5, 21);
-    const auto second = MakeSteppedPair({160, 120}, 8, 40, 22);
-    const auto other = MakeSteppedPair({131, 100}, 3, 9, 23);
-
-    auto fresh = MakeMatcher(s);
-    const cv::Mat expected = Match(fresh, second.left, second.right);
-    ASSERT_GT(cv::countNonZero(expected == Filtered(0)), 0);
-
-    auto reused = MakeMatcher(s);
-    Match(reused, first.left, first.right);
-    EXPECT_EQ(cv::countNonZero(Match(reused, second.left, second.right) != expected), 0);
-    Match(reused, other.left, other.right);
-    EXPECT_EQ(cv::countNonZero(Match(reused, second.left, second.right) != expected), 0);
 }
 
 // Every window sum evaluated directly (one box filter per disparity over images padded far
@@ -265,99 +233,57 @@ TEST(StereoBMWithoutStripesTest, EveryPixelEqualsTheDirectWindowSearch)
 {
     struct Case {
         cv::Size size;
-        int wsz;
-        int minD;
-        int ndisp;
-        bool swap;  // the right view: images swapped
+        Settings s;  // window, minimum disparity, levels
     };
     const Case cases[] = {
-        // Window 41 and 32 levels on the right view: the last windows reach 20 columns past the image.
-        {{72, 48}, 41, -31, 32, true},
-        {{80, 60}, 9, 0, 64, false},
-        {{70, 45}, 7, 5, 16, false},
-        {{66, 50}, 11, -40, 32, true},
+        // Right views (negative ranges). Window 41 and 32 levels: the last windows reach 20 columns
+        // past the image, and past the buffer unless the right margin holds them (run under ASan).
+        {{72, 48}, {41, -31, 32}},
+        {{66, 50}, {11, -40, 32}},
+        // Left views; the last one's range is wider than the image: computed, not refused.
+        {{80, 60}, {9, 0, 64}},
+        {{70, 45}, {7, 5, 16}},
+        {{48, 40}, {9, 0, 64}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.size << " window " << c.wsz << " min " << c.minD << " levels " << c.ndisp);
+        const Settings& s = c.s;
+        SCOPED_TRACE(testing::Message() << c.size << " window " << s.wsz << " min " << s.minD << " levels " << s.ndisp);
         const auto pair = MakeSteppedPair(c.size, 9, 17, 13);
-        const cv::Mat& left = c.swap ? pair.right : pair.left;
-        const cv::Mat& right = c.swap ? pair.left : pair.right;
-        Settings s;
-        s.wsz = c.wsz;
-        s.minD = c.minD;
-        s.ndisp = c.ndisp;
+        const bool swap = s.minD < 0;
+        const cv::Mat& left = swap ? pair.right : pair.left;
+        const cv::Mat& right = swap ? pair.left : pair.right;
         auto bm = MakeMatcher(s);
         const cv::Mat expected = DirectSearch(left, right, s);
         EXPECT_EQ(cv::countNonZero(Match(bm, left, right) != expected), 0);
     }
 }
 
-TEST(StereoBMWithoutStripesTest, WideWindowOnTheRightViewReadsInsideItsBuffers)
+TEST(StereoBMWithoutStripesTest, FiltersMarkWeakAndAmbiguousPixelsInFixedAndFloatOutput)
 {
-    // Window 41 and 32 levels: the right view's last windows reach 20 columns past the image.
-    const auto pair = MakeShiftedPair({160, 120}, 10, 5);
-    Settings s;
-    s.wsz = 41;
-    s.ndisp = 32;
-    s.minD = -31;
-    auto bm = MakeMatcher(s);
-    const cv::Mat disp = Match(bm, pair.right, pair.left);
-    EXPECT_EQ(cv::countNonZero(disp == Filtered(s.minD)), 0);
-    EXPECT_EQ(std::lround(disp.at<short>(60, 80) / 16.0), -10);
-}
-
-TEST(StereoBMWithoutStripesTest, RangeWiderThanTheImageIsComputed)
-{
-    const auto pair = MakeShiftedPair({48, 40}, 5, 9);
-    Settings s;
-    s.ndisp = 96;
-    auto bm = MakeMatcher(s);
-    const cv::Mat disp = Match(bm, pair.left, pair.right);
-    EXPECT_EQ(cv::countNonZero(disp == Filtered(0)), 0);
-    EXPECT_EQ(std::lround(disp.at<short>(20, 30) / 16.0), 5);
-}
-
-TEST(StereoBMWithoutStripesTest, FloatOutputIsTheFixedPointMapInPixels)
-{
-    const auto pair = MakeSteppedPair({120, 90}, 7, 15, 4);
-    Settings s;
-    s.minD = -4;
-    s.ndisp = 32;
-    s.texture = 100;
-    cv::Mat left = pair.left.clone();
-    left(cv::Rect(40, 30, 30, 30)).setTo(90);
-    auto fixedBm = MakeMatcher(s);
-    auto floatBm = MakeMatcher(s);
-    const cv::Mat fixed = Match(fixedBm, left, pair.right);
-    cv::Mat pixels;
-    floatBm(left, pair.right, pixels, CV_32F);
-    ASSERT_EQ(pixels.type(), CV_32FC1);
-    ASSERT_GT(cv::countNonZero(fixed == Filtered(s.minD)), 0);
-    for (int y = 0; y < fixed.rows; ++y)
-        for (int x = 0; x < fixed.cols; ++x) ASSERT_EQ(pixels.at<float>(y, x), fixed.at<short>(y, x) / 16.0f);
-    EXPECT_EQ(cv::countNonZero(pixels == -5.0f), cv::countNonZero(fixed == Filtered(s.minD)));
-}
-
-TEST(StereoBMWithoutStripesTest, FiltersMarkWeakAndAmbiguousPixels)
-{
-    const auto pair = MakeShiftedPair({100, 80}, 10, 31);
-    cv::Mat flatLeft = pair.left.clone(), flatRight = pair.right.clone();
-    flatLeft(cv::Rect(30, 20, 40, 40)).setTo(100);
-    flatRight(cv::Rect(20, 20, 40, 40)).setTo(100);
+    auto pair = MakeShiftedPair({100, 80}, 10, 31);
+    pair.left(cv::Rect(30, 20, 40, 40)).setTo(100);
+    pair.right(cv::Rect(20, 20, 40, 40)).setTo(100);
     struct Case {
-        int texture;
-        int uniqueness;
+        int minD, texture, uniqueness;
         bool centreFiltered;
     };
-    for (const Case& c : {Case{0, 0, false}, Case{50, 0, true}, Case{0, 5, true}}) {
-        Settings s;
-        s.ndisp = 32;
+    for (const Case& c : {Case{0, 0, 0, false}, Case{-4, 50, 0, true}, Case{0, 0, 5, true}}) {
+        SCOPED_TRACE(testing::Message() << c.texture << " " << c.uniqueness);
+        Settings s{9, c.minD, 32};
         s.texture = c.texture;
         s.uniqueness = c.uniqueness;
         auto bm = MakeMatcher(s);
-        const cv::Mat disp = Match(bm, flatLeft, flatRight);
-        EXPECT_EQ(disp.at<short>(40, 50) == Filtered(0), c.centreFiltered) << c.texture << " " << c.uniqueness;
+        const cv::Mat disp = Match(bm, pair.left, pair.right);
+        EXPECT_EQ(disp.at<short>(40, 50) == Filtered(c.minD), c.centreFiltered);
         EXPECT_EQ(std::lround(disp.at<short>(70, 85) / 16.0), 10);
+        // Float output: the same map in pixels, the invalid value minDisparity - 1.
+        cv::Mat pixels;
+        bm(pair.left, pair.right, pixels, CV_32F);
+        ASSERT_EQ(pixels.type(), CV_32FC1);
+        cv::Mat expected;
+        disp.convertTo(expected, CV_32F, 1.0 / 16);
+        EXPECT_EQ(cv::countNonZero(pixels != expected), 0);
+        EXPECT_EQ(pixels.at<float>(40, 50) == c.minD - 1, c.centreFiltered);
     }
 }
 
@@ -409,63 +335,60 @@ TEST(StereoBMWithoutStripesTest, NormalisedResponsePrefilterIsAccepted)
     EXPECT_EQ(std::lround(disp.at<short>(45, 60) / 16.0), 10);
 }
 
+// The inputs of one call, spoilt by a test case.
+struct Call {
+    CvStereoBMState& state;
+    cv::Mat left, right, disp;
+};
+
 TEST(StereoBMWithoutStripesTest, RefusesSettingsOutsideItsLimits)
 {
+    const std::string window =
+        "SADWindowSize must be odd, be within 5..255 and be not larger than image width or height";
+    const std::string sizes = "All the images must have the same size",
+                      filter = "preFilterSize must be odd and be within 5..255",
+                      cap = "preFilterCap must be within 1..63",
+                      levels = "numberOfDisparities must be positive and divisble by 16";
     struct Case {
-        const char* name;
-        std::function<void(CvStereoBMState&, cv::Mat&, cv::Mat&, cv::Mat&)> spoil;
+        std::function<void(Call&)> spoil;
         int code;
         std::string message;
     };
     const Case cases[] = {
-        {"sizes", [](CvStereoBMState&, cv::Mat& l, cv::Mat&, cv::Mat&) { l = l.colRange(0, l.cols - 1).clone(); },
-         cv::Error::StsUnmatchedSizes, "All the images must have the same size"},
-        {"disp size", [](CvStereoBMState&, cv::Mat&, cv::Mat&, cv::Mat& d) { d.create(10, 10, CV_16S); },
-         cv::Error::StsUnmatchedSizes, "All the images must have the same size"},
-        {"input type", [](CvStereoBMState&, cv::Mat&, cv::Mat& r, cv::Mat&) { r.convertTo(r, CV_16U); },
-         cv::Error::StsUnsupportedFormat, "Both input images must have CV_8UC1"},
-        {"disp type", [](CvStereoBMState&, cv::Mat&, cv::Mat&, cv::Mat& d) { d.create(d.size(), CV_32S); },
-         cv::Error::StsUnsupportedFormat, "Disparity image must have CV_16SC1 or CV_32FC1 format"},
-        {"prefilter type", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.preFilterType = 2; },
-         cv::Error::StsOutOfRange, "preFilterType must be = CV_STEREO_BM_NORMALIZED_RESPONSE"},
-        {"prefilter size", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.preFilterSize = 4; },
-         cv::Error::StsOutOfRange, "preFilterSize must be odd and be within 5..255"},
-        {"prefilter even", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.preFilterSize = 10; },
-         cv::Error::StsOutOfRange, "preFilterSize must be odd and be within 5..255"},
-        {"cap low", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.preFilterCap = 0; },
-         cv::Error::StsOutOfRange, "preFilterCap must be within 1..63"},
-        {"cap high", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.preFilterCap = 64; },
-         cv::Error::StsOutOfRange, "preFilterCap must be within 1..63"},
-        {"window even", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.SADWindowSize = 10; },
-         cv::Error::StsOutOfRange,
-         "SADWindowSize must be odd, be within 5..255 and be not larger than image width or height"},
-        {"window small", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.SADWindowSize = 3; },
-         cv::Error::StsOutOfRange,
-         "SADWindowSize must be odd, be within 5..255 and be not larger than image width or height"},
-        {"window as high as the image", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.SADWindowSize = 41; },
-         cv::Error::StsOutOfRange,
-         "SADWindowSize must be odd, be within 5..255 and be not larger than image width or height"},
-        {"24 levels", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.numberOfDisparities = 24; },
-         cv::Error::StsOutOfRange, "numberOfDisparities must be positive and divisble by 16"},
-        {"no levels", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.numberOfDisparities = 0; },
-         cv::Error::StsOutOfRange, "numberOfDisparities must be positive and divisble by 16"},
-        {"texture", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.textureThreshold = -1; },
-         cv::Error::StsOutOfRange, "texture threshold must be non-negative"},
-        {"uniqueness", [](CvStereoBMState& s, cv::Mat&, cv::Mat&, cv::Mat&) { s.uniquenessRatio = -1; },
-         cv::Error::StsOutOfRange, "uniqueness ratio must be non-negative"},
+        {[](Call& c) { c.left = c.left.colRange(0, c.left.cols - 1).clone(); }, cv::Error::StsUnmatchedSizes, sizes},
+        {[](Call& c) { c.disp.create(10, 10, CV_16S); }, cv::Error::StsUnmatchedSizes, sizes},
+        {[](Call& c) { c.right.convertTo(c.right, CV_16U); }, cv::Error::StsUnsupportedFormat,
+         "Both input images must have CV_8UC1"},
+        {[](Call& c) { c.disp.create(c.disp.size(), CV_32S); }, cv::Error::StsUnsupportedFormat,
+         "Disparity image must have CV_16SC1 or CV_32FC1 format"},
+        {[](Call& c) { c.state.preFilterType = 2; }, cv::Error::StsOutOfRange,
+         "preFilterType must be = CV_STEREO_BM_NORMALIZED_RESPONSE"},
+        {[](Call& c) { c.state.preFilterSize = 3; }, cv::Error::StsOutOfRange, filter},
+        {[](Call& c) { c.state.preFilterSize = 10; }, cv::Error::StsOutOfRange, filter},
+        {[](Call& c) { c.state.preFilterSize = 257; }, cv::Error::StsOutOfRange, filter},
+        {[](Call& c) { c.state.preFilterCap = 0; }, cv::Error::StsOutOfRange, cap},
+        {[](Call& c) { c.state.preFilterCap = 64; }, cv::Error::StsOutOfRange, cap},
+        {[](Call& c) { c.state.SADWindowSize = 10; }, cv::Error::StsOutOfRange, window},
+        {[](Call& c) { c.state.SADWindowSize = 3; }, cv::Error::StsOutOfRange, window},
+        {[](Call& c) { c.state.SADWindowSize = 41; }, cv::Error::StsOutOfRange, window},  // the image height
+        {[](Call& c) { c.state.numberOfDisparities = 24; }, cv::Error::StsOutOfRange, levels},
+        {[](Call& c) { c.state.numberOfDisparities = 0; }, cv::Error::StsOutOfRange, levels},
+        {[](Call& c) { c.state.textureThreshold = -1; }, cv::Error::StsOutOfRange,
+         "texture threshold must be non-negative"},
+        {[](Call& c) { c.state.uniquenessRatio = -1; }, cv::Error::StsOutOfRange,
+         "uniqueness ratio must be non-negative"},
     };
     const auto pair = MakeShiftedPair({60, 41}, 4, 2);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (size_t i = 0; i < std::size(cases); ++i) {
         auto bm = MakeMatcher(Settings{});
-        cv::Mat left = pair.left.clone(), right = pair.right.clone(), disp(left.size(), CV_16S);
-        c.spoil(*bm.state, left, right, disp);
+        Call call{*bm.state, pair.left.clone(), pair.right.clone(), cv::Mat(pair.left.size(), CV_16S)};
+        cases[i].spoil(call);
         try {
-            stereo::findStereoCorrespondenceBM(left, right, disp, bm.state.get());
-            ADD_FAILURE() << "no error";
+            stereo::findStereoCorrespondenceBM(call.left, call.right, call.disp, &call.state);
+            ADD_FAILURE() << "case " << i << ": no error";
         } catch (const cv::Exception& e) {
-            EXPECT_EQ(e.code, c.code);
-            EXPECT_EQ(e.err, c.message);
+            EXPECT_EQ(e.code, cases[i].code) << "case " << i;
+            EXPECT_EQ(e.err, cases[i].message) << "case " << i;
             EXPECT_EQ(e.func, "findStereoCorrespondenceBM");
         }
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -54,54 +55,46 @@ protected:
     std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();
 };
 
-TEST_F(StereoMatcherBMTest, DefaultsGiveWindowNineAndTheRoundedHundredLevels)
+// What both views' records receive: window, cap, texture, uniqueness, left-right tolerance,
+// speckle window and range, levels.
+std::array<int, 8> SharedSettings(const stereo::CvStereoBMState& s)
 {
-    auto analyzer = Load("");
-    stereo::StereoMatcherBM& m = analyzer->matcher;
-    m.InitFromParams();
-    EXPECT_EQ(m.GetState(kLeftView).SADWindowSize, 9);
-    EXPECT_EQ(m.GetMinDispVal(kLeftView), 0);
-    EXPECT_EQ(m.GetMaxDispVal(kLeftView), 111);
-    EXPECT_EQ(m.GetMinDispVal(kRightView), -111);
-    EXPECT_EQ(m.GetMaxDispVal(kRightView), 0);
-    for (const auto view : {kLeftView, kRightView}) {
-        const stereo::CvStereoBMState& s = m.GetState(view);
-        EXPECT_EQ(s.preFilterCap, 31);
-        EXPECT_EQ(s.textureThreshold, 0);
-        EXPECT_EQ(s.uniquenessRatio, 0);
-        EXPECT_EQ(s.disp12MaxDiff, -1);
-        EXPECT_EQ(s.speckleWindowSize, 0);
-        EXPECT_EQ(s.speckleRange, 32);
-        EXPECT_EQ(s.numberOfDisparities, 112);
-    }
+    return {s.SADWindowSize, s.preFilterCap,      s.textureThreshold, s.uniquenessRatio,
+            s.disp12MaxDiff, s.speckleWindowSize, s.speckleRange,     s.numberOfDisparities};
 }
 
-TEST_F(StereoMatcherBMTest, ParametersComeFromTheMatchersSectionAndReachBothViews)
+TEST_F(StereoMatcherBMTest, ParametersFromTheMatchersSectionReachBothViews)
 {
-    auto analyzer = Load(
-        "BM_SAD_window_size=15\nBM_min_disparity=4\nBM_disparity_levels=16\nBM_texture_threshold=7\n"
-        "BM_prefilter_cap=40\nBM_un_ratio=12\nBM_disp12_max_diff=2\nBM_speckle_win_size=50\nBM_speckle_range=8\n");
-    stereo::StereoMatcherBM& m = analyzer->matcher;
-    m.InitFromParams();
-    EXPECT_EQ(m.GetMinDispVal(kLeftView), 4);
-    EXPECT_EQ(m.GetMaxDispVal(kLeftView), 19);
-    EXPECT_EQ(m.GetState(kRightView).minDisparity, -19);
-    for (const auto view : {kLeftView, kRightView}) {
-        const stereo::CvStereoBMState& s = m.GetState(view);
-        EXPECT_EQ(s.SADWindowSize, 15);
-        EXPECT_EQ(s.numberOfDisparities, 16);
-        EXPECT_EQ(s.textureThreshold, 7);
-        EXPECT_EQ(s.preFilterCap, 40);
-        EXPECT_EQ(s.uniquenessRatio, 12);
-        EXPECT_EQ(s.disp12MaxDiff, 2);
-        EXPECT_EQ(s.speckleWindowSize, 50);
-        EXPECT_EQ(s.speckleRange, 8);
+    struct Case {
+        const char* ini;
+        std::array<int, 8> settings;
+        int min_left, max_left;
+    };
+    const Case cases[] = {
+        {"", {9, 31, 0, 0, -1, 0, 32, 112}, 0, 111},  // the defaults
+        {"BM_SAD_window_size=15\nBM_min_disparity=4\nBM_disparity_levels=16\nBM_texture_threshold=7\n"
+         "BM_prefilter_cap=40\nBM_un_ratio=12\nBM_disp12_max_diff=2\nBM_speckle_win_size=50\nBM_speckle_range=8\n",
+         {15, 40, 7, 12, 2, 50, 8, 16},
+         4,
+         19},
+    };
+    for (const Case& c : cases) {
+        auto analyzer = Load(c.ini);
+        stereo::StereoMatcherBM& m = analyzer->matcher;
+        m.InitFromParams();
+        EXPECT_EQ(m.GetMinDispVal(kLeftView), c.min_left);
+        EXPECT_EQ(m.GetMaxDispVal(kLeftView), c.max_left);
+        EXPECT_EQ(m.GetMinDispVal(kRightView), -c.max_left);
+        EXPECT_EQ(m.GetMaxDispVal(kRightView), -c.min_left);
+        for (const auto view : {kLeftView, kRightView})
+            EXPECT_EQ(SharedSettings(m.GetState(view)), c.settings) << c.ini << " view " << view;
+
+        // Each view keeps its own work buffers.
+        const auto pair = MakeShiftedPair({64, 48}, 6, 1);
+        Run(m, pair.left, pair.right);
+        EXPECT_NE(m.GetState(kLeftView).preFilteredImg0.data, m.GetState(kRightView).preFilteredImg0.data);
+        EXPECT_NE(m.GetState(kLeftView).slidingSumBuf.data, m.GetState(kRightView).slidingSumBuf.data);
     }
-    // Each view keeps its own work buffers.
-    const auto pair = MakeShiftedPair({64, 48}, 6, 1);
-    Run(m, pair.left, pair.right);
-    EXPECT_NE(m.GetState(kLeftView).preFilteredImg0.data, m.GetState(kRightView).preFilteredImg0.data);
-    EXPECT_NE(m.GetState(kLeftView).slidingSumBuf.data, m.GetState(kRightView).slidingSumBuf.data);
 }
 
 TEST_F(StereoMatcherBMTest, LevelCountsRoundUpToSixteens)
@@ -165,33 +158,21 @@ TEST_F(StereoMatcherBMTest, ViewsEqualTheRoutineWithTheImagesInTheirRoles)
     stereo::StereoMatcherBM& m = analyzer->matcher;
     m.InitFromParams();
     const auto pair = MakeSteppedPair({160, 120}, 20, 33, 5);
-    const stereo::StereoDisparities out = Run(m, pair.left, pair.right, CV_16S);
+    stereo::StereoDisparities raw = {cv::Mat(pair.left.size(), CV_16S), cv::Mat(pair.left.size(), CV_16S)};
+    m.CalcDispTwoSidesIntegerScaled({pair.left, pair.right}, 16, raw, {nullptr, nullptr});
 
     for (const auto view : {kLeftView, kRightView}) {
+        // The view's settings on a record of its own.
         stereo::StereoBMWithoutStripes routine;
-        const stereo::CvStereoBMState& s = m.GetState(view);
-        routine.state->SADWindowSize = s.SADWindowSize;
-        routine.state->minDisparity = s.minDisparity;
-        routine.state->numberOfDisparities = s.numberOfDisparities;
-        routine.state->textureThreshold = s.textureThreshold;
-        routine.state->uniquenessRatio = s.uniquenessRatio;
-        routine.state->disp12MaxDiff = s.disp12MaxDiff;
-        routine.state->speckleWindowSize = s.speckleWindowSize;
-        routine.state->speckleRange = s.speckleRange;
+        stereo::CvStereoBMState& s = *routine.state = m.GetState(view);
+        for (cv::Mat* buffer : {&s.preFilteredImg0, &s.preFilteredImg1, &s.slidingSumBuf, &s.cost, &s.disp})
+            *buffer = cv::Mat();
         cv::Mat expected;
-        if (view == kLeftView)
-            routine(pair.left, pair.right, expected, CV_16S);
-        else
-            routine(pair.right, pair.left, expected, CV_16S);
-        // Scale 1: the fixed-point values rounded half away from zero.
-        cv::Mat expected_pixels(expected.size(), CV_16S);
-        for (int y = 0; y < expected.rows; ++y)
-            for (int x = 0; x < expected.cols; ++x) {
-                const int v = expected.at<short>(y, x);
-                expected_pixels.at<short>(y, x) = static_cast<short>(v < 0 ? -((-v + 8) / 16) : (v + 8) / 16);
-            }
-        EXPECT_EQ(cv::countNonZero(out[view] != expected_pixels), 0) << "view " << view;
+        routine(view == kLeftView ? pair.left : pair.right, view == kLeftView ? pair.right : pair.left, expected);
+        EXPECT_EQ(cv::countNonZero(raw[view] != expected), 0) << "view " << view;
     }
+    // Scale 1: whole pixels.
+    const stereo::StereoDisparities out = Run(m, pair.left, pair.right);
     EXPECT_EQ(out[kLeftView].at<short>(60, 100), 33);
     EXPECT_EQ(out[kRightView].at<short>(60, 60), -33);
 }
@@ -210,8 +191,8 @@ TEST_F(StereoMatcherBMTest, FreshAndReusedMatchersGiveIdenticalMaps)
     reused->matcher.InitFromParams();
     const auto first = MakeSteppedPair({160, 120}, 25, 3, 9);
     const auto smaller = MakeSteppedPair({100, 70}, 4, 12, 10);
-    Run(reused->matcher, first.left, first.right);
     Run(reused->matcher, smaller.left, smaller.right);
+    Run(reused->matcher, first.left, first.right);
     const stereo::StereoDisparities again = Run(reused->matcher, pair.left, pair.right);
     for (const auto view : {kLeftView, kRightView})
         EXPECT_EQ(cv::countNonZero(again[view] != expected[view]), 0) << "view " << view;
