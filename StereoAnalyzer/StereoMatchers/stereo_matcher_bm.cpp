@@ -1,6 +1,5 @@
 #include "StereoAnalyzer/StereoMatchers/stereo_matcher_bm.h"
 
-#include <functional>
 #include <opencv2/imgproc.hpp>
 #include <string>
 
@@ -8,32 +7,25 @@
 
 namespace stereo {
 
-namespace {
-
-void Declare(ParamsLib::IntValueParam<>& parameter, const char* name, const char* brief, int default_value,
-             const std::function<void(ParamsLib::BaseParameter*)>& list)
-{
-    parameter.InitWithDefault(name, brief, std::to_string(default_value));
-    list(&parameter);
-}
-
-}  // namespace
-
 void StereoMatcherBM::InitializeDefaultParameters()
 {
-    const auto list = [this](ParamsLib::BaseParameter* parameter) { RegisterParameter(parameter); };
-    Declare(m_sad_window_size, "BM_SAD_window_size", "BM : Window size used for aggregating matching cost", 9, list);
-    Declare(m_min_disparity, "BM_min_disparity", "BM : Minimum disparity value", 0, list);
-    Declare(m_disparity_levels, "BM_disparity_levels", "BM : Number of disparity levels", 100, list);
-    Declare(m_texture_threshold, "BM_texture_threshold", "BM : Threshold for deciding if area is textured", 0, list);
-    Declare(m_prefilter_cap, "BM_prefilter_cap",
+    const auto declare = [this](ParamsLib::IntValueParam<>& parameter, const char* name, const char* brief,
+                                int default_value) {
+        parameter.InitWithDefault(name, brief, std::to_string(default_value));
+        RegisterParameter(&parameter);
+    };
+    declare(m_sad_window_size, "BM_SAD_window_size", "BM : Window size used for aggregating matching cost", 9);
+    declare(m_min_disparity, "BM_min_disparity", "BM : Minimum disparity value", 0);
+    declare(m_disparity_levels, "BM_disparity_levels", "BM : Number of disparity levels", 100);
+    declare(m_texture_threshold, "BM_texture_threshold", "BM : Threshold for deciding if area is textured", 0);
+    declare(m_prefilter_cap, "BM_prefilter_cap",
             "BM : Truncation value for the prefiltered image pixels.The algorithm first computes x-derivative at each "
             "pixel and clips its value by m_prefilter_cap",
-            31, list);
-    Declare(m_un_ratio, "BM_un_ratio", "BM : How much must winning match be better than others", 0, list);
-    Declare(m_disp12_max_diff, "BM_disp12_max_diff", "BM : Threshold for left-right consistency check", -1, list);
-    Declare(m_speckle_win_size, "BM_speckle_win_size", "BM : Maximum speckle size", 0, list);
-    Declare(m_speckle_range, "BM_speckle_range", "BM : Range of disparity in speckle", 32, list);
+            31);
+    declare(m_un_ratio, "BM_un_ratio", "BM : How much must winning match be better than others", 0);
+    declare(m_disp12_max_diff, "BM_disp12_max_diff", "BM : Threshold for left-right consistency check", -1);
+    declare(m_speckle_win_size, "BM_speckle_win_size", "BM : Maximum speckle size", 0);
+    declare(m_speckle_range, "BM_speckle_range", "BM : Range of disparity in speckle", 32);
 }
 
 StereoMatcherAdapter::ViewRangeFields StereoMatcherBM::Fields(eLeftOrRightView view)
