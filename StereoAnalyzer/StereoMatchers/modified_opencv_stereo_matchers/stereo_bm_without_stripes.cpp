@@ -38,8 +38,6 @@ struct Geometry {
     int maxD = 0;   // largest disparity
     int L = 0;      // left margin
     int R = 0;      // right margin
-    int lofs = 0;
-    int rofs = 0;
     int paddedCols = 0;
     int paddedRows = 0;
     short filtered = 0;  // the invalid disparity
@@ -70,8 +68,6 @@ Geometry MakeGeometry(const CvStereoBMState& state, cv::Size size)
     g.maxD = static_cast<int>(maxD);
     g.L = static_cast<int>(left);
     g.R = static_cast<int>(right);
-    g.lofs = std::max(g.maxD, 0);
-    g.rofs = std::max(-g.maxD, 0);
     g.paddedCols = static_cast<int>(cols);
     g.paddedRows = static_cast<int>(rows);
     g.filtered = static_cast<short>((static_cast<int64_t>(g.minD) - 1) * 16);
@@ -638,12 +634,10 @@ void StereoCorrespondenceBMFinder<S>::FindStereoCorrespondence()
 // Runs the search (and the left-right check) on each of the four stripes.
 class FindStereoCorrespInvoker : public cv::ParallelLoopBody {
 public:
-    FindStereoCorrespInvoker(const cv::Mat& left, const cv::Mat& right, int leftMargin, cv::Mat& disp,
-                             CvStereoBMState* state, int nstripes, size_t stripeBufSize, const Geometry& geometry,
-                             bool vectorised)
+    FindStereoCorrespInvoker(const cv::Mat& left, const cv::Mat& right, cv::Mat& disp, CvStereoBMState* state,
+                             int nstripes, size_t stripeBufSize, const Geometry& geometry, bool vectorised)
         : m_left(&left),
           m_right(&right),
-          m_leftMargin(leftMargin),
           m_disp(&disp),
           m_state(state),
           m_nstripes(nstripes),
@@ -683,9 +677,8 @@ public:
     }
 
 private:
-    const cv::Mat* m_left;   // padded prefiltered left image, owned by the state
-    const cv::Mat* m_right;  // padded prefiltered right image, owned by the state
-    int m_leftMargin;
+    const cv::Mat* m_left;     // padded prefiltered left image, owned by the state
+    const cv::Mat* m_right;    // padded prefiltered right image, owned by the state
     cv::Mat* m_disp;           // the caller's output (or the state's), image size
     CvStereoBMState* m_state;  // owned by the caller
     int m_nstripes;
@@ -777,7 +770,7 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
     }
 
     const bool vectorised = simd == SimdUse::kAuto && CV_SIMD128;
-    FindStereoCorrespInvoker invoker(state->preFilteredImg0, state->preFilteredImg1, g.L, *disp, state, kStripes,
+    FindStereoCorrespInvoker invoker(state->preFilteredImg0, state->preFilteredImg1, *disp, state, kStripes,
                                      stripeBufSize, g, vectorised);
     cv::parallel_for_(cv::Range(0, kStripes), invoker, -1);
 
