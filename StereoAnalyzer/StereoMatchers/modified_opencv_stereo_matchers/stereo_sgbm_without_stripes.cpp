@@ -246,33 +246,37 @@ void PixelCostRow(const Geometry& g, const Workspace& ws)
         int d = 0;
 #if CV_SIMD128
         if (kSimd) {
-            for (; d < D; d += 16) {
-                cv::v_uint16x8 acc_lo = cv::v_setzero_u16(), acc_hi = cv::v_setzero_u16();
-                for (int j = 0; j < parts; ++j) {
-                    const PixType* l = ws.rows1 + j * g.row_len + g.ext + x;
-                    const int u = l[0];
-                    const int ul = (u + l[-1]) >> 1;
-                    const int ur = (u + l[1]) >> 1;
-                    const cv::v_uint8x16 vu = cv::v_setall_u8(static_cast<uchar>(u));
-                    const cv::v_uint8x16 vu0 = cv::v_setall_u8(static_cast<uchar>(std::min(u, std::min(ul, ur))));
-                    const cv::v_uint8x16 vu1 = cv::v_setall_u8(static_cast<uchar>(std::max(u, std::max(ul, ur))));
-                    const size_t off = static_cast<size_t>(j) * g.row_len + base + d;
-                    const cv::v_uint8x16 v = cv::v_load(ws.rows2 + off);
-                    const cv::v_uint8x16 v0 = cv::v_load(ws.rmin + off);
-                    const cv::v_uint8x16 v1 = cv::v_load(ws.rmax + off);
-                    const cv::v_uint8x16 c0 = cv::v_max(vu - v1, v0 - vu);  // saturating: max(0, ...)
-                    const cv::v_uint8x16 c1 = cv::v_max(v - vu1, vu0 - v);
+            for (int j = 0; j < parts; ++j) {
+                const PixType* l = ws.rows1 + j * g.row_len + g.ext + x;
+                const int u = l[0];
+                const int ul = (u + l[-1]) >> 1;
+                const int ur = (u + l[1]) >> 1;
+                const cv::v_uint8x16 vu = cv::v_setall_u8(static_cast<uchar>(u));
+                const cv::v_uint8x16 vu0 = cv::v_setall_u8(static_cast<uchar>(std::min(u, std::min(ul, ur))));
+                const cv::v_uint8x16 vu1 = cv::v_setall_u8(static_cast<uchar>(std::max(u, std::max(ul, ur))));
+                const size_t off = static_cast<size_t>(j) * g.row_len + base;
+                const PixType* v = ws.rows2 + off;
+                const PixType* v0 = ws.rmin + off;
+                const PixType* v1 = ws.rmax + off;
+                for (d = 0; d < D; d += 16) {
+                    const cv::v_uint8x16 vv = cv::v_load(v + d);
+                    const cv::v_uint8x16 c0 =
+                        cv::v_max(vu - cv::v_load(v1 + d), cv::v_load(v0 + d) - vu);  // max(0, ...)
+                    const cv::v_uint8x16 c1 = cv::v_max(vv - vu1, vu0 - vv);
                     cv::v_uint16x8 lo, hi;
                     cv::v_expand(cv::v_min(c0, c1), lo, hi);
                     if (j & 1) {
                         lo = cv::v_shr<kIntensityShift>(lo);
                         hi = cv::v_shr<kIntensityShift>(hi);
                     }
-                    acc_lo = cv::v_add_wrap(acc_lo, lo);
-                    acc_hi = cv::v_add_wrap(acc_hi, hi);
+                    cv::v_int16x8 a = cv::v_reinterpret_as_s16(lo), b = cv::v_reinterpret_as_s16(hi);
+                    if (j > 0) {
+                        a = cv::v_add_wrap(a, cv::v_load(out + d));
+                        b = cv::v_add_wrap(b, cv::v_load(out + d + 8));
+                    }
+                    cv::v_store(out + d, a);
+                    cv::v_store(out + d + 8, b);
                 }
-                cv::v_store(out + d, cv::v_reinterpret_as_s16(acc_lo));
-                cv::v_store(out + d + 8, cv::v_reinterpret_as_s16(acc_hi));
             }
         }
 #endif
