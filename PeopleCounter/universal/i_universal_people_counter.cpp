@@ -4,6 +4,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "PeopleCounter/universal/people_counter_stereo.h"
+
 namespace {
 
 // Runs a counter's construction and turns its failures into a null counter: an exhausted heap
@@ -41,11 +43,6 @@ template <>
 IUniversalPeopleCounter* IUniversalPeopleCounter::CreateInstance<kCounterStereo>(
     const std::string& algo_config, std::shared_ptr<BlockEntities::Log::ILog> log, double tilt_angle)
 {
-    (void)algo_config;
-    (void)tilt_angle;
     return ConstructOrNull(
-        []() -> IUniversalPeopleCounter* {
-            throw std::runtime_error("The stereo analyser is not part of this build.");
-        },
-        log);
+        [&]() -> IUniversalPeopleCounter* { return new PeopleCounterStereo(algo_config, log, tilt_angle); }, log);
 }
