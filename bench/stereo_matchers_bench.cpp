@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "StereoAnalyzer/StereoMatchers/modified_opencv_stereo_matchers/stereo_bm_without_stripes.h"
+#include "StereoAnalyzer/StereoMatchers/modified_opencv_stereo_matchers/stereo_sgbm_without_stripes.h"
 
 namespace {
 
@@ -105,11 +106,61 @@ BENCHMARK_CAPTURE(BM_OpenCVStereoBM, 320x240_64, cv::Size(320, 240), 64);
 BENCHMARK_CAPTURE(BM_StereoBMWithoutStripes, 320x240_112, cv::Size(320, 240), 112);
 BENCHMARK_CAPTURE(BM_OpenCVStereoBM, 320x240_112, cv::Size(320, 240), 112);
 
+// --- Semi-global matching, 5 directions and full dynamic programming (8 directions) ---
+
+constexpr int kSgbmWindow = 3;
+constexpr int kSgbmP1 = 8 * kSgbmWindow * kSgbmWindow;
+constexpr int kSgbmP2 = 32 * kSgbmWindow * kSgbmWindow;
+
+// Ours computes every pixel of the view.
+void SGBM_StereoSGBMWithoutStripes(benchmark::State& state, cv::Size size, int levels, bool full_dp)
+{
+    const RectifiedPair& pair = GetPair(size);
+    stereo::StereoSGBMWithoutStripes sgbm(0, levels, kSgbmWindow, kSgbmP1, kSgbmP2, 1, 12, 10, 0, 32, full_dp);
+    cv::Mat disp;
+    sgbm(pair.left, pair.right, disp);
+    for (auto _ : state) {
+        sgbm(pair.left, pair.right, disp);
+        benchmark::DoNotOptimize(disp.data);
+        benchmark::ClobberMemory();
+    }
+    SetComputed(state, static_cast<double>(size.area()), levels);
+}
+
+// OpenCV's leaves the first `levels` columns of the left view unmatched.
+void SGBM_OpenCVStereoSGBM(benchmark::State& state, cv::Size size, int levels, bool full_dp)
+{
+    const RectifiedPair& pair = GetPair(size);
+    cv::Ptr<cv::StereoSGBM> sgbm =
+        cv::StereoSGBM::create(0, levels, kSgbmWindow, kSgbmP1, kSgbmP2, 1, 12, 10, 0, 32,
+                               full_dp ? cv::StereoSGBM::MODE_HH : cv::StereoSGBM::MODE_SGBM);
+    cv::Mat disp;
+    sgbm->compute(pair.left, pair.right, disp);
+    for (auto _ : state) {
+        sgbm->compute(pair.left, pair.right, disp);
+        benchmark::DoNotOptimize(disp.data);
+        benchmark::ClobberMemory();
+    }
+    SetComputed(state, static_cast<double>(size.width - levels) * size.height, levels);
+}
+
+BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, 5dir_160x120_64, cv::Size(160, 120), 64, false);
+BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, 5dir_160x120_64, cv::Size(160, 120), 64, false);
+BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, fullDP_160x120_64, cv::Size(160, 120), 64, true);
+BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, fullDP_160x120_64, cv::Size(160, 120), 64, true);
+BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, 5dir_320x240_64, cv::Size(320, 240), 64, false);
+BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, 5dir_320x240_64, cv::Size(320, 240), 64, false);
+BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, fullDP_320x240_64, cv::Size(320, 240), 64, true);
+BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, fullDP_320x240_64, cv::Size(320, 240), 64, true);
+BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, 5dir_320x240_112, cv::Size(320, 240), 112, false);
+BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, 5dir_320x240_112, cv::Size(320, 240), 112, false);
+
 // The pairs of contenders whose ratio is printed: ours, then the reference.
 const std::vector<std::pair<std::string, std::string>>& Comparisons()
 {
     static const std::vector<std::pair<std::string, std::string>> comparisons = {
         {"BM_StereoBMWithoutStripes", "BM_OpenCVStereoBM"},
+        {"SGBM_StereoSGBMWithoutStripes", "SGBM_OpenCVStereoSGBM"},
     };
     return comparisons;
 }
