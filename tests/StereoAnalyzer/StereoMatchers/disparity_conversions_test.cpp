@@ -15,28 +15,11 @@ namespace {
 
 const std::vector<int> kTypes = {CV_16SC1, CV_32SC1, CV_32FC1, CV_64FC1};
 
-// A one-row matrix of the given type holding the values.
+// A one-row matrix of the given type holding the values (integral values for integral types).
 cv::Mat Row(int type, const std::vector<double>& values)
 {
-    cv::Mat row(1, static_cast<int>(values.size()), CV_64FC1);
-    for (std::size_t i = 0; i < values.size(); ++i) row.at<double>(0, static_cast<int>(i)) = values[i];
-    cv::Mat typed(row.size(), type);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const int col = static_cast<int>(i);
-        switch (type) {
-            case CV_16SC1:
-                typed.at<short>(0, col) = static_cast<short>(values[i]);
-                break;
-            case CV_32SC1:
-                typed.at<int>(0, col) = static_cast<int>(values[i]);
-                break;
-            case CV_32FC1:
-                typed.at<float>(0, col) = static_cast<float>(values[i]);
-                break;
-            default:
-                typed.at<double>(0, col) = values[i];
-        }
-    }
+    cv::Mat typed;
+    cv::Mat(values).reshape(1, 1).convertTo(typed, type);
     return typed;
 }
 

@@ -1,0 +1,64 @@
+#include "CommonUtilities/algorithm_support/value_monitor.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace AlgoBlocks {
+
+void Monitor<double>::InitializeDefaultParameters()
+{
+    const double largest = std::numeric_limits<double>::max();
+    InitValueParameterDefault(m_params.too_high, "", "", "too_high", "First level that is treated as too high", "",
+                              largest);
+    InitValueParameterDefault(m_params.too_low, "", "", "too_low", "First level that is treated as too low", "",
+                              std::numeric_limits<double>::lowest());
+    InitValueParameterDefault(m_params.too_high_change_in_period, "", "", "too_high_change_in_period",
+                              "Change during period that is treated as too fast increase/decrease", "", largest);
+    InitValueParameterDefault(m_params.period_for_measure_change_ms, "", "", "period_for_measure_change_ms",
+                              "Period to be used for calculating max change, milliseconds", "", 0);
+    // A negative period would leave only samples from the future in the window.
+    m_params.period_for_measure_change_ms.SetLimits(0, std::numeric_limits<int>::max());
+}
+
+Monitor<double>::AlarmChanges Monitor<double>::ProcessNextValueAndGetAlarmChanges(double value, long long time)
+{
+    const std::uint32_t previous = m_current;
+    std::uint32_t current = 0;
+    if (value >= m_params.too_high())
+        current |= kTooHigh;
+    if (value <= m_params.too_low())
+        current |= kTooLow;
+
+    m_window.push_back({value, time});
+    const long long period = static_cast<long long>(m_params.period_for_measure_change_ms()) * 10000LL;
+    while (m_window.front().time < time - period) m_window.pop_front();
+
+    if (m_window.size() >= 2) {
+        const auto extremes = std::minmax_element(m_window.begin(), m_window.end(), TimedSample::LessByValue);
+        if (extremes.second->value - extremes.first->value >= m_params.too_high_change_in_period())
+            current |= extremes.first < extremes.second ? kFastIncrease : kFastDecrease;
+    }
+    m_previous = previous;
+    m_current = current;
+    return {m_previous, m_current};
+}
+
+void BrightnessStability::InitializeDefaultParameters()
+{
+    Monitor<double>::InitializeDefaultParameters();
+    InitValueParameterDefault(m_params.too_high, "", "", "too_high",
+                              "Brightness level that is too high for algorithms. Measured as uint8 intensity value", "",
+                              240.0);
+    InitValueParameterDefault(m_params.too_low, "", "", "too_low",
+                              "Brightness level that is too low for algorithms. Measured as uint8 intensity value", "",
+                              50.0);
+    InitValueParameterDefault(m_params.too_high_change_in_period, "", "", "too_high_change_in_period",
+                              "Brightness change in period (400ms by default) that is too fast for algorithms without "
+                              "special handling. Measured as difference between uint8 intensity values",
+                              "", 80.0);
+    InitValueParameterDefault(m_params.period_for_measure_change_ms, "", "", "period_for_measure_change_ms",
+                              "Period to be used for calculating max change, milliseconds", "", 400);
+    m_params.period_for_measure_change_ms.SetLimits(0, std::numeric_limits<int>::max());
+}
+
+}  // namespace AlgoBlocks

@@ -1,0 +1,65 @@
+#include "tools/scene_renderer/scene.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace scene {
+
+bool Person::PositionAt(int frame, double& x, double& y) const
+{
+    if (frame < start_frame || frame > LastFrame())
+        return false;
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    const double travelled = std::min(length, (frame - start_frame) * speed);
+    const double share = length > 0.0 ? travelled / length : 0.0;
+    x = x0 + (x1 - x0) * share;
+    y = y0 + (y1 - y0) * share;
+    return true;
+}
+
+int Person::LastFrame() const
+{
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    if (speed <= 0.0)
+        return start_frame;
+    return start_frame + static_cast<int>(std::ceil(length / speed));
+}
+
+double HeadRowInView(const Rig& rig, double floor_y, double head_height)
+{
+    const double depth = rig.mount_height - head_height;
+    const double cy = (rig.height - 1) / 2.0;
+    return rig.focal * floor_y / depth + cy;
+}
+
+std::vector<Crossing> GroundTruth(const Scene& scene)
+{
+    std::vector<Crossing> crossings;
+    const double line_row = scene.line.row * scene.rig.height;
+    for (size_t i = 0; i < scene.people.size(); ++i) {
+        const Person& person = scene.people[i];
+        double x = 0.0, y = 0.0;
+        bool has_previous = false;
+        double previous_row = 0.0;
+        for (int frame = 0; frame < scene.frames; ++frame) {
+            if (!person.PositionAt(frame, x, y)) {
+                has_previous = false;
+                continue;
+            }
+            const double row = HeadRowInView(scene.rig, y, person.height);
+            if (has_previous) {
+                const bool down = previous_row < line_row && row >= line_row;
+                const bool up = previous_row >= line_row && row < line_row;
+                if (down || up)
+                    crossings.push_back({static_cast<int>(i), frame, down, scene.line.id, person.height});
+            }
+            previous_row = row;
+            has_previous = true;
+        }
+    }
+    std::stable_sort(crossings.begin(), crossings.end(),
+                     [](const Crossing& a, const Crossing& b) { return a.frame < b.frame; });
+    return crossings;
+}
+
+}  // namespace scene

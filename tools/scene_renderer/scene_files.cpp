@@ -1,0 +1,97 @@
+#include "tools/scene_renderer/scene_files.h"
+
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+#include <stdexcept>
+
+namespace scene {
+
+namespace {
+
+std::string CameraMatrix(const Rig& rig)
+{
+    std::ostringstream out;
+    out << std::setprecision(10) << "[ [" << rig.focal << ", 0., " << (rig.width - 1) / 2.0 << "], [0., " << rig.focal
+        << ", " << (rig.height - 1) / 2.0 << "], [0., 0., 1.] ]";
+    return out.str();
+}
+
+}  // namespace
+
+std::string AlgoIni(const Scene& scene)
+{
+    const Rig& rig = scene.rig;
+    std::ostringstream out;
+    out << std::setprecision(10);
+    out << "; Written by flowtally_render for a rendered scene.\n";
+    if (rig.stereo) {
+        const std::string zeros = "[ [0.], [0.], [0.], [0.], [0.], [0.], [0.], [0.] ]";
+        out << "[StereoPeopleCounter--3DReconstructor]\n"
+            << "camera_matrix_l=" << CameraMatrix(rig) << "\n"
+            << "camera_matrix_r=" << CameraMatrix(rig) << "\n"
+            << "dist_coeff_l=" << zeros << "\n"
+            << "dist_coeff_r=" << zeros << "\n"
+            << "rotate_matrix_l_r=[ [1., 0., 0.], [0., 1., 0.], [0., 0., 1.] ]\n"
+            << "base_vect=[ [" << -rig.baseline << "], [0.], [0.] ]\n"
+            << "initial_width=" << rig.width << "\n"
+            << "initial_height=" << rig.height << "\n"
+            << "cam_tilt_angle=0\n"
+            << "h_camera_mount_param=" << rig.mount_height << "\n\n"
+            << "[StereoPeopleCounter--CrossingsCounter]\n"
+            << "CountingLines=[ [ " << scene.line.id << ", \"TwoDirections\", [ [0.0," << scene.line.row << "],[1.0,"
+            << scene.line.row << "] ] ] ]\n";
+    }
+    return out.str();
+}
+
+std::string TruthText(const Scene& scene, const std::vector<Crossing>& crossings)
+{
+    std::ostringstream out;
+    int incoming = 0, outgoing = 0;
+    out << "# frames " << scene.frames << ", people " << scene.people.size() << ", line " << scene.line.id << " at row "
+        << scene.line.row << "\n# frame person direction line height\n";
+    for (const Crossing& crossing : crossings) {
+        out << crossing.frame << ' ' << crossing.person << ' ' << (crossing.incoming ? "Incoming" : "Outgoing") << ' '
+            << crossing.line_id << ' ' << crossing.height << "\n";
+        (crossing.incoming ? incoming : outgoing) += 1;
+    }
+    out << "incoming " << incoming << "\noutgoing " << outgoing << "\n";
+    return out.str();
+}
+
+Person ParsePerson(const std::string& text)
+{
+    std::vector<double> values;
+    std::istringstream in(text);
+    std::string field;
+    while (std::getline(in, field, ',')) {
+        size_t used = 0;
+        double value = 0.0;
+        try {
+            value = std::stod(field, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != field.size() || !std::isfinite(value))
+            throw std::invalid_argument("Bad person '" + text + "': '" + field + "' is not a number");
+        values.push_back(value);
+    }
+    if (values.size() != 7 && values.size() != 8)
+        throw std::invalid_argument("Bad person '" + text + "': expected x0,y0,x1,y1,speed,height,start[,dark]");
+    Person person;
+    person.x0 = values[0];
+    person.y0 = values[1];
+    person.x1 = values[2];
+    person.y1 = values[3];
+    person.speed = values[4];
+    person.height = values[5];
+    person.start_frame = static_cast<int>(values[6]);
+    person.dark = values.size() == 8 && values[7] != 0.0;
+    if (person.speed <= 0.0 || person.height <= 30.0 || person.start_frame < 0)
+        throw std::invalid_argument("Bad person '" + text +
+                                    "': speed must be positive, height above 30 cm, start >= 0");
+    return person;
+}
+
+}  // namespace scene
