@@ -37,7 +37,7 @@ void BodyOutlineBuilder::Build(const std::deque<int>& heights, const IScene3DRec
     const float head_rate = params.head_height_rate(), body_rate = params.body_height_rate();
     for (size_t k = 0; k < count; ++k) {
         cv::Point3f top;
-        reconstructor.FindWorld3DCoordinateOfImagePoint(points[k], heights[k], 0, top);
+        reconstructor.FindWorld3DCoordinateOfImagePoint(points[k], heights[k], kLeftView, top);
         m_ring_points.clear();
         for (int s = 0; s < sectors; ++s) {
             const auto angle = static_cast<float>(s * 6.283185307179586 / sectors);
@@ -52,7 +52,7 @@ void BodyOutlineBuilder::Build(const std::deque<int>& heights, const IScene3DRec
         m_projections.clear();
         for (const auto& world : m_ring_points) {
             cv::Point p;
-            reconstructor.ProjectPointToImage(world, 0, p);
+            reconstructor.ProjectPointToImage(world, kLeftView, p);
             m_projections.emplace_back(std::clamp(p.x, 0, frame.width - 1), std::clamp(p.y, 0, frame.height - 1));
         }
         AlgoLibrary::convex_shell_helpers::GetConvexShellImpl(m_projections, m_shell);

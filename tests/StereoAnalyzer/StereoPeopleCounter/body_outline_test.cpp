@@ -24,23 +24,24 @@ public:
     static constexpr float kMount = 260.f, kFocal = 100.f, kCx = 80.f, kCy = 60.f;
     void Init(int, int, double) override {}
     void Init(int, int) override {}
-    void GetValidPixelsMask(int, cv::Mat&) const override {}
-    void RectifyView(const cv::Mat&, int, int, cv::Mat&) const override {}
-    void RectifyPointCoord(int, int, int, std::deque<cv::Point>&) const override {}
-    void UnrectifyPointCoord(int, int, int, int&, int&) const override {}
-    void FindWorld3DCoordinateOfImagePoint(const cv::Point& p, int height, int, cv::Point3f& world) const override
+    void GetValidPixelsMask(stereo::eLeftOrRightView, cv::Mat&) const override {}
+    void RectifyView(const cv::Mat&, stereo::eLeftOrRightView, int, cv::Mat&) const override {}
+    void RectifyPointCoord(int, int, stereo::eLeftOrRightView, std::deque<cv::Point>&) const override {}
+    void UnrectifyPointCoord(int, int, stereo::eLeftOrRightView, int&, int&) const override {}
+    void FindWorld3DCoordinateOfImagePoint(const cv::Point& p, int height, stereo::eLeftOrRightView,
+                                           cv::Point3f& world) const override
     {
         const float depth = kMount - height;
         world = cv::Point3f((p.x - kCx) * depth / kFocal, (p.y - kCy) * depth / kFocal, float(height));
     }
-    void ProjectPointToImage(const cv::Point3f& w, int, cv::Point& p) const override
+    void ProjectPointToImage(const cv::Point3f& w, stereo::eLeftOrRightView, cv::Point& p) const override
     {
         const float depth = kMount - w.z;
         p = cv::Point(cvRound(kFocal * w.x / depth + kCx), cvRound(kFocal * w.y / depth + kCy));
     }
-    void CalculateDepthFromDisparity(const cv::Mat&, int, cv::Mat&) const override {}
-    void CalculateDepthFromDisparityUsingReprojection(const cv::Mat&, int, cv::Mat&) override {}
-    void CalculateHeightFromDisparity(const cv::Mat&, int, cv::Mat&) const override {}
+    void CalculateDepthFromDisparity(const cv::Mat&, stereo::eLeftOrRightView, cv::Mat&) const override {}
+    void CalculateDepthFromDisparityUsingReprojection(const cv::Mat&, stereo::eLeftOrRightView, cv::Mat&) override {}
+    void CalculateHeightFromDisparity(const cv::Mat&, stereo::eLeftOrRightView, cv::Mat&) const override {}
     void GetSceneParams(stereo::SceneParams&) const override {}
     cv::Size GetFrameSize() const override { return {160, 120}; }
 };
