@@ -28,9 +28,18 @@ short RoundToShort(double v)
     return static_cast<short>(r);
 }
 
-long long RoundToLong(double v)
+// Rounded half away from zero and saturated to the int range; NaN gives the smallest int, which no
+// range test accepts.
+int RoundToInt(double v)
 {
-    return static_cast<long long>(v > 0 ? v + 0.5 : v - 0.5);
+    if (std::isnan(v))
+        return std::numeric_limits<int>::min();
+    const double r = v > 0 ? v + 0.5 : v - 0.5;
+    if (r >= 2147483647.0)
+        return std::numeric_limits<int>::max();
+    if (r <= -2147483648.0)
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(r);
 }
 
 }  // namespace
@@ -401,8 +410,8 @@ void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(c
                 accepted = accepted && z >= 0.f && z <= z_limit;
             if (accepted) {
                 pts[x0] = cv::Vec3f(x, y, z);
-                const long long c = RoundToLong((x - static_cast<float>(m_x_min)) / x_range * m_width);
-                const long long r = RoundToLong((y - static_cast<float>(m_y_min)) / y_range * m_height);
+                const int c = RoundToInt((x - static_cast<float>(m_x_min)) / x_range * m_width);
+                const int r = RoundToInt((y - static_cast<float>(m_y_min)) / y_range * m_height);
                 const int match = view == kRightView ? x0 + d[x0] : x0 - d[x0];
                 if (c >= 0 && c < m_width && r >= 0 && r < m_height && match >= 0 && match < m_width)
                     hgt[x0] = RoundToShort(z);
@@ -576,7 +585,7 @@ void Scene3DReconstructor::ProjectPointToImage(const cv::Point3f& world, eLeftOr
                  static_cast<float>(P.at<double>(i, 2)) * c[2] + static_cast<float>(P.at<double>(i, 3));
     KIV_CHECK(uvw[2] > 0.f, "Scene3DProjectBehind_140312_130026")
         << "m_im_point_proj[2] must be greater than zero.Probably bad calibration matrices";
-    p = cv::Point(static_cast<int>(RoundToLong(uvw[0] / uvw[2])), static_cast<int>(RoundToLong(uvw[1] / uvw[2])));
+    p = cv::Point(RoundToInt(uvw[0] / uvw[2]), RoundToInt(uvw[1] / uvw[2]));
 }
 
 void Scene3DReconstructor::GetSceneParams(SceneParams& params) const
@@ -591,7 +600,7 @@ void Scene3DReconstructor::GetSceneParams(SceneParams& params) const
     params.angle_left = m_angle_left;
     params.angle_right = m_angle_right;
     params.focal_length = m_focal_length;
-    params.max_disparity = static_cast<int>(RoundToLong(m_max_disparity));
+    params.max_disparity = RoundToInt(m_max_disparity);
 }
 
 void Scene3DReconstructor::GetValidPixelsMask(eLeftOrRightView view, cv::Mat& mask) const

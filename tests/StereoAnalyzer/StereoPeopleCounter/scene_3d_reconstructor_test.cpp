@@ -188,6 +188,24 @@ TEST(Scene3DReconstructorTest, HeightFromDisparityAgreesWithReprojection)
     EXPECT_EQ(direct.at<short>(54, 72), depth.at<short>(54, 72));
 }
 
+TEST(Scene3DReconstructorTest, TiltedCameraMeasuresHeightsAboveTheFloor)
+{
+    // On the optical axis a point at depth Z is Z cos(tilt) below the camera.
+    LoadedReconstructor loaded(TestCalibration().Ini());
+    for (const double tilt : {0.0, 0.3}) {
+        loaded.reconstructor->Init(144, 108, tilt);
+        stereo::SceneParams scene;
+        loaded.reconstructor->GetSceneParams(scene);
+        EXPECT_DOUBLE_EQ(scene.rotation_angle, -tilt);
+        for (const short d : {6, 10, 19}) {
+            cv::Mat disp(108, 144, CV_16SC1, cv::Scalar(d)), height;
+            loaded.reconstructor->CalculateHeightFromDisparity(disp, stereo::kLeftView, height);
+            const double expected = 260.0 - 1520.0 / d * std::cos(tilt);
+            EXPECT_NEAR(height.at<short>(54, 72), expected, 1.0) << "tilt " << tilt << " disparity " << d;
+        }
+    }
+}
+
 TEST(Scene3DReconstructorTest, MaximalDisparityFollowsTheScene)
 {
     // f = 170 at the working size and B = 36.2: 170 * 36.2 / 50 = 123.08.
