@@ -644,8 +644,11 @@ void Compute(StereoSGBMWithoutStripes& matcher, const cv::Mat& left, const cv::M
     Geometry g;
     const bool matchable = MakeGeometry(matcher, left, g);
     disp.create(left.size(), CV_16SC1);
+    // The choice writes a map of its own, so that the median filter needs no copy of its input.
+    cv::Mat& raw = matcher.m_raw_disp;
+    raw.create(left.size(), CV_16SC1);
     if (!matchable) {
-        disp.setTo(cv::Scalar::all(g.invalid));
+        raw.setTo(cv::Scalar::all(g.invalid));
     } else {
         Workspace ws;
         const size_t total = LayOut(g, nullptr, ws);
@@ -656,11 +659,11 @@ void Compute(StereoSGBMWithoutStripes& matcher, const cv::Mat& left, const cv::M
         uchar* base = reinterpret_cast<uchar*>((reinterpret_cast<uintptr_t>(buffer.data) + kAlign - 1) & ~(kAlign - 1));
         LayOut(g, base, ws);
         if (path == KernelPath::kVector)
-            Run<true>(g, left, right, disp, ws);
+            Run<true>(g, left, right, raw, ws);
         else
-            Run<false>(g, left, right, disp, ws);
+            Run<false>(g, left, right, raw, ws);
     }
-    cv::medianBlur(disp, disp, 3);
+    cv::medianBlur(raw, disp, 3);
     if (matcher.speckleWindowSize > 0)
         cv::filterSpeckles(disp, (matcher.minDisparity - 1) * kDispScale, matcher.speckleWindowSize,
                            kDispScale * matcher.speckleRange, matcher.m_speckle_buffer);

@@ -59,7 +59,9 @@ private:
     friend void sgbm_detail::Compute(StereoSGBMWithoutStripes&, const cv::Mat&, const cv::Mat&, cv::Mat&,
                                      sgbm_detail::KernelPath);
 
-    // Work area of the speckle filter, kept from call to call.
+    // Disparities before the median filter, and the work area of the speckle filter, kept from
+    // call to call.
+    cv::Mat m_raw_disp;
     cv::Mat m_speckle_buffer;
 };
 
