@@ -124,8 +124,8 @@ void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t 
     if (!m_initialized)
         throw std::logic_error("Using of uninitialized class CPointTracker.");
     KIV_CHECK(image.size() == m_cur_image.size(), "PointTrackerImage_151012_101007")
-        << "CPointTracker: the image holds" << static_cast<long long>(image.size()) << "bytes instead of"
-        << static_cast<long long>(m_cur_image.size());
+        << "CPointTracker: the image holds" << static_cast<double>(image.size()) << "bytes instead of"
+        << static_cast<double>(m_cur_image.size());
 
     std::copy(image.begin(), image.end(), m_cur_image.begin());
     if (m_prev_image.empty())
