@@ -90,6 +90,11 @@ namespace optic_flow_detail {
 
 // The five sums of one window of the fixed variant: mismatch sums bx, by and, when asked, the
 // gradient matrix. `rows` rows of `width` samples; each pointer advances by its own stride.
+// One interior row of the fixed-point patch copy: dst[j] from columns j and j + 1 of the source
+// rows p0 and p1 (width + 1 bytes each), Q14 weights ai (horizontal) and bi (vertical).
+void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai, int32_t bi, int32_t* dst, int width,
+                    bool use_simd);
+
 struct FixedWindowSums {
     int64_t bx, by, gxx, gxy, gyy;
 };
