@@ -121,6 +121,18 @@ void CPointTracker::Init(int width, int height, const TrackingParameters& parame
 
 void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
 {
+    BeginFrame(image, time, points);
+    ConnectNewPointsWithExistingPaths();
+    EndFrame();
+}
+
+void CPointTracker::EndFrame()
+{
+    std::swap(m_prev_image, m_cur_image);
+}
+
+void CPointTracker::BeginFrame(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
+{
     if (!m_initialized)
         throw std::logic_error("Using of uninitialized class CPointTracker.");
     KIV_CHECK(image.size() == m_cur_image.size(), "PointTrackerImage_151012_101007")
@@ -151,9 +163,6 @@ void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t 
         candidate.mark = k.mark;
         m_input_points.insert(candidate);
     }
-
-    ConnectNewPointsWithExistingPaths();
-    std::swap(m_prev_image, m_cur_image);
 }
 
 void CPointTracker::UpdatePath(PathContainer::iterator path, const PointPath& candidate)

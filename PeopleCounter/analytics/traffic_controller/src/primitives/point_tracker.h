@@ -128,6 +128,11 @@ public:
 
     static PathPrediction Predict(const Sample* history, int count, int64_t now);
 
+    // The joining of one frame's candidates to the paths, with removal, new paths and truncation;
+    // and the greedy mutual-best joining that replaces the optimal assignment when it fails.
+    void ConnectNewPointsWithExistingPaths();
+    void DefaultCorrespondenceSolver();
+
     void InitializeDefaultParameters() override;
     std::shared_ptr<BlockEntities::DebugDraw::IVisualizer> ThisClassVisualizer() override { return nullptr; }
 
@@ -135,9 +140,13 @@ public:
     const PathContainer& GetPaths() const { return m_paths; }
     const avector<unsigned char>& GetPreviousImage() const { return m_prev_image; }
 
+protected:
+    // The steps of TrackingPoints around the joining: the images and the candidates of a frame,
+    // then the smoothed image kept as the previous one.
+    void BeginFrame(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points);
+    void EndFrame();
+
 private:
-    void ConnectNewPointsWithExistingPaths();
-    void DefaultCorrespondenceSolver();
     void UpdatePath(PathContainer::iterator path, const PointPath& candidate);
     void StartNewPaths();
     void TruncatePathToMaxLimit();
