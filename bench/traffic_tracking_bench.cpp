@@ -16,6 +16,7 @@
 
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/bipartite_weight_matching.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/optic_flow/optic_flow_lk_fixed.h"
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/point_tracker.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 
 namespace {
@@ -145,6 +146,47 @@ void BM_BipartiteMatching(benchmark::State& state)
 }
 BENCHMARK(BM_BipartiteMatching)->Arg(50)->Arg(200)->Arg(1000);
 
+// One frame of the point tracker with the controller's settings: 50 key points on a textured
+// scene that moves by one pixel a frame (every key point continues a path). Argument 1: all key
+// points in one region (every path scores every candidate near it); 0: one region each.
+void BM_PointTracker(benchmark::State& state)
+{
+    AlgoLibrary::MemManager::MemoryManager manager;
+    CPointTracker tracker(manager);
+    tracker.InitializeDefaultParameters();
+    tracker.ForEachParameter([](ParamsLib::BaseParameter& p) { p.DeserializeFromDefault(); });
+    TrackingParameters parameters;
+    parameters.comparison_mode = 1;
+    parameters.min_diameter = 0;
+    parameters.min_length = 1;
+    tracker.Init(kFrame.width, kFrame.height, parameters, nullptr);
+
+    const FlowInput& in = Input(25);
+    std::vector<avector<unsigned char>> frames;
+    for (int shift = 0; shift < 2; ++shift) {
+        cv::Mat moved;
+        const cv::Mat m = (cv::Mat_<double>(2, 3) << 1, 0, shift, 0, 1, 0);
+        cv::warpAffine(in.first, moved, m, kFrame, cv::INTER_NEAREST, cv::BORDER_REFLECT);
+        frames.emplace_back(moved.datastart, moved.dataend, avector<unsigned char>::allocator_type(manager));
+    }
+    std::vector<avector<KPoint>> keys(2, avector<KPoint>(avector<KPoint>::allocator_type(manager)));
+    for (int shift = 0; shift < 2; ++shift)
+        for (int y = 15; y < 110; y += 19)
+            for (int x = 12; x < 148; x += 14)
+                keys[static_cast<std::size_t>(shift)].push_back(
+                    KPoint{x + shift, y, 10.f, state.range(0) ? 1 : 1000 * y + x});
+    int64_t time = 0;
+    int frame = 0;
+    for (auto _ : state) {
+        tracker.TrackingPoints(frames[static_cast<std::size_t>(frame)], time += 400000,
+                               keys[static_cast<std::size_t>(frame)]);
+        benchmark::DoNotOptimize(tracker.GetPoints().data());
+        frame ^= 1;
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(keys[0].size()));
+}
+BENCHMARK(BM_PointTracker)->Arg(0)->Arg(1);
+
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
@@ -190,6 +232,12 @@ int main(int argc, char** argv)
         const double t = time_of("BM_BipartiteMatching/" + std::to_string(rows));
         if (t >= 0)
             std::printf("BM_BipartiteMatching/%d: %.1f us, %.3f of a 2 ms frame\n", rows, t * 1e6, t / 2e-3);
+    }
+    for (const char* regions : {"0", "1"}) {
+        const double t = time_of(std::string("BM_PointTracker/") + regions);
+        if (t >= 0)
+            std::printf("BM_PointTracker/%s (50 key points, %s): %.1f us, %.3f of a 2 ms frame\n", regions,
+                        regions[0] == '0' ? "one region each" : "all in one region", t * 1e6, t / 2e-3);
     }
     return 0;
 }

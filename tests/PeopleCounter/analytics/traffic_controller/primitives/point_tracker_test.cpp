@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -404,6 +405,28 @@ TEST(CorrelationTest, WindowDifferencesAndTheirLimits)
     EXPECT_GT(Correlation::CorrelatePoints(kW, a, a, 0, c, Point(80, 50)), 0.f) << "20 pixels apart";
     EXPECT_THROW(Correlation::CorrelatePointsByMedian(kW, a, a, 0.f, c, c), exc::KIVException);
     EXPECT_THROW(Correlation::BestCorrelation(kW, a, a, -1.f, c, c, 0), exc::KIVException);
+}
+
+TEST(CorrelationTest, VectorWindowDifferenceEqualsScalar)
+{
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int> pixel(0, 255), coordinate(0, 20);
+    std::vector<unsigned char> a(40 * 40), b(40 * 40);
+    for (int trial = 0; trial < 300; ++trial) {
+        for (auto& v : a) v = static_cast<unsigned char>(trial % 10 == 0 ? 255 : pixel(random));
+        for (auto& v : b) v = static_cast<unsigned char>(trial % 15 == 0 ? 0 : pixel(random));
+        const unsigned char* wa = a.data() + coordinate(random) * 40 + coordinate(random);
+        const unsigned char* wb = b.data() + coordinate(random) * 40 + coordinate(random);
+        int64_t scalar[3] = {-1, -1, -1}, vector[3] = {-2, -2, -2};
+        const bool s = Correlation::detail::WindowDifference(wa, wb, 40, false, scalar[0], scalar[1], scalar[2]);
+        const bool v = Correlation::detail::WindowDifference(wa, wb, 40, true, vector[0], vector[1], vector[2]);
+        ASSERT_EQ(s, v) << trial;
+        EXPECT_EQ(scalar[0], vector[0]) << trial;
+        EXPECT_EQ(scalar[1], vector[1]) << trial;
+        if (s) {
+            EXPECT_EQ(scalar[2], vector[2]) << trial;
+        }
+    }
 }
 
 }  // namespace
