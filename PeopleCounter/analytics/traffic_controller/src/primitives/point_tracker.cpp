@@ -478,6 +478,10 @@ float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
     const float fast_speed = d.min_fast_track_speed();
     const float slow_age = d.min_slow_track_age();
     const float slow_speed = d.min_slow_track_speed();
+    KIV_CHECK(fast_age > 0.f && fast_speed > 0.f && slow_age > 0.f && slow_speed > 0.f,
+              "PointTrackerTrackLimits_151012_101009")
+        << "CPointTracker: min_fast_track_age, min_fast_track_speed, min_slow_track_age and min_slow_track_speed must "
+           "be positive";
 
     bool first = true;
     float result = 0.f;

@@ -226,6 +226,8 @@ TEST_F(PointTrackerTest, MovementMeasureIgnoresYoungPathsAndScalesSmallOnes)
     // fast = min(0.12 / 0.5, 1) x 0.2 x min(1.667 / 1.5, 1) = 0.048; slow = 0.024 x 0.2 x 1 = 0.0048.
     EXPECT_NEAR(tracker.EstimateMaxDiameterToMinTypicalTrackLength(10.f), 0.048f, 1e-3f);
     EXPECT_THROW(tracker.EstimateMaxDiameterToMinTypicalTrackLength(0.f), exc::KIVException);
+    ParamsLib::load_parameters(Ini("min_slow_track_speed=0\n").c_str(), 0, &tracker, log);
+    EXPECT_THROW(tracker.EstimateMaxDiameterToMinTypicalTrackLength(10.f), exc::KIVException) << "a division by 0";
 }
 
 TEST_F(PointTrackerTest, TooManyPathsAreTruncatedWithAWarning)
