@@ -94,18 +94,37 @@ void GaussianBlur::RunLine(const DericheCoefficients<double>& c, int length)
     double* ya = m_anticausal.data();
     const double first = x[0];
     const double last = x[length - 1];
-    for (int i = 0; i < length; ++i) {
-        const int inside = std::min(i, 4);
+    // Near the ends the samples and outputs beyond the line come in through the border factors;
+    // inside, the terms with n4 = d0 = 0 vanish exactly.
+    const int head = std::min(length, 4);
+    for (int i = 0; i < head; ++i) {
         double sum = 0.0;
-        for (int k = 0; k <= inside; ++k) sum += c.n[k] * x[i - k] - c.d[k] * yc[i - k];
-        for (int k = inside + 1; k <= 4; ++k) sum += (c.n[k] - c.bc[k]) * first;
+        for (int k = 0; k <= i; ++k) sum += c.n[k] * x[i - k] - c.d[k] * yc[i - k];
+        for (int k = i + 1; k <= 4; ++k) sum += (c.n[k] - c.bc[k]) * first;
         yc[i] = sum;
     }
-    for (int j = length - 1; j >= 0; --j) {
-        const int inside = std::min(length - 1 - j, 4);
+    for (int i = head; i < length; ++i) {
+        double sum = c.n[0] * x[i];
+        sum += c.n[1] * x[i - 1] - c.d[1] * yc[i - 1];
+        sum += c.n[2] * x[i - 2] - c.d[2] * yc[i - 2];
+        sum += c.n[3] * x[i - 3] - c.d[3] * yc[i - 3];
+        sum += -(c.d[4] * yc[i - 4]);
+        yc[i] = sum;
+    }
+    const int tail = std::max(length - 4, 0);
+    for (int j = length - 1; j >= tail; --j) {
+        const int inside = length - 1 - j;
         double sum = 0.0;
         for (int k = 0; k <= inside; ++k) sum += c.m[k] * x[j + k] - c.d_anticausal[k] * ya[j + k];
         for (int k = inside + 1; k <= 4; ++k) sum += (c.m[k] - c.ba[k]) * last;
+        ya[j] = sum;
+    }
+    for (int j = tail - 1; j >= 0; --j) {
+        double sum = 0.0;
+        sum += c.m[1] * x[j + 1] - c.d_anticausal[1] * ya[j + 1];
+        sum += c.m[2] * x[j + 2] - c.d_anticausal[2] * ya[j + 2];
+        sum += c.m[3] * x[j + 3] - c.d_anticausal[3] * ya[j + 3];
+        sum += c.m[4] * x[j + 4] - c.d_anticausal[4] * ya[j + 4];
         ya[j] = sum;
     }
 }

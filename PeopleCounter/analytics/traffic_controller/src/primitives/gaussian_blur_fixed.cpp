@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_divide.h"
@@ -66,21 +67,39 @@ void GaussianBlurFixedGray::RunLine(const events_detector_utils::DericheCoeffici
     int64_t* ya = m_anticausal.data();
     const int64_t first = x[0];
     const int64_t last = x[length - 1];
-    for (int i = 0; i < length; ++i) {
-        const int inside = std::min(i, 4);
+    // Near the ends the samples and outputs beyond the line come in through the border factors;
+    // inside, the terms with n4 = d0 = 0 vanish.
+    const int head = std::min(length, 4);
+    for (int i = 0; i < head; ++i) {
         int64_t sum = 0;
-        for (int k = 0; k <= inside; ++k)
+        for (int k = 0; k <= i; ++k)
             sum += Fixed::MulRaw(c.n[k].Raw(), x[i - k]) - Fixed::MulRaw(c.d[k].Raw(), yc[i - k]);
-        for (int k = inside + 1; k <= 4; ++k) sum += Fixed::MulRaw((c.n[k] - c.bc[k]).Raw(), first);
+        for (int k = i + 1; k <= 4; ++k) sum += Fixed::MulRaw((c.n[k] - c.bc[k]).Raw(), first);
         yc[i] = sum;
     }
-    for (int j = length - 1; j >= 0; --j) {
-        const int inside = std::min(length - 1 - j, 4);
+    const int64_t n0 = c.n[0].Raw(), n1 = c.n[1].Raw(), n2 = c.n[2].Raw(), n3 = c.n[3].Raw();
+    const int64_t d1 = c.d[1].Raw(), d2 = c.d[2].Raw(), d3 = c.d[3].Raw(), d4 = c.d[4].Raw();
+    for (int i = head; i < length; ++i) {
+        yc[i] = Fixed::MulRaw(n0, x[i]) + Fixed::MulRaw(n1, x[i - 1]) - Fixed::MulRaw(d1, yc[i - 1]) +
+                Fixed::MulRaw(n2, x[i - 2]) - Fixed::MulRaw(d2, yc[i - 2]) + Fixed::MulRaw(n3, x[i - 3]) -
+                Fixed::MulRaw(d3, yc[i - 3]) - Fixed::MulRaw(d4, yc[i - 4]);
+    }
+    const int tail = std::max(length - 4, 0);
+    for (int j = length - 1; j >= tail; --j) {
+        const int inside = length - 1 - j;
         int64_t sum = 0;
         for (int k = 0; k <= inside; ++k)
             sum += Fixed::MulRaw(c.m[k].Raw(), x[j + k]) - Fixed::MulRaw(c.d_anticausal[k].Raw(), ya[j + k]);
         for (int k = inside + 1; k <= 4; ++k) sum += Fixed::MulRaw((c.m[k] - c.ba[k]).Raw(), last);
         ya[j] = sum;
+    }
+    const int64_t m1 = c.m[1].Raw(), m2 = c.m[2].Raw(), m3 = c.m[3].Raw(), m4 = c.m[4].Raw();
+    const int64_t a1 = c.d_anticausal[1].Raw(), a2 = c.d_anticausal[2].Raw();
+    const int64_t a3 = c.d_anticausal[3].Raw(), a4 = c.d_anticausal[4].Raw();
+    for (int j = tail - 1; j >= 0; --j) {
+        ya[j] = Fixed::MulRaw(m1, x[j + 1]) - Fixed::MulRaw(a1, ya[j + 1]) + Fixed::MulRaw(m2, x[j + 2]) -
+                Fixed::MulRaw(a2, ya[j + 2]) + Fixed::MulRaw(m3, x[j + 3]) - Fixed::MulRaw(a3, ya[j + 3]) +
+                Fixed::MulRaw(m4, x[j + 4]) - Fixed::MulRaw(a4, ya[j + 4]);
     }
 }
 
@@ -136,15 +155,33 @@ inline const unsigned char* RowOrZero(const unsigned char* image, int width, int
     return (y >= 0 && y < height) ? image + static_cast<std::ptrdiff_t>(y) * width : zero_row;
 }
 
+#if CV_SIMD
+// Bytes p[0 .. 4 * lanes - 1] widened to four vectors of 32-bit lanes.
+inline void LoadWidened(const unsigned char* p, cv::v_uint32 out[4])
+{
+    cv::v_uint16 low, high;
+    cv::v_expand(cv::vx_load(p), low, high);
+    cv::v_expand(low, out[0], out[1]);
+    cv::v_expand(high, out[2], out[3]);
+}
+#endif
+
 // sums[x] += add[x] - sub[x] (bytes), from column `x` on.
 void AddSubRow(uint32_t* sums, const unsigned char* add, const unsigned char* sub, int x, int width)
 {
 #if CV_SIMD
     if (AlgoLibrary::SimdEnabled()) {
+        const int step = cv::v_uint8::nlanes;
         const int lanes = cv::v_uint32::nlanes;
-        for (; x + lanes <= width; x += lanes)
-            cv::v_store(sums + x,
-                        cv::vx_load(sums + x) + cv::vx_load_expand_q(add + x) - cv::vx_load_expand_q(sub + x));
+        for (; x + step <= width; x += step) {
+            cv::v_uint32 added[4], subtracted[4];
+            LoadWidened(add + x, added);
+            LoadWidened(sub + x, subtracted);
+            for (int part = 0; part < 4; ++part) {
+                uint32_t* at = sums + x + part * lanes;
+                cv::v_store(at, cv::vx_load(at) + added[part] - subtracted[part]);
+            }
+        }
     }
 #endif
     for (; x < width; ++x) sums[x] = sums[x] + add[x] - sub[x];
@@ -160,11 +197,10 @@ void DivideRow(const uint32_t* sums, unsigned char* out, int width, const FastUi
         const int step = cv::v_uint8::nlanes;
         const int lanes = cv::v_uint32::nlanes;
         for (; x + step <= width; x += step) {
-            const cv::v_uint16 lo = cv::v_pack(simd_divider.Divide(cv::vx_load(sums + x)),
-                                               simd_divider.Divide(cv::vx_load(sums + x + lanes)));
-            const cv::v_uint16 hi = cv::v_pack(simd_divider.Divide(cv::vx_load(sums + x + 2 * lanes)),
-                                               simd_divider.Divide(cv::vx_load(sums + x + 3 * lanes)));
-            cv::v_store(out + x, cv::v_pack(lo, hi));
+            cv::v_store(out + x, AlgoLibrary::NarrowToBytes(simd_divider.Divide(cv::vx_load(sums + x)),
+                                                            simd_divider.Divide(cv::vx_load(sums + x + lanes)),
+                                                            simd_divider.Divide(cv::vx_load(sums + x + 2 * lanes)),
+                                                            simd_divider.Divide(cv::vx_load(sums + x + 3 * lanes))));
         }
     }
 #endif
@@ -261,14 +297,21 @@ void LinearApprox1D::FilterColumns(const unsigned char* src, unsigned char* dst,
         int x = 0;
 #if CV_SIMD
         if (simd) {
+            const int step = cv::v_uint8::nlanes;
             const int lanes = cv::v_uint32::nlanes;
-            for (; x + lanes <= width; x += lanes) {
-                const cv::v_uint32 l = cv::vx_load(left + x);
-                const cv::v_uint32 r = cv::vx_load(right + x);
-                const cv::v_uint32 n = cv::vx_load_expand_q(next + x);
-                cv::v_store(weighted + x, cv::vx_load(weighted + x) - l + r);
-                cv::v_store(left + x, l + n - cv::vx_load_expand_q(leaving + x));
-                cv::v_store(right + x, r + cv::vx_load_expand_q(entering + x) - n);
+            for (; x + step <= width; x += step) {
+                cv::v_uint32 n[4], out[4], in[4];
+                LoadWidened(next + x, n);
+                LoadWidened(leaving + x, out);
+                LoadWidened(entering + x, in);
+                for (int part = 0; part < 4; ++part) {
+                    const int at = x + part * lanes;
+                    const cv::v_uint32 l = cv::vx_load(left + at);
+                    const cv::v_uint32 r = cv::vx_load(right + at);
+                    cv::v_store(weighted + at, cv::vx_load(weighted + at) - l + r);
+                    cv::v_store(left + at, l + n[part] - out[part]);
+                    cv::v_store(right + at, r + in[part] - n[part]);
+                }
             }
         }
 #else
@@ -370,19 +413,32 @@ bool GaussianBlurWith1DProcessor<TKernel>::ProcessGray(unsigned char* image, int
     if (!image || width <= 0 || height <= 0)
         return false;
     TKernel kernel;
-    if (m_radius_x >= 1 && kernel.Init(m_radius_x))
-        Blur1DLines(kernel, LineAccessor(image, width, height), m_line);
-    if (m_radius_y >= 1 && kernel.Init(m_radius_y)) {
-        if (AlgoLibrary::SimdEnabled()) {
-            // All columns at once, row after row: the same sums in a cache-friendly order.
-            const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-            m_columns_out.resize(pixels);
-            m_zero_row.assign(static_cast<std::size_t>(width), 0);
-            kernel.FilterColumns(image, m_columns_out.data(), width, height, m_zero_row.data(), m_column_state);
-            std::memcpy(image, m_columns_out.data(), pixels);
-        } else {
+    const bool filter_rows = m_radius_x >= 1;
+    const bool filter_columns = m_radius_y >= 1;
+    if (!AlgoLibrary::SimdEnabled()) {
+        if (filter_rows && kernel.Init(m_radius_x))
+            Blur1DLines(kernel, LineAccessor(image, width, height), m_line);
+        if (filter_columns && kernel.Init(m_radius_y))
             Blur1DLines(kernel, ColAccessor(image, width, height), m_line);
-        }
+        return false;
+    }
+    // All lines of a pass at once, row after row, so that the running sums of neighbouring lines
+    // sit side by side in vectors; the rows are filtered as the columns of the transposed image.
+    const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    m_columns_out.resize(pixels);
+    m_transposed.resize(pixels);
+    m_zero_row.assign(static_cast<std::size_t>(std::max(width, height)), 0);
+    cv::Mat frame(height, width, CV_8UC1, image);
+    if (filter_rows && kernel.Init(m_radius_x)) {
+        cv::Mat transposed(width, height, CV_8UC1, m_transposed.data());
+        cv::Mat filtered(width, height, CV_8UC1, m_columns_out.data());
+        cv::transpose(frame, transposed);
+        kernel.FilterColumns(transposed.data, filtered.data, height, width, m_zero_row.data(), m_column_state);
+        cv::transpose(filtered, frame);
+    }
+    if (filter_columns && kernel.Init(m_radius_y)) {
+        kernel.FilterColumns(image, m_columns_out.data(), width, height, m_zero_row.data(), m_column_state);
+        std::memcpy(image, m_columns_out.data(), pixels);
     }
     return false;
 }

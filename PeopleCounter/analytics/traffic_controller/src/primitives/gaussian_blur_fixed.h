@@ -136,7 +136,8 @@ private:
     int m_length;
 };
 
-// The largest radius the one-dimensional kernels accept: the weighted sums stay within 32 bits.
+// The largest radius the one-dimensional kernels accept: the triangle's weighted sums, at most
+// 255 (r + 1)^2 with (r + 1)^2 <= 2^24, stay within 32 bits, also inside the vectorised division.
 constexpr int kMax1DRadius = 4000;
 
 // Box kernel: out[i] = (sum of x[i - r .. i + r]) / (2r + 1), truncated.
@@ -222,9 +223,11 @@ private:
     std::vector<unsigned char> m_line;
     int m_radius_x = 0;
     int m_radius_y = 0;
-    // The column pass of the fast path: its output image and its per-column running sums.
+    // The vectorised passes: the transposed image, the output image, a row of zeros and the
+    // per-line running sums.
     std::vector<unsigned char> m_columns_out;
     std::vector<unsigned char> m_zero_row;
+    std::vector<unsigned char> m_transposed;
     std::vector<typename std::conditional<std::is_same<TKernel, ExpApprox1D>::value, uint64_t, uint32_t>::type>
         m_column_state;
 };

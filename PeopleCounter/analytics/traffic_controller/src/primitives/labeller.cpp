@@ -73,6 +73,7 @@ void CLabeller::StartNewScans(CGrayImage<int>& image, const SegmentLine& run, in
 
 void CLabeller::FillRegion(CRegion& region, CGrayImage<int>& image, int label, int x, int y)
 {
+    m_fill = CutToImage(m_fill, image.width, image.height);
     if (x < m_fill.left || x > m_fill.right || y < m_fill.top || y > m_fill.bottom)
         return;
     m_stack.clear();

@@ -217,6 +217,12 @@ bool FilterPerspective::Init(const TPoint* p, const TPoint* q)
     for (int i = 0; i < 4; ++i) m_identity = m_identity && p[i].x == q[i].x && p[i].y == q[i].y;
     m_forward_valid = CalcTrans(p, q, m_forward);
     m_inverse_valid = CalcTrans(q, p, m_inverse);
+    if (m_identity && m_forward_valid && m_inverse_valid) {
+        // The single-precision solve leaves errors of a few units in the last place, enough to
+        // push positions on the first row or column just below 1: take the exact identity.
+        const float identity[8] = {1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f};
+        for (int i = 0; i < 8; ++i) m_forward[i] = m_inverse[i] = identity[i];
+    }
     return m_forward_valid && m_inverse_valid;
 }
 

@@ -13,18 +13,27 @@ namespace AlgoLibrary {
 namespace {
 
 // Sum of the s samples x - s/2 .. x - s/2 + s - 1 of a row for every x, with the edge samples
-// replicated beyond both ends.
+// replicated beyond both ends; s < width.
 void RowWindowSums(const unsigned char* row, int width, int s, uint32_t* sums)
 {
     const int left = s / 2;
+    const int right = s - left - 1;
     uint32_t sum = 0;
-    for (int i = -left; i < s - left; ++i) sum += row[std::clamp(i, 0, width - 1)];
+    for (int i = -left; i <= right; ++i) sum += row[std::clamp(i, 0, width - 1)];
     sums[0] = sum;
-    for (int x = 1; x < width; ++x) {
-        const int enter = std::min(x - left + s - 1, width - 1);
-        const int leave = std::max(x - 1 - left, 0);
-        sum += row[enter];
-        sum -= row[leave];
+    // While the window's left end lies beyond the first sample, the first sample leaves; once its
+    // right end lies beyond the last sample, the last sample enters.
+    int x = 1;
+    for (; x <= left; ++x) {
+        sum += static_cast<uint32_t>(row[x + right]) - row[0];
+        sums[x] = sum;
+    }
+    for (; x < width - right; ++x) {
+        sum += static_cast<uint32_t>(row[x + right]) - row[x - 1 - left];
+        sums[x] = sum;
+    }
+    for (; x < width; ++x) {
+        sum += static_cast<uint32_t>(row[width - 1]) - row[x - 1 - left];
         sums[x] = sum;
     }
 }
@@ -61,9 +70,7 @@ int UpdateAndDivideSimd(uint32_t* column_sums, const uint32_t* entering, const u
             cv::v_store(column_sums + at, sum);
             quotients[part] = divider.Divide(sum + half);  // sums stay below 2^21
         }
-        const cv::v_uint16 lo = cv::v_pack(quotients[0], quotients[1]);
-        const cv::v_uint16 hi = cv::v_pack(quotients[2], quotients[3]);
-        cv::v_store(dst + x, cv::v_pack(lo, hi));
+        cv::v_store(dst + x, NarrowToBytes(quotients[0], quotients[1], quotients[2], quotients[3]));
     }
     return x;
 }
