@@ -2,16 +2,16 @@
 
 #include <cstdint>
 #include <opencv2/core.hpp>
+#include <opencv2/video/legacy/constants_c.h>
 #include <vector>
 
 // Pyramidal Lucas-Kanade point tracking between two 8-bit grey images, in floating point and in
 // fixed point (Q14 patches and derivatives, 64-bit sums, float only for the 2x2 solve).
 
-// Tracker flags.
-constexpr int CV_LKFLOW_PYR_A_READY = 1;        // the first pyramid buffer already holds the pyramid
-constexpr int CV_LKFLOW_PYR_B_READY = 2;        // the second one does
-constexpr int CV_LKFLOW_INITIAL_GUESSES = 4;    // the second points hold starting guesses
-constexpr int CV_LKFLOW_GET_MIN_EIGENVALS = 8;  // errors are minimum eigenvalues (float variant)
+// Tracker flags (OpenCV's values): CV_LKFLOW_PYR_A_READY (1, the first pyramid buffer already holds
+// the pyramid), CV_LKFLOW_PYR_B_READY (2, the second one does), CV_LKFLOW_INITIAL_GUESSES (4, the
+// second points hold starting guesses), CV_LKFLOW_GET_MIN_EIGENVALS (8, errors are minimum
+// eigenvalues; float variant).
 
 // Follows `count` points from imgA into imgB. Images: 8-bit one-channel, same size and row step.
 // Pyramid buffers (may be null): 8-bit matrices whose bytes hold the levels 1..level of each
