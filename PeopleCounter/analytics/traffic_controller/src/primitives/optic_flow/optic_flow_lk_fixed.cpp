@@ -163,7 +163,7 @@ void CalcOpticalFlowPyrLK(const char* func, const cv::Mat& imgA, const cv::Mat& 
     if (winSize.width <= 1 || winSize.height <= 1)
         Fail(cv::Error::StsBadSize, "Invalid search window size", func);
 
-    std::vector<LKPyramidLevel> levels;
+    LKPyramidLevels levels;
     std::vector<unsigned char> scratch;
     icvInitPyramidalAlgorithm(imgA, imgB, pyrA, pyrB, level, &criteria, kMaxIterations, flags, levels, scratch);
 
@@ -210,8 +210,8 @@ void CalcOpticalFlowPyrLK(const char* func, const cv::Mat& imgA, const cv::Mat& 
 }  // namespace
 
 void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB, int level,
-                               cv::TermCriteria* criteria, int max_iters, int flags,
-                               std::vector<LKPyramidLevel>& levels, std::vector<unsigned char>& scratch)
+                               cv::TermCriteria* criteria, int max_iters, int flags, LKPyramidLevels& levels,
+                               std::vector<unsigned char>& scratch)
 {
     const char* func = "icvInitPyramidalAlgorithm";
     if (((flags & CV_LKFLOW_PYR_A_READY) && !pyrA) || ((flags & CV_LKFLOW_PYR_B_READY) && !pyrB))
@@ -235,7 +235,8 @@ void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat
     criteria->epsilon *= criteria->epsilon;
 
     const cv::Size size = imgA.size();
-    levels.assign(static_cast<std::size_t>(level) + 1, LKPyramidLevel{});
+    levels.allocate(static_cast<std::size_t>(level) + 1);
+    std::fill(levels.data(), levels.data() + levels.size(), LKPyramidLevel{});
     levels[0] = LKPyramidLevel{imgA.data, imgB.data, static_cast<int>(imgA.step[0]), size, 1.0};
     std::size_t pyramid_bytes = 0;
     for (int l = 1; l <= level; ++l) {
@@ -529,8 +530,8 @@ void LKTrackerInvokerFloat::operator()(const cv::Range& range) const
     const double scale = std::ldexp(1.0, -a.level);
 
     const std::size_t patch_area = static_cast<std::size_t>(patch.area());
-    cv::AutoBuffer<float> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
-                                 static_cast<std::size_t>(src_patch.width) * 2);
+    cv::AutoBuffer<float, 1032> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
+                                       static_cast<std::size_t>(src_patch.width) * 2);
     float* patch_i = buffer.data();
     float* patch_j = patch_i + src_patch.area();
     float* ix = patch_j + patch_area;

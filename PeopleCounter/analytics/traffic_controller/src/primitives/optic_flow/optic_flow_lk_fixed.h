@@ -1,8 +1,9 @@
 #pragma once
 
+#include <opencv2/video/legacy/constants_c.h>
+
 #include <cstdint>
 #include <opencv2/core.hpp>
-#include <opencv2/video/legacy/constants_c.h>
 #include <vector>
 
 // Pyramidal Lucas-Kanade point tracking between two 8-bit grey images, in floating point and in
@@ -34,13 +35,15 @@ struct LKPyramidLevel {
     cv::Size size;
     double scale;
 };
+// Level 0 to the highest; held inside the object up to 8 levels.
+using LKPyramidLevels = cv::AutoBuffer<LKPyramidLevel, 8>;
 
 // Checks and normalises the criteria (epsilon squared on return) and builds the pyramids that
 // the flags do not mark as ready. Levels 1..level live in the given buffers or, for an image
 // without one, in `scratch`. Fills `levels` with level + 1 entries.
 void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB, int level,
-                               cv::TermCriteria* criteria, int max_iters, int flags,
-                               std::vector<LKPyramidLevel>& levels, std::vector<unsigned char>& scratch);
+                               cv::TermCriteria* criteria, int max_iters, int flags, LKPyramidLevels& levels,
+                               std::vector<unsigned char>& scratch);
 
 // Copies the win_size patch centred on `center` (sub-pixel) into float samples; the border is
 // replicated. Returns 0, or -44 when the patch is empty.
