@@ -1,14 +1,13 @@
 // The per-pair pipeline of the stereo analyser: rectification, disparity, heights, filters, heads,
 // tracking and crossings.
 
-#include <tbb/parallel_for.h>
-
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
 #include "CommonUtilities/algorithm_support/cimage_cvmat.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "StereoAnalyzer/StereoMatchers/views_in_parallel.h"
 #include "StereoAnalyzer/StereoPeopleCounter/head_candidates.h"
 #include "StereoAnalyzer/StereoPeopleCounter/left_right_check.h"
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_collection.h"
@@ -18,13 +17,6 @@
 namespace stereo {
 
 namespace {
-
-// Runs body(view) for the left and the right view, possibly on two worker threads.
-template <typename Body>
-void ForBothViews(const Body& body)
-{
-    tbb::parallel_for(0, static_cast<int>(kViewsNum), 1, [&](int v) { body(static_cast<eLeftOrRightView>(v)); });
-}
 
 inline uchar RoundToByte(double value)
 {
@@ -85,7 +77,7 @@ void StereoPeopleCounter::ProcessStereoPairImpl()
     {
         auto timer = StatScopedTimeCalculator("Resize");
         const int interpolation = m_processing_size.area() < m_input_size.area() ? cv::INTER_AREA : cv::INTER_CUBIC;
-        ForBothViews([&](eLeftOrRightView v) {
+        RunBothViewsInParallel([&](eLeftOrRightView v) {
             cv::Mat gray;
             cimage_cvmat::PutMatTo1ChannelMat(m_input_views[v], gray);
             cv::resize(gray, m_resized[v], m_processing_size, 0, 0, interpolation);
@@ -93,7 +85,7 @@ void StereoPeopleCounter::ProcessStereoPairImpl()
     }
     {
         auto timer = StatScopedTimeCalculator("Rectify");
-        ForBothViews([&](eLeftOrRightView v) {
+        RunBothViewsInParallel([&](eLeftOrRightView v) {
             m_reconstructor->RectifyView(m_resized[v], v, cv::INTER_CUBIC, m_rectified[v]);
         });
     }
@@ -175,7 +167,7 @@ void StereoPeopleCounter::FilterDisparityUsingLeftRightCheck()
 {
     auto timer = StatScopedTimeCalculator("Left-right check");
     const int threshold = m_lrc_thresh();
-    ForBothViews([&](eLeftOrRightView v) {
+    RunBothViewsInParallel([&](eLeftOrRightView v) {
         const auto other = v == kLeftView ? kRightView : kLeftView;
         const auto invalid = static_cast<short>(m_stereo_matcher->GetMinDispVal(v) - 1);
         LeftRightCheck(m_disparity[v], m_disparity[other], threshold, invalid, m_lrc_mask[v]);
@@ -204,7 +196,7 @@ void StereoPeopleCounter::KeepNonInterpolatedDisparity()
 void StereoPeopleCounter::DisparityInterpolation()
 {
     auto timer = StatScopedTimeCalculator("Disparity interpolation");
-    ForBothViews([&](eLeftOrRightView v) {
+    RunBothViewsInParallel([&](eLeftOrRightView v) {
         DepthMapInterpolator& interpolator = v == kLeftView ? m_interpolator_left : m_interpolator_right;
         const int lo = m_stereo_matcher->GetMinDispVal(v), hi = m_stereo_matcher->GetMaxDispVal(v);
         const int x = std::max(lo, 0);
@@ -272,7 +264,7 @@ void StereoPeopleCounter::CalculateHeightMaps()
     const double to_byte = 255.0 / m_scene_params.obj_h_max;
     const bool scale = m_use_height_map_processing_scale();
     const bool weight = m_use_backg_subtr_for_height_map_filter();
-    ForBothViews([&](eLeftOrRightView v) {
+    RunBothViewsInParallel([&](eLeftOrRightView v) {
         m_reconstructor->CalculateHeightFromDisparity(m_disparity[v], v, m_height16[v]);
         const cv::Mat* heights = &m_height16[v];
         if (scale) {
