@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "application/console_log.h"
-#include "application/file_error_handler.h"
-#include "application/util.h"
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/util.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <gstreamermm/caps.h>
 
-#include "application/buffer_wrapper.h"
-#include "application/mat_utils.h"
-#include "application/thread_manager.h"
+#include "application/runtime/buffer_wrapper.h"
+#include "application/runtime/mat_utils.h"
+#include "application/runtime/thread_manager.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 
 #include <boost/log/sources/severity_logger.hpp>
 
-#include "application/file_error_handler.h"
-#include "application/logger.h"
-#include "application/service_options.h"
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/logger.h"
+#include "application/runtime/service_options.h"
 #include "application/service.h"
-#include "application/thread_manager.h"
+#include "application/runtime/thread_manager.h"
 
 namespace {
 

@@ -12,17 +12,17 @@
 #include <opencv2/imgproc.hpp>
 #include <soci/soci.h>
 
-#include "application/alarms_db_thread.h"
-#include "application/buffer_wrapper.h"
-#include "application/file_error_handler.h"
-#include "application/frame_buffer.h"
-#include "application/image_output.h"
-#include "application/inclinometer.h"
-#include "application/indicator_thread.h"
-#include "application/led_controller.h"
-#include "application/mat_utils.h"
-#include "application/thread_manager.h"
-#include "application/util.h"
+#include "application/outputs/alarms_db_thread.h"
+#include "application/runtime/buffer_wrapper.h"
+#include "application/runtime/file_error_handler.h"
+#include "application/devices/frame_buffer.h"
+#include "application/outputs/image_output.h"
+#include "application/devices/inclinometer.h"
+#include "application/outputs/indicator_thread.h"
+#include "application/outputs/led_controller.h"
+#include "application/runtime/mat_utils.h"
+#include "application/runtime/thread_manager.h"
+#include "application/runtime/util.h"
 
 namespace {
 

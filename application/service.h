@@ -5,8 +5,8 @@
 
 #include "application/algo_thread.h"
 #include "application/debug_streams.h"
-#include "application/logger.h"
-#include "application/service_options.h"
+#include "application/runtime/logger.h"
+#include "application/runtime/service_options.h"
 #include "application/streaming/pipeline_message_processor.h"
 #include "application/streaming/source.h"
 

@@ -17,7 +17,7 @@
 #include "support/ports.h"
 #include "support/service_process.h"
 #include "support/stream_reader.h"
-#include "tests/application/stream_client.h"
+#include "support/stream_client.h"
 
 namespace {
 

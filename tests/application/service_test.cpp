@@ -18,13 +18,13 @@
 #include <gtest/gtest.h>
 
 #include "PeopleCounter/universal/universal_people_counter.h"
-#include "application/file_error_handler.h"
-#include "application/thread_manager.h"
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/thread_manager.h"
 #include "support/alarms_database.h"
 #include "support/log_capture.h"
 #include "support/polling.h"
 #include "support/service_process.h"
-#include "tests/application/board_simulator.h"
+#include "support/board_simulator.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "application/bounded_buffer.h"
+#include "application/runtime/bounded_buffer.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "application/file_error_handler.h"
+#include "application/runtime/file_error_handler.h"
 
 #include <fstream>
 

@@ -1,4 +1,4 @@
-#include "application/service_options.h"
+#include "application/runtime/service_options.h"
 
 #include <fstream>
 #include <functional>

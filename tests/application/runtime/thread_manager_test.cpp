@@ -1,4 +1,4 @@
-#include "application/thread_manager.h"
+#include "application/runtime/thread_manager.h"
 
 #include <pthread.h>
 
