@@ -14,7 +14,9 @@ public:
     static const std::string& GetErrorFileDirectory() { return m_error_file_directory; }
 
     // Creates the directory with its parents, then creates (or truncates) the marker file.
-    // A marker file that cannot be opened is logged as a warning; a directory that cannot be made throws.
+    // Markers never stop the service: a directory or file that cannot be made or removed is
+    // logged as one warning per marker (again only after the marker has worked in between).
+    // Any thread.
     static void SetError(const std::string& name);
     // Creates the directory with its parents, then removes the marker; a missing one is no error.
     static void ClearError(const std::string& name);
