@@ -4,6 +4,8 @@
 #include <iostream>
 #include <stdexcept>
 
+#include <sys/stat.h>
+
 #include <boost/algorithm/string/replace.hpp>
 #include <boost/format.hpp>
 
@@ -38,6 +40,9 @@ po::typed_value<bool>* Switch(bool* target, bool initial)
 {
     return po::value<bool>(target)->default_value(initial)->implicit_value(true);
 }
+
+// The longest skip, a little under 25 days: far beyond any use and safe for the timed waits.
+constexpr long long kMaxSkipMs = 2147483647;
 
 void CheckRange(const char* name, long long value, long long low, long long high)
 {
@@ -134,6 +139,10 @@ void ServiceOptionsParser::ReadConfigFile(LogSource& logger)
     if (m_options.config.empty())
         return;
     LOG(logger, info) << "Reading configuration from file.";
+    // A directory opens as a stream that reads as an empty file: refuse it like a missing one.
+    struct stat status {};
+    if (::stat(m_options.config.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        throw std::runtime_error("Can not open configuration file");
     std::ifstream file(m_options.config);
     if (file.fail() || file.bad())
         throw std::runtime_error("Can not open configuration file");
@@ -151,6 +160,8 @@ void ServiceOptionsParser::Finalize(LogSource& logger)
     CheckRange("algo_height", m_options.algo_height, 1, 65535);
     CheckRange("camera_width", m_options.camera_width, 1, 65535);
     CheckRange("camera_height", m_options.camera_height, 1, 65535);
+    // The option is unsigned, so a negative text arrives wrapped; it reads as negative here.
+    CheckRange("skip_ms", static_cast<long long>(m_options.skip_ms), 0, kMaxSkipMs);
 
     m_options.pipeline = ExpandPipelineMacros(m_options.pipeline, m_options.camera_width,
                                               m_options.camera_height, m_options.stereo);

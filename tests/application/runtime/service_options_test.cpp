@@ -155,11 +155,33 @@ TEST_F(ServiceOptionsTest, ZeroSkipGivesNoWarning)
     EXPECT_TRUE(log.Lines().empty());
 }
 
-TEST_F(ServiceOptionsTest, OutOfRangePortIsRefused)
+TEST_F(ServiceOptionsTest, OutOfRangeValuesAreRefusedAndBoundsAccepted)
 {
-    Parse({"--stream_port=70000"});
-    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.Finalize(m_logger); }),
-              "Option stream_port is out of range 0..65535: 70000");
+    struct Case {
+        const char* argument;
+        const char* error;  // empty: accepted
+    };
+    const Case cases[] = {
+        {"--stream_port=70000", "Option stream_port is out of range 0..65535: 70000"},
+        {"--image_port=-1", "Option image_port is out of range 0..65535: -1"},
+        {"--skip_ms=-5", "Option skip_ms is out of range 0..2147483647: -5"},
+        {"--skip_ms=2147483648", "Option skip_ms is out of range 0..2147483647: 2147483648"},
+        {"--skip_ms=2147483647", ""},
+        {"--skip_ms=0", ""},
+    };
+    for (const Case& c : cases) {
+        ServiceOptions options;
+        ServiceOptionsParser parser(options);
+        const char* argv[] = {"flowtally", c.argument};
+        parser.ParseCommandLine(2, argv);
+        EXPECT_EQ(RuntimeErrorOf([&] { parser.Finalize(m_logger); }), c.error) << c.argument;
+    }
+}
+
+TEST_F(ServiceOptionsTest, DirectoryAsConfigurationFileIsRefused)
+{
+    Parse({"--config", fs::temp_directory_path().string()});
+    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.ReadConfigFile(m_logger); }), "Can not open configuration file");
 }
 
 TEST_F(ServiceOptionsTest, RepeatedSingleValueOptionIsAnError)
