@@ -30,7 +30,20 @@ std::string ErrorText(GstMessage* message)
     gst_message_parse_error(message, &raw_error, &raw_debug);
     std::unique_ptr<GError, GErrorDeleter> error(raw_error);
     GText debug(raw_debug);
-    return error && error->message ? error->message : std::string();
+    std::string text = error && error->message ? error->message : std::string();
+
+    // The messages of network elements do not say which port failed (e.g. a stream port that is
+    // already in use): name the element and its port.
+    GstObject* source = GST_MESSAGE_SRC(message);
+    if (source && G_IS_OBJECT(source)) {
+        GParamSpec* port = g_object_class_find_property(G_OBJECT_GET_CLASS(source), "port");
+        if (port && port->value_type == G_TYPE_INT) {
+            gint number = 0;
+            g_object_get(source, "port", &number, nullptr);
+            text += " (" + std::string(GST_OBJECT_NAME(source)) + ", port " + std::to_string(number) + ")";
+        }
+    }
+    return text;
 }
 
 }  // namespace
