@@ -209,7 +209,7 @@ void Service::CreateAlgorithms()
         }).track_foreign(m_algo),
         "GRAY8");
 
-    std::remove(m_options.angle_file_path.c_str());
+    util::RemoveRegularFile(m_options.angle_file_path);
     if (m_options.inclinometer) {
         m_inclinometer = std::make_shared<Inclinometer>("inclinometer", m_manager);
         const bool debug = m_options.debug;

@@ -130,6 +130,14 @@ void FrameBuffer::DrawFrame(std::shared_ptr<cv::Mat> image, const cv::Point& pos
     m_queue.push_back(Bitmap{std::move(image), position, scale});
 }
 
+void FrameBuffer::Terminate(bool wait)
+{
+    // The stop request first, so the frame wait that the release ends sees it.
+    BaseThread::Terminate(false);
+    m_queue.release_waiters();
+    BaseThread::Terminate(wait);
+}
+
 void FrameBuffer::ThreadFunc()
 {
     while (!IsTerminated()) {

@@ -78,6 +78,9 @@ public:
     // Any thread; never blocks beyond the queue's lock. A full queue drops its oldest request.
     void DrawFrame(std::shared_ptr<cv::Mat> image, const cv::Point& position, float scale);
 
+    // Also ends the wait for the next picture.
+    void Terminate(bool wait) override;
+
 protected:
     void ThreadFunc() override;
 

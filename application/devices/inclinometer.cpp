@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <numeric>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -93,7 +92,7 @@ bool Inclinometer::IsShaking() const
 
 void Inclinometer::Pause()
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    WaitFor(std::chrono::milliseconds(100));
 }
 
 void Inclinometer::ThreadFunc()

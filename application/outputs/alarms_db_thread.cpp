@@ -283,7 +283,7 @@ void AlarmsDbThread::ThreadFunc()
             continue;
         pending = !Execute(statement);
         if (pending)
-            std::this_thread::sleep_for(kBusyRetryPause);
+            WaitFor(kBusyRetryPause);
     }
     Drain(statement, pending);
 }

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <exception>
-#include <thread>
 
 #include "application/devices/indicator_board.h"
 
@@ -102,6 +101,6 @@ void IndicatorThread::ThreadFunc()
             }
             board_lost = true;
         }
-        std::this_thread::sleep_for(m_sleep_dura);
+        WaitFor(m_sleep_dura);
     }
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "application/runtime/logger.h"
@@ -31,9 +34,15 @@ public:
 protected:
     virtual void ThreadFunc() = 0;
 
+    // The thread body's one way to pause: waits for `duration` or until the stop is requested,
+    // whichever comes first. Returns false when the thread is terminated.
+    bool WaitFor(std::chrono::steady_clock::duration duration);
+
 private:
     ThreadManager& m_manager;  // the manager outlives its threads
     std::atomic<bool> m_terminated{false};
+    std::mutex m_wait_mutex;  // pairs m_wake_up with m_terminated
+    std::condition_variable m_wake_up;
     std::string m_name;
     LogSource m_logger;
 };

@@ -50,8 +50,9 @@ public:
     {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_condition.wait_until(lock, std::chrono::steady_clock::now() + timeout,
-                                        [this] { return !m_ring.empty(); }))
+            m_condition.wait_until(lock, std::chrono::steady_clock::now() + timeout,
+                                   [this] { return !m_ring.empty() || m_released; });
+            if (m_ring.empty())
                 return false;
             out = m_ring.front();
             m_ring.pop_front();

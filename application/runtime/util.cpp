@@ -1,7 +1,10 @@
 #include "application/runtime/util.h"
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace util {
 
@@ -17,6 +20,13 @@ bool CheckFileExistence(const std::string& path)
 {
     std::ifstream file(path);
     return file.good();
+}
+
+void RemoveRegularFile(const std::string& path)
+{
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+        std::remove(path.c_str());
 }
 
 }  // namespace util
