@@ -9,6 +9,7 @@
 #include "application/runtime/buffer_wrapper.h"
 #include "application/runtime/mat_utils.h"
 #include "application/runtime/thread_manager.h"
+#include "application/streaming/stream_clients.h"
 
 namespace {
 
@@ -82,6 +83,7 @@ void DebugStreams::AddStream(const cv::Mat& image)
     const std::string name = "dbg" + std::to_string(static_cast<unsigned>(index));
     auto sink = std::make_shared<streaming::Sink>(
         name, "matroskamux streamable=true ! tcpserversink host=0.0.0.0 sync=false port=" + port, caps);
+    streaming::LimitStreamClients(*sink);
     const cv::Size size(image.cols, image.rows);
     LOG(m_logger, info) << "Starting debug streaming on tcp port " << port << " with resolution " << SizeText(size);
     auto processor = m_manager.CreateThread<streaming::PipelineMessageProcessor>(std::ref(*sink));

@@ -23,6 +23,7 @@
 #include "application/runtime/mat_utils.h"
 #include "application/runtime/thread_manager.h"
 #include "application/runtime/util.h"
+#include "application/streaming/stream_clients.h"
 
 namespace {
 
@@ -136,6 +137,7 @@ void Service::CreateCapture()
     if (m_options.stream_port != 0) {
         auto streamer = std::make_shared<streaming::Bin>("main_streamer", MainStreamDescription(m_options.stream_port));
         ServeOnIpv4Loopback(*streamer);
+        streaming::LimitStreamClients(*streamer);
         m_capture->AddBin(streamer);
     }
 }
