@@ -94,26 +94,36 @@ void Service::CreateAlarmsDatabase()
 {
     try {
         m_alarms_db = m_manager.CreateThread<AlarmsDbThread>(m_options.alarms, "alarms", m_options.alarms_max_page_count);
-        m_incoming_total = m_alarms_db->GetAlarmsCount(AlarmsDbThread::kIncomingPass,
-                                                       m_options.board_counter_start_date,
-                                                       m_options.board_counter_start_time) +
-                           m_options.board_incoming_correction;
-        m_outgoing_total = m_alarms_db->GetAlarmsCount(AlarmsDbThread::kOutgoingPass,
-                                                       m_options.board_counter_start_date,
-                                                       m_options.board_counter_start_time) +
-                           m_options.board_outgoing_correction;
         m_database = m_alarms_db.get();
+        m_incoming_total = m_options.board_incoming_correction;
+        m_outgoing_total = m_options.board_outgoing_correction;
+        if (!m_alarms_db->IsReady()) {
+            m_totals_put_off = true;
+            return;
+        }
+        try {
+            m_incoming_total += m_alarms_db->GetAlarmsCount(AlarmsDbThread::kIncomingPass,
+                                                            m_options.board_counter_start_date,
+                                                            m_options.board_counter_start_time);
+            m_outgoing_total += m_alarms_db->GetAlarmsCount(AlarmsDbThread::kOutgoingPass,
+                                                            m_options.board_counter_start_date,
+                                                            m_options.board_counter_start_time);
+        } catch (const soci::soci_error& error) {
+            if (!AlarmsDbThread::IsLockedError(error))
+                throw;
+            // Locked by another connection: the database thread counts when it is free.
+            m_incoming_total = m_options.board_incoming_correction;
+            m_outgoing_total = m_options.board_outgoing_correction;
+            m_totals_put_off = true;
+        }
     } catch (const soci::soci_error& error) {
         // The service counts on without storing; the totals start at 0, without corrections.
         m_incoming_total = 0;
         m_outgoing_total = 0;
         m_database = nullptr;
+        m_totals_put_off = false;
         LOG(m_logger, error) << "Alarms database unavailable, passes will not be stored: " << error.what();
-        try {
-            FileErrorHandler::SetError(kDatabaseErrorMarker);
-        } catch (const std::exception& marker_error) {
-            LOG(m_logger, warning) << "Can not raise the " << kDatabaseErrorMarker << " marker: " << marker_error.what();
-        }
+        FileErrorHandler::SetError(kDatabaseErrorMarker);
     }
 }
 
@@ -126,6 +136,14 @@ void Service::CreateIndicator()
                                                                *m_seams.board_modem_lines, m_seams.board_tty_class_dir);
     else
         m_indicator = m_manager.CreateThread<IndicatorThread>(incoming, outgoing, "indicator", m_options.board_device);
+    if (m_totals_put_off) {
+        LOG(m_logger, info) << "Alarms database is locked, the totals are added when it is free";
+        IndicatorThread* indicator = m_indicator.get();
+        m_alarms_db->RequestTotals(m_options.board_counter_start_date, m_options.board_counter_start_time,
+                                   [indicator](long long incoming_count, long long outgoing_count) {
+                                       indicator->AddToTotals(incoming_count, outgoing_count);
+                                   });
+    }
 }
 
 void Service::CreateCapture()

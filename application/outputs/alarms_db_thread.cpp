@@ -40,11 +40,6 @@ bool IsFull(const soci::soci_error& error)
            error.get_error_message().find("database or disk is full") != std::string::npos;
 }
 
-// Another connection holds the lock: not a fault of the database itself.
-bool IsLocked(const soci::soci_error& error)
-{
-    return IsBusy(error) || error.get_error_message() == "database is locked";
-}
 
 std::string FormatTm(const std::tm& time, const char* format)
 {
@@ -113,11 +108,81 @@ AlarmsDbThread::AlarmsDbThread(const std::string& database_path, const std::stri
 {
     try {
         m_session.open(soci::sqlite3, ConnectionText(database_path));
-        RunStatement(m_session, "PRAGMA max_page_count = " + std::to_string(max_page_count));
-        m_object_id_base = GetMaxObjectId();
     } catch (const soci::soci_error& error) {
         HandleDatabaseError(error);
         throw;
+    }
+    if (!ReadStartState())
+        LOG(GetLogger(), warning) << "Alarms database is locked, it is read again when it is free";
+}
+
+bool AlarmsDbThread::IsLockedError(const soci::soci_error& error)
+{
+    return IsBusy(error) || error.get_error_message() == "database is locked";
+}
+
+bool AlarmsDbThread::ReadStartState()
+{
+    try {
+        RunStatement(m_session, "PRAGMA max_page_count = " + std::to_string(m_max_page_count));
+        m_object_id_base = GetMaxObjectId();
+    } catch (const soci::soci_error& error) {
+        if (IsLockedError(error))
+            return false;
+        HandleDatabaseError(error);
+        throw;
+    }
+    m_ready.store(true);
+    return true;
+}
+
+void AlarmsDbThread::RequestTotals(const std::string& start_date, const std::string& start_time,
+                                   TotalsCallback on_totals)
+{
+    std::lock_guard<std::mutex> lock(m_totals_mutex);
+    m_totals_requested = true;
+    m_totals_date = start_date;
+    m_totals_time = start_time;
+    m_on_totals = std::move(on_totals);
+}
+
+bool AlarmsDbThread::CompleteStart()
+{
+    if (m_given_up.load())
+        return false;
+    try {
+        if (!m_ready.load() && !ReadStartState())
+            return false;
+        std::string date;
+        std::string time;
+        TotalsCallback on_totals;
+        {
+            std::lock_guard<std::mutex> lock(m_totals_mutex);
+            if (!m_totals_requested)
+                return true;
+            date = m_totals_date;
+            time = m_totals_time;
+            on_totals = m_on_totals;
+        }
+        const long long incoming = GetAlarmsCount(kIncomingPass, date, time);
+        const long long outgoing = GetAlarmsCount(kOutgoingPass, date, time);
+        {
+            std::lock_guard<std::mutex> lock(m_totals_mutex);
+            m_totals_requested = false;
+            m_on_totals = nullptr;
+        }
+        if (on_totals)
+            on_totals(incoming, outgoing);
+        LOG(GetLogger(), info) << "Alarms database is free again";
+        return true;
+    } catch (const soci::soci_error& error) {
+        if (IsLockedError(error))
+            return false;
+        // The database cannot be used (e.g. it has no table): count on without storing.
+        LOG(GetLogger(), error) << "Alarms database unavailable, passes will not be stored: " << error.what();
+        m_given_up.store(true);
+        m_statements.clear();
+        return false;
     }
 }
 
@@ -143,6 +208,9 @@ bool AlarmsDbThread::InsertOrUpdate(const Statement& statement)
 {
     // A full queue would overwrite its oldest statement: refuse instead. Only this thread removes
     // statements, so the room found here is still there at the push.
+    // A database given up takes the statement and stores nothing, so no caller waits for it.
+    if (m_given_up.load())
+        return true;
     std::lock_guard<std::mutex> lock(m_push_mutex);
     if (m_statements.is_full())
         return false;
@@ -224,7 +292,7 @@ bool AlarmsDbThread::HandleDatabaseError(const soci::soci_error& error)
     }
     if (reported)
         LOG(GetLogger(), error) << "Database error: " << error.what();
-    if (!IsLocked(error))
+    if (!IsLockedError(error))
         FileErrorHandler::SetError(kDbErrorMarker);
     return false;
 }
@@ -279,6 +347,11 @@ void AlarmsDbThread::ThreadFunc()
     Statement statement;
     bool pending = false;  // `statement` was refused by a busy database and waits for a retry
     while (!IsTerminated()) {
+        // While a lock at start is in the way the statements stay queued.
+        if (!CompleteStart()) {
+            WaitFor(kBusyRetryPause);
+            continue;
+        }
         if (!pending && !m_statements.timed_front(statement, kStatementWait))
             continue;
         pending = !Execute(statement);
@@ -291,7 +364,13 @@ void AlarmsDbThread::ThreadFunc()
 void AlarmsDbThread::Drain(Statement& statement, bool pending)
 {
     const auto deadline = std::chrono::steady_clock::now() + kDrainTimeout;
-    while (std::chrono::steady_clock::now() < deadline) {
+    // Statements wait for the start-up reads a lock put off (their object ids depend on them).
+    bool started = CompleteStart();
+    while (!started && !m_given_up.load() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(kBusyRetryPause);
+        started = CompleteStart();
+    }
+    while (started && std::chrono::steady_clock::now() < deadline) {
         if (!pending && !m_statements.timed_front(statement, std::chrono::milliseconds(0)))
             return;
         pending = !Execute(statement);

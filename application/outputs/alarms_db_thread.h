@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -40,7 +42,12 @@ public:
     static const char kIncomingStr[];
     static const char kOutgoingStr[];
 
-    // Opens the database and reads the object-id base. Throws soci::soci_error on failure.
+    // Receives the incoming and outgoing counts asked for with RequestTotals.
+    using TotalsCallback = std::function<void(long long incoming, long long outgoing)>;
+
+    // Opens the database and reads the object-id base. Throws soci::soci_error on failure, except
+    // for a database locked by another connection: the thread then reads it again until it is
+    // free (IsReady), keeping the statements queued meanwhile.
     AlarmsDbThread(const std::string& database_path, const std::string& name, int max_page_count,
                    ThreadManager& manager);
 
@@ -55,6 +62,15 @@ public:
     long long GetAlarmsCount(PassType pass_type, const std::string& start_date, const std::string& start_time);
     // The largest object id stored, 0 for an empty table.
     long long GetMaxObjectId();
+
+    // The start-up reads are done and statements are executed. Any thread.
+    bool IsReady() const { return m_ready.load(); }
+    // For a database that was locked at start: the thread counts as GetAlarmsCount does once the
+    // database is free and hands both counts to `on_totals`, on its own thread. Any thread.
+    void RequestTotals(const std::string& start_date, const std::string& start_time, TotalsCallback on_totals);
+
+    // Another connection holds the lock: not a fault of the database itself.
+    static bool IsLockedError(const soci::soci_error& error);
 
     static const char* PassTypeToString(PassType pass_type);
 
@@ -73,12 +89,26 @@ private:
     void ExecuteUpdate(long long object_id);
     // Executes what is still queued at stop, within a time limit.
     void Drain(Statement& statement, bool pending);
+    // The start-up reads; false while another connection holds the lock.
+    bool ReadStartState();
+    // Finishes what a lock put off at start (the start-up reads, the requested totals); false
+    // while the database is still locked or once it has been given up.
+    bool CompleteStart();
     bool IsAtPageLimit();
 
     soci::session m_session;
     util::bounded_buffer<Statement> m_statements;
     int m_max_page_count;
     long long m_object_id_base = 0;
+
+    std::atomic<bool> m_ready{false};
+    std::atomic<bool> m_given_up{false};  // a put-off start failed for good: statements are dropped
+
+    std::mutex m_totals_mutex;  // guards the totals request
+    bool m_totals_requested = false;
+    std::string m_totals_date;
+    std::string m_totals_time;
+    TotalsCallback m_on_totals;
 
     std::mutex m_push_mutex;      // makes the room test and the push of producers one step
     bool m_full_episode = false;  // the page limit has been met and reported; cleared by a success

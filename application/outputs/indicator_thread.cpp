@@ -75,6 +75,12 @@ void IndicatorThread::ProcessAlarm(const Alarm& alarm)
     }
 }
 
+void IndicatorThread::AddToTotals(long long incoming, long long outgoing)
+{
+    m_incoming += static_cast<int>(incoming);
+    m_outgoing += static_cast<int>(outgoing);
+}
+
 void IndicatorThread::ShowTotals()
 {
     IndicatorBoard board(m_device, m_modem_lines, m_tty_class_dir);

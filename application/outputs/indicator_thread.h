@@ -31,6 +31,8 @@ public:
 
     // Updates the totals from one alarm. Called on the algorithm thread only.
     void ProcessAlarm(const Alarm& alarm);
+    // Adds counts that became known after the start (a database that was locked then). Any thread.
+    void AddToTotals(long long incoming, long long outgoing);
 
 protected:
     void ThreadFunc() override;

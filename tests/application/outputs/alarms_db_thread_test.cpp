@@ -357,4 +357,38 @@ TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
     m_manager.Terminate();  // before the log capture goes
 }
 
+// The lock is held through the whole start (longer than SQLite's own wait of 5 s).
+TEST_F(AlarmsDbThreadTest, DatabaseLockedAtStartIsReadWhenFreeAndKeepsItsStatements)
+{
+    Connection setup(m_path);
+    setup.Exec(
+        "INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Object_height, Pass_type) "
+        "VALUES (41, 'Incoming', '2015-05-01', '10:00:00', 150, 1)");
+    Connection lock(m_path);
+    lock.Exec("BEGIN EXCLUSIVE");
+    auto db = Start();
+    EXPECT_FALSE(db->IsReady());
+
+    ASSERT_TRUE(db->Insert(3, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 170));
+    std::atomic<long long> incoming{-1};
+    std::atomic<long long> outgoing{-1};
+    db->RequestTotals("2013-08-01", "00:00:00", [&](long long in, long long out) {
+        outgoing = out;
+        incoming = in;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(incoming.load(), -1) << "counted while locked";
+    lock.Exec("COMMIT");
+
+    ASSERT_TRUE(WaitUntil([&] { return incoming.load() != -1; }, std::chrono::seconds(10)));
+    EXPECT_EQ(incoming.load(), 1);
+    EXPECT_EQ(outgoing.load(), 0);
+    EXPECT_TRUE(db->IsReady());
+    Connection check(m_path);
+    // The queued statement is stored under the object-id base read after the lock.
+    EXPECT_TRUE(WaitUntil([&] { return check.Count("Object_id = 44 AND Alarm_type = 'Outgoing'") == 1; }));
+    EXPECT_FALSE(m_thread_failed);
+    EXPECT_FALSE(MarkerRaised());
+}
+
 }  // namespace
