@@ -180,7 +180,7 @@ void Service::CreateFrameBuffer()
         m_capture->DoOnFrame(
             streaming::Source::FrameSlot([display](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
                 MatrixPtr frame = CreateMatrixFromGstBuffer(sample, HeaderOfType(CV_8UC3));
-                display->DrawFrame(frame, cv::Point(40, 0), 640.0f / static_cast<float>(frame->cols));
+                display->DrawFrame(frame, cv::Point(40, 0), FrameBuffer::ScaleForSlot(640, frame->cols));
             }).track_foreign(m_frame_buffer),
             "BGR");
     } catch (const std::exception& error) {
@@ -202,10 +202,9 @@ void Service::CreateAlgorithms()
         m_algo->DoOnDebugImage([display](const std::vector<cv::Mat>& images, unsigned long long) {
             if (images.empty())
                 return;
-            display->DrawFrame(WrapMatrix(images[0]), cv::Point(40, 240), 320.0f / static_cast<float>(images[0].cols));
+            display->DrawFrame(WrapMatrix(images[0]), cv::Point(40, 240), FrameBuffer::ScaleForSlot(320, images[0].cols));
             if (images.size() >= 2)
-                display->DrawFrame(WrapMatrix(images[1]), cv::Point(360, 240),
-                                   320.0f / static_cast<float>(images[1].cols));
+                display->DrawFrame(WrapMatrix(images[1]), cv::Point(360, 240), FrameBuffer::ScaleForSlot(320, images[1].cols));
         });
     }
     if (m_options.stream_port != 0 && m_options.debug) {

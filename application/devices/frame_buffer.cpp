@@ -130,6 +130,16 @@ void FrameBuffer::DrawFrame(std::shared_ptr<cv::Mat> image, const cv::Point& pos
     m_queue.push_back(Bitmap{std::move(image), position, scale});
 }
 
+float FrameBuffer::ScaleForSlot(int slot_width, int image_width)
+{
+    if (image_width <= 0)
+        return 1.0f;
+    const int quotient = slot_width / image_width;
+    if (quotient == 0)
+        return static_cast<float>(slot_width) / static_cast<float>(image_width);
+    return static_cast<float>(quotient);
+}
+
 void FrameBuffer::Terminate(bool wait)
 {
     // The stop request first, so the frame wait that the release ends sees it.

@@ -78,6 +78,11 @@ public:
     // Any thread; never blocks beyond the queue's lock. A full queue drops its oldest request.
     void DrawFrame(std::shared_ptr<cv::Mat> image, const cv::Point& position, float scale);
 
+    // The scale of an image drawn into a slot `slot_width` pixels wide: the integer quotient of
+    // the two widths (a 480-wide frame in a 640-wide slot is drawn at 1); only an image wider than
+    // its slot, whose quotient is 0, gets the fractional scale that fits it. Width 0 gives 1.
+    static float ScaleForSlot(int slot_width, int image_width);
+
     // Also ends the wait for the next picture.
     void Terminate(bool wait) override;
 

@@ -207,4 +207,21 @@ TEST_F(FrameBufferTest, SetUpFailuresAreReportedAndTheMappingIsReleased)
     EXPECT_EQ(SetUpError(), "Cannot open framebuffer device.");
 }
 
+TEST(FrameBufferScaleTest, IntegerQuotientOfTheWidthsAndAFittingScaleOnlyForWiderImages)
+{
+    struct Case {
+        int slot_width;
+        int image_width;
+        float scale;
+    };
+    const Case cases[] = {
+        {640, 640, 1.0f}, {640, 480, 1.0f}, {640, 320, 2.0f}, {640, 300, 2.0f}, {640, 160, 4.0f},
+        {320, 160, 2.0f}, {320, 200, 1.0f}, {320, 640, 0.5f}, {320, 400, 0.8f}, {640, 1280, 0.5f},
+        {640, 0, 1.0f},
+    };
+    for (const Case& c : cases)
+        EXPECT_FLOAT_EQ(FrameBuffer::ScaleForSlot(c.slot_width, c.image_width), c.scale)
+            << c.slot_width << " / " << c.image_width;
+}
+
 }  // namespace
