@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "application/runtime/base_thread.h"
 #include "application/devices/hid_device.h"
+#include "application/runtime/base_thread.h"
 
 class ThreadManager;
 

@@ -7,9 +7,9 @@
 #include <mutex>
 #include <string>
 
+#include "application/outputs/tcp_server.h"
 #include "application/runtime/base_thread.h"
 #include "application/runtime/buffer_wrapper.h"
-#include "application/outputs/tcp_server.h"
 
 class ThreadManager;
 

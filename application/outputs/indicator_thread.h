@@ -6,8 +6,8 @@
 #include <string>
 
 #include "PeopleCounter/universal/alarm.h"
-#include "application/runtime/base_thread.h"
 #include "application/devices/serial_port.h"
+#include "application/runtime/base_thread.h"
 
 class ThreadManager;
 

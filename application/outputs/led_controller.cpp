@@ -13,13 +13,14 @@
 #include <boost/process/exe.hpp>
 #include <boost/process/io.hpp>
 
+#include "application/runtime/log_channels.h"
 #include "application/runtime/logger.h"
 
 namespace bp = boost::process;
 
 // What the workers need, copied out of the controller so that it may be destroyed while they run.
 struct LedController::Launcher {
-    explicit Launcher(const std::string& path) : set_leds_path(path), logger(Logger::GetLogSource("led")) {}
+    explicit Launcher(const std::string& path) : set_leds_path(path), logger(Logger::GetLogSource(channel::kLed)) {}
 
     const std::string set_leds_path;
     LogSource logger;

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <string>
 
-#include "application/runtime/base_thread.h"
 #include "application/outputs/multicast_sender.h"
+#include "application/runtime/base_thread.h"
 
 class ThreadManager;
 

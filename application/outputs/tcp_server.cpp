@@ -13,13 +13,14 @@
 #include <type_traits>
 #include <utility>
 
+#include "application/runtime/log_channels.h"
 #include "application/runtime/logger.h"
 
 namespace {
 
 LogSource& ServerLog()
 {
-    static LogSource source = Logger::GetLogSource("tcpserver");
+    static LogSource source = Logger::GetLogSource(channel::kTcpServer);
     return source;
 }
 

@@ -19,7 +19,9 @@ using SeverityLevel = boost::log::trivial::severity_level;
 // A channel-tagged, thread-safe logger. Copies log on the same channel.
 using LogSource = boost::log::sources::severity_channel_logger_mt<SeverityLevel, std::string>;
 
-// Writes one record on a log source: LOG(m_logger, info) << "text";
+// The service's one logging front end: every record names its severity,
+//     LOG(m_logger, info) << "text";
+// on a log source of a channel declared in log_channels.h (or a thread's or bin's name).
 #define LOG(source, severity) BOOST_LOG_SEV(source, ::boost::log::trivial::severity)
 
 // The process's one sink on standard output and its per-channel filter.

@@ -58,8 +58,8 @@ void LimitStreamClients(Bin& bin, const StreamClientLimits& limits)
         gst_util_set_object_arg(G_OBJECT(sink), "unit-format", "bytes");
         g_object_set(sink, "units-max", static_cast<gint64>(limits.max_queued_bytes), "timeout",
                      static_cast<guint64>(limits.send_timeout_ns), nullptr);
-        g_signal_connect_data(sink, "client-removed", G_CALLBACK(OnClientRemoved), new RemovalLog{bin.GetLogger(), port},
-                              &FreeRemovalLog, static_cast<GConnectFlags>(0));
+        g_signal_connect_data(sink, "client-removed", G_CALLBACK(OnClientRemoved),
+                              new RemovalLog{bin.GetLogger(), port}, &FreeRemovalLog, static_cast<GConnectFlags>(0));
     }
 }
 

@@ -16,8 +16,8 @@
 #include "support/polling.h"
 #include "support/ports.h"
 #include "support/service_process.h"
-#include "support/stream_reader.h"
 #include "support/stream_client.h"
+#include "support/stream_reader.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include "application/runtime/file_error_handler.h"
 #include "application/runtime/thread_manager.h"
 #include "support/alarms_database.h"
+#include "support/board_simulator.h"
 #include "support/log_capture.h"
 #include "support/polling.h"
 #include "support/service_process.h"
-#include "support/board_simulator.h"
 
 namespace {
 

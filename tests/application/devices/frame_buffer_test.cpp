@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "support/polling.h"
 #include "application/runtime/thread_manager.h"
 #include "support/log_capture.h"
+#include "support/polling.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "support/polling.h"
 #include "application/devices/scripted_hid_api.h"
 #include "application/runtime/thread_manager.h"
 #include "support/log_capture.h"
+#include "support/polling.h"
 
 namespace {
 

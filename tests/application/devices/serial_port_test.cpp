@@ -15,8 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "application/runtime/unique_fd.h"
-#include "support/service_process.h"
 #include "support/board_simulator.h"
+#include "support/service_process.h"
 
 namespace {
 

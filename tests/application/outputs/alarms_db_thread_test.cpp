@@ -21,8 +21,8 @@
 #include "application/runtime/file_error_handler.h"
 #include "application/runtime/thread_manager.h"
 #include "support/log_capture.h"
-#include "support/service_process.h"
 #include "support/polling.h"
+#include "support/service_process.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/stream_client.h"
 #include "application/runtime/thread_manager.h"
+#include "support/stream_client.h"
 
 namespace {
 

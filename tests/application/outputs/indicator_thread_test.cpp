@@ -12,9 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "application/runtime/thread_manager.h"
+#include "support/board_simulator.h"
 #include "support/log_capture.h"
 #include "support/service_process.h"
-#include "support/board_simulator.h"
 
 namespace {
 

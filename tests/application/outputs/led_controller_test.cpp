@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
-#include "support/service_process.h"
 #include "support/polling.h"
+#include "support/service_process.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "application/outputs/io_service_thread.h"
-#include "support/stream_client.h"
 #include "application/runtime/thread_manager.h"
 #include "support/log_capture.h"
+#include "support/stream_client.h"
 
 namespace {
 

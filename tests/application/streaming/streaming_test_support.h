@@ -18,9 +18,9 @@
 #include <boost/optional.hpp>
 
 #include "application/runtime/logger.h"
+#include "application/runtime/thread_manager.h"
 #include "application/streaming/bin.h"
 #include "application/streaming/pipeline_message_processor.h"
-#include "application/runtime/thread_manager.h"
 #include "support/polling.h"
 
 namespace streaming_test {
