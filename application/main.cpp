@@ -30,7 +30,7 @@ namespace {
 // polled by the main thread, never cleared.
 std::atomic<int> g_stop{0};
 std::atomic<int> g_last_signal{0};
-// Set by the failure callback: the stop was caused by a failing thread.
+// Set by the failure callback when a failing thread caused the stop.
 std::atomic<bool> g_thread_failed{false};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
 static_assert(std::atomic<bool>::is_always_lock_free, "the failure callback needs a lock-free flag");
@@ -115,8 +115,11 @@ int Run(int argc, char* argv[], boost::shared_ptr<LogSink>& log_sink, StopPipe& 
 
     auto manager = std::make_shared<ThreadManager>();
     manager->m_exception_callback = [](std::shared_ptr<BaseThread>, const std::exception*) {
-        g_thread_failed.store(true);
-        g_stop.store(1);
+        // Only a failure that starts the stop makes it a failed run; one during a stop already
+        // requested by a signal does not.
+        int running = 0;
+        if (g_stop.compare_exchange_strong(running, 1))
+            g_thread_failed.store(true);
         WakeMainThread();
     };
 
