@@ -2,12 +2,14 @@
 
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <type_traits>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoMatchers/array_to_array.h"
+#include "StereoAnalyzer/StereoMatchers/disparity_conversions_simd.h"
 
 // Conversions between the one-channel matrix types of the disparity code (CV_16SC1, CV_32SC1,
 // CV_32FC1, CV_64FC1). The destination must already have the source's size; its type chooses the
@@ -151,6 +153,59 @@ Rescaler<S, D>::Rescaler(int from, int to)
     KIV_CHECK(to > 0, "DispRescaleTo_091226_081511") << "the destination scale must lie in 1..INT_MAX:" << to;
 }
 
+namespace conversion_detail {
+
+// m where factor is exactly 2^-m, or 0 when it is no such power of two.
+inline int ExactRightShift(double factor)
+{
+    int exponent = 0;
+    if (std::frexp(factor, &exponent) != 0.5)
+        return 0;
+    return 1 - exponent;  // factor = 0.5 * 2^exponent
+}
+
+// The vectorised walk of two continuous matrices, for the operations the matchers run every frame
+// and only where it gives the scalar operation's values exactly: a short map rescaled by 2^-m into
+// short or int, and a short map divided by a power of two into float. False when it does not apply.
+template <typename S, typename D, typename State>
+bool RunVectorised(const State& state, const S* src, int src_step, int cols, int rows, int dst_step, D* dst)
+{
+    constexpr bool kShortToInteger = std::is_same_v<S, short> && (std::is_same_v<D, short> || std::is_same_v<D, int>);
+    constexpr bool kShortToFloat = std::is_same_v<S, short> && std::is_same_v<D, float>;
+    if constexpr (kShortToInteger && std::is_same_v<State, Rescaler<double, int>>) {
+        // x * 2^-m is exact in double, so rounding it half away from zero is an integer shift.
+        const int shift = ExactRightShift(state.GetFactor());
+        if (shift < 1 || shift > 15)
+            return false;
+        const Rescaler<S, D> op(state);
+        for (int row = 0; row < rows; ++row) {
+            const S* s = src + static_cast<std::ptrdiff_t>(row) * src_step;
+            D* d = dst + static_cast<std::ptrdiff_t>(row) * dst_step;
+            for (int x = conversion_simd::RescaleRowByRightShift(s, d, cols, shift); x < cols; ++x) d[x] = op(s[x]);
+        }
+        return true;
+    } else if constexpr (kShortToFloat && std::is_same_v<State, Divider<double, int>>) {
+        // A power-of-two reciprocal makes every product exact in float as in double.
+        int exponent = 0;
+        const double reciprocal = state.GetReciprocal();
+        if (std::frexp(reciprocal, &exponent) != 0.5 || exponent < -100 || exponent > 100)
+            return false;
+        const Divider<S, D> op(state);
+        for (int row = 0; row < rows; ++row) {
+            const S* s = src + static_cast<std::ptrdiff_t>(row) * src_step;
+            D* d = dst + static_cast<std::ptrdiff_t>(row) * dst_step;
+            const float factor = static_cast<float>(reciprocal);
+            for (int x = conversion_simd::ScaleRowToFloat(s, d, cols, factor); x < cols; ++x) d[x] = op(s[x]);
+        }
+        return true;
+    } else {
+        (void)state, (void)src, (void)src_step, (void)cols, (void)rows, (void)dst_step, (void)dst;
+        return false;
+    }
+}
+
+}  // namespace conversion_detail
+
 // --- Callers: how one (S, D) pair walks its rows ---
 
 // Same type: each row copied unchanged; otherwise StaticCaster.
@@ -178,6 +233,10 @@ public:
     template <typename S, typename D, typename SrcPos, typename DstPos>
     void Run(SrcPos src, int src_step, int cols, int rows, int dst_step, DstPos dst) const
     {
+        if constexpr (std::is_pointer_v<SrcPos> && std::is_pointer_v<DstPos>) {
+            if (conversion_detail::RunVectorised<S, D>(m_state, src, src_step, cols, rows, dst_step, dst))
+                return;
+        }
         array_to_array::Transform2DArrayTo2DArray(false, src, src_step, cols, rows, dst_step, dst, Op<S, D>(m_state));
     }
 

@@ -15,28 +15,11 @@ namespace {
 
 const std::vector<int> kTypes = {CV_16SC1, CV_32SC1, CV_32FC1, CV_64FC1};
 
-// A one-row matrix of the given type holding the values.
+// A one-row matrix of the given type holding the values (integral values for integral types).
 cv::Mat Row(int type, const std::vector<double>& values)
 {
-    cv::Mat row(1, static_cast<int>(values.size()), CV_64FC1);
-    for (std::size_t i = 0; i < values.size(); ++i) row.at<double>(0, static_cast<int>(i)) = values[i];
-    cv::Mat typed(row.size(), type);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const int col = static_cast<int>(i);
-        switch (type) {
-            case CV_16SC1:
-                typed.at<short>(0, col) = static_cast<short>(values[i]);
-                break;
-            case CV_32SC1:
-                typed.at<int>(0, col) = static_cast<int>(values[i]);
-                break;
-            case CV_32FC1:
-                typed.at<float>(0, col) = static_cast<float>(values[i]);
-                break;
-            default:
-                typed.at<double>(0, col) = values[i];
-        }
-    }
+    cv::Mat typed;
+    cv::Mat(values).reshape(1, 1).convertTo(typed, type);
     return typed;
 }
 
@@ -337,6 +320,50 @@ TEST(DisparityConversionsTest, WalkerWritesRowsBottomUpOnRequest)
     std::vector<int> untouched(6, 9);
     array_to_array::Copy2DArrayTo2DArray(false, src.data(), 2, 2, 0, 2, untouched.data());
     EXPECT_EQ(untouched, std::vector<int>(6, 9));
+}
+
+}  // namespace
+
+namespace {
+
+// Every short value, in rows whose width leaves a scalar tail.
+cv::Mat AllShorts()
+{
+    cv::Mat all(3, 21846, CV_16SC1);
+    for (int i = 0; i < static_cast<int>(all.total()); ++i)
+        all.at<short>(i / all.cols, i % all.cols) = static_cast<short>(-32768 + i % 65536);
+    return all;
+}
+
+template <typename D, typename Op>
+cv::Mat Scalar(const cv::Mat& src, int dst_type, Op op)
+{
+    cv::Mat dst(src.size(), dst_type);
+    for (int r = 0; r < src.rows; ++r)
+        for (int c = 0; c < src.cols; ++c) dst.at<D>(r, c) = op(src.at<short>(r, c));
+    return dst;
+}
+
+TEST(DisparityConversionsTest, VectorisedPathsGiveTheScalarValues)
+{
+    const cv::Mat all = AllShorts();
+    for (unsigned int from : {2u, 16u, 1024u, 32768u, 48u}) {
+        SCOPED_TRACE(from);
+        cv::Mat to_short(all.size(), CV_16SC1), to_int(all.size(), CV_32SC1), in_place = all.clone();
+        stereo::RescaleDisparityInt(all, from, 1, to_short);
+        stereo::RescaleDisparityInt(all, from, 1, to_int);
+        stereo::RescaleDisparityInt(in_place, from, 1, in_place);
+        const int f = static_cast<int>(from);
+        EXPECT_TRUE(Identical(to_short, Scalar<short>(all, CV_16SC1, stereo::Rescaler<short, short>(f, 1))));
+        EXPECT_TRUE(Identical(to_int, Scalar<int>(all, CV_32SC1, stereo::Rescaler<short, int>(f, 1))));
+        EXPECT_TRUE(Identical(in_place, to_short));
+    }
+    for (double divisor : {16.0, 2.0, 0.25, 3.0}) {
+        SCOPED_TRACE(divisor);
+        cv::Mat to_float(all.size(), CV_32FC1);
+        stereo::DivideDisparity(all, divisor, to_float);
+        EXPECT_TRUE(Identical(to_float, Scalar<float>(all, CV_32FC1, stereo::Divider<short, float>(divisor))));
+    }
 }
 
 }  // namespace

@@ -1,0 +1,134 @@
+// The per-frame disparity conversions of the stereo matchers against OpenCV's convertTo on the
+// same 16-bit fixed-point map (320 x 240, 16 units per pixel), one thread each. convertTo rounds
+// half to even where ours rounds half away from zero; the work is the same. The time ratios are
+// printed at the end.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <opencv2/core.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "StereoAnalyzer/StereoMatchers/disparity_conversions.h"
+
+namespace {
+
+const cv::Mat& FixedPointMap()
+{
+    static const cv::Mat map = [] {
+        cv::Mat m(240, 320, CV_16SC1);
+        cv::RNG rng(12345);
+        rng.fill(m, cv::RNG::UNIFORM, -16, 112 * 16);
+        return m;
+    }();
+    return map;
+}
+
+void BM_RescaleToWholePixels(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    cv::Mat dst(FixedPointMap().size(), CV_16SC1);
+    for (auto _ : state) {
+        stereo::RescaleDisparityInt(FixedPointMap(), 16, 1, dst);
+        benchmark::DoNotOptimize(dst.data);
+    }
+}
+BENCHMARK(BM_RescaleToWholePixels);
+
+void BM_OpenCVConvertToWholePixels(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    cv::Mat dst(FixedPointMap().size(), CV_16SC1);
+    for (auto _ : state) {
+        FixedPointMap().convertTo(dst, CV_16S, 1.0 / 16);
+        benchmark::DoNotOptimize(dst.data);
+    }
+}
+BENCHMARK(BM_OpenCVConvertToWholePixels);
+
+void BM_RescaleToThirds(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    cv::Mat dst(FixedPointMap().size(), CV_32SC1);
+    for (auto _ : state) {
+        stereo::RescaleDisparityInt(FixedPointMap(), 16, 3, dst);
+        benchmark::DoNotOptimize(dst.data);
+    }
+}
+BENCHMARK(BM_RescaleToThirds);
+
+void BM_OpenCVConvertToThirds(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    cv::Mat dst(FixedPointMap().size(), CV_32SC1);
+    for (auto _ : state) {
+        FixedPointMap().convertTo(dst, CV_32S, 3.0 / 16);
+        benchmark::DoNotOptimize(dst.data);
+    }
+}
+BENCHMARK(BM_OpenCVConvertToThirds);
+
+void BM_DivideToFloat(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    cv::Mat dst(FixedPointMap().size(), CV_32FC1);
+    for (auto _ : state) {
+        stereo::DivideDisparity(FixedPointMap(), 16.0, dst);
+        benchmark::DoNotOptimize(dst.data);
+    }
+}
+BENCHMARK(BM_DivideToFloat);
+
+void BM_OpenCVConvertToFloat(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    cv::Mat dst(FixedPointMap().size(), CV_32FC1);
+    for (auto _ : state) {
+        FixedPointMap().convertTo(dst, CV_32F, 1.0 / 16);
+        benchmark::DoNotOptimize(dst.data);
+    }
+}
+BENCHMARK(BM_OpenCVConvertToFloat);
+
+// Prints as usual and keeps each benchmark's time per iteration.
+class RecordingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration)
+                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    std::map<std::string, double> times;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RecordingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {"BM_RescaleToWholePixels", "BM_OpenCVConvertToWholePixels"},
+        {"BM_RescaleToThirds", "BM_OpenCVConvertToThirds"},
+        {"BM_DivideToFloat", "BM_OpenCVConvertToFloat"},
+    };
+    for (const auto& [ours, theirs] : pairs) {
+        const auto a = reporter.times.find(ours);
+        const auto b = reporter.times.find(theirs);
+        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0.0)
+            std::printf("%s/%s time ratio: not measured\n", ours.c_str(), theirs.c_str());
+        else
+            std::printf("%s/%s time ratio: %.3f (below 1 means ours is faster)\n", ours.c_str(), theirs.c_str(),
+                        a->second / b->second);
+    }
+    return 0;
+}
