@@ -1,0 +1,686 @@
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/optic_flow/optic_flow_lk_fixed.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <opencv2/core/hal/intrin.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+constexpr int kMaxIterations = 100;
+constexpr int kQ14 = 16384;
+constexpr float kQ14Inverse = 6.103515625e-05f;
+
+// floor() for coordinates: NaN and values far outside any image go to a far-away integer, so
+// that the point is lost by the window checks instead of overflowing an int.
+int SafeFloor(float value)
+{
+    constexpr float kLimit = 1 << 28;
+    if (!(value > -kLimit))
+        return -(1 << 28);
+    if (value >= kLimit)
+        return 1 << 28;
+    return static_cast<int>(std::floor(value));
+}
+
+int Align8(int value)
+{
+    return (value + 7) & ~7;
+}
+
+// The part of the (2 x half + 1) window around pt that lies inside the image, as patch indices
+// [min, max).
+void Intersect(cv::Point2f pt, cv::Size half, cv::Size image, cv::Point& min_pt, cv::Point& max_pt)
+{
+    const int pw = 2 * half.width + 1;
+    const int ph = 2 * half.height + 1;
+    const int px = SafeFloor(pt.x) - half.width;
+    const int py = SafeFloor(pt.y) - half.height;
+    min_pt.x = std::max(0, -px);
+    min_pt.y = std::max(0, -py);
+    max_pt.x = pw - std::max(0, px + pw - image.width);
+    max_pt.y = ph - std::max(0, py + ph - image.height);
+}
+
+// The top-left sample of a patch centred on `center`, its integer part and fractions.
+struct SubPixOrigin {
+    int x, y;
+    float a, b;
+};
+
+SubPixOrigin MakeOrigin(cv::Size win_size, cv::Point2f center)
+{
+    const float cx = center.x - (win_size.width - 1) * 0.5f;
+    const float cy = center.y - (win_size.height - 1) * 0.5f;
+    SubPixOrigin o;
+    o.x = SafeFloor(cx);
+    o.y = SafeFloor(cy);
+    o.a = cx - static_cast<float>(o.x);
+    o.b = cy - static_cast<float>(o.y);
+    if (!(o.a >= 0.f && o.a <= 1.f))
+        o.a = 0.f;
+    if (!(o.b >= 0.f && o.b <= 1.f))
+        o.b = 0.f;
+    return o;
+}
+
+bool PatchInside(const SubPixOrigin& o, cv::Size win_size, cv::Size src_size)
+{
+    return o.x >= 0 && o.x + win_size.width < src_size.width && o.y >= 0 && o.y + win_size.height < src_size.height;
+}
+
+int Clamp(int v, int hi)
+{
+    return std::min(std::max(v, 0), hi);
+}
+
+[[noreturn]] void Fail(int code, const char* message, const char* func)
+{
+    cv::error(code, message, func, __FILE__, __LINE__);
+    std::abort();  // cv::error always throws
+}
+
+// Smoothed central derivatives of the inner (width - 2) x (height - 2) part of a patch.
+void CalcIxIyFloat(const float* patch, cv::Size size, float* ix, float* iy, float* t0, float* t1)
+{
+    const float k0 = 0.09375f;
+    const float k1 = 0.3125f;
+    const int w = size.width;
+    const int inner_w = w - 2;
+    for (int y = 0; y < size.height - 2; ++y) {
+        const float* r0 = patch + y * w;
+        const float* r1 = r0 + w;
+        const float* r2 = r1 + w;
+        for (int x = 0; x < w; ++x) {
+            t0[x] = (r0[x] + r2[x]) * k0 + r1[x] * k1;
+            t1[x] = r2[x] - r0[x];
+        }
+        float* dx = ix + y * inner_w;
+        float* dy = iy + y * inner_w;
+        for (int x = 0; x < inner_w; ++x) {
+            dx[x] = t0[x + 2] - t0[x];
+            dy[x] = (t1[x] + t1[x + 2]) * k0 + t1[x + 1] * k1;
+        }
+    }
+}
+
+void CalcIxIyFixed(const int32_t* patch, cv::Size size, int32_t* ix, int32_t* iy, int32_t* t0, int32_t* t1)
+{
+    const int w = size.width;
+    const int inner_w = w - 2;
+    for (int y = 0; y < size.height - 2; ++y) {
+        const int32_t* r0 = patch + y * w;
+        const int32_t* r1 = r0 + w;
+        const int32_t* r2 = r1 + w;
+        for (int x = 0; x < w; ++x) {
+            t0[x] = static_cast<int32_t>(((static_cast<int64_t>(r0[x]) + r2[x]) * 1536 >> 14) +
+                                         (static_cast<int64_t>(r1[x]) * 5120 >> 14));
+            t1[x] = r2[x] - r0[x];
+        }
+        int32_t* dx = ix + y * inner_w;
+        int32_t* dy = iy + y * inner_w;
+        for (int x = 0; x < inner_w; ++x) {
+            dx[x] = t0[x + 2] - t0[x];
+            dy[x] = static_cast<int32_t>(((static_cast<int64_t>(t1[x]) + t1[x + 2]) * 1536 >> 14) +
+                                         (static_cast<int64_t>(t1[x + 1]) * 5120 >> 14));
+        }
+    }
+}
+
+template <bool kFixed>
+void CalcOpticalFlowPyrLK(const char* func, const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB,
+                          const cv::Point2f* featuresA, cv::Point2f* featuresB, int count, cv::Size winSize, int level,
+                          char* status, float* error, cv::TermCriteria criteria, int flags)
+{
+    if (imgA.dims > 2 || imgB.dims > 2 || imgA.empty() || imgB.empty())
+        Fail(cv::Error::StsBadArg, "imgA and imgB must be non-empty two-dimensional images", func);
+    if (imgA.type() != CV_8UC1)
+        Fail(cv::Error::StsUnsupportedFormat, "", func);
+    if (imgA.type() != imgB.type())
+        Fail(cv::Error::StsUnmatchedFormats, "", func);
+    if (imgA.size() != imgB.size())
+        Fail(cv::Error::StsUnmatchedSizes, "", func);
+    if (imgA.step[0] != imgB.step[0])
+        Fail(cv::Error::StsBadArg, "imgA and imgB must have equal steps", func);
+
+    const cv::Size size = imgA.size();
+    const std::size_t minimal_pyramid = static_cast<std::size_t>(Align8(size.width)) * size.height / 3;
+    if (pyrA && pyrA->total() * pyrA->elemSize() < minimal_pyramid)
+        Fail(cv::Error::StsBadArg, "pyramid A has insufficient size", func);
+    if (pyrB && pyrB->total() * pyrB->elemSize() < minimal_pyramid)
+        Fail(cv::Error::StsBadArg, "pyramid B has insufficient size", func);
+
+    if (count == 0)
+        return;
+    if (!featuresA || !featuresB)
+        Fail(cv::Error::StsNullPtr, "Some of arrays of point coordinates are missing", func);
+    if (count < 0)
+        Fail(cv::Error::StsOutOfRange, "The number of tracked points is negative or zero", func);
+    if (winSize.width <= 1 || winSize.height <= 1)
+        Fail(cv::Error::StsBadSize, "Invalid search window size", func);
+
+    std::vector<LKPyramidLevel> levels;
+    std::vector<unsigned char> scratch;
+    icvInitPyramidalAlgorithm(imgA, imgB, pyrA, pyrB, level, &criteria, kMaxIterations, flags, levels, scratch);
+
+    std::vector<char> own_status;
+    if (!status) {
+        own_status.resize(static_cast<std::size_t>(count));
+        status = own_status.data();
+    }
+    std::memset(status, 1, static_cast<std::size_t>(count));
+    if (error)
+        std::fill(error, error + count, 0.f);
+    if (!(flags & CV_LKFLOW_INITIAL_GUESSES))
+        std::copy(featuresA, featuresA + count, featuresB);
+
+    const double top_scale = levels[static_cast<std::size_t>(level)].scale * 0.5;
+    for (int i = 0; i < count; ++i) {
+        featuresB[i].x = static_cast<float>(featuresB[i].x * top_scale);
+        featuresB[i].y = static_cast<float>(featuresB[i].y * top_scale);
+    }
+
+    for (int l = level; l >= 0; --l) {
+        const LKPyramidLevel& lv = levels[static_cast<std::size_t>(l)];
+        LKTrackerLevelArgs args;
+        args.imgI = cv::Mat(lv.size, CV_8UC1, const_cast<unsigned char*>(lv.a), static_cast<std::size_t>(lv.step));
+        args.imgJ = cv::Mat(lv.size, CV_8UC1, const_cast<unsigned char*>(lv.b), static_cast<std::size_t>(lv.step));
+        args.featuresA = featuresA;
+        args.featuresB = featuresB;
+        args.status = status;
+        args.error = error;
+        args.criteria = criteria;
+        args.winSize = winSize;
+        args.level = l;
+        args.flags = flags;
+        if constexpr (kFixed) {
+            const cv::LKTrackerInvoker_N worker(args);
+            worker(cv::Range(0, count));
+        } else {
+            const LKTrackerInvokerFloat worker(args);
+            worker(cv::Range(0, count));
+        }
+    }
+}
+
+}  // namespace
+
+void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB, int level,
+                               cv::TermCriteria* criteria, int max_iters, int flags,
+                               std::vector<LKPyramidLevel>& levels, std::vector<unsigned char>& scratch)
+{
+    const char* func = "icvInitPyramidalAlgorithm";
+    if (((flags & CV_LKFLOW_PYR_A_READY) && !pyrA) || ((flags & CV_LKFLOW_PYR_B_READY) && !pyrB))
+        Fail(cv::Error::StsNullPtr, "Some of the precomputed pyramids are missing", func);
+    if (level < 0)
+        Fail(cv::Error::StsOutOfRange, "The number of pyramid levels is negative", func);
+
+    switch (criteria->type) {
+        case cv::TermCriteria::COUNT:
+            criteria->epsilon = 0.;
+            break;
+        case cv::TermCriteria::EPS:
+            criteria->maxCount = max_iters;
+            break;
+        case cv::TermCriteria::COUNT + cv::TermCriteria::EPS:
+            break;
+        default:
+            Fail(cv::Error::StsBadArg, "Invalid termination criteria", func);
+    }
+    criteria->maxCount = std::min(criteria->maxCount, max_iters);
+    criteria->epsilon *= criteria->epsilon;
+
+    const cv::Size size = imgA.size();
+    levels.assign(static_cast<std::size_t>(level) + 1, LKPyramidLevel{});
+    levels[0] = LKPyramidLevel{imgA.data, imgB.data, static_cast<int>(imgA.step[0]), size, 1.0};
+    std::size_t pyramid_bytes = 0;
+    for (int l = 1; l <= level; ++l) {
+        const cv::Size prev = levels[static_cast<std::size_t>(l) - 1].size;
+        const cv::Size cur((prev.width + 1) >> 1, (prev.height + 1) >> 1);
+        LKPyramidLevel& lv = levels[static_cast<std::size_t>(l)];
+        lv.size = cur;
+        lv.step = Align8(cur.width);
+        lv.scale = levels[static_cast<std::size_t>(l) - 1].scale * 0.5;
+        pyramid_bytes += static_cast<std::size_t>(lv.step) * cur.height;
+        // Guards the buffers below: a level count that outgrows the image is refused in every build.
+        CV_Assert(pyramid_bytes <= static_cast<std::size_t>(size.width) * size.height * 4 / 3);
+    }
+    if (level == 0)
+        return;
+
+    const auto buffer_of = [&](cv::Mat* given, const char* message) -> unsigned char* {
+        if (!given)
+            return nullptr;
+        if (!given->isContinuous() || given->total() * given->elemSize() < pyramid_bytes)
+            Fail(cv::Error::StsBadArg, message, func);
+        return given->data;
+    };
+    unsigned char* base_a = buffer_of(pyrA, "pyramid A has insufficient size");
+    unsigned char* base_b = buffer_of(pyrB, "pyramid B has insufficient size");
+    scratch.resize((base_a ? 0 : pyramid_bytes) + (base_b ? 0 : pyramid_bytes));
+    if (!base_a)
+        base_a = scratch.data();
+    if (!base_b)
+        base_b = scratch.data() + (scratch.size() - pyramid_bytes);
+
+    const bool build_a = !(flags & CV_LKFLOW_PYR_A_READY) || !pyrA;
+    const bool build_b = !(flags & CV_LKFLOW_PYR_B_READY) || !pyrB;
+    std::size_t offset = 0;
+    for (int l = 1; l <= level; ++l) {
+        LKPyramidLevel& lv = levels[static_cast<std::size_t>(l)];
+        const LKPyramidLevel& below = levels[static_cast<std::size_t>(l) - 1];
+        lv.a = base_a + offset;
+        lv.b = base_b + offset;
+        if (build_a) {
+            const cv::Mat src(below.size, CV_8UC1, const_cast<unsigned char*>(below.a),
+                              static_cast<std::size_t>(below.step));
+            cv::Mat dst(lv.size, CV_8UC1, base_a + offset, static_cast<std::size_t>(lv.step));
+            cv::pyrDown(src, dst, lv.size);
+        }
+        if (build_b) {
+            const cv::Mat src(below.size, CV_8UC1, const_cast<unsigned char*>(below.b),
+                              static_cast<std::size_t>(below.step));
+            cv::Mat dst(lv.size, CV_8UC1, base_b + offset, static_cast<std::size_t>(lv.step));
+            cv::pyrDown(src, dst, lv.size);
+        }
+        offset += static_cast<std::size_t>(lv.step) * lv.size.height;
+    }
+}
+
+int icvGetRectSubPixFloat(const unsigned char* src, int src_step, cv::Size src_size, float* dst, int dst_step,
+                          cv::Size win_size, cv::Point2f center)
+{
+    if (win_size.width < 1 || win_size.height < 1)
+        return -44;
+    const SubPixOrigin o = MakeOrigin(win_size, center);
+    const float a = std::max(o.a, 0.0001f);
+    const float b = o.b;
+    const float b1 = 1.f - b;
+    const int dst_stride = dst_step / static_cast<int>(sizeof(float));
+
+    if (PatchInside(o, win_size, src_size)) {
+        const float a12 = a * b1;
+        const float a22 = a * b;
+        const float s = (1.f - a) / a;
+        const unsigned char* row = src + static_cast<std::ptrdiff_t>(o.y) * src_step + o.x;
+        for (int i = 0; i < win_size.height; ++i, row += src_step, dst += dst_stride) {
+            float prev = (1.f - a) * (b1 * row[0] + b * row[src_step]);
+            for (int j = 0; j < win_size.width; ++j) {
+                const float t = a12 * row[j + 1] + a22 * row[j + 1 + src_step];
+                dst[j] = prev + t;
+                prev = t * s;
+            }
+        }
+        return 0;
+    }
+
+    // Border: rows and columns outside the image repeat the nearest image row or column.
+    const int last_x = src_size.width - 1;
+    const int last_y = src_size.height - 1;
+    for (int i = 0; i < win_size.height; ++i, dst += dst_stride) {
+        const unsigned char* r0 = src + static_cast<std::ptrdiff_t>(Clamp(o.y + i, last_y)) * src_step;
+        const unsigned char* r1 = src + static_cast<std::ptrdiff_t>(Clamp(o.y + i + 1, last_y)) * src_step;
+        for (int j = 0; j < win_size.width; ++j) {
+            const int x0 = Clamp(o.x + j, last_x);
+            const int x1 = Clamp(o.x + j + 1, last_x);
+            const float s0 = r0[x0] * b1 + r1[x0] * b;
+            const float s1 = r0[x1] * b1 + r1[x1] * b;
+            dst[j] = s0 + (s1 - s0) * a;
+        }
+    }
+    return 0;
+}
+
+int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_size, int32_t* dst, int dst_step,
+                          cv::Size win_size, cv::Point2f center)
+{
+    if (win_size.width < 1 || win_size.height < 1)
+        return -44;
+    const SubPixOrigin o = MakeOrigin(win_size, center);
+    const int64_t ai = static_cast<int64_t>(o.a * 16384.0);
+    const int32_t bi = static_cast<int32_t>(o.b * 16384.0);
+    const int64_t ai1 = kQ14 - ai;
+    const int32_t bi1 = kQ14 - bi;
+    const int dst_stride = dst_step / static_cast<int>(sizeof(int32_t));
+    const int last_x = src_size.width - 1;
+    const int last_y = src_size.height - 1;
+    const bool inside = PatchInside(o, win_size, src_size);
+
+    for (int i = 0; i < win_size.height; ++i, dst += dst_stride) {
+        const unsigned char* r0 = src + static_cast<std::ptrdiff_t>(Clamp(o.y + i, last_y)) * src_step;
+        const unsigned char* r1 = src + static_cast<std::ptrdiff_t>(Clamp(o.y + i + 1, last_y)) * src_step;
+        if (inside) {
+            const unsigned char* p0 = r0 + o.x;
+            const unsigned char* p1 = r1 + o.x;
+            int32_t left = p0[0] * bi1 + p1[0] * bi;
+            for (int j = 0; j < win_size.width; ++j) {
+                const int32_t right = p0[j + 1] * bi1 + p1[j + 1] * bi;
+                dst[j] = static_cast<int32_t>((ai1 * left >> 14) + (ai * right >> 14));
+                left = right;
+            }
+        } else {
+            for (int j = 0; j < win_size.width; ++j) {
+                const int x0 = Clamp(o.x + j, last_x);
+                const int x1 = Clamp(o.x + j + 1, last_x);
+                const int32_t left = r0[x0] * bi1 + r1[x0] * bi;
+                const int32_t right = r0[x1] * bi1 + r1[x1] * bi;
+                dst[j] = static_cast<int32_t>((ai1 * left >> 14) + (ai * right >> 14));
+            }
+        }
+    }
+    return 0;
+}
+
+namespace optic_flow_detail {
+
+void AccumulateFixedSums(const int32_t* patch_i, int stride_i, const int32_t* patch_j, int stride_j, const int32_t* ix,
+                         const int32_t* iy, int stride_d, int width, int rows, bool with_gradient, bool use_simd,
+                         FixedWindowSums& sums)
+{
+    int64_t bx = 0, by = 0, gxx = 0, gxy = 0, gyy = 0;
+    for (int y = 0; y < rows; ++y) {
+        const int32_t* pi = patch_i + static_cast<std::ptrdiff_t>(y) * stride_i;
+        const int32_t* pj = patch_j + static_cast<std::ptrdiff_t>(y) * stride_j;
+        const int32_t* dx = ix + static_cast<std::ptrdiff_t>(y) * stride_d;
+        const int32_t* dy = iy + static_cast<std::ptrdiff_t>(y) * stride_d;
+        int x = 0;
+#if CV_SIMD128
+        if (use_simd) {
+            constexpr int kLanes = cv::v_int32x4::nlanes;
+            cv::v_int64x2 vbx = cv::v_setzero_s64(), vby = cv::v_setzero_s64();
+            cv::v_int64x2 vxx = cv::v_setzero_s64(), vxy = cv::v_setzero_s64(), vyy = cv::v_setzero_s64();
+            for (; x + kLanes <= width; x += kLanes) {
+                const cv::v_int32x4 d = cv::v_load(pi + x) - cv::v_load(pj + x);
+                const cv::v_int32x4 gx = cv::v_load(dx + x);
+                const cv::v_int32x4 gy = cv::v_load(dy + x);
+                vbx += cv::v_dotprod(d, gx);
+                vby += cv::v_dotprod(d, gy);
+                if (with_gradient) {
+                    vxx += cv::v_dotprod(gx, gx);
+                    vxy += cv::v_dotprod(gx, gy);
+                    vyy += cv::v_dotprod(gy, gy);
+                }
+            }
+            int64_t lanes[cv::v_int64x2::nlanes];
+            const auto add = [&lanes](const cv::v_int64x2& v) {
+                cv::v_store(lanes, v);
+                return lanes[0] + lanes[1];
+            };
+            bx += add(vbx);
+            by += add(vby);
+            gxx += add(vxx);
+            gxy += add(vxy);
+            gyy += add(vyy);
+        }
+#else
+        (void)use_simd;
+#endif
+        for (; x < width; ++x) {
+            const int64_t d = static_cast<int64_t>(pi[x]) - pj[x];
+            bx += d * dx[x];
+            by += d * dy[x];
+            if (with_gradient) {
+                gxx += static_cast<int64_t>(dx[x]) * dx[x];
+                gxy += static_cast<int64_t>(dx[x]) * dy[x];
+                gyy += static_cast<int64_t>(dy[x]) * dy[x];
+            }
+        }
+    }
+    sums.bx = bx;
+    sums.by = by;
+    if (with_gradient) {
+        sums.gxx = gxx;
+        sums.gxy = gxy;
+        sums.gyy = gyy;
+    }
+}
+
+}  // namespace optic_flow_detail
+
+void LKTrackerInvokerFloat::operator()(const cv::Range& range) const
+{
+    const LKTrackerLevelArgs& a = m_args;
+    const cv::Size patch(2 * a.winSize.width + 1, 2 * a.winSize.height + 1);
+    const cv::Size src_patch(patch.width + 2, patch.height + 2);
+    const cv::Size level_size = a.imgI.size();
+    const int step = static_cast<int>(a.imgI.step[0]);
+    const double scale = std::ldexp(1.0, -a.level);
+
+    const std::size_t patch_area = static_cast<std::size_t>(patch.area());
+    cv::AutoBuffer<float> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
+                                 static_cast<std::size_t>(src_patch.width) * 2);
+    float* patch_i = buffer.data();
+    float* patch_j = patch_i + src_patch.area();
+    float* ix = patch_j + patch_area;
+    float* iy = ix + patch_area;
+    float* t0 = iy + patch_area;
+    float* t1 = t0 + src_patch.width;
+
+    for (int i = range.start; i < range.end; ++i) {
+        if (!a.status[i])
+            continue;
+        cv::Point2f v(a.featuresB[i].x * 2.f, a.featuresB[i].y * 2.f);
+        cv::Point2f u(static_cast<float>(a.featuresA[i].x * scale), static_cast<float>(a.featuresA[i].y * scale));
+
+        cv::Point min_i, max_i;
+        Intersect(u, a.winSize, level_size, min_i, max_i);
+        const cv::Size isz(max_i.x - min_i.x + 2, max_i.y - min_i.y + 2);
+        u.x += (min_i.x - (patch.width - max_i.x + 1)) * 0.5f;
+        u.y += (min_i.y - (patch.height - max_i.y + 1)) * 0.5f;
+        if (isz.width < 5 || isz.height < 5 ||
+            icvGetRectSubPixFloat(a.imgI.data, step, level_size, patch_i, isz.width * static_cast<int>(sizeof(float)),
+                                  isz, u) < 0) {
+            a.status[i] = 0;
+            continue;
+        }
+        CalcIxIyFloat(patch_i, isz, ix, iy, t0, t1);
+
+        bool followed = true;
+        cv::Point prev_min(-1, -1), prev_max(-1, -1);
+        cv::Size jsz(0, 0);
+        cv::Point min_j, max_j;
+        double gxx = 0, gxy = 0, gyy = 0, inv_d = 0, min_eig = 0;
+        float prev_mx = 0.f, prev_my = 0.f;
+        for (int j = 0; j < a.criteria.maxCount; ++j) {
+            Intersect(v, a.winSize, level_size, min_j, max_j);
+            min_j.x = std::max(min_j.x, min_i.x);
+            min_j.y = std::max(min_j.y, min_i.y);
+            max_j.x = std::min(max_j.x, max_i.x);
+            max_j.y = std::min(max_j.y, max_i.y);
+            jsz = cv::Size(max_j.x - min_j.x, max_j.y - min_j.y);
+            const cv::Point2f vc(v.x + (min_j.x - (patch.width - max_j.x + 1)) * 0.5f,
+                                 v.y + (min_j.y - (patch.height - max_j.y + 1)) * 0.5f);
+            if (jsz.width < 1 || jsz.height < 1 ||
+                icvGetRectSubPixFloat(a.imgJ.data, step, level_size, patch_j,
+                                      jsz.width * static_cast<int>(sizeof(float)), jsz, vc) < 0) {
+                followed = false;
+                break;
+            }
+            const bool same_window = min_j == prev_min && max_j == prev_max;
+            double bx = 0, by = 0;
+            if (!same_window)
+                gxx = gxy = gyy = 0;
+            for (int y = 0; y < jsz.height; ++y) {
+                const float* pi = patch_i + (y + min_j.y - min_i.y + 1) * isz.width + min_j.x - min_i.x + 1;
+                const float* pj = patch_j + y * jsz.width;
+                const float* dx = ix + (y + min_j.y - min_i.y) * (isz.width - 2) + min_j.x - min_i.x;
+                const float* dy = iy + (y + min_j.y - min_i.y) * (isz.width - 2) + min_j.x - min_i.x;
+                for (int x = 0; x < jsz.width; ++x) {
+                    const double t = pi[x] - pj[x];
+                    bx += t * dx[x];
+                    by += t * dy[x];
+                    if (!same_window) {
+                        gxx += static_cast<double>(dx[x]) * dx[x];
+                        gxy += static_cast<double>(dx[x]) * dy[x];
+                        gyy += static_cast<double>(dy[x]) * dy[x];
+                    }
+                }
+            }
+            if (!same_window) {
+                const double d = gxx * gyy - gxy * gxy;
+                if (d < DBL_EPSILON) {
+                    followed = false;
+                    break;
+                }
+                if (a.flags & CV_LKFLOW_GET_MIN_EIGENVALS)
+                    min_eig = (gyy + gxx - std::sqrt((gxx - gyy) * (gxx - gyy) + 4. * gxy * gxy)) /
+                              (2. * jsz.height * jsz.width);
+                inv_d = 1. / d;
+                prev_min = min_j;
+                prev_max = max_j;
+            }
+            const float mx = static_cast<float>((gyy * bx - gxy * by) * inv_d);
+            const float my = static_cast<float>((gxx * by - gxy * bx) * inv_d);
+            v.x += mx;
+            v.y += my;
+            if (static_cast<double>(mx) * mx + static_cast<double>(my) * my < a.criteria.epsilon)
+                break;
+            if (j > 0 && std::fabs(mx + prev_mx) < 0.01f && std::fabs(my + prev_my) < 0.01f) {
+                v.x -= mx * 0.5f;
+                v.y -= my * 0.5f;
+                break;
+            }
+            prev_mx = mx;
+            prev_my = my;
+        }
+
+        a.featuresB[i] = v;
+        a.status[i] = static_cast<char>(followed);
+        if (a.level == 0 && a.error && followed) {
+            double err = 0;
+            if (a.flags & CV_LKFLOW_GET_MIN_EIGENVALS) {
+                err = min_eig;
+            } else {
+                for (int y = 0; y < jsz.height; ++y) {
+                    const float* pi = patch_i + (y + min_j.y - min_i.y + 1) * isz.width + min_j.x - min_i.x + 1;
+                    const float* pj = patch_j + y * jsz.width;
+                    for (int x = 0; x < jsz.width; ++x) {
+                        const double t = pi[x] - pj[x];
+                        err += t * t;
+                    }
+                }
+                err = std::sqrt(err);
+            }
+            a.error[i] = static_cast<float>(err);
+        }
+    }
+}
+
+void cv::LKTrackerInvoker_N::operator()(const cv::Range& range) const
+{
+    const LKTrackerLevelArgs& a = m_args;
+    const cv::Size patch(2 * a.winSize.width + 1, 2 * a.winSize.height + 1);
+    const cv::Size src_patch(patch.width + 2, patch.height + 2);
+    const cv::Size level_size = a.imgI.size();
+    const int step = static_cast<int>(a.imgI.step[0]);
+    const double scale = std::ldexp(1.0, -a.level);
+
+    const std::size_t patch_area = static_cast<std::size_t>(patch.area());
+    cv::AutoBuffer<int32_t, 1032> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
+                                         static_cast<std::size_t>(src_patch.width) * 2);
+    std::fill(buffer.data(), buffer.data() + buffer.size(), 0);
+    int32_t* patch_i = buffer.data();
+    int32_t* patch_j = patch_i + src_patch.area();
+    int32_t* ix = patch_j + patch_area;
+    int32_t* iy = ix + patch_area;
+    int32_t* t0 = iy + patch_area;
+    int32_t* t1 = t0 + src_patch.width;
+
+    for (int i = range.start; i < range.end; ++i) {
+        if (!a.status[i])
+            continue;
+        cv::Point2f v(a.featuresB[i].x * 2.f, a.featuresB[i].y * 2.f);
+        cv::Point2f u(static_cast<float>(a.featuresA[i].x * scale), static_cast<float>(a.featuresA[i].y * scale));
+
+        cv::Point min_i, max_i;
+        Intersect(u, a.winSize, level_size, min_i, max_i);
+        const cv::Size isz(max_i.x - min_i.x + 2, max_i.y - min_i.y + 2);
+        u.x += (min_i.x - (patch.width - max_i.x + 1)) * 0.5f;
+        u.y += (min_i.y - (patch.height - max_i.y + 1)) * 0.5f;
+        if (isz.width < 5 || isz.height < 5 ||
+            icvGetRectSubPixFixed(a.imgI.data, step, level_size, patch_i, isz.width * static_cast<int>(sizeof(int32_t)),
+                                  isz, u) < 0) {
+            a.status[i] = 0;
+            continue;
+        }
+        CalcIxIyFixed(patch_i, isz, ix, iy, t0, t1);
+
+        bool followed = true;
+        cv::Point prev_min(-1, -1), prev_max(-1, -1);
+        float gxx = 0.f, gxy = 0.f, gyy = 0.f;
+        float prev_mx = 0.f, prev_my = 0.f;
+        optic_flow_detail::FixedWindowSums sums{0, 0, 0, 0, 0};
+        for (int j = 0; j < a.criteria.maxCount; ++j) {
+            cv::Point min_j, max_j;
+            Intersect(v, a.winSize, level_size, min_j, max_j);
+            min_j.x = std::max(min_j.x, min_i.x);
+            min_j.y = std::max(min_j.y, min_i.y);
+            max_j.x = std::min(max_j.x, max_i.x);
+            max_j.y = std::min(max_j.y, max_i.y);
+            const cv::Size jsz(max_j.x - min_j.x, max_j.y - min_j.y);
+            const cv::Point2f vc(v.x + (min_j.x - (patch.width - max_j.x + 1)) * 0.5f,
+                                 v.y + (min_j.y - (patch.height - max_j.y + 1)) * 0.5f);
+            if (jsz.width < 1 || jsz.height < 1 ||
+                icvGetRectSubPixFixed(a.imgJ.data, step, level_size, patch_j,
+                                      jsz.width * static_cast<int>(sizeof(int32_t)), jsz, vc) < 0) {
+                followed = false;
+                break;
+            }
+            const bool same_window = min_j == prev_min && max_j == prev_max;
+            const int offset_x = min_j.x - min_i.x;
+            const int offset_y = min_j.y - min_i.y;
+            optic_flow_detail::AccumulateFixedSums(patch_i + (offset_y + 1) * isz.width + offset_x + 1, isz.width,
+                                                   patch_j, jsz.width, ix + offset_y * (isz.width - 2) + offset_x,
+                                                   iy + offset_y * (isz.width - 2) + offset_x, isz.width - 2, jsz.width,
+                                                   jsz.height, !same_window, true, sums);
+            if (!same_window) {
+                gxx = static_cast<float>(sums.gxx >> 14) * kQ14Inverse;
+                gxy = static_cast<float>(sums.gxy >> 14) * kQ14Inverse;
+                gyy = static_cast<float>(sums.gyy >> 14) * kQ14Inverse;
+                const float d = gxx * gyy - gxy * gxy;
+                if (d < FLT_EPSILON) {
+                    followed = false;
+                    break;
+                }
+                prev_min = min_j;
+                prev_max = max_j;
+            }
+            const float bx = static_cast<float>(sums.bx >> 14) * kQ14Inverse;
+            const float by = static_cast<float>(sums.by >> 14) * kQ14Inverse;
+            const float k = gxy / gxx;
+            const float my = (by - k * bx) / (gyy - k * gxy);
+            const float mx = (bx - gxy * my) / gxx;
+            v.x += mx;
+            v.y += my;
+            if (static_cast<double>(mx) * mx + static_cast<double>(my) * my < a.criteria.epsilon)
+                break;
+            if (j > 0 && std::fabs(mx + prev_mx) < 0.01f && std::fabs(my + prev_my) < 0.01f) {
+                v.x -= mx * 0.5f;
+                v.y -= my * 0.5f;
+                break;
+            }
+            prev_mx = mx;
+            prev_my = my;
+        }
+        a.featuresB[i] = v;
+        a.status[i] = static_cast<char>(followed);
+    }
+}
+
+void cvCalcOpticalFlowPyrLK_Float(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB,
+                                  const cv::Point2f* featuresA, cv::Point2f* featuresB, int count, cv::Size winSize,
+                                  int level, char* status, float* error, cv::TermCriteria criteria, int flags)
+{
+    CalcOpticalFlowPyrLK<false>("cvCalcOpticalFlowPyrLK_Float", imgA, imgB, pyrA, pyrB, featuresA, featuresB, count,
+                                winSize, level, status, error, criteria, flags);
+}
+
+void cvCalcOpticalFlowPyrLK_N(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB,
+                              const cv::Point2f* featuresA, cv::Point2f* featuresB, int count, cv::Size winSize,
+                              int level, char* status, float* error, cv::TermCriteria criteria, int flags)
+{
+    CalcOpticalFlowPyrLK<true>("cvCalcOpticalFlowPyrLK_N", imgA, imgB, pyrA, pyrB, featuresA, featuresB, count, winSize,
+                               level, status, error, criteria, flags);
+}

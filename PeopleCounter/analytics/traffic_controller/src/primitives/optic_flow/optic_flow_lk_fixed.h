@@ -1,0 +1,100 @@
+#pragma once
+
+#include <cstdint>
+#include <opencv2/core.hpp>
+#include <vector>
+
+// Pyramidal Lucas-Kanade point tracking between two 8-bit grey images, in floating point and in
+// fixed point (Q14 patches and derivatives, 64-bit sums, float only for the 2x2 solve).
+
+// Tracker flags.
+constexpr int CV_LKFLOW_PYR_A_READY = 1;        // the first pyramid buffer already holds the pyramid
+constexpr int CV_LKFLOW_PYR_B_READY = 2;        // the second one does
+constexpr int CV_LKFLOW_INITIAL_GUESSES = 4;    // the second points hold starting guesses
+constexpr int CV_LKFLOW_GET_MIN_EIGENVALS = 8;  // errors are minimum eigenvalues (float variant)
+
+// Follows `count` points from imgA into imgB. Images: 8-bit one-channel, same size and row step.
+// Pyramid buffers (may be null): 8-bit matrices whose bytes hold the levels 1..level of each
+// image, each level's rows padded to a multiple of 8 bytes. winSize holds the half sizes of the
+// window; level is the highest pyramid level (0: the image only). On return featuresB holds the
+// positions found, status (may be null) 1 for a followed point and 0 for a lost one, and error
+// (may be null; float variant only) the residual or minimum eigenvalue. Errors are cv::Exception.
+void cvCalcOpticalFlowPyrLK_Float(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB,
+                                  const cv::Point2f* featuresA, cv::Point2f* featuresB, int count, cv::Size winSize,
+                                  int level, char* status, float* error, cv::TermCriteria criteria, int flags);
+void cvCalcOpticalFlowPyrLK_N(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB,
+                              const cv::Point2f* featuresA, cv::Point2f* featuresB, int count, cv::Size winSize,
+                              int level, char* status, float* error, cv::TermCriteria criteria, int flags);
+
+// One pyramid level of both images.
+struct LKPyramidLevel {
+    const unsigned char* a;
+    const unsigned char* b;
+    int step;
+    cv::Size size;
+    double scale;
+};
+
+// Checks and normalises the criteria (epsilon squared on return) and builds the pyramids that
+// the flags do not mark as ready. Levels 1..level live in the given buffers or, for an image
+// without one, in `scratch`. Fills `levels` with level + 1 entries.
+void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB, int level,
+                               cv::TermCriteria* criteria, int max_iters, int flags,
+                               std::vector<LKPyramidLevel>& levels, std::vector<unsigned char>& scratch);
+
+// Copies the win_size patch centred on `center` (sub-pixel) into float samples; the border is
+// replicated. Returns 0, or -44 when the patch is empty.
+int icvGetRectSubPixFloat(const unsigned char* src, int src_step, cv::Size src_size, float* dst, int dst_step,
+                          cv::Size win_size, cv::Point2f center);
+// The same into Q14 samples (value x 16384).
+int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_size, int32_t* dst, int dst_step,
+                          cv::Size win_size, cv::Point2f center);
+
+// The per-level workers: follow the points of a range at one level.
+struct LKTrackerLevelArgs {
+    cv::Mat imgI;  // the level of the first image (a header over the pyramid)
+    cv::Mat imgJ;  // the level of the second image
+    const cv::Point2f* featuresA;
+    cv::Point2f* featuresB;
+    char* status;
+    float* error;
+    cv::TermCriteria criteria;  // epsilon squared
+    cv::Size winSize;
+    int level;
+    int flags;
+};
+
+class LKTrackerInvokerFloat {
+public:
+    explicit LKTrackerInvokerFloat(const LKTrackerLevelArgs& args) : m_args(args) {}
+    void operator()(const cv::Range& range) const;
+
+private:
+    LKTrackerLevelArgs m_args;
+};
+
+namespace cv {
+
+class LKTrackerInvoker_N {
+public:
+    explicit LKTrackerInvoker_N(const LKTrackerLevelArgs& args) : m_args(args) {}
+    void operator()(const cv::Range& range) const;
+
+private:
+    LKTrackerLevelArgs m_args;
+};
+
+}  // namespace cv
+
+namespace optic_flow_detail {
+
+// The five sums of one window of the fixed variant: mismatch sums bx, by and, when asked, the
+// gradient matrix. `rows` rows of `width` samples; each pointer advances by its own stride.
+struct FixedWindowSums {
+    int64_t bx, by, gxx, gxy, gyy;
+};
+void AccumulateFixedSums(const int32_t* patch_i, int stride_i, const int32_t* patch_j, int stride_j, const int32_t* ix,
+                         const int32_t* iy, int stride_d, int width, int rows, bool with_gradient, bool use_simd,
+                         FixedWindowSums& sums);
+
+}  // namespace optic_flow_detail

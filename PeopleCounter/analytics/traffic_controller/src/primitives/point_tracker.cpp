@@ -1,0 +1,494 @@
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/point_tracker.h"
+
+#include <algorithm>
+#include <cassert>
+#include <climits>
+#include <cmath>
+#include <stdexcept>
+
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/point_correlation.h"
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
+
+namespace {
+
+constexpr int kSectorSide = 20;
+constexpr int kNoLink = 10000;
+constexpr int kMaxLinkCost = 2000;
+constexpr float kFallbackScoreLimit = 9.0f;
+constexpr int kOutputDiameterPositions = 200;
+
+std::pair<int, int> SectorOf(const AlgoLibrary::TPoint<int>& p)
+{
+    return {p.x / kSectorSide, p.y / kSectorSide};
+}
+
+// Half away from zero, clamped to the int range (NaN gives 0).
+int RoundCoordinate(float value)
+{
+    if (!(value == value))
+        return 0;
+    const double v = value;
+    if (v >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (v <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(v > 0 ? v + 0.5 : v - 0.5);
+}
+
+}  // namespace
+
+CPointTracker::CPointTracker(AlgoLibrary::MemManager::MemoryManager& manager)
+    : m_manager(manager),
+      m_detector(std::make_unique<DetectorParameters>()),
+      m_prev_image(avector<unsigned char>::allocator_type(manager)),
+      m_cur_image(avector<unsigned char>::allocator_type(manager)),
+      m_cost(avector<int>::allocator_type(manager))
+{
+}
+
+CPointTracker::~CPointTracker() = default;
+
+void CPointTracker::InitializeDefaultParameters()
+{
+    DetectorParameters& p = *m_detector;
+    InitValueParameterStringDefault(p.lambda_low_thr, "", "", "lambda_low_thr",
+                                    "minimal lambda to be feature point in Harris detector", "", "20");
+    InitValueParameterStringDefault(p.lambda_high_thr, "", "", "lambda_high_thr",
+                                    "minimal lambda for feature point for beginning new path in Harris detector", "",
+                                    "20");
+    InitValueParameterStringDefault(p.nsmooth_img, "", "", "nsmooth_img",
+                                    "smoothig radius in pixels for image in Harris detector", "", "5");
+    InitValueParameterStringDefault(p.min_any_track_age, "", "", "min_any_track_age",
+                                    "Minimal age in seconds for typical track. Faster events would be treated as "
+                                    "non-motion but something else (light changing)",
+                                    "", "0.1");
+    p.min_any_track_age.SetLimits(0.f, 1000000000.f);
+    InitValueParameterStringDefault(
+        p.min_track_diameter, "", "", "min_track_diameter",
+        "Minimal track diameter considered by tracker as movement (related to externally-specified minimal typical "
+        "track). Smaller tracks would be entirely counted as movement only after additional checks",
+        "", "1");
+    InitValueParameterStringDefault(p.min_fast_track_age, "", "", "min_fast_track_age",
+                                    "Minimal age in seconds when fast small track is treated as movement entirely. "
+                                    "Fast tracks with shorter time would have only part of them treated as movement",
+                                    "", "0.5");
+    InitValueParameterStringDefault(
+        p.min_fast_track_speed, "", "", "min_fast_track_speed",
+        "Minimal speed (in externally-specified minimal typical track/second) when fast small track is treated as "
+        "movement entirely. Slower tracks would have only part of them treated as movement",
+        "", "1.5");
+    InitValueParameterStringDefault(p.min_slow_track_age, "", "", "min_slow_track_age",
+                                    "Minimal age in seconds when slow small track is treated as movement entirely. "
+                                    "Slow tracks with shorter time would have only part of them treated as movement",
+                                    "", "5");
+    InitValueParameterStringDefault(
+        p.min_slow_track_speed, "", "", "min_slow_track_speed",
+        "Minimal speed (in externally-specified minimal typical track/second) when slow small track is treated as "
+        "movement entirely. Slower tracks would have only part of them treated as movement",
+        "", "0.5");
+}
+
+PathPrediction CPointTracker::Predict(const Sample* history, int count, int64_t now)
+{
+    return ::Predict(history, count, now);
+}
+
+void CPointTracker::Init(int width, int height, const TrackingParameters& parameters, IDistanceMap* distance_map)
+{
+    KIV_CHECK(width > 0 && height > 0 && static_cast<long long>(width) * height <= INT_MAX,
+              "PointTrackerSize_151012_101005")
+        << "CPointTracker: bad image size" << width << height;
+    // The median comparison divides by the correlation scale, which stays 0.
+    KIV_CHECK(parameters.comparison_mode != 0, "PointTrackerMode_151012_101006")
+        << "CPointTracker: comparison mode 0 needs a positive correlation scale, and the tracker's is 0";
+    m_width = width;
+    m_height = height;
+    m_parameters = parameters;
+    m_distance_map = distance_map;
+    m_time = 0;
+    m_path_counter = 0;
+    m_correlation_scale = 0.f;
+    m_work_mask = nullptr;
+    m_cur_image.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+    // Paths and a previous image of an earlier set-up belong to another image size.
+    m_paths.clear();
+    m_input_points.clear();
+    m_prev_image.clear();
+    m_output.clear();
+    m_initialized = true;
+}
+
+void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
+{
+    if (!m_initialized)
+        throw std::logic_error("Using of uninitialized class CPointTracker.");
+    KIV_CHECK(image.size() == m_cur_image.size(), "PointTrackerImage_151012_101007")
+        << "CPointTracker: the image holds" << static_cast<double>(image.size()) << "bytes instead of"
+        << static_cast<double>(m_cur_image.size());
+
+    std::copy(image.begin(), image.end(), m_cur_image.begin());
+    if (m_prev_image.empty())
+        m_prev_image = m_cur_image;
+    const AlgoLibrary::FastUintDividerSmoothingPixelFunction pixel_function;
+    AlgoLibrary::CalcWindowMeans(m_cur_image.data(), m_cur_image.data(), pixel_function, m_width, m_height,
+                                 m_detector->nsmooth_img(), m_smooth_buffer);
+
+    m_time = time;
+    m_input_points.clear();
+    const float lambda_low = static_cast<float>(m_detector->lambda_low_thr());
+    for (const KPoint& k : points) {
+        if (static_cast<int>(m_input_points.size()) >= kMaxCandidates)
+            break;
+        PointPath candidate;
+        candidate.position = {k.x, k.y};
+        candidate.sector = SectorOf(candidate.position);
+        candidate.strength = k.lambda + lambda_low;
+        candidate.first_averager.sum = candidate.position;
+        candidate.first_averager.count = 1;
+        candidate.second_averager.sum = candidate.position;
+        candidate.second_averager.count = 1;
+        candidate.mark = k.mark;
+        m_input_points.insert(candidate);
+    }
+
+    ConnectNewPointsWithExistingPaths();
+    std::swap(m_prev_image, m_cur_image);
+}
+
+void CPointTracker::UpdatePath(PathContainer::iterator path, const PointPath& candidate)
+{
+    const int64_t time = m_time;
+    m_paths.modify(path, [&candidate, time](PointPath& p) {
+        const int64_t dx = static_cast<int64_t>(p.position.x) - candidate.position.x;
+        const int64_t dy = static_cast<int64_t>(p.position.y) - candidate.position.y;
+        p.length += std::sqrt(static_cast<float>(dx * dx + dy * dy));
+        p.position = candidate.position;
+        p.sector = candidate.sector;
+        p.strength = candidate.strength;
+        assert(p.points);
+        p.points->push_back(p.position);
+        p.first_averager.update(p.position);
+        p.second_averager.update(p.position);
+        if (static_cast<int>(p.points->size()) > kMaxPositions)
+            p.points->pop_front();
+        p.updated = true;
+        for (int i = PointPath::kHistorySize - 1; i > 0; --i) p.history[i] = p.history[i - 1];
+        p.history[0] = Sample{p.position, time};
+        if (p.history_count <= PointPath::kHistorySize - 1)
+            ++p.history_count;
+        p.lives = std::min(p.lives + 1, 5);
+    });
+}
+
+float CPointTracker::BestCorrelation(const AlgoLibrary::TPoint<int>& first, const AlgoLibrary::TPoint<int>& second,
+                                     bool first_is_fixed) const
+{
+    const AlgoLibrary::TPoint<int>& fixed = first_is_fixed ? first : second;
+    const AlgoLibrary::TPoint<int>& searched = first_is_fixed ? second : first;
+    return Correlation::BestCorrelation(m_width, m_prev_image, m_cur_image, m_correlation_scale, fixed, searched,
+                                        m_parameters.comparison_mode);
+}
+
+void CPointTracker::ConnectNewPointsWithExistingPaths()
+{
+    StatValueInt("input points", static_cast<long long>(m_input_points.size()));
+    StatValueInt("original paths", static_cast<long long>(m_paths.size()));
+
+    const int path_count = static_cast<int>(m_paths.size());
+    const int candidate_count = static_cast<int>(m_input_points.size());
+    const int n = std::max(path_count, candidate_count) + 1;
+    m_cost.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), kNoLink);
+
+    m_rows.clear();
+    for (auto it = m_paths.begin(); it != m_paths.end(); ++it) {
+        const int row = static_cast<int>(m_rows.size());
+        m_paths.modify(it, [row](PointPath& p) { p.index = row; });
+        m_rows.push_back(it);
+    }
+    m_columns.clear();
+    for (auto it = m_input_points.begin(); it != m_input_points.end(); ++it) {
+        const int column = static_cast<int>(m_columns.size());
+        m_input_points.modify(it, [column](PointPath& p) { p.index = column; });
+        m_columns.push_back(it);
+    }
+
+    for (int row = 0; row < path_count; ++row) {
+        const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
+        const PathPrediction prediction = Predict(path->history, path->history_count, m_time);
+        m_paths.modify(path, [&prediction](PointPath& p) {
+            p.prediction = prediction;
+            assert(p.predictions);
+            p.predictions->push_back({RoundCoordinate(prediction.x), RoundCoordinate(prediction.y)});
+            if (static_cast<int>(p.predictions->size()) > kMaxPositions)
+                p.predictions->pop_front();
+        });
+
+        int limit = -1;
+        if (m_distance_map) {
+            const int radius =
+                m_distance_map->GetRadius(path->position.x, m_height - 1 - path->position.y, m_width, m_height);
+            limit = std::max(radius / 4, 2);
+        }
+        for (int sy = -1; sy <= 1; ++sy) {
+            for (int sx = -1; sx <= 1; ++sx) {
+                const auto range =
+                    m_input_points.equal_range(std::make_pair(path->sector.first + sx, path->sector.second + sy));
+                for (auto candidate = range.first; candidate != range.second; ++candidate) {
+                    if (candidate->mark != path->mark)
+                        continue;
+                    if (limit >= 0 &&
+                        std::abs(static_cast<long long>(path->position.x) - candidate->position.x) +
+                                std::abs(static_cast<long long>(path->position.y) - candidate->position.y) >
+                            limit)
+                        continue;
+                    const float dx = static_cast<float>(candidate->position.x) - prediction.x;
+                    const float dy = static_cast<float>(candidate->position.y) - prediction.y;
+                    if (m_parameters.prediction_gate) {
+                        if (!(prediction.xx * dx * dx + 2 * prediction.xy * dx * dy + prediction.yy * dy * dy < 4.f))
+                            continue;
+                    } else if (!(dx * dx + dy * dy < 1600.f)) {
+                        continue;
+                    }
+                    const float score =
+                        Correlation::BestCorrelation(m_width, m_prev_image, m_cur_image, m_correlation_scale,
+                                                     path->position, candidate->position, m_parameters.comparison_mode);
+                    const float cost = score * 1000.f;
+                    m_cost[static_cast<std::size_t>(row) * n + static_cast<std::size_t>(candidate->index)] =
+                        cost <= static_cast<float>(kMaxLinkCost) ? static_cast<int>(cost) : kNoLink;
+                }
+            }
+        }
+    }
+
+    const int assigned = m_matcher.Solve(m_cost, n, m_pairs);
+    if (assigned < 0) {
+        DefaultCorrespondenceSolver();
+    } else {
+        for (const auto& [row, column] : m_pairs) {
+            if (row < 0 || row >= path_count)
+                continue;
+            const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
+            const bool linked = column >= 0 && column < candidate_count &&
+                                m_cost[static_cast<std::size_t>(row) * n + static_cast<std::size_t>(column)] < kNoLink;
+            if (!linked) {
+                m_paths.modify(path, [](PointPath& p) {
+                    p.lives -= 1;
+                    p.updated = false;
+                });
+                continue;
+            }
+            const CandidateContainer::iterator candidate = m_columns[static_cast<std::size_t>(column)];
+            UpdatePath(path, *candidate);
+            m_input_points.modify(candidate, [](PointPath& p) { p.strength = 0.f; });
+        }
+    }
+
+    long long visible = 0, not_visible = 0, trusted = 0, not_trusted = 0;
+    for (auto it = m_paths.begin(); it != m_paths.end();) {
+        if (it->updated)
+            ++visible;
+        else
+            ++not_visible;
+        if (it->lives <= 0) {
+            ++not_trusted;
+            it = m_paths.erase(it);
+        } else {
+            ++trusted;
+            ++it;
+        }
+    }
+
+    StartNewPaths();
+
+    StatValueInt("visible_paths", visible);
+    StatValueInt("not_visible_paths", not_visible);
+    StatValueInt("trusted_paths", trusted);
+    StatValueInt("not_trusted_paths", not_trusted);
+    StatValueInt("trusted and new paths", static_cast<long long>(m_paths.size()));
+    StatSpecialValueInt("point Id", m_path_counter, static_cast<AlgoLibrary::StatUtils::SubjectOfInterest::Enum>(2));
+
+    if (static_cast<int>(m_paths.size()) > kMaxPaths) {
+        Log(kKivLogWarning) << "m_paths.size() too big: " << m_paths.size();
+        TruncatePathToMaxLimit();
+    }
+}
+
+void CPointTracker::DefaultCorrespondenceSolver()
+{
+    // The walk follows a snapshot of the IDs, so that a path that moves to another sector while it
+    // is updated is visited exactly once.
+    std::vector<int64_t> ids;
+    ids.reserve(m_paths.size());
+    for (const PointPath& p : m_paths) ids.push_back(p.ID);
+
+    auto& by_id = m_paths.get<points_by_id>();
+    for (const int64_t id : ids) {
+        const auto found = by_id.find(id);
+        if (found == by_id.end())
+            continue;
+        const PathContainer::iterator path = m_paths.project<0>(found);
+        const AlgoLibrary::TPoint<int> origin = path->position;
+
+        CandidateContainer::iterator best_candidate = m_input_points.end();
+        float best = kFallbackScoreLimit;
+        const std::pair<int, int> cell = SectorOf(origin);
+        for (int sy = -1; sy <= 1; ++sy) {
+            for (int sx = -1; sx <= 1; ++sx) {
+                const auto range = m_input_points.equal_range(std::make_pair(cell.first + sx, cell.second + sy));
+                for (auto candidate = range.first; candidate != range.second; ++candidate) {
+                    const float score = BestCorrelation(origin, candidate->position, true);
+                    if (score < best) {
+                        best = score;
+                        best_candidate = candidate;
+                    }
+                }
+            }
+        }
+
+        bool joined = false;
+        if (best_candidate != m_input_points.end()) {
+            const AlgoLibrary::TPoint<int> target = best_candidate->position;
+            const std::pair<int, int> target_cell = SectorOf(target);
+            const PointPath* best_path = nullptr;
+            float best_back = kFallbackScoreLimit;
+            for (int sy = -1; sy <= 1; ++sy) {
+                for (int sx = -1; sx <= 1; ++sx) {
+                    const auto range =
+                        m_paths.equal_range(std::make_pair(target_cell.first + sx, target_cell.second + sy));
+                    for (auto other = range.first; other != range.second; ++other) {
+                        const float score = BestCorrelation(other->position, target, true);
+                        if (score < best_back) {
+                            best_back = score;
+                            best_path = &*other;
+                        }
+                    }
+                }
+            }
+            if (best_path && best_path->position == origin) {
+                UpdatePath(path, *best_candidate);
+                m_input_points.erase(best_candidate);
+                joined = true;
+            }
+        }
+        if (!joined) {
+            if (path->lives <= 0) {
+                m_paths.erase(path);
+            } else {
+                m_paths.modify(path, [](PointPath& p) {
+                    p.lives -= 1;
+                    p.updated = false;
+                });
+            }
+        }
+    }
+}
+
+void CPointTracker::StartNewPaths()
+{
+    const float lambda_high = static_cast<float>(m_detector->lambda_high_thr());
+    for (const PointPath& candidate : m_input_points) {
+        if (m_work_mask) {
+            const AlgoLibrary::TPoint<int>& p = candidate.position;
+            if (p.x < 0 || p.y < 0 || p.x >= m_width || p.y >= m_height ||
+                m_work_mask[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(m_width) +
+                            static_cast<std::size_t>(p.x)] == 0)
+                continue;
+        }
+        if (!(candidate.strength > lambda_high))
+            continue;
+        PointPath path = candidate;
+        path.ID = ++m_path_counter;
+        path.points = std::make_shared<PointPath::Positions>(1, candidate.position);
+        path.predictions = std::make_shared<PointPath::Positions>(1, candidate.position);
+        path.history[0] = Sample{candidate.position, m_time};
+        path.history_count = 1;
+        path.updated = true;
+        path.start_time = m_time;
+        m_paths.insert(std::move(path));
+    }
+    m_input_points.clear();
+}
+
+void CPointTracker::TruncatePathToMaxLimit()
+{
+    constexpr int kKeep = kMaxPaths - 1;
+    int most_lives = 0;
+    for (const PointPath& p : m_paths) most_lives = std::max(most_lives, p.lives);
+    // Paths with more than k lives go first; once k reaches the most lives any path has, nothing
+    // more can be removed.
+    for (int k = 1; k <= 10000 && k < most_lives; ++k) {
+        for (auto it = m_paths.begin(); it != m_paths.end();) {
+            if (static_cast<int>(m_paths.size()) <= kKeep)
+                return;
+            if (it->lives > k)
+                it = m_paths.erase(it);
+            else
+                ++it;
+        }
+    }
+}
+
+const std::vector<IPoint>& CPointTracker::GetPoints()
+{
+    m_output.clear();
+    const bool check = m_parameters.min_diameter != 0 || m_parameters.min_length != 0;
+    for (const PointPath& p : m_paths) {
+        int diameter = 0;
+        bool valid = p.updated;
+        if (check) {
+            assert(p.points);
+            const float d = GetPathDiameter(*p.points, kOutputDiameterPositions);
+            diameter = d < static_cast<float>(INT_MAX) ? static_cast<int>(d) : INT_MAX;
+            valid = p.updated && diameter >= m_parameters.min_diameter &&
+                    static_cast<long long>(p.points->size()) >= m_parameters.min_length;
+        }
+        const int flags = ((p.first_averager.stopped && p.first_averager.last_near) ? 1 : 0) |
+                          ((p.second_averager.stopped && p.second_averager.last_near) ? 2 : 0);
+        m_output.push_back(
+            IPoint{p.position.x, m_height - 1 - p.position.y, p.ID, valid, diameter, &p.attached_object, flags});
+    }
+    return m_output;
+}
+
+const PointPath::Positions* CPointTracker::GetPath(int64_t id) const
+{
+    const auto& by_id = m_paths.get<points_by_id>();
+    const auto found = by_id.find(id);
+    return found == by_id.end() ? nullptr : found->points.get();
+}
+
+float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
+{
+    KIV_CHECK(r > 0.f, "PointTrackerRadius_151012_101008")
+        << "CPointTracker: the typical object radius must be positive, got" << static_cast<double>(r);
+    const DetectorParameters& d = *m_detector;
+    const float min_any_age = d.min_any_track_age();
+    const float min_diameter = d.min_track_diameter();
+    const float fast_age = d.min_fast_track_age();
+    const float fast_speed = d.min_fast_track_speed();
+    const float slow_age = d.min_slow_track_age();
+    const float slow_speed = d.min_slow_track_speed();
+
+    bool first = true;
+    float result = 0.f;
+    for (const PointPath& p : m_paths) {
+        float value = 0.f;
+        const float age = static_cast<float>(m_time - p.start_time) / 10000000.f;
+        if (age > min_any_age) {
+            const float diameter = GetPathDiameter(*p.points, INT_MAX) / r;
+            if (diameter > min_diameter) {
+                value = diameter;
+            } else {
+                const float speed = p.length / (age * r);
+                const float fast = std::min(age / fast_age, 1.f) * diameter * std::min(speed / fast_speed, 1.f);
+                const float slow = std::min(age / slow_age, 1.f) * diameter * std::min(speed / slow_speed, 1.f);
+                value = slow > fast ? slow : fast;
+            }
+        }
+        if (first || value > result)
+            result = value;
+        first = false;
+    }
+    return result;
+}
