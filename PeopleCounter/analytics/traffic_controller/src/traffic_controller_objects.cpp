@@ -8,6 +8,13 @@
 
 namespace {
 
+// An object of the container for change. The identifier, the container's only key, is never
+// changed, so the element keeps its place.
+ObjectData& Mutable(const ObjectData& object)
+{
+    return const_cast<ObjectData&>(object);
+}
+
 InfoPoint* InfoOf(const IPoint& point)
 {
     return point.attached_object ? static_cast<InfoPoint*>(*point.attached_object) : nullptr;
@@ -190,8 +197,7 @@ void CTrafficController::CompileObjects(const std::vector<IPoint>& points)
 
 void CTrafficController::UpdateObjectsInContainer()
 {
-    for (auto it = m_objects.begin(); it != m_objects.end(); ++it)
-        m_objects.modify(it, [](ObjectData& object) { object.seen = 0; });
+    for (const ObjectData& object : m_objects) Mutable(object).seen = 0;
     for (const ObjectInfo& record : m_objects_info) {
         auto found = m_objects.find(record.id);
         if (found == m_objects.end()) {
@@ -203,89 +209,86 @@ void CTrafficController::UpdateObjectsInContainer()
             m_objects.insert(std::move(object));
             continue;
         }
-        m_objects.modify(found, [&record](ObjectData& object) {
-            object.seen = 1;
-            if (record.skip) {
-                object.active = 0;
-                return;
-            }
-            if (object.active && object.alarmed)
-                object.previous_centre = {object.x, object.y};
-            std::copy(std::begin(record.box), std::end(record.box), std::begin(object.box));
-            object.x = record.centre.x;
-            object.y = record.centre.y;
-            object.positive_mask = record.positive_mask;
-            object.negative_mask = record.negative_mask;
-            object.crossed_mask = record.crossed_mask;
-            uint8_t stationary = 1;
-            for (int k = 0; k < record.count; ++k) stationary &= record.points[k]->stationary;
-            object.stationary = stationary;
-            object.track.push_back(record.centre);
-            if (object.track.size() > ObjectData::kMaxTrack)
-                object.track.pop_front();
-            object.info = &record;
-            object.active = 1;
-        });
+        ObjectData& object = Mutable(*found);
+        object.seen = 1;
+        if (record.skip) {
+            object.active = 0;
+            continue;
+        }
+        if (object.active && object.alarmed)
+            object.previous_centre = {object.x, object.y};
+        std::copy(std::begin(record.box), std::end(record.box), std::begin(object.box));
+        object.x = record.centre.x;
+        object.y = record.centre.y;
+        object.positive_mask = record.positive_mask;
+        object.negative_mask = record.negative_mask;
+        object.crossed_mask = record.crossed_mask;
+        uint8_t stationary = 1;
+        for (int k = 0; k < record.count; ++k) stationary &= record.points[k]->stationary;
+        object.stationary = stationary;
+        object.track.push_back(record.centre);
+        if (object.track.size() > ObjectData::kMaxTrack)
+            object.track.pop_front();
+        object.info = &record;
+        object.active = 1;
     }
-    for (auto it = m_objects.begin(); it != m_objects.end(); ++it)
-        if (!it->seen)
-            m_objects.modify(it, [](ObjectData& object) { object.info = nullptr; });
+    for (const ObjectData& object : m_objects)
+        if (!object.seen)
+            Mutable(object).info = nullptr;
 }
 
 void CTrafficController::ApplyOpticFlow(const std::map<int64_t, bool>& good_flow)
 {
-    for (auto it = m_objects.begin(); it != m_objects.end(); ++it) {
-        const auto found = good_flow.find(it->id);
-        const bool good = found != good_flow.end() && found->second;
-        m_objects.modify(it, [good](ObjectData& object) { object.good_flow = good ? 1 : 0; });
+    for (const ObjectData& object : m_objects) {
+        const auto found = good_flow.find(object.id);
+        Mutable(object).good_flow = found != good_flow.end() && found->second ? 1 : 0;
     }
 }
 
 void CTrafficController::UpdateIntersections()
 {
     const std::size_t n = m_lines.size();
-    for (auto it = m_objects.begin(); it != m_objects.end(); ++it) {
-        m_objects.modify(it, [this, n](ObjectData& object) {
-            if (n == 0) {
-                object.crossed_lines.clear();
-                object.in = object.out = 0;
-                return;
+    for (const ObjectData& stored : m_objects) {
+        ObjectData& object = Mutable(stored);
+        if (n == 0) {
+            object.crossed_lines.clear();
+            object.in = object.out = 0;
+            continue;
+        }
+        const bool accept = !m_optic_flow_enabled || object.good_flow;
+        for (std::size_t i = 0; i < n; ++i) {
+            const uint32_t bit = 1u << i;
+            if (!(object.crossed_mask & bit))
+                continue;
+            if (accept) {
+                object.alarmed = 1;
+                object.pending_mask &= ~bit;
+                object.alarmed_lines.insert(object.alarmed_lines.end() - 1, m_lines[i].id);
+            } else {
+                object.pending_mask |= bit;
             }
-            const bool accept = !m_optic_flow_enabled || object.good_flow;
-            for (std::size_t i = 0; i < n; ++i) {
-                const uint32_t bit = 1u << i;
-                if (!(object.crossed_mask & bit))
-                    continue;
-                if (accept) {
-                    object.alarmed = 1;
-                    object.pending_mask &= ~bit;
-                    object.alarmed_lines.insert(object.alarmed_lines.end() - 1, m_lines[i].id);
-                } else {
-                    object.pending_mask |= bit;
-                }
+        }
+        std::vector<int>& list = object.crossed_lines;
+        list.clear();
+        for (std::size_t i = 0; i < n; ++i) {
+            const uint32_t bit = 1u << i;
+            if (object.pending_mask & bit)
+                continue;
+            const int id = m_lines[i].id;
+            if (object.positive_mask & bit) {
+                if (list.empty() || list.back() >= 0)
+                    list.push_back(id);
+                else
+                    list.pop_back();
+            } else if (object.negative_mask & bit) {
+                if (list.empty() || list.back() <= 0)
+                    list.push_back(-id);
+                else
+                    list.pop_back();
             }
-            std::vector<int>& list = object.crossed_lines;
-            list.clear();
-            for (std::size_t i = 0; i < n; ++i) {
-                const uint32_t bit = 1u << i;
-                if (object.pending_mask & bit)
-                    continue;
-                const int id = m_lines[i].id;
-                if (object.positive_mask & bit) {
-                    if (list.empty() || list.back() >= 0)
-                        list.push_back(id);
-                    else
-                        list.pop_back();
-                } else if (object.negative_mask & bit) {
-                    if (list.empty() || list.back() <= 0)
-                        list.push_back(-id);
-                    else
-                        list.pop_back();
-                }
-            }
-            object.in = !list.empty() && list.front() > 0;
-            object.out = !list.empty() && list.front() < 0;
-        });
+        }
+        object.in = !list.empty() && list.front() > 0;
+        object.out = !list.empty() && list.front() < 0;
     }
 }
 
