@@ -202,6 +202,12 @@ TEST_F(PeopleCounterMonoTest, ConstructionLoadsTheControllerParametersAndLogsThe
     const std::string all = profile.substr(profile.find("<current-all>"));
     EXPECT_EQ(count("<group name=\"MonoPeopleCounter\">"), 2u);  // once among the changed, once among all
     EXPECT_NE(all.find("<group name=\"MonoPeopleCounter--Tracker\">"), std::string::npos);
+    // The controller is listed once among the root's children: each parameter appears once.
+    std::size_t listed = 0;
+    for (auto at = all.find("MonoPeopleCounter_lambda_thr\""); at != std::string::npos;
+         at = all.find("MonoPeopleCounter_lambda_thr\"", at + 1))
+        ++listed;
+    EXPECT_EQ(listed, 1u);
     EXPECT_NE(profile.find("0.25"), std::string::npos);
 }
 

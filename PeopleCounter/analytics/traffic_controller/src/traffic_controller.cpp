@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <opencv2/core/hal/intrin.hpp>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -13,6 +14,7 @@
 #include "CommonUtilities/ParameterAccess/parameter_profile.h"
 #include "CommonUtilities/algorithm_support/stats_utils.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
 
 namespace {
@@ -429,21 +431,47 @@ void CTrafficController::SubtractBackground(avector<unsigned char>& image)
         m_background.Update(image.data(), m_perspective_region);
     }
     const std::vector<uint32_t>& background = m_background.Background();
-    const std::size_t n = std::min(background.size(), image.size());
-    long long changed = 0;
-    unsigned char* p = image.data();
-    const uint32_t* b = background.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        const int level = static_cast<int>(b[i] >> CSimpleBackgroundSubtractor::kFractionBits);
-        const int difference = std::abs(static_cast<int>(p[i]) - level);
-        p[i] = static_cast<unsigned char>(difference);
-        changed += difference >= kChangedPixelThreshold;
-    }
+    const long long changed =
+        SubtractBackgroundPixels(background.data(), image.data(), std::min(background.size(), image.size()));
     const long long model_pixels = static_cast<long long>(m_background.Width()) * m_background.Height();
     m_changed_percent = model_pixels > 0 ? static_cast<float>(changed * 100.0 / model_pixels) : 0.f;
     if (m_init.callback && changed != m_changed_pixels)
         m_init.callback(changed, m_changed_percent);
     m_changed_pixels = changed;
+}
+
+long long CTrafficController::SubtractBackgroundPixels(const uint32_t* background, unsigned char* image, std::size_t n)
+{
+    constexpr int kShift = CSimpleBackgroundSubtractor::kFractionBits;
+    long long changed = 0;
+    std::size_t i = 0;
+#if CV_SIMD
+    if (AlgoLibrary::SimdEnabled()) {
+        const std::size_t lanes = static_cast<std::size_t>(cv::v_uint8::nlanes);
+        const std::size_t words = static_cast<std::size_t>(cv::v_uint32::nlanes);
+        const cv::v_uint8 below = cv::vx_setall_u8(static_cast<unsigned char>(kChangedPixelThreshold - 1));
+        const cv::v_uint8 one = cv::vx_setall_u8(1);
+        for (; i + lanes <= n; i += lanes) {
+            const uint32_t* b = background + i;
+            // Levels above 255 (not reached by an average of bytes) saturate, as in the scalar path.
+            const cv::v_uint16 low =
+                cv::v_pack(cv::v_shr<kShift>(cv::vx_load(b)), cv::v_shr<kShift>(cv::vx_load(b + words)));
+            const cv::v_uint16 high = cv::v_pack(cv::v_shr<kShift>(cv::vx_load(b + 2 * words)),
+                                                 cv::v_shr<kShift>(cv::vx_load(b + 3 * words)));
+            const cv::v_uint8 difference = cv::v_absdiff(cv::vx_load(image + i), cv::v_pack(low, high));
+            cv::v_store(image + i, difference);
+            changed += cv::v_reduce_sum((difference > below) & one);
+        }
+        cv::vx_cleanup();
+    }
+#endif
+    for (; i < n; ++i) {
+        const int level = static_cast<int>(std::min<uint32_t>(background[i] >> kShift, 255u));
+        const int difference = std::abs(static_cast<int>(image[i]) - level);
+        image[i] = static_cast<unsigned char>(difference);
+        changed += difference >= kChangedPixelThreshold;
+    }
+    return changed;
 }
 
 void CTrafficController::MarkExtremums(const avector<unsigned char>& image, CGrayImage<int>& marks)

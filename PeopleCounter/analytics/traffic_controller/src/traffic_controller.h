@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <list>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -97,6 +100,9 @@ public:
     static void CalcGradientAroundPoints(const avector<unsigned char>& image, int width, int height,
                                          avector<int64_t>& a, avector<int64_t>& b, avector<int64_t>& c, int r,
                                          const std::vector<kiv::SPOINT>& points);
+    // Replaces each pixel by its absolute difference from the background level (values with 11
+    // fraction bits) and returns the number of differences of 15 or more.
+    static long long SubtractBackgroundPixels(const uint32_t* background, unsigned char* image, std::size_t n);
     // The smaller eigenvalue measure of the structure sums over a (2r + 1)^2 window.
     static float Lambda(int64_t a, int64_t b, int64_t c, int r);
 

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <opencv2/core.hpp>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "PeopleCounter/analytics/traffic_controller/traffic_controller_harness.h"
 
 namespace {
@@ -252,6 +255,42 @@ TEST(CTrafficControllerTest, StructureSumsPass32Bits)
     EXPECT_FLOAT_EQ(CTrafficController::Lambda(full, -full, full, r), 0.f);
     const float n2 = 501.f * 501.f;
     EXPECT_NEAR(CTrafficController::Lambda(full, 0, full, r), static_cast<float>(full) / n2 / 2, 1e-3f * full / n2);
+}
+
+TEST(CTrafficControllerTest, BackgroundDifferenceIsTheSameOnBothPaths)
+{
+    cv::RNG rng(20261209);
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{16}, std::size_t{17},
+                                std::size_t{63}, std::size_t{19203}}) {
+        std::vector<uint32_t> background(n);
+        avector<unsigned char> image(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            // Levels 0 .. 255 with fraction bits, and a few around the threshold of 15.
+            background[i] = static_cast<uint32_t>(rng.uniform(0, 256 << 11));
+            image[i] = i % 5 == 0
+                           ? static_cast<unsigned char>(std::min<std::size_t>(255, (background[i] >> 11) + 14 + i % 3))
+                           : static_cast<unsigned char>(rng.uniform(0, 256));
+        }
+        avector<unsigned char> scalar = image, vector = image;
+        long long scalar_count, vector_count;
+        {
+            AlgoLibrary::ScopedSimdPath path(false);
+            scalar_count = CTrafficController::SubtractBackgroundPixels(background.data(), scalar.data(), n);
+        }
+        {
+            AlgoLibrary::ScopedSimdPath path(true);
+            vector_count = CTrafficController::SubtractBackgroundPixels(background.data(), vector.data(), n);
+        }
+        EXPECT_EQ(vector, scalar) << n;
+        EXPECT_EQ(vector_count, scalar_count) << n;
+        long long expected = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const int difference = std::abs(image[i] - static_cast<int>(background[i] >> 11));
+            EXPECT_EQ(scalar[i], difference);
+            expected += difference >= 15;
+        }
+        EXPECT_EQ(scalar_count, expected) << n;
+    }
 }
 
 // A floor of fine texture with a dark disc; the disc moves by `shift` pixels.
