@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <limits>
+#include <opencv2/core/hal/intrin.hpp>
 #include <stdexcept>
+
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 
 namespace AlgoLibrary {
 namespace Assignment {
@@ -24,6 +27,38 @@ struct HeapOrder {
     }
 };
 
+int Largest(const int* data, std::size_t count, bool use_simd)
+{
+    std::size_t i = 0;
+    int highest = data[0];
+#if CV_SIMD128
+    if (use_simd && count >= 4) {
+        cv::v_int32x4 v = cv::v_load(data);
+        for (i = 4; i + 4 <= count; i += 4) v = cv::v_max(v, cv::v_load(data + i));
+        highest = cv::v_reduce_max(v);
+    }
+#else
+    (void)use_simd;
+#endif
+    for (; i < count; ++i) highest = std::max(highest, data[i]);
+    return highest;
+}
+
+// The first index from j on whose entry differs from `value`, or count.
+std::size_t SkipEntries(const int* row, std::size_t j, std::size_t count, int value, bool use_simd)
+{
+#if CV_SIMD128
+    if (use_simd) {
+        const cv::v_int32x4 v = cv::v_setall_s32(value);
+        while (j + 4 <= count && cv::v_check_all(cv::v_load(row + j) == v)) j += 4;
+    }
+#else
+    (void)use_simd;
+#endif
+    while (j < count && row[j] == value) ++j;
+    return j;
+}
+
 }  // namespace
 
 void BipartiteWeightMatchingImpl::ThrowSmallMatrix()
@@ -34,14 +69,34 @@ void BipartiteWeightMatchingImpl::ThrowSmallMatrix()
 long long BipartiteWeightMatchingImpl::Run(const int* matrix, int n)
 {
     const std::size_t size = static_cast<std::size_t>(n);
-    const int* end = matrix + size * size;
-    const int max_entry = *std::max_element(matrix, end);
-    const int min_entry = *std::min_element(matrix, end);
+    const bool simd = AlgoLibrary::SimdEnabled();
+    const int max_entry = Largest(matrix, size * size, simd);
+
+    // Edges for the entries below the largest; the smallest entry is among them (or there are none).
+    m_edge_begin.resize(size + 1);
+    m_edges.clear();
+    int min_entry = max_entry;
+    for (std::size_t i = 0; i < size; ++i) {
+        m_edge_begin[i] = static_cast<int>(m_edges.size());
+        const int* row = matrix + i * size;
+        for (std::size_t j = 0; j < size; ++j) {
+            // Most entries are "never pair": whole blocks of them are passed over at once.
+            j = SkipEntries(row, j, size, max_entry, simd);
+            if (j >= size)
+                break;
+            min_entry = std::min(min_entry, row[j]);
+            m_edges.push_back(Edge{static_cast<int>(j), static_cast<long long>(max_entry) - row[j]});
+        }
+    }
+    m_edge_begin[size] = static_cast<int>(m_edges.size());
     const long long range = static_cast<long long>(max_entry) - min_entry;
 
     // Every row starts with the largest weight as its dual and every column with 0: each edge's
     // slack (row dual + column dual - weight) is then entry - minimum >= 0, and a row whose dual
     // falls to 0 gains nothing from a pair.
+    for (const Edge& edge : m_edges)
+        if (range - edge.weight < 0)
+            throw std::logic_error("BipartiteWeightMatching: negative initial slack");
     m_row_dual.assign(size, range);
     m_column_dual.assign(size, 0);
     m_row_mate.assign(size, -1);
@@ -52,22 +107,6 @@ long long BipartiteWeightMatchingImpl::Run(const int* matrix, int n)
     m_tree_rows.clear();
     m_tree_columns.clear();
     m_heap.clear();
-
-    m_edge_begin.resize(size + 1);
-    m_edges.clear();
-    for (std::size_t i = 0; i < size; ++i) {
-        m_edge_begin[i] = static_cast<int>(m_edges.size());
-        const int* row = matrix + i * size;
-        for (std::size_t j = 0; j < size; ++j) {
-            if (row[j] == max_entry)
-                continue;
-            const long long weight = static_cast<long long>(max_entry) - row[j];
-            if (m_row_dual[i] + m_column_dual[j] - weight < 0)
-                throw std::logic_error("BipartiteWeightMatching: negative initial slack");
-            m_edges.push_back(Edge{static_cast<int>(j), weight});
-        }
-    }
-    m_edge_begin[size] = static_cast<int>(m_edges.size());
 
     // The rows not yet paired are all at the initial dual, and a search changes only the duals
     // of the rows in its tree: taking the roots in index order takes the greatest dual first,

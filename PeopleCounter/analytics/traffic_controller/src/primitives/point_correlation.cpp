@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <opencv2/core/hal/intrin.hpp>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 
 namespace Correlation {
 
@@ -35,6 +37,80 @@ bool Comparable(int width, int height, const AlgoLibrary::TPoint<int>& a, const 
 
 }  // namespace
 
+namespace detail {
+
+bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int width, bool use_simd, int64_t& sa,
+                      int64_t& sb, int64_t& difference)
+{
+    constexpr int kSide = 2 * kHalf + 1;
+#if CV_SIMD128
+    if (use_simd) {
+        // Rows of 16 bytes with the 16th masked out (it lies inside the image: the window ends at
+        // least one column before the last, or on a row with another row below it).
+        const cv::v_uint16x8 keep_low = cv::v_setall_u16(0xFFFF);
+        const cv::v_uint16x8 keep_high(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0);
+        cv::v_uint16x8 sum_a = cv::v_setzero_u16(), sum_b = cv::v_setzero_u16();
+        for (int y = 0; y < kSide; ++y) {
+            cv::v_uint16x8 a0, a1, b0, b1;
+            cv::v_expand(cv::v_load(wa + static_cast<std::ptrdiff_t>(y) * width), a0, a1);
+            cv::v_expand(cv::v_load(wb + static_cast<std::ptrdiff_t>(y) * width), b0, b1);
+            sum_a += a0 + (a1 & keep_high);
+            sum_b += b0 + (b1 & keep_high);
+        }
+        sa = cv::v_reduce_sum(sum_a);
+        sb = cv::v_reduce_sum(sum_b);
+        if (sa == 0 || sb == 0)
+            return false;
+        // Products of a pixel and a window sum stay below 2^24, 15 of them below 2^28.
+        const cv::v_uint16x8 vsa = cv::v_setall_u16(static_cast<unsigned short>(sa));
+        const cv::v_uint16x8 vsb = cv::v_setall_u16(static_cast<unsigned short>(sb));
+        cv::v_uint32x4 acc[4] = {cv::v_setzero_u32(), cv::v_setzero_u32(), cv::v_setzero_u32(), cv::v_setzero_u32()};
+        for (int y = 0; y < kSide; ++y) {
+            cv::v_uint16x8 a[2], b[2];
+            cv::v_expand(cv::v_load(wa + static_cast<std::ptrdiff_t>(y) * width), a[0], a[1]);
+            cv::v_expand(cv::v_load(wb + static_cast<std::ptrdiff_t>(y) * width), b[0], b[1]);
+            for (int h = 0; h < 2; ++h) {
+                const cv::v_uint16x8 keep = h ? keep_high : keep_low;
+                cv::v_uint32x4 p0, p1, q0, q1;
+                cv::v_mul_expand(a[h] & keep, vsb, p0, p1);
+                cv::v_mul_expand(b[h] & keep, vsa, q0, q1);
+                acc[2 * h] += cv::v_abs(cv::v_reinterpret_as_s32(p0) - cv::v_reinterpret_as_s32(q0));
+                acc[2 * h + 1] += cv::v_abs(cv::v_reinterpret_as_s32(p1) - cv::v_reinterpret_as_s32(q1));
+            }
+        }
+        difference = 0;
+        for (const cv::v_uint32x4& v : acc) difference += cv::v_reduce_sum(v);
+        return true;
+    }
+#else
+    (void)use_simd;
+#endif
+    sa = 0;
+    sb = 0;
+    for (int y = 0; y < kSide; ++y) {
+        const unsigned char* ra = wa + static_cast<std::ptrdiff_t>(y) * width;
+        const unsigned char* rb = wb + static_cast<std::ptrdiff_t>(y) * width;
+        for (int x = 0; x < kSide; ++x) {
+            sa += ra[x];
+            sb += rb[x];
+        }
+    }
+    if (sa == 0 || sb == 0)
+        return false;
+    difference = 0;
+    for (int y = 0; y < kSide; ++y) {
+        const unsigned char* ra = wa + static_cast<std::ptrdiff_t>(y) * width;
+        const unsigned char* rb = wb + static_cast<std::ptrdiff_t>(y) * width;
+        for (int x = 0; x < kSide; ++x) {
+            const int64_t d = ra[x] * sb - rb[x] * sa;
+            difference += d < 0 ? -d : d;
+        }
+    }
+    return true;
+}
+
+}  // namespace detail
+
 float CorrelatePoints(int width, const avector<unsigned char>& A, const avector<unsigned char>& B, float scale,
                       const AlgoLibrary::TPoint<int>& a, const AlgoLibrary::TPoint<int>& b)
 {
@@ -44,27 +120,10 @@ float CorrelatePoints(int width, const avector<unsigned char>& A, const avector<
         return kNoMatch;
     const unsigned char* wa = A.data() + static_cast<std::ptrdiff_t>(a.y - kHalf) * width + (a.x - kHalf);
     const unsigned char* wb = B.data() + static_cast<std::ptrdiff_t>(b.y - kHalf) * width + (b.x - kHalf);
-    int64_t sa = 0, sb = 0;
-    for (int y = 0; y < 2 * kHalf + 1; ++y) {
-        const unsigned char* ra = wa + static_cast<std::ptrdiff_t>(y) * width;
-        const unsigned char* rb = wb + static_cast<std::ptrdiff_t>(y) * width;
-        for (int x = 0; x < 2 * kHalf + 1; ++x) {
-            sa += ra[x];
-            sb += rb[x];
-        }
-    }
+    int64_t sa = 0, sb = 0, difference = 0;
     // A black window has no shape to compare.
-    if (sa == 0 || sb == 0)
+    if (!detail::WindowDifference(wa, wb, width, AlgoLibrary::SimdEnabled(), sa, sb, difference))
         return kNoMatch;
-    int64_t difference = 0;
-    for (int y = 0; y < 2 * kHalf + 1; ++y) {
-        const unsigned char* ra = wa + static_cast<std::ptrdiff_t>(y) * width;
-        const unsigned char* rb = wb + static_cast<std::ptrdiff_t>(y) * width;
-        for (int x = 0; x < 2 * kHalf + 1; ++x) {
-            const int64_t d = ra[x] * sb - rb[x] * sa;
-            difference += d < 0 ? -d : d;
-        }
-    }
     return static_cast<float>(static_cast<double>(difference) / static_cast<double>(sa * sb));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "CommonUtilities/algorithm_support/mem_manager.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/point_path.h"
 
@@ -23,5 +25,14 @@ float CorrelatePoints(int width, const avector<unsigned char>& A, const avector<
 // exc::KIVException for a scale that is not positive.
 float CorrelatePointsByMedian(int width, const avector<unsigned char>& A, const avector<unsigned char>& B, float scale,
                               const AlgoLibrary::TPoint<int>& a, const AlgoLibrary::TPoint<int>& b);
+
+namespace detail {
+
+// Sums of the two 15 x 15 windows (rows `width` bytes apart) and the sum of |a x SB - b x SA| over
+// them; false when a window is black. Reads one byte past each window row on the vector path.
+bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int width, bool use_simd, int64_t& sa,
+                      int64_t& sb, int64_t& difference);
+
+}  // namespace detail
 
 }  // namespace Correlation

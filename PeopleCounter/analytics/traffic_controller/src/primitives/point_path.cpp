@@ -101,7 +101,7 @@ void AVG_POINT::update(AlgoLibrary::TPoint<int> p)
     }
 }
 
-float GetPathDiameter(const std::list<AlgoLibrary::TPoint<int>>& positions, int limit)
+float GetPathDiameter(const PositionList& positions, int limit)
 {
     const int size = static_cast<int>(positions.size());
     const int m = std::min(size, limit);

@@ -4,10 +4,13 @@
 #include <list>
 
 #include "CommonUtilities/ParameterAccess/parameter_value_types.h"
+#include "CommonUtilities/algorithm_support/mem_manager.h"
 
 // Numeric descriptions of a point path of the point tracker: the forecast of its position, the
 // block averages that tell whether it stands still, and its extent.
 
+// A path's positions, oldest first, in the algorithms' memory pool.
+using PositionList = std::list<AlgoLibrary::TPoint<int>, AlgoLibrary::MemManager::Allocator<AlgoLibrary::TPoint<int>>>;
 
 // One past position of a path with its time (100-ns ticks).
 struct Sample {
@@ -63,4 +66,4 @@ struct AVG_POINT {
 
 // Extent, in pixels, of the newest min(size, limit) positions along their main axis; 0 for fewer
 // than two positions.
-float GetPathDiameter(const std::list<AlgoLibrary::TPoint<int>>& positions, int limit);
+float GetPathDiameter(const PositionList& positions, int limit);

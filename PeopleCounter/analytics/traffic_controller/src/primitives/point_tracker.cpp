@@ -45,6 +45,9 @@ CPointTracker::CPointTracker(AlgoLibrary::MemManager::MemoryManager& manager)
       m_cur_image(avector<unsigned char>::allocator_type(manager)),
       m_cost(avector<int>::allocator_type(manager))
 {
+    m_input_points.reserve(kMaxCandidates);
+    m_input_order.reserve(kMaxCandidates);
+    m_input_removed.reserve(kMaxCandidates);
 }
 
 CPointTracker::~CPointTracker() = default;
@@ -114,12 +117,26 @@ void CPointTracker::Init(int width, int height, const TrackingParameters& parame
     // Paths and a previous image of an earlier set-up belong to another image size.
     m_paths.clear();
     m_input_points.clear();
+    m_input_order.clear();
+    m_input_removed.clear();
     m_prev_image.clear();
     m_output.clear();
     m_initialized = true;
 }
 
 void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
+{
+    BeginFrame(image, time, points);
+    ConnectNewPointsWithExistingPaths();
+    EndFrame();
+}
+
+void CPointTracker::EndFrame()
+{
+    std::swap(m_prev_image, m_cur_image);
+}
+
+void CPointTracker::BeginFrame(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
 {
     if (!m_initialized)
         throw std::logic_error("Using of uninitialized class CPointTracker.");
@@ -149,11 +166,29 @@ void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t 
         candidate.second_averager.sum = candidate.position;
         candidate.second_averager.count = 1;
         candidate.mark = k.mark;
-        m_input_points.insert(candidate);
+        m_input_points.push_back(candidate);
     }
+    m_input_removed.assign(m_input_points.size(), 0);
+    m_input_order.resize(m_input_points.size());
+    for (std::size_t i = 0; i < m_input_order.size(); ++i) m_input_order[i] = static_cast<int>(i);
+    std::sort(m_input_order.begin(), m_input_order.end(), [this](int a, int b) {
+        const std::pair<int, int>& sa = m_input_points[static_cast<std::size_t>(a)].sector;
+        const std::pair<int, int>& sb = m_input_points[static_cast<std::size_t>(b)].sector;
+        return sa != sb ? sa < sb : a < b;
+    });
+}
 
-    ConnectNewPointsWithExistingPaths();
-    std::swap(m_prev_image, m_cur_image);
+std::pair<std::vector<int>::const_iterator, std::vector<int>::const_iterator> CPointTracker::CandidatesIn(
+    std::pair<int, int> sector) const
+{
+    const auto low = std::lower_bound(m_input_order.begin(), m_input_order.end(), sector,
+                                      [this](int i, const std::pair<int, int>& key) {
+                                          return m_input_points[static_cast<std::size_t>(i)].sector < key;
+                                      });
+    const auto high = std::upper_bound(low, m_input_order.end(), sector, [this](const std::pair<int, int>& key, int i) {
+        return key < m_input_points[static_cast<std::size_t>(i)].sector;
+    });
+    return {low, high};
 }
 
 void CPointTracker::UpdatePath(PathContainer::iterator path, const PointPath& candidate)
@@ -206,12 +241,8 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
         m_paths.modify(it, [row](PointPath& p) { p.index = row; });
         m_rows.push_back(it);
     }
-    m_columns.clear();
-    for (auto it = m_input_points.begin(); it != m_input_points.end(); ++it) {
-        const int column = static_cast<int>(m_columns.size());
-        m_input_points.modify(it, [column](PointPath& p) { p.index = column; });
-        m_columns.push_back(it);
-    }
+    for (std::size_t column = 0; column < m_input_order.size(); ++column)
+        m_input_points[static_cast<std::size_t>(m_input_order[column])].index = static_cast<int>(column);
 
     for (int row = 0; row < path_count; ++row) {
         const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
@@ -232,9 +263,9 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
         }
         for (int sy = -1; sy <= 1; ++sy) {
             for (int sx = -1; sx <= 1; ++sx) {
-                const auto range =
-                    m_input_points.equal_range(std::make_pair(path->sector.first + sx, path->sector.second + sy));
-                for (auto candidate = range.first; candidate != range.second; ++candidate) {
+                const auto range = CandidatesIn(std::make_pair(path->sector.first + sx, path->sector.second + sy));
+                for (auto i = range.first; i != range.second; ++i) {
+                    const PointPath* candidate = &m_input_points[static_cast<std::size_t>(*i)];
                     if (candidate->mark != path->mark)
                         continue;
                     if (limit >= 0 &&
@@ -278,9 +309,10 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
                 });
                 continue;
             }
-            const CandidateContainer::iterator candidate = m_columns[static_cast<std::size_t>(column)];
-            UpdatePath(path, *candidate);
-            m_input_points.modify(candidate, [](PointPath& p) { p.strength = 0.f; });
+            PointPath& candidate =
+                m_input_points[static_cast<std::size_t>(m_input_order[static_cast<std::size_t>(column)])];
+            UpdatePath(path, candidate);
+            candidate.strength = 0.f;
         }
     }
 
@@ -330,25 +362,29 @@ void CPointTracker::DefaultCorrespondenceSolver()
         const PathContainer::iterator path = m_paths.project<0>(found);
         const AlgoLibrary::TPoint<int> origin = path->position;
 
-        CandidateContainer::iterator best_candidate = m_input_points.end();
+        int best_candidate = -1;
         float best = kFallbackScoreLimit;
         const std::pair<int, int> cell = SectorOf(origin);
         for (int sy = -1; sy <= 1; ++sy) {
             for (int sx = -1; sx <= 1; ++sx) {
-                const auto range = m_input_points.equal_range(std::make_pair(cell.first + sx, cell.second + sy));
-                for (auto candidate = range.first; candidate != range.second; ++candidate) {
-                    const float score = BestCorrelation(origin, candidate->position, true);
+                const auto range = CandidatesIn(std::make_pair(cell.first + sx, cell.second + sy));
+                for (auto i = range.first; i != range.second; ++i) {
+                    if (m_input_removed[static_cast<std::size_t>(*i)])
+                        continue;
+                    const float score =
+                        BestCorrelation(origin, m_input_points[static_cast<std::size_t>(*i)].position, true);
                     if (score < best) {
                         best = score;
-                        best_candidate = candidate;
+                        best_candidate = *i;
                     }
                 }
             }
         }
 
         bool joined = false;
-        if (best_candidate != m_input_points.end()) {
-            const AlgoLibrary::TPoint<int> target = best_candidate->position;
+        if (best_candidate >= 0) {
+            const PointPath& candidate = m_input_points[static_cast<std::size_t>(best_candidate)];
+            const AlgoLibrary::TPoint<int> target = candidate.position;
             const std::pair<int, int> target_cell = SectorOf(target);
             const PointPath* best_path = nullptr;
             float best_back = kFallbackScoreLimit;
@@ -366,8 +402,8 @@ void CPointTracker::DefaultCorrespondenceSolver()
                 }
             }
             if (best_path && best_path->position == origin) {
-                UpdatePath(path, *best_candidate);
-                m_input_points.erase(best_candidate);
+                UpdatePath(path, candidate);
+                m_input_removed[static_cast<std::size_t>(best_candidate)] = 1;
                 joined = true;
             }
         }
@@ -387,7 +423,10 @@ void CPointTracker::DefaultCorrespondenceSolver()
 void CPointTracker::StartNewPaths()
 {
     const float lambda_high = static_cast<float>(m_detector->lambda_high_thr());
-    for (const PointPath& candidate : m_input_points) {
+    for (const int i : m_input_order) {
+        if (m_input_removed[static_cast<std::size_t>(i)])
+            continue;
+        const PointPath& candidate = m_input_points[static_cast<std::size_t>(i)];
         if (m_work_mask) {
             const AlgoLibrary::TPoint<int>& p = candidate.position;
             if (p.x < 0 || p.y < 0 || p.x >= m_width || p.y >= m_height ||
@@ -399,8 +438,11 @@ void CPointTracker::StartNewPaths()
             continue;
         PointPath path = candidate;
         path.ID = ++m_path_counter;
-        path.points = std::make_shared<PointPath::Positions>(1, candidate.position);
-        path.predictions = std::make_shared<PointPath::Positions>(1, candidate.position);
+        const AlgoLibrary::MemManager::Allocator<PointPath::Positions> pool(m_manager);
+        path.points = std::allocate_shared<PointPath::Positions>(pool, 1, candidate.position,
+                                                                 PointPath::Positions::allocator_type(m_manager));
+        path.predictions = std::allocate_shared<PointPath::Positions>(pool, 1, candidate.position,
+                                                                      PointPath::Positions::allocator_type(m_manager));
         path.history[0] = Sample{candidate.position, m_time};
         path.history_count = 1;
         path.updated = true;
@@ -408,6 +450,8 @@ void CPointTracker::StartNewPaths()
         m_paths.insert(std::move(path));
     }
     m_input_points.clear();
+    m_input_order.clear();
+    m_input_removed.clear();
 }
 
 void CPointTracker::TruncatePathToMaxLimit()
@@ -469,6 +513,10 @@ float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
     const float fast_speed = d.min_fast_track_speed();
     const float slow_age = d.min_slow_track_age();
     const float slow_speed = d.min_slow_track_speed();
+    KIV_CHECK(fast_age > 0.f && fast_speed > 0.f && slow_age > 0.f && slow_speed > 0.f,
+              "PointTrackerTrackLimits_151012_101009")
+        << "CPointTracker: min_fast_track_age, min_fast_track_speed, min_slow_track_age and min_slow_track_speed must "
+           "be positive";
 
     bool first = true;
     float result = 0.f;

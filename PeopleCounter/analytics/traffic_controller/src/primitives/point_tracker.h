@@ -52,7 +52,7 @@ struct TrackingParameters {
 
 // One path, or one candidate point of the current frame (ID -1) before it is joined.
 struct PointPath {
-    using Positions = std::list<AlgoLibrary::TPoint<int>>;
+    using Positions = PositionList;
     static constexpr int kHistorySize = 7;
 
     int64_t ID = -1;
@@ -101,10 +101,6 @@ public:
                 boost::multi_index::member<PointPath, std::pair<int, int>, &PointPath::sector>>,
             boost::multi_index::ordered_unique<boost::multi_index::tag<points_by_id>,
                                                boost::multi_index::member<PointPath, int64_t, &PointPath::ID>>>>;
-    using CandidateContainer = boost::multi_index_container<
-        PointPath, boost::multi_index::indexed_by<boost::multi_index::ordered_non_unique<
-                       boost::multi_index::member<PointPath, std::pair<int, int>, &PointPath::sector>>>>;
-
     static constexpr int kMaxCandidates = 1000;
     static constexpr int kMaxPaths = 1000;
     static constexpr int kMaxPositions = 1000;
@@ -128,6 +124,11 @@ public:
 
     static PathPrediction Predict(const Sample* history, int count, int64_t now);
 
+    // The joining of one frame's candidates to the paths, with removal, new paths and truncation;
+    // and the greedy mutual-best joining that replaces the optimal assignment when it fails.
+    void ConnectNewPointsWithExistingPaths();
+    void DefaultCorrespondenceSolver();
+
     void InitializeDefaultParameters() override;
     std::shared_ptr<BlockEntities::DebugDraw::IVisualizer> ThisClassVisualizer() override { return nullptr; }
 
@@ -135,12 +136,19 @@ public:
     const PathContainer& GetPaths() const { return m_paths; }
     const avector<unsigned char>& GetPreviousImage() const { return m_prev_image; }
 
+protected:
+    // The steps of TrackingPoints around the joining: the images and the candidates of a frame,
+    // then the smoothed image kept as the previous one.
+    void BeginFrame(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points);
+    void EndFrame();
+
 private:
-    void ConnectNewPointsWithExistingPaths();
-    void DefaultCorrespondenceSolver();
     void UpdatePath(PathContainer::iterator path, const PointPath& candidate);
     void StartNewPaths();
     void TruncatePathToMaxLimit();
+    // The candidates of one sector, as a range of m_input_order.
+    std::pair<std::vector<int>::const_iterator, std::vector<int>::const_iterator> CandidatesIn(
+        std::pair<int, int> sector) const;
     float BestCorrelation(const AlgoLibrary::TPoint<int>& first, const AlgoLibrary::TPoint<int>& second,
                           bool first_is_fixed) const;
 
@@ -151,7 +159,11 @@ private:
     TrackingParameters m_parameters;
     std::unique_ptr<DetectorParameters> m_detector;
     int64_t m_time = 0;
-    CandidateContainer m_input_points;
+    // The candidates of the frame in key point order, their indices in sector order (ties in key
+    // point order) and whether each was taken out; sized once for the largest frame.
+    std::vector<PointPath> m_input_points;
+    std::vector<int> m_input_order;
+    std::vector<char> m_input_removed;
     PathContainer m_paths;
     avector<unsigned char> m_prev_image;
     avector<unsigned char> m_cur_image;
@@ -167,5 +179,5 @@ private:
     avector<int> m_cost;
     std::vector<std::pair<int, int>> m_pairs;
     std::vector<PathContainer::iterator> m_rows;
-    std::vector<CandidateContainer::iterator> m_columns;
+    std::vector<int64_t> m_id_snapshot;
 };

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+
 namespace {
 
 using AlgoLibrary::Assignment::MyMethod::BipartiteWeightMatching;
@@ -103,40 +105,44 @@ TEST(BipartiteWeightMatchingTest, RandomSparseMatricesMatchBruteForce)
                           {"tracker costs without border", 0, 2000, 10000, false},
                           {"wide range", -50, 9000, 10000, false},
                           {"close costs", 0, 20, 25, false}};
-    for (const Kind& kind : kinds) {
-        for (int trial = 0; trial < 400; ++trial) {
-            const int n = 2 + trial % 7;
-            const double density = 0.15 + 0.1 * (trial % 6);
-            std::bernoulli_distribution link(density);
-            std::uniform_int_distribution<int> cost(kind.low, kind.high);
-            std::vector<int> m(static_cast<std::size_t>(n * n), kind.no_link);
-            for (int r = 0; r < n; ++r)
-                for (int c = 0; c < n; ++c)
-                    if (link(random) && !(kind.tracker_border && (r == n - 1 || c == n - 1)))
-                        m[static_cast<std::size_t>(r * n + c)] = cost(random);
-            const int max_entry = *std::max_element(m.begin(), m.end());
+    for (int pass = 0; pass < 2; ++pass) {
+        // The scalar and the vector scans of the matrix.
+        const AlgoLibrary::ScopedSimdPath path(pass == 0);
+        for (const Kind& kind : kinds) {
+            for (int trial = 0; trial < 400; ++trial) {
+                const int n = 2 + trial % 7;
+                const double density = 0.15 + 0.1 * (trial % 6);
+                std::bernoulli_distribution link(density);
+                std::uniform_int_distribution<int> cost(kind.low, kind.high);
+                std::vector<int> m(static_cast<std::size_t>(n * n), kind.no_link);
+                for (int r = 0; r < n; ++r)
+                    for (int c = 0; c < n; ++c)
+                        if (link(random) && !(kind.tracker_border && (r == n - 1 || c == n - 1)))
+                            m[static_cast<std::size_t>(r * n + c)] = cost(random);
+                const int max_entry = *std::max_element(m.begin(), m.end());
 
-            Pairs pairs;
-            const int result = matcher.Solve(m, n, pairs);
-            ASSERT_EQ(static_cast<int>(pairs.size()), n);
-            long long total = 0;
-            std::vector<bool> used(static_cast<std::size_t>(n), false);
-            for (int r = 0; r < n; ++r) {
-                EXPECT_EQ(pairs[static_cast<std::size_t>(r)].first, r);
-                const int c = pairs[static_cast<std::size_t>(r)].second;
-                if (c < 0) {
-                    total += max_entry;
-                    continue;
+                Pairs pairs;
+                const int result = matcher.Solve(m, n, pairs);
+                ASSERT_EQ(static_cast<int>(pairs.size()), n);
+                long long total = 0;
+                std::vector<bool> used(static_cast<std::size_t>(n), false);
+                for (int r = 0; r < n; ++r) {
+                    EXPECT_EQ(pairs[static_cast<std::size_t>(r)].first, r);
+                    const int c = pairs[static_cast<std::size_t>(r)].second;
+                    if (c < 0) {
+                        total += max_entry;
+                        continue;
+                    }
+                    const int e = m[static_cast<std::size_t>(r * n + c)];
+                    EXPECT_NE(e, max_entry) << kind.what << " trial " << trial << ": paired through a no-link entry";
+                    EXPECT_FALSE(used[static_cast<std::size_t>(c)]) << kind.what << " trial " << trial;
+                    used[static_cast<std::size_t>(c)] = true;
+                    total += e;
                 }
-                const int e = m[static_cast<std::size_t>(r * n + c)];
-                EXPECT_NE(e, max_entry) << kind.what << " trial " << trial << ": paired through a no-link entry";
-                EXPECT_FALSE(used[static_cast<std::size_t>(c)]) << kind.what << " trial " << trial;
-                used[static_cast<std::size_t>(c)] = true;
-                total += e;
+                EXPECT_EQ(result, total) << kind.what << " trial " << trial;
+                EXPECT_EQ(static_cast<long long>(max_entry) * n - result, BruteForceBestWeight(m, n))
+                    << kind.what << " trial " << trial << " n " << n;
             }
-            EXPECT_EQ(result, total) << kind.what << " trial " << trial;
-            EXPECT_EQ(static_cast<long long>(max_entry) * n - result, BruteForceBestWeight(m, n))
-                << kind.what << " trial " << trial << " n " << n;
         }
     }
 }

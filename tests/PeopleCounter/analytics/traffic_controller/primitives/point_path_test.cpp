@@ -119,7 +119,7 @@ TEST(PathDiameterTest, ExtentAlongTheMainAxis)
 {
     struct Case {
         const char* what;
-        std::list<Point> positions;  // oldest first
+        PositionList positions;  // oldest first
         int limit;
         float diameter;
     };
@@ -136,7 +136,7 @@ TEST(PathDiameterTest, ExtentAlongTheMainAxis)
     for (const Case& c : cases) EXPECT_NEAR(GetPathDiameter(c.positions, c.limit), c.diameter, 1e-4) << c.what;
 
     // A thousand positions of a point standing near x = 150 (sums of squares beyond 32 bits).
-    std::list<Point> still;
+    PositionList still;
     for (int i = 0; i < 1000; ++i) still.push_back(Point(150 + i % 3 - 1, 118 + (i / 3) % 2));
     const float d = GetPathDiameter(still, 1000);
     EXPECT_GE(d, 1.f);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <memory>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -223,6 +226,8 @@ TEST_F(PointTrackerTest, MovementMeasureIgnoresYoungPathsAndScalesSmallOnes)
     // fast = min(0.12 / 0.5, 1) x 0.2 x min(1.667 / 1.5, 1) = 0.048; slow = 0.024 x 0.2 x 1 = 0.0048.
     EXPECT_NEAR(tracker.EstimateMaxDiameterToMinTypicalTrackLength(10.f), 0.048f, 1e-3f);
     EXPECT_THROW(tracker.EstimateMaxDiameterToMinTypicalTrackLength(0.f), exc::KIVException);
+    ParamsLib::load_parameters(Ini("min_slow_track_speed=0\n").c_str(), 0, &tracker, log);
+    EXPECT_THROW(tracker.EstimateMaxDiameterToMinTypicalTrackLength(10.f), exc::KIVException) << "a division by 0";
 }
 
 TEST_F(PointTrackerTest, TooManyPathsAreTruncatedWithAWarning)
@@ -249,6 +254,112 @@ TEST_F(PointTrackerTest, TooManyPathsAreTruncatedWithAWarning)
         old_paths += p.lives == 4;
     }
     EXPECT_GT(old_paths, 0);
+}
+
+TEST_F(PointTrackerTest, GatesKeepCandidatesAwayFromUnlikelyPaths)
+{
+    // A distance map that records what it is asked.
+    struct FixedRadius : IDistanceMap {
+        int GetRadius(int x, int y, int width, int height) const override
+        {
+            asked.push_back({x, y, width, height});
+            return radius;
+        }
+        int radius = 0;
+        mutable std::vector<std::array<int, 4>> asked;
+    };
+    struct Case {
+        const char* what;
+        bool prediction_gate;
+        int map_radius;  // -1: no map
+        int still_frames;
+        int step;  // pixels the blob moves in the last frame
+        bool joined;
+    };
+    const Case cases[] = {
+        {"no gate: a 7-pixel jump joins", false, -1, 7, 7, true},
+        // Seven still samples: inverse covariance 1/9, so 49 / 9 > 4 leaves the ellipse.
+        {"prediction ellipse: a 7-pixel jump does not join", true, -1, 7, 7, false},
+        {"prediction ellipse: a 5-pixel step joins", true, -1, 7, 5, true},
+        {"distance map radius 12: 3 pixels allowed", false, 12, 1, 3, true},
+        {"distance map radius 8: 2 pixels allowed", false, 8, 1, 3, false},
+        {"distance map radius 0: still 2 pixels allowed", false, 0, 1, 2, true},
+    };
+    for (const Case& c : cases) {
+        FixedRadius map;
+        map.radius = c.map_radius;
+        TrackingParameters parameters = ControllerParameters();
+        parameters.prediction_gate = c.prediction_gate;
+        tracker.Init(kW, kH, parameters, c.map_radius >= 0 ? &map : nullptr);
+        scene.Render(40, 60, image);
+        for (int i = 0; i < c.still_frames; ++i) Frame(Keys({{40, 60, 5.f, 1}}));
+        scene.Render(40 + c.step, 60, image);
+        Frame(Keys({{40 + c.step, 60, 5.f, 1}}));
+        const std::vector<IPoint>& points = tracker.GetPoints();
+        ASSERT_EQ(points.size(), c.joined ? 1u : 2u) << c.what;
+        EXPECT_EQ(tracker.GetPath(1)->back(), Point(c.joined ? 40 + c.step : 40, 60)) << c.what;
+        if (c.map_radius >= 0) {
+            ASSERT_FALSE(map.asked.empty()) << c.what;
+            EXPECT_EQ(map.asked.back(), (std::array<int, 4>{40, kH - 1 - 60, kW, kH})) << c.what;
+        }
+    }
+}
+
+// A smooth picture with structure in both directions (periods of about 25 and 29 pixels).
+template <typename Bytes>
+void SmoothTexture(Bytes& out)
+{
+    out.assign(static_cast<std::size_t>(kW * kH), 0);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x)
+            out[static_cast<std::size_t>(y * kW + x)] =
+                static_cast<unsigned char>(128 + 60 * std::sin(0.25 * x + 0.5) + 60 * std::sin(0.22 * y + 1.3));
+}
+
+// The greedy joining run in place of the assignment.
+class FallbackTracker : public CPointTracker {
+public:
+    using CPointTracker::CPointTracker;
+    void FallbackFrame(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
+    {
+        BeginFrame(image, time, points);
+        DefaultCorrespondenceSolver();
+        EndFrame();
+    }
+};
+
+TEST_F(PointTrackerTest, FallbackJoinsMutualBestsAndVisitsEachPathOnce)
+{
+    AlgoLibrary::MemManager::MemoryManager other_manager;
+    FallbackTracker fallback(other_manager);
+    ParamsLib::load_parameters(Ini("").c_str(), 0, &fallback, log);
+    fallback.Init(kW, kH, ControllerParameters(), nullptr);
+    SmoothTexture(image);
+
+    // Path 1 in sector (1, 4), path 2 in sector (2, 3); path 2 moves to sector (1, 3), before path 1.
+    fallback.TrackingPoints(image, 1000, Keys({{30, 85, 5.f, 1}, {41, 70, 5.f, 1}}));
+    ASSERT_EQ(fallback.GetPaths().size(), 2u);
+    fallback.FallbackFrame(image, 2000, Keys({{30, 85, 5.f, 1}, {39, 70, 5.f, 1}}));
+    const auto& by_id = fallback.GetPaths().get<points_by_id>();
+    for (int64_t id : {1, 2}) {
+        const PointPath& p = *by_id.find(id);
+        EXPECT_TRUE(p.updated) << id;
+        EXPECT_EQ(p.lives, 5) << id << ": visited once";
+        EXPECT_EQ(p.points->size(), 2u) << id;
+    }
+    EXPECT_EQ(by_id.find(2)->position, Point(39, 70));
+
+    // Paths 3 and 4, 5 pixels apart, one candidate on path 4: path 3's best candidate prefers
+    // path 4, so path 3 is missed.
+    fallback.Init(kW, kH, ControllerParameters(), nullptr);
+    fallback.TrackingPoints(image, 1000, Keys({{48, 60, 5.f, 1}, {53, 60, 5.f, 1}}));
+    fallback.FallbackFrame(image, 2000, Keys({{53, 60, 5.f, 1}}));
+    const PointPath& left = *fallback.GetPaths().get<points_by_id>().find(1);
+    const PointPath& right = *fallback.GetPaths().get<points_by_id>().find(2);
+    EXPECT_FALSE(left.updated);
+    EXPECT_EQ(left.lives, 4);
+    EXPECT_TRUE(right.updated);
+    EXPECT_EQ(right.lives, 5);
 }
 
 TEST(CorrelationTest, WindowDifferencesAndTheirLimits)
@@ -296,6 +407,28 @@ TEST(CorrelationTest, WindowDifferencesAndTheirLimits)
     EXPECT_GT(Correlation::CorrelatePoints(kW, a, a, 0, c, Point(80, 50)), 0.f) << "20 pixels apart";
     EXPECT_THROW(Correlation::CorrelatePointsByMedian(kW, a, a, 0.f, c, c), exc::KIVException);
     EXPECT_THROW(Correlation::BestCorrelation(kW, a, a, -1.f, c, c, 0), exc::KIVException);
+}
+
+TEST(CorrelationTest, VectorWindowDifferenceEqualsScalar)
+{
+    std::mt19937 random(17);
+    std::uniform_int_distribution<int> pixel(0, 255), coordinate(0, 20);
+    std::vector<unsigned char> a(40 * 40), b(40 * 40);
+    for (int trial = 0; trial < 300; ++trial) {
+        for (auto& v : a) v = static_cast<unsigned char>(trial % 10 == 0 ? 255 : pixel(random));
+        for (auto& v : b) v = static_cast<unsigned char>(trial % 15 == 0 ? 0 : pixel(random));
+        const unsigned char* wa = a.data() + coordinate(random) * 40 + coordinate(random);
+        const unsigned char* wb = b.data() + coordinate(random) * 40 + coordinate(random);
+        int64_t scalar[3] = {-1, -1, -1}, vector[3] = {-2, -2, -2};
+        const bool s = Correlation::detail::WindowDifference(wa, wb, 40, false, scalar[0], scalar[1], scalar[2]);
+        const bool v = Correlation::detail::WindowDifference(wa, wb, 40, true, vector[0], vector[1], vector[2]);
+        ASSERT_EQ(s, v) << trial;
+        EXPECT_EQ(scalar[0], vector[0]) << trial;
+        EXPECT_EQ(scalar[1], vector[1]) << trial;
+        if (s) {
+            EXPECT_EQ(scalar[2], vector[2]) << trial;
+        }
+    }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+
 namespace {
 
 constexpr int kMaxIterations = 100;
@@ -106,6 +108,8 @@ void CalcIxIyFloat(const float* patch, cv::Size size, float* ix, float* iy, floa
     }
 }
 
+// The Q14 kernel in exact 32-bit form: (v x 1536) >> 14 = (3 v) >> 5 and (v x 5120) >> 14 = (5 v) >> 4
+// (arithmetic shifts, rounding toward minus infinity); 3 v and 5 v stay below 2^26.
 void CalcIxIyFixed(const int32_t* patch, cv::Size size, int32_t* ix, int32_t* iy, int32_t* t0, int32_t* t1)
 {
     const int w = size.width;
@@ -115,16 +119,14 @@ void CalcIxIyFixed(const int32_t* patch, cv::Size size, int32_t* ix, int32_t* iy
         const int32_t* r1 = r0 + w;
         const int32_t* r2 = r1 + w;
         for (int x = 0; x < w; ++x) {
-            t0[x] = static_cast<int32_t>(((static_cast<int64_t>(r0[x]) + r2[x]) * 1536 >> 14) +
-                                         (static_cast<int64_t>(r1[x]) * 5120 >> 14));
+            t0[x] = (((r0[x] + r2[x]) * 3) >> 5) + ((r1[x] * 5) >> 4);
             t1[x] = r2[x] - r0[x];
         }
         int32_t* dx = ix + y * inner_w;
         int32_t* dy = iy + y * inner_w;
         for (int x = 0; x < inner_w; ++x) {
             dx[x] = t0[x + 2] - t0[x];
-            dy[x] = static_cast<int32_t>(((static_cast<int64_t>(t1[x]) + t1[x + 2]) * 1536 >> 14) +
-                                         (static_cast<int64_t>(t1[x + 1]) * 5120 >> 14));
+            dy[x] = (((t1[x] + t1[x + 2]) * 3) >> 5) + ((t1[x + 1] * 5) >> 4);
         }
     }
 }
@@ -161,7 +163,7 @@ void CalcOpticalFlowPyrLK(const char* func, const cv::Mat& imgA, const cv::Mat& 
     if (winSize.width <= 1 || winSize.height <= 1)
         Fail(cv::Error::StsBadSize, "Invalid search window size", func);
 
-    std::vector<LKPyramidLevel> levels;
+    LKPyramidLevels levels;
     std::vector<unsigned char> scratch;
     icvInitPyramidalAlgorithm(imgA, imgB, pyrA, pyrB, level, &criteria, kMaxIterations, flags, levels, scratch);
 
@@ -208,8 +210,8 @@ void CalcOpticalFlowPyrLK(const char* func, const cv::Mat& imgA, const cv::Mat& 
 }  // namespace
 
 void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB, int level,
-                               cv::TermCriteria* criteria, int max_iters, int flags,
-                               std::vector<LKPyramidLevel>& levels, std::vector<unsigned char>& scratch)
+                               cv::TermCriteria* criteria, int max_iters, int flags, LKPyramidLevels& levels,
+                               std::vector<unsigned char>& scratch)
 {
     const char* func = "icvInitPyramidalAlgorithm";
     if (((flags & CV_LKFLOW_PYR_A_READY) && !pyrA) || ((flags & CV_LKFLOW_PYR_B_READY) && !pyrB))
@@ -233,7 +235,8 @@ void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat
     criteria->epsilon *= criteria->epsilon;
 
     const cv::Size size = imgA.size();
-    levels.assign(static_cast<std::size_t>(level) + 1, LKPyramidLevel{});
+    levels.allocate(static_cast<std::size_t>(level) + 1);
+    std::fill(levels.data(), levels.data() + levels.size(), LKPyramidLevel{});
     levels[0] = LKPyramidLevel{imgA.data, imgB.data, static_cast<int>(imgA.step[0]), size, 1.0};
     std::size_t pyramid_bytes = 0;
     for (int l = 1; l <= level; ++l) {
@@ -339,35 +342,36 @@ int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_s
     if (win_size.width < 1 || win_size.height < 1)
         return -44;
     const SubPixOrigin o = MakeOrigin(win_size, center);
-    const int64_t ai = static_cast<int64_t>(o.a * 16384.0);
+    const int32_t ai = static_cast<int32_t>(o.a * 16384.0);
     const int32_t bi = static_cast<int32_t>(o.b * 16384.0);
-    const int64_t ai1 = kQ14 - ai;
-    const int32_t bi1 = kQ14 - bi;
     const int dst_stride = dst_step / static_cast<int>(sizeof(int32_t));
     const int last_x = src_size.width - 1;
     const int last_y = src_size.height - 1;
     const bool inside = PatchInside(o, win_size, src_size);
+    const bool simd = AlgoLibrary::SimdEnabled();
 
     for (int i = 0; i < win_size.height; ++i, dst += dst_stride) {
         const unsigned char* r0 = src + static_cast<std::ptrdiff_t>(Clamp(o.y + i, last_y)) * src_step;
         const unsigned char* r1 = src + static_cast<std::ptrdiff_t>(Clamp(o.y + i + 1, last_y)) * src_step;
         if (inside) {
-            const unsigned char* p0 = r0 + o.x;
-            const unsigned char* p1 = r1 + o.x;
-            int32_t left = p0[0] * bi1 + p1[0] * bi;
-            for (int j = 0; j < win_size.width; ++j) {
-                const int32_t right = p0[j + 1] * bi1 + p1[j + 1] * bi;
-                dst[j] = static_cast<int32_t>((ai1 * left >> 14) + (ai * right >> 14));
-                left = right;
-            }
+            optic_flow_detail::SubPixRowFixed(r0 + o.x, r1 + o.x, ai, bi, dst, win_size.width, simd);
         } else {
-            for (int j = 0; j < win_size.width; ++j) {
-                const int x0 = Clamp(o.x + j, last_x);
-                const int x1 = Clamp(o.x + j + 1, last_x);
-                const int32_t left = r0[x0] * bi1 + r1[x0] * bi;
-                const int32_t right = r0[x1] * bi1 + r1[x1] * bi;
-                dst[j] = static_cast<int32_t>((ai1 * left >> 14) + (ai * right >> 14));
-            }
+            // Columns left of the image repeat column 0, columns right of it the last one; the
+            // columns between are interpolated as inside.
+            const int interior_begin = std::min(std::max(-o.x, 0), win_size.width);
+            const int interior_end = std::min(std::max(last_x - o.x, interior_begin), win_size.width);
+            const auto edge = [&](int x) {
+                const int32_t column = r0[x] * (kQ14 - bi) + r1[x] * bi;
+                return static_cast<int32_t>((static_cast<int64_t>(kQ14 - ai) * column >> 14) +
+                                            (static_cast<int64_t>(ai) * column >> 14));
+            };
+            const int32_t left = edge(0);
+            const int32_t right = edge(last_x);
+            for (int j = 0; j < interior_begin; ++j) dst[j] = left;
+            if (interior_end > interior_begin)
+                optic_flow_detail::SubPixRowFixed(r0 + o.x + interior_begin, r1 + o.x + interior_begin, ai, bi,
+                                                  dst + interior_begin, interior_end - interior_begin, simd);
+            for (int j = interior_end; j < win_size.width; ++j) dst[j] = right;
         }
     }
     return 0;
@@ -375,49 +379,126 @@ int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_s
 
 namespace optic_flow_detail {
 
+void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai, int32_t bi, int32_t* dst, int width,
+                    bool use_simd)
+{
+    const int32_t ai1 = kQ14 - ai;
+    const int32_t bi1 = kQ14 - bi;
+    int j = 0;
+#if CV_SIMD128
+    if (use_simd) {
+        // Columns by 16-bit multiply-adds (pixel x Q14 weight pairs), then each column split into
+        // col >> 14 (at most 255) and col & 16383: (w x col) >> 14 = w x (col >> 14) +
+        // ((w x (col & 16383)) >> 14) exactly, every product of two 16-bit values.
+        const cv::v_int16x8 vertical = cv::v_reinterpret_as_s16(
+            cv::v_setall_s32(static_cast<int32_t>((static_cast<uint32_t>(bi) << 16) | static_cast<uint32_t>(bi1))));
+        const cv::v_int16x8 wl = cv::v_setall_s16(static_cast<short>(ai1));
+        const cv::v_int16x8 wr = cv::v_setall_s16(static_cast<short>(ai));
+        const cv::v_int32x4 low_mask = cv::v_setall_s32(kQ14 - 1);
+        const auto columns = [&](int x, cv::v_int16x8& high, cv::v_int16x8& low) {
+            const cv::v_int16x8 a = cv::v_reinterpret_as_s16(cv::v_load_expand(p0 + x));
+            const cv::v_int16x8 b = cv::v_reinterpret_as_s16(cv::v_load_expand(p1 + x));
+            cv::v_int16x8 ab0, ab1;
+            cv::v_zip(a, b, ab0, ab1);
+            const cv::v_int32x4 c0 = cv::v_dotprod(ab0, vertical);
+            const cv::v_int32x4 c1 = cv::v_dotprod(ab1, vertical);
+            high = cv::v_pack(c0 >> 14, c1 >> 14);
+            low = cv::v_pack(c0 & low_mask, c1 & low_mask);
+        };
+        const auto block = [&](int x) {
+            cv::v_int16x8 left_high, left_low, right_high, right_low;
+            columns(x, left_high, left_low);
+            columns(x + 1, right_high, right_low);
+            cv::v_int32x4 lh0, lh1, ll0, ll1, rh0, rh1, rl0, rl1;
+            cv::v_mul_expand(left_high, wl, lh0, lh1);
+            cv::v_mul_expand(left_low, wl, ll0, ll1);
+            cv::v_mul_expand(right_high, wr, rh0, rh1);
+            cv::v_mul_expand(right_low, wr, rl0, rl1);
+            cv::v_store(dst + x, lh0 + (ll0 >> 14) + rh0 + (rl0 >> 14));
+            cv::v_store(dst + x + 4, lh1 + (ll1 >> 14) + rh1 + (rl1 >> 14));
+        };
+        // Blocks of eight; a row that does not end on a block ends with its last eight columns
+        // (some values computed and written twice, identically).
+        if (width >= 8) {
+            for (int x = 0;; x = std::min(x + 8, width - 8)) {
+                block(x);
+                if (x == width - 8)
+                    break;
+            }
+            j = width;
+        }
+    }
+#else
+    (void)use_simd;
+#endif
+    for (; j < width; ++j) {
+        const int32_t left = p0[j] * bi1 + p1[j] * bi;
+        const int32_t right = p0[j + 1] * bi1 + p1[j + 1] * bi;
+        dst[j] =
+            static_cast<int32_t>((static_cast<int64_t>(ai1) * left >> 14) + (static_cast<int64_t>(ai) * right >> 14));
+    }
+}
+
 void AccumulateFixedSums(const int32_t* patch_i, int stride_i, const int32_t* patch_j, int stride_j, const int32_t* ix,
                          const int32_t* iy, int stride_d, int width, int rows, bool with_gradient, bool use_simd,
                          FixedWindowSums& sums)
 {
     int64_t bx = 0, by = 0, gxx = 0, gxy = 0, gyy = 0;
+#if CV_SIMD128
+    constexpr int kLanes = cv::v_int32x4::nlanes;
+    if (use_simd && width >= kLanes) {
+        // Whole blocks of four, then the last four samples of the row with the lanes already
+        // counted zeroed (their derivatives set to 0 cancel every product).
+        const int tail = width % kLanes;
+        const cv::v_int32x4 lane(0, 1, 2, 3);
+        const cv::v_int32x4 keep = lane >= cv::v_setall_s32(kLanes - tail);
+        const cv::v_int32x4 zero = cv::v_setzero_s32();
+        cv::v_int64x2 vbx = cv::v_setzero_s64(), vby = cv::v_setzero_s64();
+        cv::v_int64x2 vxx = cv::v_setzero_s64(), vxy = cv::v_setzero_s64(), vyy = cv::v_setzero_s64();
+        const auto add = [&](const cv::v_int32x4& d, const cv::v_int32x4& gx, const cv::v_int32x4& gy) {
+            vbx += cv::v_dotprod(d, gx);
+            vby += cv::v_dotprod(d, gy);
+            if (with_gradient) {
+                vxx += cv::v_dotprod(gx, gx);
+                vxy += cv::v_dotprod(gx, gy);
+                vyy += cv::v_dotprod(gy, gy);
+            }
+        };
+        for (int y = 0; y < rows; ++y) {
+            const int32_t* pi = patch_i + static_cast<std::ptrdiff_t>(y) * stride_i;
+            const int32_t* pj = patch_j + static_cast<std::ptrdiff_t>(y) * stride_j;
+            const int32_t* dx = ix + static_cast<std::ptrdiff_t>(y) * stride_d;
+            const int32_t* dy = iy + static_cast<std::ptrdiff_t>(y) * stride_d;
+            int x = 0;
+            for (; x + kLanes <= width; x += kLanes)
+                add(cv::v_load(pi + x) - cv::v_load(pj + x), cv::v_load(dx + x), cv::v_load(dy + x));
+            if (tail) {
+                x = width - kLanes;
+                add(cv::v_load(pi + x) - cv::v_load(pj + x), cv::v_select(keep, cv::v_load(dx + x), zero),
+                    cv::v_select(keep, cv::v_load(dy + x), zero));
+            }
+        }
+        int64_t lanes[cv::v_int64x2::nlanes];
+        const auto total = [&lanes](const cv::v_int64x2& v) {
+            cv::v_store(lanes, v);
+            return lanes[0] + lanes[1];
+        };
+        bx = total(vbx);
+        by = total(vby);
+        gxx = total(vxx);
+        gxy = total(vxy);
+        gyy = total(vyy);
+        rows = 0;
+    }
+#else
+    (void)use_simd;
+#endif
     for (int y = 0; y < rows; ++y) {
         const int32_t* pi = patch_i + static_cast<std::ptrdiff_t>(y) * stride_i;
         const int32_t* pj = patch_j + static_cast<std::ptrdiff_t>(y) * stride_j;
         const int32_t* dx = ix + static_cast<std::ptrdiff_t>(y) * stride_d;
         const int32_t* dy = iy + static_cast<std::ptrdiff_t>(y) * stride_d;
-        int x = 0;
-#if CV_SIMD128
-        if (use_simd) {
-            constexpr int kLanes = cv::v_int32x4::nlanes;
-            cv::v_int64x2 vbx = cv::v_setzero_s64(), vby = cv::v_setzero_s64();
-            cv::v_int64x2 vxx = cv::v_setzero_s64(), vxy = cv::v_setzero_s64(), vyy = cv::v_setzero_s64();
-            for (; x + kLanes <= width; x += kLanes) {
-                const cv::v_int32x4 d = cv::v_load(pi + x) - cv::v_load(pj + x);
-                const cv::v_int32x4 gx = cv::v_load(dx + x);
-                const cv::v_int32x4 gy = cv::v_load(dy + x);
-                vbx += cv::v_dotprod(d, gx);
-                vby += cv::v_dotprod(d, gy);
-                if (with_gradient) {
-                    vxx += cv::v_dotprod(gx, gx);
-                    vxy += cv::v_dotprod(gx, gy);
-                    vyy += cv::v_dotprod(gy, gy);
-                }
-            }
-            int64_t lanes[cv::v_int64x2::nlanes];
-            const auto add = [&lanes](const cv::v_int64x2& v) {
-                cv::v_store(lanes, v);
-                return lanes[0] + lanes[1];
-            };
-            bx += add(vbx);
-            by += add(vby);
-            gxx += add(vxx);
-            gxy += add(vxy);
-            gyy += add(vyy);
-        }
-#else
-        (void)use_simd;
-#endif
-        for (; x < width; ++x) {
+        for (int x = 0; x < width; ++x) {
             const int64_t d = static_cast<int64_t>(pi[x]) - pj[x];
             bx += d * dx[x];
             by += d * dy[x];
@@ -449,8 +530,8 @@ void LKTrackerInvokerFloat::operator()(const cv::Range& range) const
     const double scale = std::ldexp(1.0, -a.level);
 
     const std::size_t patch_area = static_cast<std::size_t>(patch.area());
-    cv::AutoBuffer<float> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
-                                 static_cast<std::size_t>(src_patch.width) * 2);
+    cv::AutoBuffer<float, 1032> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
+                                       static_cast<std::size_t>(src_patch.width) * 2);
     float* patch_i = buffer.data();
     float* patch_j = patch_i + src_patch.area();
     float* ix = patch_j + patch_area;
@@ -576,6 +657,7 @@ void cv::LKTrackerInvoker_N::operator()(const cv::Range& range) const
     const cv::Size level_size = a.imgI.size();
     const int step = static_cast<int>(a.imgI.step[0]);
     const double scale = std::ldexp(1.0, -a.level);
+    const bool simd = AlgoLibrary::SimdEnabled();
 
     const std::size_t patch_area = static_cast<std::size_t>(patch.area());
     cv::AutoBuffer<int32_t, 1032> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
@@ -634,7 +716,7 @@ void cv::LKTrackerInvoker_N::operator()(const cv::Range& range) const
             optic_flow_detail::AccumulateFixedSums(patch_i + (offset_y + 1) * isz.width + offset_x + 1, isz.width,
                                                    patch_j, jsz.width, ix + offset_y * (isz.width - 2) + offset_x,
                                                    iy + offset_y * (isz.width - 2) + offset_x, isz.width - 2, jsz.width,
-                                                   jsz.height, !same_window, true, sums);
+                                                   jsz.height, !same_window, simd, sums);
             if (!same_window) {
                 gxx = static_cast<float>(sums.gxx >> 14) * kQ14Inverse;
                 gxy = static_cast<float>(sums.gxy >> 14) * kQ14Inverse;

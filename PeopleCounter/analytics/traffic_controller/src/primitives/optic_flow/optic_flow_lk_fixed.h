@@ -1,5 +1,7 @@
 #pragma once
 
+#include <opencv2/video/legacy/constants_c.h>
+
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <vector>
@@ -7,11 +9,10 @@
 // Pyramidal Lucas-Kanade point tracking between two 8-bit grey images, in floating point and in
 // fixed point (Q14 patches and derivatives, 64-bit sums, float only for the 2x2 solve).
 
-// Tracker flags.
-constexpr int CV_LKFLOW_PYR_A_READY = 1;        // the first pyramid buffer already holds the pyramid
-constexpr int CV_LKFLOW_PYR_B_READY = 2;        // the second one does
-constexpr int CV_LKFLOW_INITIAL_GUESSES = 4;    // the second points hold starting guesses
-constexpr int CV_LKFLOW_GET_MIN_EIGENVALS = 8;  // errors are minimum eigenvalues (float variant)
+// Tracker flags (OpenCV's values): CV_LKFLOW_PYR_A_READY (1, the first pyramid buffer already holds
+// the pyramid), CV_LKFLOW_PYR_B_READY (2, the second one does), CV_LKFLOW_INITIAL_GUESSES (4, the
+// second points hold starting guesses), CV_LKFLOW_GET_MIN_EIGENVALS (8, errors are minimum
+// eigenvalues; float variant).
 
 // Follows `count` points from imgA into imgB. Images: 8-bit one-channel, same size and row step.
 // Pyramid buffers (may be null): 8-bit matrices whose bytes hold the levels 1..level of each
@@ -34,13 +35,15 @@ struct LKPyramidLevel {
     cv::Size size;
     double scale;
 };
+// Level 0 to the highest; held inside the object up to 8 levels.
+using LKPyramidLevels = cv::AutoBuffer<LKPyramidLevel, 8>;
 
 // Checks and normalises the criteria (epsilon squared on return) and builds the pyramids that
 // the flags do not mark as ready. Levels 1..level live in the given buffers or, for an image
 // without one, in `scratch`. Fills `levels` with level + 1 entries.
 void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB, int level,
-                               cv::TermCriteria* criteria, int max_iters, int flags,
-                               std::vector<LKPyramidLevel>& levels, std::vector<unsigned char>& scratch);
+                               cv::TermCriteria* criteria, int max_iters, int flags, LKPyramidLevels& levels,
+                               std::vector<unsigned char>& scratch);
 
 // Copies the win_size patch centred on `center` (sub-pixel) into float samples; the border is
 // replicated. Returns 0, or -44 when the patch is empty.
@@ -90,6 +93,11 @@ namespace optic_flow_detail {
 
 // The five sums of one window of the fixed variant: mismatch sums bx, by and, when asked, the
 // gradient matrix. `rows` rows of `width` samples; each pointer advances by its own stride.
+// One interior row of the fixed-point patch copy: dst[j] from columns j and j + 1 of the source
+// rows p0 and p1 (width + 1 bytes each), Q14 weights ai (horizontal) and bi (vertical).
+void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai, int32_t bi, int32_t* dst, int width,
+                    bool use_simd);
+
 struct FixedWindowSums {
     int64_t bx, by, gxx, gxy, gyy;
 };

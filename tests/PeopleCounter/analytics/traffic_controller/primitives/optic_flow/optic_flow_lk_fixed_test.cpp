@@ -4,10 +4,13 @@
 
 #include <cmath>
 #include <functional>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 
 namespace {
 
@@ -48,8 +51,6 @@ std::vector<cv::Point2f> InteriorGrid(cv::Size size, int margin, int step)
 
 const cv::TermCriteria kCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 20, 0.02);
 const cv::Size kFrame(160, 120);
-// Tight criteria for accuracy checks: the default stop at a step of 0.02 leaves that much behind.
-const cv::TermCriteria kFine(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, 0.002);
 
 struct Tracked {
     std::vector<cv::Point2f> points;
@@ -78,7 +79,7 @@ TEST(OpticFlowLKTest, BothVariantsFindAKnownSubPixelShift)
     for (const Variant& variant : kVariants) {
         for (const Case& c : cases) {
             const Tracked t = Track(variant.run, Texture(kFrame, 0, 0), Texture(kFrame, c.dx, c.dy), from,
-                                    cv::Size(7, 7), c.level, kFine);
+                                    cv::Size(5, 5), c.level, kCriteria);
             for (std::size_t i = 0; i < from.size(); ++i) {
                 EXPECT_TRUE(t.status[i]) << variant.name << " point " << i;
                 EXPECT_NEAR(t.points[i].x, from[i].x + c.dx, 0.05) << variant.name << " point " << i;
@@ -352,6 +353,39 @@ TEST(OpticFlowLKTest, VectorSumsEqualScalarSums)
             }
         }
     }
+}
+
+TEST(OpticFlowLKTest, VectorPathsGiveTheScalarResults)
+{
+    // Patch rows: every width up to 19 and random weights, against the scalar row.
+    std::mt19937 random(9);
+    std::uniform_int_distribution<int> pixel(0, 255), weight(0, 16383);
+    std::vector<unsigned char> r0(24), r1(24);
+    for (int trial = 0; trial < 200; ++trial) {
+        for (auto& v : r0) v = static_cast<unsigned char>(pixel(random));
+        for (auto& v : r1) v = static_cast<unsigned char>(trial % 7 == 0 ? 255 : pixel(random));
+        const int32_t ai = trial % 5 == 0 ? 0 : weight(random);
+        const int32_t bi = trial % 3 == 0 ? 16383 : weight(random);
+        const int width = 1 + trial % 19;
+        std::vector<int32_t> scalar(static_cast<std::size_t>(width)), vector(scalar.size());
+        optic_flow_detail::SubPixRowFixed(r0.data(), r1.data(), ai, bi, scalar.data(), width, false);
+        optic_flow_detail::SubPixRowFixed(r0.data(), r1.data(), ai, bi, vector.data(), width, true);
+        ASSERT_EQ(scalar, vector) << "width " << width << " ai " << ai << " bi " << bi;
+    }
+    // The whole fixed-point tracker, border points included.
+    const auto [a, b] = RandomPair(21, 1.7f, -2.2f);
+    const std::vector<cv::Point2f> from = InteriorGrid(kFrame, 0, 3);
+    Tracked scalar, vector;
+    {
+        const AlgoLibrary::ScopedSimdPath path(false);
+        scalar = Track(&cvCalcOpticalFlowPyrLK_N, a, b, from, cv::Size(5, 5), 3);
+    }
+    {
+        const AlgoLibrary::ScopedSimdPath path(true);
+        vector = Track(&cvCalcOpticalFlowPyrLK_N, a, b, from, cv::Size(5, 5), 3);
+    }
+    EXPECT_EQ(scalar.status, vector.status);
+    EXPECT_EQ(scalar.points, vector.points);
 }
 
 TEST(OpticFlowLKTest, SubPixelPatchesInterpolateAndReplicateTheBorder)
