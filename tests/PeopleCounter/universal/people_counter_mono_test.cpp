@@ -40,7 +40,6 @@ scene::Scene MonoScene(int frames)
 
 struct SceneRun {
     std::vector<Alarm> alarms;
-    std::vector<std::string> log;
     float max_changed_percent = 0.f;
     float max_path = 0.f;
 };
@@ -74,7 +73,6 @@ SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int 
             run.alarms.push_back(alarm);
         }
     }
-    for (const auto& line : log->lines) run.log.push_back(line.text);
     return run;
 }
 

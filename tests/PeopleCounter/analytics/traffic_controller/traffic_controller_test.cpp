@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <opencv2/core.hpp>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -341,34 +342,15 @@ TEST(CTrafficControllerTest, StatisticsComeUnderTheirNamesInPipelineOrder)
     for (const auto& item : h.stats->items)
         if (item.kind != BlockEntities::Stats::kTimerElapsed)
             names.push_back(item.name);
-    const std::vector<std::string> expected = {"image_time",
-                                               "total_frame",
-                                               "delete_unused_objects",
-                                               "object count without new",
-                                               "rgb_to_custom_gray",
-                                               "pre_smooth",
-                                               "compute_brightness",
-                                               "grey intensity mean",
-                                               "perspective_filter",
-                                               "subtract_background",
-                                               "gaussian_blur",
-                                               "mark_extremums",
-                                               "fill_regions",
-                                               "region count",
-                                               "fill_keypoints",
-                                               "keypoint count",
-                                               "unite_neighbours",
-                                               "unite-kp count",
-                                               "tracking_points",
-                                               "make_objects",
-                                               "features count",
-                                               "alive-next features count",
-                                               "m_last_info_id",
-                                               "m_objects_info.size",
-                                               "not-erased features count",
-                                               "object count including new",
-                                               "optic_flow",
-                                               "update_intersections"};
+    std::vector<std::string> expected;
+    std::istringstream list(
+        "image_time,total_frame,delete_unused_objects,object count without new,rgb_to_custom_gray,"
+        "pre_smooth,compute_brightness,grey intensity mean,perspective_filter,subtract_background,"
+        "gaussian_blur,mark_extremums,fill_regions,region count,fill_keypoints,keypoint count,"
+        "unite_neighbours,unite-kp count,tracking_points,make_objects,features count,"
+        "alive-next features count,m_last_info_id,m_objects_info.size,not-erased features count,"
+        "object count including new,optic_flow,update_intersections");
+    for (std::string name; std::getline(list, name, ',');) expected.push_back(name);
     std::vector<std::string> ours;
     for (const std::string& name : names)
         if (std::find(expected.begin(), expected.end(), name) != expected.end())
