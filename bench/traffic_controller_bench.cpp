@@ -36,7 +36,7 @@ scene::Scene MakeScene(int people)
     s.rig.height = 120;
     s.rig.focal = 100.0;
     s.frames = kFrames;
-    const char* paths[] = {"0,-200,0,200,4,180,0,1",     "-120,200,-120,-200,4,175,0,1", "120,-200,120,200,4,170,0,1",
+    const char* paths[] = {"0,-200,0,200,4,180,0,1", "-120,200,-120,-200,4,175,0,1", "120,-200,120,200,4,170,0,1",
                            "-60,220,-60,-180,4,185,0,1", "60,-220,60,180,4,178,0,1"};
     for (int i = 0; i < people; ++i) s.people.push_back(scene::ParsePerson(paths[i]));
     return s;
