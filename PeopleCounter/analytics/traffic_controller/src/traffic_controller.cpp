@@ -248,6 +248,9 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     }
 
     const std::size_t pixels = static_cast<std::size_t>(m_w) * static_cast<std::size_t>(m_h);
+    // A new format starts a new background, taken from the next frame.
+    m_background = CSimpleBackgroundSubtractor();
+    m_changed_pixels = -1;
     m_work.assign(pixels, 0);
     m_source_grey.assign(pixels, 0);
     m_tracking.assign(pixels, 0);

@@ -192,6 +192,11 @@ TEST(CTrafficControllerTest, ChangedPixelsCountFromADifferenceOf15)
     for (auto& pixel : frame) pixel = 86;
     h->ProcessImage(frame.data(), 80 * kTicksPerMs);
     EXPECT_EQ(h->GetChangedPixelsPercent(), 0.f);
+    // A new, smaller format starts a new background from its first frame.
+    h->InitImage(GreyFormat(80, 60));
+    const std::vector<unsigned char> small = Constant(200, 80, 60);
+    h->ProcessImage(small.data(), 120 * kTicksPerMs);
+    EXPECT_EQ(h->GetChangedPixelsPercent(), 0.f);
 }
 
 TEST(CTrafficControllerTest, DifferenceCallbackSeesEachChange)
