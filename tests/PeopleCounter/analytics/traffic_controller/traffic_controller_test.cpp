@@ -377,8 +377,9 @@ TEST(CTrafficControllerTest, PerspectiveOtherThanUniformIsAppliedWithItsOwnScrat
     EXPECT_EQ(small->GetKeypointRadius(), 7);  // R = 12, r = 12 x 2/3 x 0.9 rounded
     const std::vector<unsigned char> big = Constant(120, 320, 240), little = Constant(120, 80, 60);
     for (int i = 0; i < 3; ++i) {
-        large->ProcessImage(big.data(), i * 40 * kTicksPerMs);
+        // The smaller one first: an image shared by both would be too small for the later one.
         small->ProcessImage(little.data(), i * 40 * kTicksPerMs);
+        large->ProcessImage(big.data(), i * 40 * kTicksPerMs);
     }
     EXPECT_EQ(small->GetWorkingImage().size(), 80u * 60u);
     EXPECT_EQ(large->GetWorkingImage().size(), 320u * 240u);
