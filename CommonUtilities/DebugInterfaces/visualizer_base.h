@@ -28,6 +28,8 @@ public:
 
     std::vector<std::string> PicturesList() const override { return m_pictures; }
     std::vector<std::string> BitmapsList() const override { return m_bitmaps; }
+    // The bitmap names, kept by the visualiser.
+    const std::vector<std::string>& BitmapNames() const { return m_bitmaps; }
 
     bool IsPictureFullScreen(const std::string& picture) const override
     {

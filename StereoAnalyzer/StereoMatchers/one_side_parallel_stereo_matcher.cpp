@@ -1,20 +1,12 @@
 #include "StereoAnalyzer/StereoMatchers/one_side_parallel_stereo_matcher.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-#include <tbb/partitioner.h>
+#include "StereoAnalyzer/StereoMatchers/views_in_parallel.h"
 
 namespace stereo {
 
 void OneSideParallelStereoMatcher::CalcDispTwoSidesAlgoRun()
 {
-    tbb::parallel_for(
-        tbb::blocked_range<int>(0, kViewsNum, 1),
-        [this](const tbb::blocked_range<int>& range) {
-            for (int view = range.begin(); view != range.end(); ++view)
-                CalcDispOneSideAlgoRun(static_cast<eLeftOrRightView>(view));
-        },
-        tbb::auto_partitioner());
+    RunBothViewsInParallel([this](eLeftOrRightView view) { CalcDispOneSideAlgoRun(view); });
 }
 
 }  // namespace stereo

@@ -1,12 +1,12 @@
 #include "StereoAnalyzer/StereoPeopleCounter/i_stereo_people_counter.h"
 
-#include <stdexcept>
+#include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter.h"
 
 namespace stereo {
 
 IStereoPeopleCounter* IStereoPeopleCounter::CreateInstance()
 {
-    throw std::runtime_error("The stereo analyser is not part of this build.");
+    return new StereoPeopleCounter();
 }
 
 }  // namespace stereo

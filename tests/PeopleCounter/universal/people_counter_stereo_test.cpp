@@ -139,13 +139,19 @@ TEST_F(PeopleCounterStereoTest, ConstructionFailuresLeaveTheConstructor)
                  std::exception);
 }
 
-TEST_F(PeopleCounterStereoTest, FactoryReportsTheMissingAnalyserAndGivesNull)
+TEST_F(PeopleCounterStereoTest, FactoryBuildsTheAnalyserOrReportsItsRefusal)
 {
-    const std::string ini = m_dir.Write("algo.ini", "");
-    EXPECT_EQ(IUniversalPeopleCounter::CreateInstance<kCounterStereo>(ini, m_log, 0.0), nullptr);
-    ASSERT_EQ(m_log->lines.size(), 1u);
-    EXPECT_EQ(m_log->lines[0].level, kKivLogError);
-    EXPECT_EQ(m_log->lines[0].text, "The stereo analyser is not part of this build.");
+    IUniversalPeopleCounter* counter =
+        IUniversalPeopleCounter::CreateInstance<kCounterStereo>(m_dir.Write("algo.ini", ""), m_log, 0.0);
+    ASSERT_NE(counter, nullptr);
+    counter->Release();
+
+    const std::string bad = m_dir.Write("bad.ini", "[StereoPeopleCounter]\nStereo_resolution=0\n");
+    m_log->lines.clear();
+    EXPECT_EQ(IUniversalPeopleCounter::CreateInstance<kCounterStereo>(bad, m_log, 0.0), nullptr);
+    ASSERT_FALSE(m_log->lines.empty());
+    EXPECT_EQ(m_log->lines.back().level, kKivLogError);
+    EXPECT_NE(m_log->lines.back().text.find("Stereo_resolution must be 1 or more"), std::string::npos);
 }
 
 TEST_F(PeopleCounterStereoTest, FrameTimeBecomesTicksSince1601)

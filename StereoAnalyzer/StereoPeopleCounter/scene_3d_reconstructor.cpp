@@ -1,0 +1,712 @@
+#include "StereoAnalyzer/StereoPeopleCounter/scene_3d_reconstructor.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
+#include <stdexcept>
+
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
+
+namespace stereo {
+
+namespace {
+
+// Rounded half away from zero and saturated to 16 bits; NaN gives 0.
+short RoundToShort(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    const double r = v > 0 ? v + 0.5 : v - 0.5;
+    if (r >= 32767.0)
+        return 32767;
+    if (r <= -32768.0)
+        return -32768;
+    return static_cast<short>(r);
+}
+
+// Rounded half away from zero and saturated to the int range; NaN gives the smallest int, which no
+// range test accepts.
+int RoundToInt(double v)
+{
+    if (std::isnan(v))
+        return std::numeric_limits<int>::min();
+    const double r = v > 0 ? v + 0.5 : v - 0.5;
+    if (r >= 2147483647.0)
+        return std::numeric_limits<int>::max();
+    if (r <= -2147483648.0)
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(r);
+}
+
+}  // namespace
+
+IScene3DReconstructor* Create3DReconstructorInterface()
+{
+    return new Scene3DReconstructor();
+}
+
+void Scene3DReconstructor::InitializeDefaultParameters()
+{
+    InitValueParameterStringDefault(
+        m_camera_matrix_l, "", "", "camera_matrix_l",
+        "Camera matrix of the left camera (obtained from calibration). Put here your value, because default is not "
+        "valid.",
+        "",
+        "[ [ 7.7779760220850130e+002, 0., 3.4287128773495607e+002],[0., 8.5238823083781904e+002, "
+        "3.2051281370152287e+002],[0., 0., 1.] ]");
+    m_camera_matrix_l.MarkValueRequired();
+    InitValueParameterStringDefault(
+        m_camera_matrix_r, "", "", "camera_matrix_r",
+        "Camera matrix of the right camera (obtained from calibration). Put here your value, because default is not "
+        "valid.",
+        "",
+        "[ [7.8307326668376493e+002, 0., 3.5092654846326525e+002],[0., 8.6014175577947299e+002, "
+        "3.0919103741214184e+002],[0., 0., 1.] ]");
+    m_camera_matrix_r.MarkValueRequired();
+    InitValueParameterStringDefault(
+        m_dist_coeff_l, "", "", "dist_coeff_l",
+        "Distortion coefficients of the left camera (obtained from calibration). Put here your value, because "
+        "default is not valid.",
+        "",
+        "[ [-2.2653218160577285e-001], [1.4215855024824026e-001], [7.8783307093345297e-003], "
+        "[-7.3258224774649103e-004], [0.], [0.], [0.], [0.] ]");
+    m_dist_coeff_l.MarkValueRequired();
+    InitValueParameterStringDefault(
+        m_dist_coeff_r, "", "", "dist_coeff_r",
+        "Distortion coefficients of the right camera (obtained from calibration), Put here your value, because "
+        "default is not valid.",
+        "",
+        "[ [-2.3086768688694853e-001], [2.1146319276704167e-001], [8.2080074793994019e-003], "
+        "[-1.1558124645361055e-003], [0.], [0.], [0.], [0.] ]");
+    m_dist_coeff_r.MarkValueRequired();
+    InitValueParameterStringDefault(
+        m_rotate_matrix_l_r, "", "", "rotate_matrix_l_r",
+        "Rotation matrix from left to right camera (obtained from calibration). Put here your value, because "
+        "default is not valid.",
+        "",
+        "[ [9.9997043068601854e-001, 2.1818932138352645e-003, -5.5389541870403541e-003],[-2.1559036249645391e-003, "
+        "9.9997305934190572e-001, 6.8443155210835297e-003],[5.6543272494036893e-003, -6.7911960977634928e-003, "
+        "9.9993641790582732e-001] ]");
+    m_rotate_matrix_l_r.MarkValueRequired();
+    InitValueParameterStringDefault(
+        m_base_vect, "", "", "base_vect",
+        "Vector connecting positions of left and right cameras (obtained from calibration). Put here your value, "
+        "because default is not valid",
+        "", "[ [-3.6225963565648897e+001], [5.0116303554488428e-001], [8.2268770766195515e-002] ]");
+    m_base_vect.MarkValueRequired();
+    InitValueParameterDefault(m_initial_width, "", "", "initial_width",
+                              "Width (in pixels) of the image for which intrinsic and extrinsic camera parameters "
+                              "were calculated.Put here your value, because default is not valid.",
+                              "", 704);
+    m_initial_width.MarkValueRequired();
+    InitValueParameterDefault(m_initial_height, "", "", "initial_height",
+                              "Height (in pixels) of the image for which intrinsic and extrinsic camera parameters "
+                              "were calculated.Put here your value, because default is not valid.",
+                              "", 576);
+    m_initial_height.MarkValueRequired();
+    InitValueParameterDefault(m_cam_tilt_angle, "", "", "cam_tilt_angle",
+                              "Tilt camera angle (in radians) (angle between camera axis and vertical axis directed "
+                              "down).Put here your value, because default is not valid.",
+                              "", 0.55f);
+    m_cam_tilt_angle.SetLimits(0.0f, 3.1415927f);
+    m_cam_tilt_angle.MarkValueRequired();
+    InitValueParameterDefault(
+        m_h_camera_mount_param, "", "", "h_camera_mount_param",
+        "Height (in centimeters) at which camera is mounted. Put here your value, because default is not valid.", "",
+        260.0f);
+    m_h_camera_mount_param.SetLimits(0.0f, FLT_MAX);
+    m_h_camera_mount_param.MarkValueRequired();
+    InitValueParameterDefault(m_obj_h_min_param, "", "", "obj_h_min_param",
+                              "Minimal height (in centimeters) of an object of interest", "", 150.0f);
+    m_obj_h_min_param.SetLimits(0.0f, FLT_MAX);
+    InitValueParameterDefault(m_obj_h_max_param, "", "", "obj_h_max_param",
+                              "Maximal height (in centimeters) of an object of interest", "", 200.0f);
+    m_obj_h_max_param.SetLimits(0.0f, FLT_MAX);
+    InitValueParameterDefault(m_remap_scaling, "", "", "remap_scaling",
+                              "m_remap_scaling=0.0 - no black areas after rectification. m_remap_scaling=1.0 - no "
+                              "source image pixels are lost, between 0.0 and 1.0 - intermediate cases",
+                              "", 0.85f);
+    m_remap_scaling.SetLimits(0.0f, 1.0f);
+    InitValueParameterDefault(m_use_conditions_on_height, "", "", "use_conditions_on_height",
+                              "Use conditions on maximal height for height map filtering", "", false);
+    InitValueParameterDefault(m_calculate_height, "", "", "calculate_height", "Calculate height or not", "", true);
+}
+
+void Scene3DReconstructor::CheckCalibrationParameters() const
+{
+    KIV_CHECK(m_initial_width() >= 1, "Scene3DInitialWidth_140312_130001")
+        << "initial_width must be at least 1, it is" << m_initial_width();
+    KIV_CHECK(m_initial_height() >= 1, "Scene3DInitialHeight_140312_130002")
+        << "initial_height must be at least 1, it is" << m_initial_height();
+    KIV_CHECK(m_obj_h_max_param() >= 1.0f, "Scene3DObjHMax_140312_130003")
+        << "obj_h_max_param must be at least 1 cm, it is" << static_cast<double>(m_obj_h_max_param());
+}
+
+void Scene3DReconstructor::Init(int width, int height)
+{
+    Init(width, height, static_cast<double>(m_cam_tilt_angle()));
+}
+
+void Scene3DReconstructor::Init(int width, int height, double tilt_angle)
+{
+    KIV_CHECK(width >= 1 && height >= 1, "Scene3DInitSize_140312_130004") << width << height;
+    CheckCalibrationParameters();
+    ResizeBuffers(cv::Size(width, height));
+
+    // The calibration is scaled per axis, so that a calibration size of another aspect ratio (non-square
+    // pixels) maps onto the working size.
+    const double sx = static_cast<double>(width) / m_initial_width();
+    const double sy = static_cast<double>(height) / m_initial_height();
+    const MatrixParam* cameras[2] = {&m_camera_matrix_l, &m_camera_matrix_r};
+    for (int v = 0; v < 2; ++v) {
+        cv::Mat_<double> k = VectorReprToCVMat((*cameras[v])());
+        KIV_CHECK(k.rows == 3 && k.cols == 3, "Scene3DCameraMatrixSize_140312_130005") << k.rows << k.cols;
+        cv::Mat_<double> along_x = k.row(0);
+        cv::Mat_<double> along_y = k.row(1);
+        along_x *= sx;
+        along_y *= sy;
+        m_camera_matrix[v] = k;
+    }
+    m_dist_coeffs[0] = VectorReprToCVMat(m_dist_coeff_l());
+    m_dist_coeffs[1] = VectorReprToCVMat(m_dist_coeff_r());
+    m_rotation = VectorReprToCVMat(m_rotate_matrix_l_r());
+    m_translation = VectorReprToCVMat(m_base_vect());
+    KIV_CHECK(m_rotation.rows == 3 && m_rotation.cols == 3, "Scene3DRotationSize_140312_130006");
+    KIV_CHECK(m_translation.total() == 3, "Scene3DBaseVectSize_140312_130007");
+    m_p1.create(3, 4, CV_64F);
+    m_p2.create(3, 4, CV_64F);
+    m_rotation_angle = -tilt_angle;
+
+    if (m_calculate_height()) {
+        KIV_CHECK(m_obj_h_min_param() <= m_obj_h_max_param(), "Scene3DObjHMinMax_140312_130008")
+            << static_cast<double>(m_obj_h_min_param()) << static_cast<double>(m_obj_h_max_param());
+        KIV_CHECK(m_obj_h_max_param() <= m_h_camera_mount_param(), "Scene3DObjHMaxMount_140312_130009")
+            << static_cast<double>(m_obj_h_max_param()) << static_cast<double>(m_h_camera_mount_param());
+    }
+    ComputeRectificationMapping();
+    ComputeDirectRectificationMappingForCoords();
+    if (m_calculate_height()) {
+        ComputeSceneParams();
+        ComputeHeightAndDepthMapping();
+    }
+    m_initialized = true;
+}
+
+void Scene3DReconstructor::ResizeBuffers(cv::Size size)
+{
+    m_width = size.width;
+    m_height = size.height;
+    const int iw = m_initial_width();
+    const int ih = m_initial_height();
+    const double sy = static_cast<double>(size.height) / ih;
+    const double sx = static_cast<double>(size.width) / iw;
+    const bool proportional = std::abs(iw * sy - size.width) <= 3.0 && std::abs(ih * sx - size.height) <= 3.0;
+    if (!proportional)
+        Log(kKivLogError) << "Current size [" << size.width << " x " << size.height
+                          << "] isn't proportional to the size for which camera parameters were calculated: " << iw
+                          << "x" << ih << ". Probably your current settings of Stereo3DReconstructor are wrong";
+    m_scale_factor = std::sqrt(static_cast<double>(size.width) * size.height / (static_cast<double>(iw) * ih));
+    for (int v = 0; v < 2; ++v) {
+        m_coord_maps[v].create(size, CV_16SC2);
+        m_index_maps[v].create(size, CV_16UC1);
+        m_valid_masks[v].create(size, CV_8UC1);
+        for (int y = 0; y < size.height; ++y) {
+            cv::Vec2s* row = m_coord_maps[v].ptr<cv::Vec2s>(y);
+            for (int x = 0; x < size.width; ++x) row[x] = cv::Vec2s(static_cast<short>(x), static_cast<short>(y));
+        }
+        m_index_maps[v].setTo(0);
+    }
+    m_y_min = m_y_max = m_x_min = m_x_max = 0.0;
+    m_height_clamp = 0.0;
+    m_max_disparity = 0.0;
+    m_baseline = 0.0;
+    m_initialized = false;
+}
+
+void Scene3DReconstructor::ComputeRectificationMapping()
+{
+    const cv::Size size(m_width, m_height);
+    cv::Mat r1, r2;
+    cv::stereoRectify(m_camera_matrix[0], m_dist_coeffs[0], m_camera_matrix[1], m_dist_coeffs[1], size, m_rotation,
+                      m_translation, r1, r2, m_p1, m_p2, m_q, cv::CALIB_ZERO_DISPARITY, m_remap_scaling(),
+                      cv::Size(0, 0));
+    cv::initUndistortRectifyMap(m_camera_matrix[0], m_dist_coeffs[0], r1, m_p1, size, CV_16SC2, m_coord_maps[0],
+                                m_index_maps[0]);
+    cv::initUndistortRectifyMap(m_camera_matrix[1], m_dist_coeffs[1], r2, m_p2, size, CV_16SC2, m_coord_maps[1],
+                                m_index_maps[1]);
+    ComputeValidPixelsMasks();
+}
+
+void Scene3DReconstructor::ComputeValidPixelsMasks()
+{
+    for (int v = 0; v < 2; ++v) {
+        m_valid_masks[v].setTo(0);
+        for (int y = 0; y < m_height; ++y) {
+            const cv::Vec2s* map = m_coord_maps[v].ptr<cv::Vec2s>(y);
+            uchar* mask = m_valid_masks[v].ptr<uchar>(y);
+            for (int x = 0; x < m_width; ++x)
+                if (map[x][0] > 0 && map[x][0] < m_width - 1 && map[x][1] > 0 && map[x][1] < m_height - 1)
+                    mask[x] = 255;
+        }
+    }
+}
+
+void Scene3DReconstructor::ComputeDirectRectificationMappingForCoords()
+{
+    const int w = m_width;
+    const int h = m_height;
+    const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    for (int v = 0; v < 2; ++v) {
+        // The source pixel each rectified pixel comes from, gathered per source pixel (rectified pixels
+        // in raster order).
+        std::vector<int> fed_offsets(n + 1, 0);
+        for (int y = 0; y < h; ++y) {
+            const cv::Vec2s* map = m_coord_maps[v].ptr<cv::Vec2s>(y);
+            for (int x = 0; x < w; ++x)
+                if (map[x][0] >= 0 && map[x][0] < w && map[x][1] >= 0 && map[x][1] < h)
+                    ++fed_offsets[static_cast<std::size_t>(map[x][0]) + static_cast<std::size_t>(w) * map[x][1] + 1];
+        }
+        for (std::size_t i = 0; i < n; ++i) fed_offsets[i + 1] += fed_offsets[i];
+        std::vector<cv::Point> fed_points(static_cast<std::size_t>(fed_offsets[n]));
+        {
+            std::vector<int> fill(fed_offsets.begin(), fed_offsets.end() - 1);
+            for (int y = 0; y < h; ++y) {
+                const cv::Vec2s* map = m_coord_maps[v].ptr<cv::Vec2s>(y);
+                for (int x = 0; x < w; ++x)
+                    if (map[x][0] >= 0 && map[x][0] < w && map[x][1] >= 0 && map[x][1] < h)
+                        fed_points[static_cast<std::size_t>(
+                            fill[static_cast<std::size_t>(map[x][0]) + static_cast<std::size_t>(w) * map[x][1]]++)] =
+                            cv::Point(x, y);
+            }
+        }
+        auto fed = [&](std::size_t i) { return fed_offsets[i + 1] > fed_offsets[i]; };
+
+        // For a source pixel that nothing feeds: the nearest fed pixel to its right, left, below and above
+        // (-1: none), found with one sweep per direction.
+        std::vector<int> right(n, -1), left(n, -1), below(n, -1), above(n, -1);
+        for (int y = 0; y < h; ++y) {
+            const std::size_t row = static_cast<std::size_t>(y) * w;
+            for (int x = w - 2; x >= 0; --x)
+                right[row + x] = fed(row + x + 1) ? static_cast<int>(row + x + 1) : right[row + x + 1];
+            for (int x = 1; x < w; ++x)
+                left[row + x] = fed(row + x - 1) ? static_cast<int>(row + x - 1) : left[row + x - 1];
+        }
+        for (int y = h - 2; y >= 0; --y)
+            for (int x = 0; x < w; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                below[i] = fed(i + w) ? static_cast<int>(i + w) : below[i + w];
+            }
+        for (int y = 1; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) * w + x;
+                above[i] = fed(i - w) ? static_cast<int>(i - w) : above[i - w];
+            }
+
+        std::vector<int>& offsets = m_direct_offsets[v];
+        std::vector<cv::Point>& points = m_direct_points[v];
+        offsets.assign(n + 1, 0);
+        auto for_each_source = [&](std::size_t i, auto&& fn) {
+            if (fed(i)) {
+                fn(i);
+                return;
+            }
+            for (const std::vector<int>* dir : {&right, &left, &below, &above})
+                if ((*dir)[i] >= 0)
+                    fn(static_cast<std::size_t>((*dir)[i]));
+        };
+        for (std::size_t i = 0; i < n; ++i) {
+            int count = 0;
+            for_each_source(i, [&](std::size_t s) { count += fed_offsets[s + 1] - fed_offsets[s]; });
+            offsets[i + 1] = offsets[i] + count;
+        }
+        points.resize(static_cast<std::size_t>(offsets[n]));
+        for (std::size_t i = 0; i < n; ++i) {
+            std::size_t out = static_cast<std::size_t>(offsets[i]);
+            for_each_source(i, [&](std::size_t s) {
+                for (int k = fed_offsets[s]; k < fed_offsets[s + 1]; ++k)
+                    points[out++] = fed_points[static_cast<std::size_t>(k)];
+            });
+        }
+    }
+}
+
+void Scene3DReconstructor::ComputeSceneParams()
+{
+    KIV_CHECK(m_calculate_height(), "Scene3DSceneParamsNoHeight_140312_130010");
+    const double theta = -m_rotation_angle;
+    const double H = m_h_camera_mount_param();
+    const double hmin = m_obj_h_min_param();
+    const double hmax = m_obj_h_max_param();
+    const double f = m_q.at<double>(2, 3);
+    const double B = std::abs(1.0 / m_q.at<double>(3, 2));
+    m_focal_length = f;
+    m_baseline = B;
+    KIV_CHECK(H > hmax + 10.0, "Scene3DMountTooLow_140312_130011") << H << hmax;
+    m_max_disparity = f * B / std::max((H - (hmax + 10.0)) * std::cos(theta), 5.0);
+    if (m_max_disparity > m_width - 1)
+        m_max_disparity = m_width - 1;
+    const double cy = (m_p1.at<double>(1, 2) + m_p2.at<double>(1, 2)) / 2.0;
+    m_angle_top = std::atan(cy / f);
+    m_angle_bottom = std::atan((m_height - cy) / f);
+    const double D = H - (hmin - 10.0);
+    m_y_max = D * std::tan(m_angle_top - theta);
+    m_y_min = D * std::tan(-theta - m_angle_bottom);
+    m_height_clamp = std::cos(m_angle_top) * H / std::cos(m_angle_top - theta);
+    const double cx = (m_p1.at<double>(0, 2) + m_p2.at<double>(0, 2)) / 2.0;
+    m_angle_left = std::atan(cx / f);
+    m_angle_right = std::atan((m_width - cx) / f);
+    m_x_max = D * std::tan(m_angle_right);
+    m_x_min = -D * std::tan(m_angle_left);
+    const float c = static_cast<float>(std::cos(theta));
+    const float s = static_cast<float>(std::sin(theta));
+    m_world_rotation = cv::Matx33f(1.f, 0.f, 0.f, 0.f, c, -s, 0.f, -s, -c);
+    KIV_CHECK(m_x_min <= m_x_max, "Scene3DFloorX_140312_130012") << m_x_min << m_x_max;
+    KIV_CHECK(m_y_min <= m_y_max, "Scene3DFloorY_140312_130013") << m_y_min << m_y_max;
+}
+
+template <bool kConditions>
+void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(const cv::Mat& disp,
+                                                                               eLeftOrRightView view, cv::Mat& height,
+                                                                               cv::Mat& depth, cv::Mat& points)
+{
+    KIV_CHECK(m_calculate_height(), "Scene3DReprojectNoHeight_140312_130014");
+    CheckLookupInput(disp);
+    IfNeedAllocAndWriteWarning(disp, "CalculateHeightFromDisparityUsingReprojectionMatrix", height);
+    if (points.size() != disp.size() || points.type() != CV_32FC3)
+        points.create(disp.size(), CV_32FC3);
+    cv::reprojectImageTo3D(disp, points, m_q, false, -1);
+    IfNeedAllocAndWriteWarning(disp, "CalculateHeightFromDisparityUsingReprojectionMatrix", depth);
+
+    const float offset = view == kRightView ? static_cast<float>(m_baseline) : 0.f;
+    const float H = static_cast<float>(m_h_camera_mount_param());
+    const cv::Matx33f& M = m_world_rotation;
+    const float z_limit = static_cast<float>(m_obj_h_max_param()) + 10.f;
+    const float x_range = static_cast<float>(m_x_max - m_x_min);
+    const float y_range = static_cast<float>(m_y_max - m_y_min);
+    const float x_lo = static_cast<float>(std::min(m_x_min, m_x_max));
+    const float x_hi = static_cast<float>(std::max(m_x_min, m_x_max));
+    const float y_lo = static_cast<float>(std::min(m_y_min, m_y_max));
+    const float y_hi = static_cast<float>(std::max(m_y_min, m_y_max));
+    const float z_lo = static_cast<float>(std::min(0.0, m_height_clamp));
+    const float z_hi = static_cast<float>(std::max(0.0, m_height_clamp));
+    height.setTo(0);
+    for (int r0 = 0; r0 < m_height; ++r0) {
+        cv::Vec3f* pts = points.ptr<cv::Vec3f>(r0);
+        short* dep = depth.ptr<short>(r0);
+        short* hgt = height.ptr<short>(r0);
+        const short* d = disp.ptr<short>(r0);
+        for (int x0 = 0; x0 < m_width; ++x0) {
+            const cv::Vec3f cam = pts[x0];
+            dep[x0] = RoundToShort(cam[2]);
+            const float x = M(0, 0) * cam[0] + M(0, 1) * cam[1] + M(0, 2) * cam[2] + offset;
+            const float y = M(1, 0) * cam[0] + M(1, 1) * cam[1] + M(1, 2) * cam[2];
+            const float z = M(2, 0) * cam[0] + M(2, 1) * cam[1] + M(2, 2) * cam[2] + H;
+            bool accepted = x >= m_x_min && x <= m_x_max && y >= m_y_min && y <= m_y_max;
+            if (kConditions)
+                accepted = accepted && z >= 0.f && z <= z_limit;
+            if (accepted) {
+                pts[x0] = cv::Vec3f(x, y, z);
+                const int c = RoundToInt((x - static_cast<float>(m_x_min)) / x_range * m_width);
+                const int r = RoundToInt((y - static_cast<float>(m_y_min)) / y_range * m_height);
+                const int match = view == kRightView ? x0 + d[x0] : x0 - d[x0];
+                if (c >= 0 && c < m_width && r >= 0 && r < m_height && match >= 0 && match < m_width)
+                    hgt[x0] = RoundToShort(z);
+            } else {
+                pts[x0] = cv::Vec3f(std::min(std::max(x, x_lo), x_hi), std::min(std::max(y, y_lo), y_hi),
+                                    std::min(std::max(z, z_lo), z_hi));
+            }
+        }
+    }
+}
+
+void Scene3DReconstructor::ComputeHeightAndDepthMapping()
+{
+    KIV_CHECK(m_calculate_height(), "Scene3DTablesNoHeight_140312_130015");
+    m_table_max = RoundToShort(m_max_disparity);
+    m_table_min = 0;
+    KIV_CHECK(m_table_max >= 1, "Scene3DTablesMaxDisparity_140312_130016") << static_cast<int>(m_table_max);
+    m_table_levels = m_table_max - m_table_min + 1;
+    const std::size_t entries = static_cast<std::size_t>(m_width) * m_height * m_table_levels;
+    for (int v = 0; v < 2; ++v) {
+        m_height_tables[v].assign(entries, 0);
+        m_depth_tables[v].assign(entries, 0);
+        m_point_tables[v].assign(entries, cv::Point3f());
+    }
+    const cv::Size size(m_width, m_height);
+    cv::Mat disparity(size, CV_16SC1), heights(size, CV_16SC1), depths(size, CV_16SC1);
+    m_points_buffer.create(size, CV_32FC3);
+    const bool conditions = m_use_conditions_on_height();
+    // Index 0 holds the values of disparity 1: a disparity of 0 or below looks those up.
+    for (int d = 0; d <= m_table_max; ++d) {
+        disparity.setTo(d == 0 ? 1 : d);
+        for (int v = 0; v < kViewsNum; ++v) {
+            const eLeftOrRightView view = static_cast<eLeftOrRightView>(v);
+            heights.setTo(0);
+            depths.setTo(0);
+            m_points_buffer.setTo(0);
+            if (conditions)
+                CalculateHeightFromDisparityUsingReprojectionMatrix<true>(disparity, view, heights, depths,
+                                                                          m_points_buffer);
+            else
+                CalculateHeightFromDisparityUsingReprojectionMatrix<false>(disparity, view, heights, depths,
+                                                                           m_points_buffer);
+            for (int r = 0; r < m_height; ++r) {
+                const short* h = heights.ptr<short>(r);
+                const short* dp = depths.ptr<short>(r);
+                const cv::Vec3f* p = m_points_buffer.ptr<cv::Vec3f>(r);
+                for (int c = 0; c < m_width; ++c) {
+                    const std::size_t i = TableIndex(r, c, d - m_table_min);
+                    m_height_tables[v][i] = h[c];
+                    m_depth_tables[v][i] = dp[c];
+                    m_point_tables[v][i] = cv::Point3f(p[c][0], p[c][1], p[c][2]);
+                }
+            }
+        }
+    }
+}
+
+void Scene3DReconstructor::CheckLookupInput(const cv::Mat& disp) const
+{
+    KIV_CHECK(disp.cols == m_width && disp.rows == m_height, "Scene3DDisparitySize_140312_130017")
+        << disp.cols << disp.rows;
+    KIV_CHECK(disp.type() == CV_16SC1, "Scene3DDisparityType_140312_130018") << disp.type();
+}
+
+void Scene3DReconstructor::CalculateHeightFromDisparity(const cv::Mat& disp, eLeftOrRightView view,
+                                                        cv::Mat& height) const
+{
+    KIV_CHECK(m_calculate_height(), "Scene3DHeightNoHeight_140312_130019");
+    KIV_CHECK(m_initialized, "Scene3DHeightNotInit_140312_130020");
+    CheckLookupInput(disp);
+    IfNeedAllocAndWriteWarning(disp, "CalculateHeightFromDisparityUseMap", height);
+    const int v = ViewIndex(view);
+    const std::vector<short>& table = m_height_tables[v];
+    // A disparity above the table is no height of the scene: it is where an invalid marker of the right
+    // view lands once the map is negated, and it must not become the tallest height.
+    auto lookup = [&](int r, int x, int d, int& column_shift) {
+        if (d > m_table_max) {
+            column_shift = m_table_max;
+            return static_cast<short>(0);
+        }
+        const int k = std::max(d, static_cast<int>(m_table_min)) - m_table_min;
+        column_shift = k + m_table_min;
+        return table[TableIndex(r, x, k)];
+    };
+    for (int r = 0; r < m_height; ++r) {
+        const short* d = disp.ptr<short>(r);
+        short* out = height.ptr<short>(r);
+        int shift = 0;
+        if (v == 0) {
+            for (int x = 0; x < m_width; ++x) out[x] = lookup(r, x, d[x], shift);
+            continue;
+        }
+        int next = 0;
+        short last = 0;
+        for (int x = 0; x < m_width; ++x) {
+            const short value = lookup(r, x, d[x], shift);
+            const int c = x + shift;
+            if (c < 0 || c >= m_width)
+                continue;
+            out[c] = value;
+            for (int g = next; g < c; ++g) out[g] = value;
+            next = std::max(next, c + 1);
+            last = value;
+        }
+        for (int g = next; g < m_width; ++g) out[g] = last;
+    }
+}
+
+void Scene3DReconstructor::CalculateDepthFromDisparity(const cv::Mat& disp, eLeftOrRightView view, cv::Mat& depth) const
+{
+    KIV_CHECK(m_calculate_height(), "Scene3DDepthNoHeight_140312_130021");
+    KIV_CHECK(m_initialized, "Scene3DDepthNotInit_140312_130022");
+    CheckLookupInput(disp);
+    IfNeedAllocAndWriteWarning(disp, "CalculateDepthFromDisparity", depth);
+    const std::vector<short>& table = m_depth_tables[ViewIndex(view)];
+    for (int r = 0; r < m_height; ++r) {
+        const short* d = disp.ptr<short>(r);
+        short* out = depth.ptr<short>(r);
+        for (int x = 0; x < m_width; ++x) {
+            const int clamped = std::min(std::max(static_cast<int>(d[x]), static_cast<int>(m_table_min)),
+                                         static_cast<int>(m_table_max));
+            out[x] = table[TableIndex(r, x, clamped - m_table_min)];
+        }
+    }
+}
+
+void Scene3DReconstructor::CalculateDepthFromDisparityUsingReprojection(const cv::Mat& disp, eLeftOrRightView,
+                                                                        cv::Mat& depth)
+{
+    CheckLookupInput(disp);
+    if (m_points_buffer.size() != disp.size() || m_points_buffer.type() != CV_32FC3)
+        m_points_buffer.create(disp.size(), CV_32FC3);
+    cv::reprojectImageTo3D(disp, m_points_buffer, m_q, false, -1);
+    IfNeedAllocAndWriteWarning(disp, "CalculateHeightFromDisparityUsingReprojectionMatrix", depth);
+    // A disparity of 0 reprojects to infinity: its depth saturates at the 16-bit limit.
+    for (int r = 0; r < disp.rows; ++r) {
+        const cv::Vec3f* p = m_points_buffer.ptr<cv::Vec3f>(r);
+        short* out = depth.ptr<short>(r);
+        for (int x = 0; x < disp.cols; ++x) out[x] = RoundToShort(p[x][2]);
+    }
+}
+
+void Scene3DReconstructor::FindWorld3DCoordinateOfImagePoint(const cv::Point& p, int height, eLeftOrRightView view,
+                                                             cv::Point3f& world) const
+{
+    KIV_CHECK(m_calculate_height(), "Scene3DWorldNoHeight_140312_130023");
+    KIV_CHECK(m_initialized, "Scene3DWorldNotInit_140312_130024");
+    CheckPointInFrame(p.x, p.y);
+    const int v = ViewIndex(view);
+    int best_k = 0;
+    int best_diff = 32767;
+    for (int k = 0; k <= m_table_max - m_table_min; ++k) {
+        const int diff = std::abs(m_height_tables[v][TableIndex(p.y, p.x, k)] - height);
+        if (diff < best_diff) {
+            best_diff = diff;
+            best_k = k;
+        }
+    }
+    world = m_point_tables[v][TableIndex(p.y, p.x, best_k)];
+}
+
+void Scene3DReconstructor::ProjectPointToImage(const cv::Point3f& world, eLeftOrRightView view, cv::Point& p) const
+{
+    KIV_CHECK(m_calculate_height(), "Scene3DProjectNoHeight_140312_130025");
+    const cv::Vec3f c =
+        m_world_rotation * cv::Vec3f(world.x, world.y, world.z - static_cast<float>(m_h_camera_mount_param()));
+    const cv::Mat& P = ViewIndex(view) == 1 ? m_p2 : m_p1;
+    float uvw[3];
+    for (int i = 0; i < 3; ++i)
+        uvw[i] = static_cast<float>(P.at<double>(i, 0)) * c[0] + static_cast<float>(P.at<double>(i, 1)) * c[1] +
+                 static_cast<float>(P.at<double>(i, 2)) * c[2] + static_cast<float>(P.at<double>(i, 3));
+    KIV_CHECK(uvw[2] > 0.f, "Scene3DProjectBehind_140312_130026")
+        << "m_im_point_proj[2] must be greater than zero.Probably bad calibration matrices";
+    p = cv::Point(RoundToInt(uvw[0] / uvw[2]), RoundToInt(uvw[1] / uvw[2]));
+}
+
+void Scene3DReconstructor::GetSceneParams(SceneParams& params) const
+{
+    KIV_CHECK(m_calculate_height(), "Scene3DSceneNoHeight_140312_130027");
+    params.h_camera_mount = m_h_camera_mount_param();
+    params.obj_h_min = m_obj_h_min_param();
+    params.obj_h_max = m_obj_h_max_param();
+    params.rotation_angle = m_rotation_angle;
+    params.angle_top = m_angle_top;
+    params.angle_bottom = m_angle_bottom;
+    params.angle_left = m_angle_left;
+    params.angle_right = m_angle_right;
+    params.focal_length = m_focal_length;
+    params.max_disparity = RoundToInt(m_max_disparity);
+}
+
+void Scene3DReconstructor::GetValidPixelsMask(eLeftOrRightView view, cv::Mat& mask) const
+{
+    KIV_CHECK(m_initialized, "Scene3DMaskNotInit_140312_130028");
+    IfNeedAllocAndWriteWarning(m_valid_masks[0], "GetValidPixelsMask", mask);
+    m_valid_masks[ViewIndex(view)].copyTo(mask);
+}
+
+void Scene3DReconstructor::RectifyView(const cv::Mat& src, eLeftOrRightView view, int interpolation, cv::Mat& dst) const
+{
+    KIV_CHECK(src.cols == m_width && src.rows == m_height, "Scene3DRectifySize_140312_130029") << src.cols << src.rows;
+    IfNeedAllocAndWriteWarning(src, "RectifyView", dst);
+    const int v = ViewIndex(view);
+    cv::remap(src, dst, m_coord_maps[v], m_index_maps[v], interpolation, cv::BORDER_CONSTANT, cv::Scalar(0));
+}
+
+void Scene3DReconstructor::CheckPointInFrame(int x, int y) const
+{
+    KIV_CHECK(x < m_width, "Scene3DPointX_140312_130030") << x;
+    KIV_CHECK(y < m_height, "Scene3DPointY_140312_130031") << y;
+    KIV_CHECK(x >= 0, "Scene3DPointXNeg_140312_130032") << x;
+    KIV_CHECK(y >= 0, "Scene3DPointYNeg_140312_130033") << y;
+}
+
+void Scene3DReconstructor::RectifyPointCoord(int x, int y, eLeftOrRightView view, std::deque<cv::Point>& points) const
+{
+    CheckPointInFrame(x, y);
+    const int v = ViewIndex(view);
+    const std::size_t i = static_cast<std::size_t>(x) + static_cast<std::size_t>(m_width) * y;
+    KIV_CHECK(i + 1 < m_direct_offsets[v].size(), "Scene3DRectifyPointNotInit_140312_130034");
+    points.assign(m_direct_points[v].begin() + m_direct_offsets[v][i],
+                  m_direct_points[v].begin() + m_direct_offsets[v][i + 1]);
+}
+
+void Scene3DReconstructor::UnrectifyPointCoord(int x, int y, eLeftOrRightView view, int& ux, int& uy) const
+{
+    CheckPointInFrame(x, y);
+    const int v = ViewIndex(view);
+    cv::Point nearest;
+    GetNearestPointInMask(cv::Point(x, y), m_valid_masks[v], nearest);
+    const cv::Vec2s source = m_coord_maps[v].at<cv::Vec2s>(nearest);
+    ux = source[0];
+    uy = source[1];
+    KIV_CHECK(ux < m_width, "Scene3DUnrectifyX_140312_130035") << ux;
+    KIV_CHECK(uy < m_height, "Scene3DUnrectifyY_140312_130036") << uy;
+    KIV_CHECK(ux >= 0, "Scene3DUnrectifyXNeg_140312_130037") << ux;
+    KIV_CHECK(uy >= 0, "Scene3DUnrectifyYNeg_140312_130038") << uy;
+}
+
+void Scene3DReconstructor::IfNeedAllocAndWriteWarning(const cv::Mat& like, const char* caller, cv::Mat& out) const
+{
+    if (out.size() == like.size() && out.type() == like.type())
+        return;
+    Log(kKivLogWarning) << caller << ": memory for output matrix is allocated inside function. May be time consuming";
+    out.create(like.size(), like.type());
+}
+
+void GetNearestPointInMask(const cv::Point& p, const cv::Mat& mask, cv::Point& nearest)
+{
+    KIV_CHECK(p.x < mask.cols, "NearestInMaskX_140312_130101") << p.x;
+    KIV_CHECK(p.y < mask.rows, "NearestInMaskY_140312_130102") << p.y;
+    KIV_CHECK(p.x >= 0, "NearestInMaskXNeg_140312_130103") << p.x;
+    KIV_CHECK(p.y >= 0, "NearestInMaskYNeg_140312_130104") << p.y;
+    KIV_CHECK(mask.type() == CV_8UC1, "NearestInMaskType_140312_130105") << mask.type();
+    if (mask.at<uchar>(p)) {
+        nearest = p;
+        return;
+    }
+    const int rings = std::max(mask.cols, mask.rows);
+    for (int k = 0; k < rings; ++k) {
+        bool found = false;
+        int best = 0;
+        auto visit = [&](int dx, int dy) {
+            const int x = p.x + dx;
+            const int y = p.y + dy;
+            if (x < 0 || y < 0 || x >= mask.cols || y >= mask.rows || !mask.at<uchar>(y, x))
+                return;
+            const int distance = std::abs(dx) + std::abs(dy);
+            if (!found || distance < best) {
+                found = true;
+                best = distance;
+                nearest = cv::Point(x, y);
+            }
+        };
+        for (int dy = -k; dy <= k; ++dy) visit(-k, dy);
+        for (int dy = -k; dy <= k; ++dy) visit(k, dy);
+        for (int dx = -k; dx <= k; ++dx) visit(dx, -k);
+        for (int dx = -k; dx <= k; ++dx) visit(dx, k);
+        if (found)
+            return;
+    }
+    throw std::invalid_argument("GetNearestPointInMask: mask with no marked points");
+}
+
+cv::Mat_<double> VectorReprToCVMat(const std::vector<std::vector<double>>& rows)
+{
+    KIV_CHECK(!rows.empty(), "MatrixFromRowsEmpty_140312_130201");
+    KIV_CHECK(!rows[0].empty(), "MatrixFromRowsEmptyRow_140312_130202");
+    const std::size_t cols = rows[0].size();
+    for (const std::vector<double>& row : rows)
+        KIV_CHECK(row.size() == cols, "MatrixFromRowsLength_140312_130203") << static_cast<int>(row.size());
+    cv::Mat_<double> m(static_cast<int>(rows.size()), static_cast<int>(cols));
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        for (std::size_t c = 0; c < cols; ++c) m(static_cast<int>(r), static_cast<int>(c)) = rows[r][c];
+    return m;
+}
+
+}  // namespace stereo

@@ -1,0 +1,367 @@
+#include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <sstream>
+#include <stdexcept>
+
+#include "CommonUtilities/algorithm_support/cimage_cvmat.h"
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter_visualiser.h"
+
+namespace stereo {
+
+namespace {
+
+long long RoundHalfAway(double value)
+{
+    return static_cast<long long>(value > 0 ? value + 0.5 : value - 0.5);
+}
+
+std::string SizeText(const cv::Size& size)
+{
+    std::ostringstream out;
+    out << size;
+    return out.str();
+}
+
+void EnsureMat(cv::Mat& mat, const cv::Size& size, int type)
+{
+    if (mat.size() != size || mat.type() != type)
+        mat.create(size, type);
+}
+
+}  // namespace
+
+StereoPeopleCounter::StereoPeopleCounter()
+    : m_matcher_bm("StereoMatcher", GetChildrenRegistry()),
+      m_matcher_sgbm("StereoMatcher", GetChildrenRegistry()),
+      m_reconstructor("3DReconstructor", GetChildrenRegistry()),
+      m_tracker("Tracker", GetChildrenRegistry(), m_id_generator),
+      m_maximums_finder("MaximumsFinder", GetChildrenRegistry()),
+      m_interpolator_left("DepthMapInterpolator", GetChildrenRegistry()),
+      m_interpolator_right("DepthMapInterpolator", GetChildrenRegistry()),
+      m_interpolator_low_res("DepthMapInterpolatorLowRes", GetChildrenRegistry()),
+      m_crossings_counter("CrossingsCounter", GetChildrenRegistry()),
+      m_objects_filter("ObjectsFilter", GetChildrenRegistry()),
+      m_polygons_constructor("PolygonsConstructor", GetChildrenRegistry()),
+      m_fuzzy_backgr("FuzzyBackgroundSubtraction", GetChildrenRegistry()),
+      m_fuzzy_backgr_gradient("FuzzyBackgroundSubtractionGradient", GetChildrenRegistry()),
+      m_brightness_checker("BrightnessChecker", GetChildrenRegistry())
+{
+    m_matcher_bm.reset(new StereoMatcherBM());
+    m_matcher_sgbm.reset(new StereoMatcherSGBM());
+    m_reconstructor.reset(Create3DReconstructorInterface());
+    m_stereo_matcher = m_matcher_bm.get();
+    m_visualiser = CreateStereoPeopleCounterVisualiser(this);
+}
+
+StereoPeopleCounter::~StereoPeopleCounter() = default;
+
+void StereoPeopleCounter::InitializeDefaultParameters()
+{
+    InitValueParameterStringDefault(m_algorithm_name, "", "", "Stereo_matching_algorithm_name",
+                                    "name of the stereo matching algorithm", "", "BM");
+    InitValueParameterStringDefault(m_stereo_resolution, "", "", "Stereo_resolution",
+                                    "resolution at which algorithm will be running", "", "14000");
+    InitValueParameterDefault(m_area_max_grow_for_keep_ratio, "", "", "area_max_grow_for_keep_ratio",
+                              "maximal allowed processing area increase to prefer keeping-ratio resolution from "
+                              "resolutions with smaller areas closer to requested",
+                              "", static_cast<float>(1.37));
+    InitValueParameterStringDefault(m_segm_threshold, "", "", "Stereo_segm_threshold",
+                                    "segments with size less than segm_threshold are deleted", "", "300");
+    InitValueParameterStringDefault(m_hole_threshold, "", "", "Stereo_hole_threshold",
+                                    "holes with size less than segm_threshold are deleted", "", "800");
+    InitValueParameterStringDefault(m_close_rad, "", "", "Stereo_close_rad", "radius of closure operation", "", "9");
+    InitValueParameterStringDefault(m_open_rad, "", "", "Stereo_open_rad", "radius of the opening operation", "", "4");
+    InitValueParameterStringDefault(m_median_fill_rad, "", "", "Stereo_median_fill_rad", "radius of the median filling",
+                                    "", "9");
+    InitValueParameterStringDefault(m_double_median_rad, "", "", "Stereo_double_median_rad",
+                                    "radius of the double median filling", "", "25");
+    InitValueParameterStringDefault(m_med_rad, "", "", "Stereo_med_rad", "radius of the median filtering", "", "16");
+    InitValueParameterStringDefault(m_lrc_thresh, "", "", "Stereo_lrc_thresh", "threshold for lrc filtering", "", "1");
+    m_lrc_thresh.SetLimits(0, INT_MAX);
+    InitValueParameterStringDefault(m_use_left_right_check, "", "", "Stereo_use_left_right_check",
+                                    "Use left-right check or not", "", "true");
+    InitValueParameterStringDefault(m_max_height_error, "", "", "Stereo_max_height_error",
+                                    "maximal absolute error in height calculation in centimeters", "", "20");
+    m_max_height_error.SetLimits(0.0f, FLT_MAX);
+    InitValueParameterStringDefault(m_height_map_processing_scale, "", "", "Stereo_height_map_processing_scale",
+                                    "scale of image sides for height map processing steps", "", "0.77");
+    m_height_map_processing_scale.SetLimits(0.1f, 1.0f);
+    InitValueParameterStringDefault(m_use_height_map_processing_scale, "", "", "Stereo_use_height_map_processing_scale",
+                                    "Use or not scale of image sides for height map processing steps", "", "true");
+    InitValueParameterStringDefault(
+        m_obtain_height_directly_from_height_map, "", "", "Stereo_obtain_height_directly_from_height_map",
+        "Obtain height value directly from a height map instead of a processed image", "", "true");
+    InitValueParameterStringDefault(m_use_double_med_filling, "", "", "Stereo_use_double_med_filling",
+                                    "Use double median filling or not", "", "false");
+    InitValueParameterStringDefault(m_use_morphological_filtering, "", "", "Stereo_use_morphological_filtering",
+                                    "Use morphological filtering or not", "", "false");
+    InitValueParameterStringDefault(m_use_median_0m_filtering, "", "", "Stereo_use_median_0m_filtering",
+                                    "Use median 0m filtering or not", "", "true");
+    InitValueParameterStringDefault(m_use_backg_subtr_for_height_map_filter, "", "",
+                                    "use_backg_subtr_for_height_map_filter",
+                                    "use height map filtering by background subtraction or not", "", "true");
+    InitValueParameterStringDefault(m_foregr_blur_gauss_sigma, "", "", "foregr_blur_gauss_sigma",
+                                    "sigma for gaussian filter used to blur foreground", "", "27.9");
+    InitValueParameterDefault(m_blurred_foreground_gradient_multiplier, "", "",
+                              "blurred_foreground_gradient_multiplier", "multiplier for blurred foreground gradient",
+                              "", static_cast<float>(5.1));
+    InitValueParameterStringDefault(m_write_debug_video, "", "", "write_debug_video", "write debug video or not", "",
+                                    "false");
+    InitValueParameterStringDefault(m_debug_video_frames_num, "", "", "debug_video_frames_num",
+                                    "how many frames write in debug video", "", "1000");
+    m_debug_video_frames_num.SetLimits(0, 100000);
+    InitValueParameterStringDefault(m_debug_video_folder, "", "", "debug_video_folder",
+                                    "folder in which write debug video", "", "D:\\");
+    InitValueParameterStringDefault(m_write_input_video, "", "", "write_input_video", "write input video or not", "",
+                                    "false");
+    InitValueParameterStringDefault(m_input_video_frames_num, "", "", "input_video_frames_num",
+                                    "how many frames write in input video", "", "100000");
+    m_input_video_frames_num.SetLimits(0, 100000);
+    InitValueParameterStringDefault(m_input_video_folder, "", "", "input_video_folder",
+                                    "folder in which write input video", "", "D:\\");
+    InitValueParameterStringDefault(m_input_video_prefix, "", "", "input_video_prefix", "prefix of input video", "",
+                                    "1_");
+    InitValueParameterStringDefault(m_marking_mode, "", "", "marking_mode",
+                                    "write only rectified images, don't process algorithm. Is used for video cut", "",
+                                    "false");
+    InitValueParameterStringDefault(m_marking_frames_num, "", "", "marking_frames_num",
+                                    "how many frames of rectified video write in marking mode", "", "1000");
+    m_marking_frames_num.SetLimits(0, 100000);
+    InitValueParameterStringDefault(m_output_fallen_objects, "", "", "output_fallen_objects",
+                                    "output fallen objects or not", "", "false");
+    InitValueParameterStringDefault(m_output_non_fallen_objects, "", "", "output_non_fallen_objects",
+                                    "output non fallen objects or not", "", "true");
+    InitValueParameterStringDefault(m_frames_num_to_display_fallen_object, "", "",
+                                    "frames_num_to_display_fallen_object", "for how many frames object is shown", "",
+                                    "50");
+    m_frames_num_to_display_fallen_object.SetLimits(1, 1000);
+    InitValueParameterStringDefault(m_use_backgr_subtr_only_grad, "", "", "use_backgr_subtr_only_grad",
+                                    "use background subtraction only using gradient", "", "false");
+}
+
+void StereoPeopleCounter::SetTiltAngle(double tilt_angle)
+{
+    m_tilt_angle = tilt_angle;
+    m_tilt_angle_set = true;
+}
+
+void StereoPeopleCounter::InitFromParams()
+{
+    m_initialized = false;
+    m_rescaled = false;
+    MorphologyParams params;
+    params.segm_threshold = m_segm_threshold();
+    params.hole_threshold = m_hole_threshold();
+    params.close_rad = m_close_rad();
+    params.open_rad = m_open_rad();
+    params.median_fill_rad = m_median_fill_rad();
+    params.double_median_rad = m_double_median_rad();
+    params.med_rad = m_med_rad();
+    std::string report;
+    if (!CheckMorphologyParams(report, params))
+        throw std::logic_error(report);
+    // Values that make the size reduction fail at the first pair are refused now.
+    KIV_CHECK(m_stereo_resolution() >= 1, "StereoCounterResolution_200811_140101")
+        << "Stereo_resolution must be 1 or more, got " << m_stereo_resolution();
+    KIV_CHECK(m_area_max_grow_for_keep_ratio() >= 1.0f, "StereoCounterAreaGrow_200811_140102")
+        << "area_max_grow_for_keep_ratio must be 1 or more, got " << double(m_area_max_grow_for_keep_ratio());
+    m_morph_params_unscaled = params;
+    m_morph_params = params;
+    m_frame_counter = 0;
+    m_previous_ticks = 0;
+    m_circle_around_head_rad = 21;
+    // The next pair initialises for its size, also when the size did not change.
+    m_input_views = Views();
+    m_initialized = true;
+}
+
+void StereoPeopleCounter::InitAll(const cv::Size& input_size)
+{
+    InitFrameSize(input_size);
+    EnsureBuffersAllocated();
+    InitScene3DReconstructor();
+    InitValidPixelsMask();
+    InitStereoMatcher();
+    InitOutput();
+    StartNewInputVideo();
+    RescaleParameters();
+    m_segmentator.Init(m_heights_size);
+    m_interpolator_left.Init(m_processing_size);
+    m_interpolator_right.Init(m_processing_size);
+    m_interpolator_low_res.Init(m_heights_size);
+    const double threshold = (m_scene_params.obj_h_min - m_max_height_error()) / m_scene_params.obj_h_max * 255.0;
+    m_maximums_finder.Init(m_heights_size, static_cast<int>(std::clamp(threshold, -1.0e9, 1.0e9)));
+    InitTracker();
+    m_crossings_counter.Reinit(m_processing_size);
+    m_fuzzy_backgr.InitFromParams();
+    m_fuzzy_backgr_gradient.InitFromParams();
+}
+
+cv::Size StereoPeopleCounter::ReducedResolution(const cv::Size& size, int area, const char* name)
+{
+    cimage_cvmat::ReductionKind kind = cimage_cvmat::ReductionKind(0);
+    const long long max_area = RoundHalfAway(static_cast<double>(area) * m_area_max_grow_for_keep_ratio());
+    const cv::Size reduced =
+        cimage_cvmat::FindReduceResolution(size, area, static_cast<int>(std::min<long long>(max_area, INT_MAX)), &kind);
+    const std::string from = SizeText(size), to = SizeText(reduced);
+    const int reduced_area = reduced.width * reduced.height;
+    if (kind == 0)
+        Log(kKivLogInfo) << name << " - no reduction of " << from;
+    else if (kind == 1)
+        Log(kKivLogInfo) << name << " - reduction with keep ratio from " << from << " to " << to << " with area "
+                         << reduced_area;
+    else
+        Log(kKivLogWarning) << name << " - reduction with dropping ratio from " << from << " to " << to << " with area "
+                            << reduced_area;
+    return reduced;
+}
+
+void StereoPeopleCounter::InitFrameSize(const cv::Size& input_size)
+{
+    KIV_CHECK(input_size.width > 0 && input_size.height > 0 &&
+                  static_cast<long long>(input_size.width) * input_size.height <= INT_MAX,
+              "StereoCounterInputSize_200811_140103")
+        << "input " << input_size.width << "x" << input_size.height;
+    m_input_size = input_size;
+    m_processing_size = ReducedResolution(input_size, m_stereo_resolution(), "stereo processing resolution");
+    double heights_area = static_cast<double>(m_processing_size.width) * m_processing_size.height;
+    if (m_use_height_map_processing_scale())
+        heights_area *= static_cast<double>(m_height_map_processing_scale()) * m_height_map_processing_scale();
+    m_heights_size = ReducedResolution(m_processing_size, static_cast<int>(std::max(1LL, RoundHalfAway(heights_area))),
+                                       "heights processing resolution");
+    m_heights_to_processing = static_cast<double>(m_heights_size.height) / m_processing_size.height;
+}
+
+void StereoPeopleCounter::EnsureBuffersAllocated()
+{
+    for (int v = 0; v < kViewsNum; ++v) {
+        for (cv::Mat* mat : {&m_resized[v], &m_rectified[v], &m_valid_mask[v], &m_lrc_mask[v],
+                             &m_disp8_debug_non_filled[v], &m_disp8_accessor[v]})
+            EnsureMat(*mat, m_processing_size, CV_8UC1);
+        for (cv::Mat* mat : {&m_disparity[v], &m_height16[v], &m_depth[v]})
+            EnsureMat(*mat, m_processing_size, CV_16SC1);
+        EnsureMat(m_height16_scaled[v], m_heights_size, CV_16SC1);
+        EnsureMat(m_height_map[v], m_heights_size, CV_8UC1);
+    }
+    EnsureMat(m_all_median_filled_image_l, m_heights_size, CV_8UC1);
+    EnsureMat(m_median_filled_image_r, m_heights_size, CV_8UC1);
+    EnsureMat(m_morphology_bin, m_heights_size, CV_8UC1);
+    EnsureMat(m_morphology_tmp, m_heights_size, CV_8UC1);
+    EnsureMat(m_median_first_output, m_heights_size, CV_8UC1);
+    EnsureMat(m_blurred_l, m_heights_size, CV_8UC1);
+    EnsureMat(m_small_gray, m_heights_size, CV_8UC1);
+    EnsureMat(m_gradient_and_intensity, m_heights_size, CV_8UC2);
+    EnsureMat(m_gradient, m_heights_size, CV_8UC1);
+    EnsureMat(m_blurred_gradient_foreground, m_heights_size, CV_8UC1);
+    EnsureMat(m_tracker_second_image, m_processing_size, CV_8UC1);
+}
+
+void StereoPeopleCounter::InitScene3DReconstructor()
+{
+    KIV_CHECK(m_reconstructor, "StereoCounterNoReconstructor_200811_140104");
+    KIV_CHECK(m_processing_size.area() > 0, "StereoCounterNoProcessingArea_200811_140105");
+    if (m_tilt_angle_set)
+        m_reconstructor->Init(m_processing_size.width, m_processing_size.height, m_tilt_angle);
+    else
+        m_reconstructor->Init(m_processing_size.width, m_processing_size.height);
+    try {
+        m_reconstructor->GetSceneParams(m_scene_params);
+    } catch (const exc::KIVException&) {
+        // The analyser needs the heights; the reconstructor gives scene parameters only with them.
+        KIV_CHECK(false, "StereoCounterNeedsHeights_200811_140106")
+            << "the stereo analyser cannot run with 3DReconstructor calculate_height=false";
+    }
+}
+
+void StereoPeopleCounter::InitValidPixelsMask()
+{
+    m_reconstructor->GetValidPixelsMask(kLeftView, m_valid_mask[kLeftView]);
+    m_reconstructor->GetValidPixelsMask(kRightView, m_valid_mask[kRightView]);
+    const cv::Mat& left = m_valid_mask[kLeftView];
+    const cv::Mat& right = m_valid_mask[kRightView];
+    KIV_CHECK(left.size() == right.size(), "StereoCounterMaskSizes_200811_140107");
+    m_invalid_mask.create(left.size());
+    for (int r = 0; r < left.rows; ++r) {
+        const uchar* l = left.ptr<uchar>(r);
+        const uchar* rr = right.ptr<uchar>(r);
+        uchar* out = m_invalid_mask[r];
+        for (int c = 0; c < left.cols; ++c) out[c] = (l[c] == 0 || rr[c] == 0) ? 255 : 0;
+    }
+}
+
+StereoMatcherAdapter* StereoPeopleCounter::SelectStereoMatcher(const std::string& name)
+{
+    std::string lowered = name;
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lowered == "bm")
+        return m_matcher_bm.get();
+    if (lowered == "sgbm")
+        return m_matcher_sgbm.get();
+    KIV_CHECK(false, "StereoCounterMatcherName_200811_140108")
+        << "SelectStereoMatcher : wrong algorithm_name " << lowered;
+    return nullptr;
+}
+
+void StereoPeopleCounter::InitStereoMatcher()
+{
+    m_stereo_matcher = SelectStereoMatcher(m_algorithm_name());
+    KIV_CHECK(m_stereo_matcher, "StereoCounterNoMatcher_200811_140109");
+    m_stereo_matcher->InitFromParams();
+    KIV_CHECK(m_reconstructor, "StereoCounterNoReconstructorForMatcher_200811_140110");
+    const auto levels = static_cast<short>(std::clamp(m_scene_params.max_disparity, SHRT_MIN, SHRT_MAX));
+    Log(kKivLogInfo) << "max_disparity " << levels;
+    // Both matchers derive from the adapter; SetDispLevelsNum is the adapter's virtual.
+    m_stereo_matcher->SetDispLevelsNum(levels);
+}
+
+double StereoPeopleCounter::CalculateObjectSizeScale() const
+{
+    const double a = m_scene_params.rotation_angle - m_scene_params.angle_bottom;
+    const double t = a < 0 ? 0.0 : std::tan(a);
+    const double d = m_scene_params.h_camera_mount - 190.0;
+    const double e = 45.0 + d * t;
+    return (87.23224574302228 / std::sqrt(e * e + d * d)) * (m_scene_params.focal_length / 195.0);
+}
+
+void StereoPeopleCounter::RescaleParameters()
+{
+    const double s1 = CalculateObjectSizeScale();
+    const double s = s1 * m_heights_to_processing;
+    // Always from the values read from the parameters, so a second initialisation does not scale
+    // the scaled values again.
+    m_morph_params = m_morph_params_unscaled;
+    RescaleMorphologyParams(s, m_morph_params);
+    m_foregr_blur_sigma_scaled = s * m_foregr_blur_gauss_sigma();
+    m_circle_around_head_rad = static_cast<int>(RoundHalfAway(s1 * 21)) + 2;
+    Log(kKivLogInfo) << "head_size_scale" << s1;
+    Log(kKivLogInfo) << "height_map_proc_corrected_scale" << s;
+    Log(kKivLogInfo) << "m_morph_params.med_rad " << m_morph_params.med_rad;
+    Log(kKivLogInfo) << "m_morph_params.segm_threshold " << m_morph_params.segm_threshold;
+    Log(kKivLogInfo) << "m_morph_params.hole_threshold " << m_morph_params.hole_threshold;
+    Log(kKivLogInfo) << "m_morph_params.close_rad " << m_morph_params.close_rad;
+    Log(kKivLogInfo) << "m_morph_params.open_rad " << m_morph_params.open_rad;
+    Log(kKivLogInfo) << "m_morph_params.double_median_rad " << m_morph_params.double_median_rad;
+    Log(kKivLogInfo) << "m_morph_params.median_fill_rad " << m_morph_params.median_fill_rad;
+    Log(kKivLogInfo) << "m_circle_around_head_rad " << m_circle_around_head_rad;
+    m_rescaled = true;
+}
+
+void StereoPeopleCounter::InitTracker()
+{
+    KIV_CHECK(m_processing_size.area() > 0 && m_rescaled, "StereoCounterTrackerInit_200811_140111");
+    const int r = m_circle_around_head_rad;
+    m_tracker.Init(m_processing_size, m_invalid_mask, r, 4, 3 * r);
+}
+
+void StereoPeopleCounter::CheckInitialized(const char* id) const
+{
+    KIV_CHECK(m_initialized, id) << "the stereo analyser is not initialised";
+}
+
+}  // namespace stereo

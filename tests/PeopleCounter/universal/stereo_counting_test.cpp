@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CommonUtilities/DebugInterfaces/recording_log.h"
+#include "CommonUtilities/ParameterAccess/temp_ini_dir.h"
+#include "PeopleCounter/universal/i_universal_people_counter.h"
+#include "tools/scene_renderer/renderer.h"
+#include "tools/scene_renderer/scene_files.h"
+
+namespace {
+
+constexpr long long kFrameNs = 40'000'000;  // 25 frames per second
+
+struct CountResult {
+    std::vector<Alarm> alarms;
+    std::vector<std::string> log;
+};
+
+// Runs a rendered stereo scene through the stereo counter as the algorithm thread would.
+CountResult CountScene(const scene::Scene& s)
+{
+    TempIniDir dir;
+    const std::string ini = dir.Write("algo.ini", scene::AlgoIni(s));
+    auto log = std::make_shared<RecordingLog>();
+    std::unique_ptr<IUniversalPeopleCounter, void (*)(IUniversalPeopleCounter*)> counter(
+        IUniversalPeopleCounter::CreateInstance<kCounterStereo>(ini, log, 0.0),
+        [](IUniversalPeopleCounter* c) { c->Release(); });
+    CountResult result;
+    if (!counter) {
+        for (const auto& line : log->lines) result.log.push_back(line.text);
+        ADD_FAILURE() << "no counter";
+        return result;
+    }
+    counter->InitImage({s.rig.width, s.rig.height, 1, 2 * s.rig.width, 0, 0});
+    const scene::Renderer renderer(s);
+    AlarmVector alarms;
+    for (int frame = 0; frame < s.frames; ++frame) {
+        counter->ProcessImage(renderer.RenderFrame(frame), AlgoTimePoint(AlgoTimePoint::duration(frame * kFrameNs)));
+        counter->GetAlarms(alarms);
+        result.alarms.insert(result.alarms.end(), alarms.begin(), alarms.end());
+    }
+    for (const auto& line : log->lines) result.log.push_back(line.text);
+    return result;
+}
+
+scene::Scene SmallScene(int frames)
+{
+    scene::Scene s;
+    s.rig.width = 144;
+    s.rig.height = 108;
+    s.rig.focal = 90.0;
+    s.frames = frames;
+    return s;
+}
+
+std::map<int, int> CountByType(const std::vector<Alarm>& alarms)
+{
+    std::map<int, int> counts;
+    for (const Alarm& alarm : alarms) ++counts[alarm.type];
+    return counts;
+}
+
+struct PassCase {
+    const char* name;
+    std::vector<const char*> people;
+    int frames;
+    int incoming, outgoing;
+};
+
+class StereoCountingTest : public ::testing::TestWithParam<PassCase> {};
+
+// Rendered 144x108 pairs of a camera 260 cm above the floor; the counting line crosses the middle
+// of the picture from left to right, so walking down is "Incoming".
+TEST_P(StereoCountingTest, PassesUnderTheCameraGiveOneAlarmEachAndAMovedOutAfterwards)
+{
+    const PassCase& c = GetParam();
+    scene::Scene s = SmallScene(c.frames);
+    for (const char* person : c.people) s.people.push_back(scene::ParsePerson(person));
+    const CountResult result = CountScene(s);
+    const auto counts = CountByType(result.alarms);
+    const auto count = [&](int type) { return counts.count(type) ? counts.at(type) : 0; };
+    EXPECT_EQ(count(kIncoming), c.incoming);
+    EXPECT_EQ(count(kOutgoing), c.outgoing);
+    // Every counted person leaves the scene afterwards: one MovedOut with the same id.
+    EXPECT_EQ(count(kMovedOut), c.incoming + c.outgoing);
+    for (const Alarm& alarm : result.alarms) {
+        if (alarm.type == kMovedOut)
+            continue;
+        const bool moved_out = std::any_of(result.alarms.begin(), result.alarms.end(), [&](const Alarm& other) {
+            return other.type == kMovedOut && other.object_id == alarm.object_id;
+        });
+        EXPECT_TRUE(moved_out) << "object " << alarm.object_id;
+        const double expected = c.people.size() == 1 || alarm.type == kIncoming ? 180.0 : 175.0;
+        EXPECT_NEAR(alarm.object_height, expected, 5.0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RenderedScenes, StereoCountingTest,
+    ::testing::Values(PassCase{"Down", {"0,-150,0,150,5,180,0"}, 70, 1, 0},
+                      PassCase{"Up", {"0,150,0,-150,5,180,0"}, 70, 0, 1},
+                      PassCase{
+                          "SideBySideOppositeWays", {"-45,-150,-45,150,5,180,0", "45,150,45,-150,5,175,0"}, 70, 1, 1},
+                      PassCase{"EmptyScene", {}, 200, 0, 0}),
+    [](const ::testing::TestParamInfo<PassCase>& param_info) { return std::string(param_info.param.name); });
+
+}  // namespace

@@ -1,0 +1,305 @@
+#include "StereoAnalyzer/StereoPeopleCounter/tracker/lukas_kanade_tracker.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <deque>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "StereoAnalyzer/StereoPeopleCounter/block_parameters.h"
+#include "StereoAnalyzer/StereoPeopleCounter/circle_iterator.h"
+
+namespace {
+
+using Points = std::deque<cv::Point>;
+using Records = std::vector<stereo::StereoCountingObjData>;
+
+const cv::Size kFrame(144, 108);
+constexpr int kRadius = 8;
+
+cv::Mat_<uchar> Texture(cv::Size size, unsigned seed)
+{
+    cv::Mat_<uchar> texture(size);
+    cv::RNG rng(seed);
+    rng.fill(texture, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(texture, texture, cv::Size(0, 0), 1.2);
+    return texture;
+}
+
+// A textured head-sized disc over a textured background; the disc's texture moves with it.
+class DiscScene {
+public:
+    DiscScene() : DiscScene(Texture(cv::Size(2 * kRadius + 1, 2 * kRadius + 1), 11) + 40) {}
+    explicit DiscScene(const cv::Mat_<uchar>& disc) : m_background(Texture(kFrame, 7)), m_disc(disc) {}
+
+    cv::Mat_<uchar> Render(const cv::Point& centre) const
+    {
+        cv::Mat_<uchar> frame = m_background.clone();
+        for (stereo::CircleIterator it(centre, kRadius, kFrame); !it.IsFinished(); it.MoveToNextPosition()) {
+            const cv::Point& p = it.Position();
+            frame(p.y, p.x) = m_disc(p.y - centre.y + kRadius, p.x - centre.x + kRadius);
+        }
+        return frame;
+    }
+
+private:
+    cv::Mat_<uchar> m_background;
+    cv::Mat_<uchar> m_disc;
+};
+
+class ExposedTracker : public tracker::LukasKanadeTracker {
+public:
+    using LukasKanadeTracker::GetTrackRef;
+    using LukasKanadeTracker::LukasKanadeTracker;
+    int MaxDroppedFrames() const { return m_max_dropped_frames(); }
+    bool AlignsByFlow() const { return m_use_optic_flow_for_dropped_tracks_align(); }
+};
+
+// The stereo counter's way of owning its tracker: a child block named "Tracker".
+class CounterBlock : public BlockHighlevel::LightBlock<BlockEntities::IAlgoEntityBase> {
+public:
+    explicit CounterBlock(stereo::IDGenerator& ids) : tracker("Tracker", GetChildrenRegistry(), ids) {}
+    BlockHighlevel::ChildBlock<ExposedTracker> tracker;
+};
+
+class LukasKanadeTrackerTest : public ::testing::Test {
+protected:
+    void Start(const std::string& section, int radius = kRadius)
+    {
+        LoadBlockParameters(tracker, "Tracker", "[Tracker]\n" + section);
+        tracker.Init(kFrame, cv::Mat_<uchar>::zeros(kFrame), radius, 4, 3 * radius);
+    }
+
+    Records Frame(const cv::Mat_<uchar>& image, const Points& points)
+    {
+        tracker.UpdateTracksGreedyAlg(image, image, points);
+        Records records;
+        tracker.GetObjects(records);
+        return records;
+    }
+
+    stereo::ObjectIdSequence sequence;  // ids of this test alone, from 1
+    stereo::IDGenerator ids{sequence};
+    ExposedTracker tracker{ids};
+    DiscScene scene;
+};
+
+TEST_F(LukasKanadeTrackerTest, MovingTexturedDiscKeepsOneIdMatchedEveryFrame)
+{
+    Start("");
+    for (int frame = 0; frame < 60; ++frame) {
+        const cv::Point centre(20 + 2 * frame, 40 + frame / 3);
+        const Records records = Frame(scene.Render(centre), Points{centre});
+        ASSERT_EQ(records.size(), 1u) << "frame " << frame;
+        EXPECT_EQ(records[0].object_id, 1) << "frame " << frame;
+        EXPECT_EQ(tracker.GetTrackRef(0).m_dropped_frames, 0) << "frame " << frame;
+        EXPECT_EQ(records[0].point_x, centre.x);
+        EXPECT_EQ(records[0].point_y, centre.y);
+    }
+    EXPECT_EQ(tracker.GetTrackRef(0).m_valid_frames_num, 60);
+    EXPECT_TRUE(tracker.GetTrackRef(0).CalculateIfValid(4, 3 * kRadius));
+}
+
+TEST_F(LukasKanadeTrackerTest, GapWithoutDetectionsIsBridgedByOpticFlow)
+{
+    Start("");
+    for (int frame = 0; frame < 40; ++frame) {
+        const cv::Point centre(20 + 2 * frame, 54);
+        const bool gap = frame >= 15 && frame < 20;
+        const Records records = Frame(scene.Render(centre), gap ? Points{} : Points{centre});
+        ASSERT_EQ(records.size(), 1u) << "frame " << frame;
+        EXPECT_EQ(records[0].object_id, 1) << "frame " << frame;
+        EXPECT_FALSE(records[0].track_ends) << "frame " << frame;
+        const auto& track = tracker.GetTrackRef(0);
+        if (gap) {
+            EXPECT_EQ(track.m_dropped_frames, frame - 14);
+            // Carried along with the disc, reported at its last detection.
+            EXPECT_NEAR(track.m_features.m_point.x, centre.x, 2) << "frame " << frame;
+            EXPECT_EQ(records[0].point_x, 20 + 2 * 14);
+            EXPECT_FALSE(track.m_path.back().is_detected);
+        } else {
+            EXPECT_EQ(track.m_dropped_frames, 0) << "frame " << frame;
+            EXPECT_EQ(records[0].point_x, centre.x);
+        }
+    }
+}
+
+TEST_F(LukasKanadeTrackerTest, TrackWithoutMeasuredVelocityEndsWhenCarried)
+{
+    Start("");
+    const cv::Mat_<uchar> flat(kFrame, uchar{90});
+    Frame(flat, Points{{70, 50}});
+    const Records records = Frame(flat, Points{});
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(tracker.GetTrackRef(0).m_features.m_velocity,
+              cv::Point2f(tracker.AbsentVelocityValue(), tracker.AbsentVelocityValue()));
+    EXPECT_EQ(tracker.AbsentVelocityValue(), 288.f);
+    EXPECT_TRUE(records[0].track_ends);
+}
+
+TEST_F(LukasKanadeTrackerTest, SecondPassMatchesDroppedTrackBySimilarPatch)
+{
+    struct Case {
+        int brightness_change;
+        bool same_track;
+    };
+    // The median grey difference + 1 must stay below 40.
+    for (const Case c : {Case{38, true}, Case{39, false}, Case{-38, true}}) {
+        SCOPED_TRACE(c.brightness_change);
+        stereo::ObjectIdSequence local_sequence;
+        stereo::IDGenerator generator(local_sequence);
+        ExposedTracker t(generator);
+        LoadBlockParameters(t, "Tracker", "[Tracker]\ntrack_objects_with_dropped_frames=false\n");
+        t.Init(kFrame, cv::Mat_<uchar>::zeros(kFrame), kRadius, 4, 3 * kRadius);
+        const cv::Mat_<uchar> before(kFrame, uchar{100});
+        const cv::Mat_<uchar> after(kFrame, static_cast<uchar>(100 + c.brightness_change));
+        t.UpdateTracksGreedyAlg(before, before, Points{{60, 50}});
+        t.UpdateTracksGreedyAlg(after, after, Points{});
+        ASSERT_EQ(t.GetTrackRef(0).m_dropped_frames, 1);
+        // Within three radii of the track's (still) position.
+        t.UpdateTracksGreedyAlg(after, after, Points{{60 + 3 * kRadius - 1, 50}});
+        Records records;
+        t.GetObjects(records);
+        ASSERT_EQ(records.size(), c.same_track ? 1u : 2u);
+        EXPECT_EQ(t.GetTrackRef(0).m_dropped_frames == 0, c.same_track);
+    }
+}
+
+TEST_F(LukasKanadeTrackerTest, SecondPassAlignsPatchesByOpticFlowWhenAsked)
+{
+    // A checkerboard of 3-pixel cells: shifted by 2 pixels most of it is inverted.
+    cv::Mat_<uchar> checker(2 * kRadius + 1, 2 * kRadius + 1);
+    for (int y = 0; y < checker.rows; ++y) {
+        for (int x = 0; x < checker.cols; ++x) checker(y, x) = ((x / 3 + y / 3) % 2) ? 220 : 40;
+    }
+    cv::GaussianBlur(checker, checker, cv::Size(0, 0), 0.8);
+    const DiscScene fine(checker);
+    for (const bool align : {false, true}) {
+        SCOPED_TRACE(align);
+        stereo::ObjectIdSequence local_sequence;
+        stereo::IDGenerator generator(local_sequence);
+        ExposedTracker t(generator);
+        LoadBlockParameters(t, "Tracker",
+                            std::string("[Tracker]\ntrack_objects_with_dropped_frames=false\n") +
+                                "Stereo_use_optic_flow_for_dropped_tracks_align=" + (align ? "true" : "false") + "\n");
+        t.Init(kFrame, cv::Mat_<uchar>::zeros(kFrame), kRadius, 4, 3 * kRadius);
+        t.UpdateTracksGreedyAlg(fine.Render({50, 54}), fine.Render({50, 54}), Points{{50, 54}});
+        t.UpdateTracksGreedyAlg(fine.Render({50, 54}), fine.Render({50, 54}), Points{});
+        // The head point lands 2 pixels off the disc's centre: only aligned patches look alike.
+        t.UpdateTracksGreedyAlg(fine.Render({50, 54}), fine.Render({50, 54}), Points{{52, 54}});
+        EXPECT_EQ(t.GetTrackRef(0).m_dropped_frames == 0, align);
+        EXPECT_EQ(t.TracksNum(), align ? 1 : 2);
+    }
+}
+
+TEST_F(LukasKanadeTrackerTest, FirstPassAcceptsObjectsCloserThanOneAndAHalfRadii)
+{
+    struct Case {
+        int offset_x;  // of the detection from the disc's true centre
+        bool matched;
+    };
+    // The flow velocity rounds to (2, 0), so the distance to the prediction is the offset;
+    // 1.5 radii = 12 pixels: a penalty of exactly 10.0 is not a match.
+    for (const Case c : {Case{11, true}, Case{12, false}, Case{-11, true}, Case{-12, false}}) {
+        SCOPED_TRACE(c.offset_x);
+        stereo::ObjectIdSequence local_sequence;
+        stereo::IDGenerator generator(local_sequence);
+        ExposedTracker t(generator);
+        LoadBlockParameters(t, "Tracker", "");
+        t.Init(kFrame, cv::Mat_<uchar>::zeros(kFrame), kRadius, 4, 3 * kRadius);
+        t.UpdateTracksGreedyAlg(scene.Render({50, 54}), scene.Render({50, 54}), Points{{50, 54}});
+        const cv::Mat_<uchar> next = scene.Render({52, 54});
+        t.UpdateTracksGreedyAlg(next, next, Points{{52 + c.offset_x, 54}});
+        EXPECT_EQ(t.GetTrackRef(0).m_dropped_frames == 0, c.matched);
+        EXPECT_EQ(t.TracksNum(), c.matched ? 1 : 2);
+    }
+}
+
+TEST_F(LukasKanadeTrackerTest, SmallObjectRadiusStillRunsTheFlow)
+{
+    Start("", 1);  // a 1-pixel window is raised to the smallest the flow accepts
+    for (int frame = 0; frame < 3; ++frame) {
+        const cv::Point centre(30 + frame, 30);
+        ASSERT_NO_THROW(Frame(scene.Render(centre), Points{centre}));
+    }
+}
+
+TEST_F(LukasKanadeTrackerTest, DrawingShowsTrackAndShifts)
+{
+    Start("");
+    Frame(scene.Render({50, 54}), Points{{50, 54}});
+    Frame(scene.Render({52, 54}), Points{{52, 54}});
+    cv::Mat_<cv::Vec3b> picture = cv::Mat_<cv::Vec3b>::zeros(kFrame);
+    tracker.Draw(nullptr);
+    tracker.Draw(&picture);
+    // The track's features were just replaced by the matched object's, whose velocity is still
+    // (0, 0): the region shift is a magenta dot on the track's point, drawn last.
+    EXPECT_EQ(picture(54, 52), cv::Vec3b(255, 0, 255));
+    // The track id is written in green.
+    cv::Mat green;
+    cv::inRange(picture, cv::Scalar(0, 255, 0), cv::Scalar(0, 255, 0), green);
+    EXPECT_GT(cv::countNonZero(green), 0);
+    // Corner shifts are white; the circle at radius 8 is white too, so look inside the disc.
+    int white_inside = 0;
+    for (stereo::CircleIterator it({52, 54}, kRadius - 2, kFrame); !it.IsFinished(); it.MoveToNextPosition())
+        white_inside += picture(it.Position()) == cv::Vec3b(255, 255, 255) ? 1 : 0;
+    EXPECT_GT(white_inside, 0);
+
+    // A carried track: blue circle around its path's end, a blue step to it.
+    Frame(scene.Render({54, 54}), Points{});
+    const cv::Point end = tracker.GetTrackRef(0).GetPathEndPoint();
+    picture.setTo(cv::Scalar::all(0));
+    tracker.Draw(&picture);
+    EXPECT_EQ(picture(end.y, end.x + kRadius), cv::Vec3b(255, 0, 0));
+}
+
+TEST_F(LukasKanadeTrackerTest, ParametersLoadAsAChildBlockOfTheCounter)
+{
+    CounterBlock counter(ids);
+    LoadBlockParameters(counter, "StereoPeopleCounter",
+                        "[StereoPeopleCounter--Tracker]\nStereo_max_dropped_frames=12\n"
+                        "Stereo_use_optic_flow_for_dropped_tracks_align=true\n");
+    EXPECT_EQ(counter.tracker.MaxDroppedFrames(), 12);
+    EXPECT_TRUE(counter.tracker.AlignsByFlow());
+}
+
+TEST(CornersDetectorTest, FlatPatchFallsBackToSpacedScanOrderPicks)
+{
+    tracker::CornersDetector detector;
+    const int side = 2 * kRadius + 1;
+    const cv::Mat flat(side, side, CV_8UC1, cv::Scalar(120));
+    cv::Mat mask = cv::Mat::zeros(side, side, CV_8UC1);
+    for (stereo::CircleIterator it({kRadius, kRadius}, kRadius, cv::Size(side, side)); !it.IsFinished();
+         it.MoveToNextPosition())
+        mask.at<uchar>(it.Position()) = 255;
+    cv::Mat corners;
+    detector.FindCorners(flat, mask, corners);
+    ASSERT_EQ(corners.type(), CV_32FC2);
+    ASSERT_GT(corners.rows, 4);
+    std::vector<cv::Point2f> picks;
+    for (int k = 0; k < corners.rows; ++k) {
+        const cv::Vec2f p = corners.at<cv::Vec2f>(k, 0);
+        const cv::Point2f point(p[0], p[1]);
+        EXPECT_NE(mask.at<uchar>(static_cast<int>(point.y), static_cast<int>(point.x)), 0);
+        for (const cv::Point2f& earlier : picks)
+            EXPECT_TRUE(std::abs(point.x - earlier.x) > 3 || std::abs(point.y - earlier.y) > 3);
+        if (!picks.empty()) {
+            const cv::Point2f& last = picks.back();
+            EXPECT_TRUE(point.y > last.y || (point.y == last.y && point.x > last.x)) << "scan order";
+            if (point.y == last.y) {
+                EXPECT_GE(point.x - last.x, 4.f);
+            }
+        }
+        picks.push_back(point);
+    }
+    // The first row of the disc (y = 0) holds its pixels x = 6..10: picks at 6 and 10.
+    EXPECT_EQ(picks[0], cv::Point2f(6, 0));
+    EXPECT_EQ(picks[1], cv::Point2f(10, 0));
+
+    EXPECT_THROW(detector.FindCorners(flat, cv::Mat::zeros(side + 1, side, CV_8UC1), corners), exc::KIVException);
+}
+
+}  // namespace
