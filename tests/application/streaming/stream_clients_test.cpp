@@ -50,7 +50,7 @@ TEST(StreamClientsTest, StalledClientIsDroppedWithALogLineWhileAReadingClientGoe
         streaming::StreamClientLimits limits;
     };
     const Case cases[] = {
-        {"queue bound", {512 * 1024, 600ull * 1000 * 1000 * 1000}},
+        {"queue bound", {2 * 1024 * 1024, 600ull * 1000 * 1000 * 1000}},
         {"send timeout", {std::int64_t{1} << 40, 1000ull * 1000 * 1000}},
     };
     ASSERT_TRUE(streaming::InitGstreamer());
@@ -59,7 +59,7 @@ TEST(StreamClientsTest, StalledClientIsDroppedWithALogLineWhileAReadingClientGoe
         LogCapture log;
         const unsigned short port = FreeLoopbackPort();
         streaming::Bin bin("limited",
-                           "videotestsrc is-live=true ! video/x-raw,width=320,height=240,framerate=25/1 ! "
+                           "videotestsrc is-live=true ! video/x-raw,width=160,height=120,framerate=25/1 ! "
                            "matroskamux streamable=true ! tcpserversink name=server host=127.0.0.1 sync=false port=" +
                                std::to_string(port));
         streaming::LimitStreamClients(bin, c.limits);
@@ -70,7 +70,13 @@ TEST(StreamClientsTest, StalledClientIsDroppedWithALogLineWhileAReadingClientGoe
         StreamClient reader(port);
         util::UniqueFd stalled = StalledClient(port);
         ASSERT_TRUE(stalled.isValid());
-        ASSERT_TRUE(WaitUntil([&] { return NumberOfClients(bin) == 2; }, 5s));
+        // The reader keeps reading while the second client connects, so it never lags itself.
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                reader.Read(static_cast<std::size_t>(-1), 10ms);
+                return NumberOfClients(bin) == 2;
+            },
+            5s));
 
         // The reading client reads all along; the stalled one must be dropped meanwhile.
         const std::string dropped = "[limited] Stream client on port " + std::to_string(port) +
