@@ -426,16 +426,20 @@ cv::Point3f Scene3DReconstructor::ToWorld(const cv::Vec3f& cam, eLeftOrRightView
     return cv::Point3f(clamp(x, m_x_min, m_x_max), clamp(y, m_y_min, m_y_max), clamp(z, 0.0, m_height_clamp));
 }
 
-cv::Point3f Scene3DReconstructor::TablePoint(eLeftOrRightView view, int row, int col, int k) const
+cv::Vec3f Scene3DReconstructor::TableCameraPoint(int row, int col, int k) const
 {
     // As cv::reprojectImageTo3D does for one pixel; index 0 holds disparity 1.
     const int d = std::max(1, k + m_table_min);
     const cv::Matx44d Q(m_q);
     const cv::Vec4d h = Q * cv::Vec4d(col, row, d, 1.0);
     const double w = h[3] != 0.0 ? 1.0 / h[3] : 0.0;
-    const cv::Vec3f camera(static_cast<float>(h[0] * w), static_cast<float>(h[1] * w), static_cast<float>(h[2] * w));
+    return cv::Vec3f(static_cast<float>(h[0] * w), static_cast<float>(h[1] * w), static_cast<float>(h[2] * w));
+}
+
+cv::Point3f Scene3DReconstructor::TablePoint(eLeftOrRightView view, int row, int col, int k) const
+{
     bool accepted = false;
-    return ToWorld(camera, view, m_use_conditions_on_height(), accepted);
+    return ToWorld(TableCameraPoint(row, col, k), view, m_use_conditions_on_height(), accepted);
 }
 
 void Scene3DReconstructor::ComputeHeightAndDepthMapping()
@@ -448,7 +452,6 @@ void Scene3DReconstructor::ComputeHeightAndDepthMapping()
     const std::size_t entries = static_cast<std::size_t>(m_width) * m_height * m_table_levels;
     for (int v = 0; v < 2; ++v) {
         m_height_tables[v].assign(entries, 0);
-        m_depth_tables[v].assign(entries, 0);
     }
     const cv::Size size(m_width, m_height);
     cv::Mat disparity(size, CV_16SC1), heights(size, CV_16SC1), depths(size, CV_16SC1);
@@ -470,11 +473,9 @@ void Scene3DReconstructor::ComputeHeightAndDepthMapping()
                                                                            m_points_buffer);
             for (int r = 0; r < m_height; ++r) {
                 const short* h = heights.ptr<short>(r);
-                const short* dp = depths.ptr<short>(r);
                 for (int c = 0; c < m_width; ++c) {
                     const std::size_t i = TableIndex(r, c, d - m_table_min);
                     m_height_tables[v][i] = h[c];
-                    m_depth_tables[v][i] = dp[c];
                 }
             }
         }
@@ -538,14 +539,14 @@ void Scene3DReconstructor::CalculateDepthFromDisparity(const cv::Mat& disp, eLef
     KIV_CHECK(m_initialized, "Scene3DDepthNotInit_140312_130022");
     CheckLookupInput(disp);
     IfNeedAllocAndWriteWarning(disp, "CalculateDepthFromDisparity", depth);
-    const std::vector<short>& table = m_depth_tables[ViewIndex(view)];
+    (void)view;  // the depth along the optical axis is the same for both views' camera points
     for (int r = 0; r < m_height; ++r) {
         const short* d = disp.ptr<short>(r);
         short* out = depth.ptr<short>(r);
         for (int x = 0; x < m_width; ++x) {
             const int clamped = std::min(std::max(static_cast<int>(d[x]), static_cast<int>(m_table_min)),
                                          static_cast<int>(m_table_max));
-            out[x] = table[TableIndex(r, x, clamped - m_table_min)];
+            out[x] = RoundToShort(TableCameraPoint(r, x, clamped - m_table_min)[2]);
         }
     }
 }

@@ -57,6 +57,9 @@ private:
     // The world point the tables hold for pixel (row, col) at table index k, computed when asked
     // instead of stored (a stored table would cost 12 bytes per pixel and disparity level).
     cv::Point3f TablePoint(eLeftOrRightView view, int row, int col, int k) const;
+    // The camera point of pixel (row, col) at table index k, as the reprojection gives it; its z is
+    // the depth the depth lookup hands out (computed when asked, like the world points).
+    cv::Vec3f TableCameraPoint(int row, int col, int k) const;
     template <bool kConditions>
     void CalculateHeightFromDisparityUsingReprojectionMatrix(const cv::Mat& disp, eLeftOrRightView view,
                                                              cv::Mat& height, cv::Mat& depth, cv::Mat& points);
@@ -98,7 +101,6 @@ private:
     cv::Matx33f m_world_rotation = cv::Matx33f::eye();
     // Per view, indexed by TableIndex(row, column, disparity - minimum).
     std::array<std::vector<short>, 2> m_height_tables;
-    std::array<std::vector<short>, 2> m_depth_tables;
     std::array<cv::Mat, 2> m_valid_masks;
     std::array<cv::Mat, 2> m_camera_matrix;
     cv::Mat m_p1;
