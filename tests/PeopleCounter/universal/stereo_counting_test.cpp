@@ -22,10 +22,10 @@ struct CountResult {
 };
 
 // Runs a rendered stereo scene through the stereo counter as the algorithm thread would.
-CountResult CountScene(const scene::Scene& s)
+CountResult CountScene(const scene::Scene& s, const std::string& extra_ini = "")
 {
     TempIniDir dir;
-    const std::string ini = dir.Write("algo.ini", scene::AlgoIni(s));
+    const std::string ini = dir.Write("algo.ini", scene::AlgoIni(s) + extra_ini);
     auto log = std::make_shared<RecordingLog>();
     std::unique_ptr<IUniversalPeopleCounter, void (*)(IUniversalPeopleCounter*)> counter(
         IUniversalPeopleCounter::CreateInstance<kCounterStereo>(ini, log, 0.0),
@@ -70,6 +70,7 @@ struct PassCase {
     std::vector<const char*> people;
     int frames;
     int incoming, outgoing;
+    const char* extra_ini = "";
 };
 
 class StereoCountingTest : public ::testing::TestWithParam<PassCase> {};
@@ -81,7 +82,7 @@ TEST_P(StereoCountingTest, PassesUnderTheCameraGiveOneAlarmEachAndAMovedOutAfter
     const PassCase& c = GetParam();
     scene::Scene s = SmallScene(c.frames);
     for (const char* person : c.people) s.people.push_back(scene::ParsePerson(person));
-    const CountResult result = CountScene(s);
+    const CountResult result = CountScene(s, c.extra_ini);
     const auto counts = CountByType(result.alarms);
     const auto count = [&](int type) { return counts.count(type) ? counts.at(type) : 0; };
     EXPECT_EQ(count(kIncoming), c.incoming);
@@ -102,11 +103,18 @@ TEST_P(StereoCountingTest, PassesUnderTheCameraGiveOneAlarmEachAndAMovedOutAfter
 
 INSTANTIATE_TEST_SUITE_P(
     RenderedScenes, StereoCountingTest,
-    ::testing::Values(PassCase{"Down", {"0,-150,0,150,5,180,0"}, 70, 1, 0},
-                      PassCase{"Up", {"0,150,0,-150,5,180,0"}, 70, 0, 1},
-                      PassCase{
-                          "SideBySideOppositeWays", {"-45,-150,-45,150,5,180,0", "45,150,45,-150,5,175,0"}, 70, 1, 1},
-                      PassCase{"EmptyScene", {}, 200, 0, 0}),
+    ::testing::Values(
+        PassCase{"Down", {"0,-150,0,150,5,180,0"}, 70, 1, 0}, PassCase{"Up", {"0,150,0,-150,5,180,0"}, 70, 0, 1},
+        PassCase{"SideBySideOppositeWays", {"-45,-150,-45,150,5,180,0", "45,150,45,-150,5,175,0"}, 70, 1, 1},
+        PassCase{"EmptyScene", {}, 200, 0, 0},
+        // A person who falls after crossing (the track ends inside the picture) is
+        // reported as fallen, still counted in: no spurious "Outgoing".
+        PassCase{"FallsAfterCrossing",
+                 {"0,-150,0,12,5,180,0"},
+                 120,
+                 1,
+                 0,
+                 "\n[StereoPeopleCounter]\noutput_fallen_objects=true\nframes_num_to_display_fallen_object=20\n"}),
     [](const ::testing::TestParamInfo<PassCase>& param_info) { return std::string(param_info.param.name); });
 
 }  // namespace
