@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <cstdio>
+#include <fstream>
 #include <opencv2/imgproc.hpp>
 #include <string>
 
@@ -55,9 +57,13 @@ bool StereoPeopleCounter::OpenVideo(cv::VideoWriter& writer, const std::string& 
 {
     if (failed)
         return false;
-    writer.open(file, fourcc, kVideoFps, size, true);
-    if (writer.isOpened())
-        return true;
+    // A file that cannot be created is found before the video library tries its backends on it.
+    if (std::ofstream(file, std::ios::binary)) {
+        writer.open(file, fourcc, kVideoFps, size, true);
+        if (writer.isOpened())
+            return true;
+        std::remove(file.c_str());
+    }
     failed = true;
     Log(kKivLogWarning) << "Can not open " << kind << " video " << file << ", " << kind << " videos are not written";
     return false;
@@ -124,7 +130,9 @@ void StereoPeopleCounter::WriteVideoOutput()
 
 void StereoPeopleCounter::EndOutput()
 {
-    Log(kKivLogInfo) << "Finishing writing " << m_debug_video_writers.size() << " debug videos";
+    const auto open = std::count_if(m_debug_video_writers.begin(), m_debug_video_writers.end(),
+                                    [](const auto& entry) { return entry.second.isOpened(); });
+    Log(kKivLogInfo) << "Finishing writing " << open << " debug videos";
     m_debug_video_writers.clear();
     m_marking_video_writer_l.release();
     m_marking_video_writer_r.release();
