@@ -32,7 +32,7 @@ struct RenderedStereoCounter {
         counter.InitFromParams();
     }
 
-    // Pair number `frame` + 1 (40 ms apart).
+    // Pair number `frame` + 1.
     void Process(int frame, bool debug = false)
     {
         counter.ProcessStereoPair(renderer.RenderView(frame, 0), renderer.RenderView(frame, 1), debug,
