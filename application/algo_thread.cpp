@@ -4,11 +4,10 @@
 #include <boost/format.hpp>
 #include <cmath>
 #include <stdexcept>
-#include <thread>
 
 #include "application/console_log.h"
-#include "application/file_error_handler.h"
-#include "application/util.h"
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/util.h"
 
 namespace {
 
@@ -113,6 +112,8 @@ boost::signals2::connection AlgoThread::DoOnMotion(const MotionSignal::slot_type
 
 void AlgoThread::Terminate(bool wait)
 {
+    // The stop request first: the frame wait that the release ends must see it.
+    BaseThread::Terminate(false);
     m_frames.release_waiters();
     BaseThread::Terminate(wait);
 }
@@ -121,10 +122,9 @@ void AlgoThread::ThreadFunc()
 {
     const WaitersRelease<Frame> release_producers(m_frames);
     const auto start = std::chrono::steady_clock::now();
-    if (m_skip_ms != 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(m_skip_ms));
+    // The skip ends early when the thread is terminated; the loop below then does not run.
+    if (m_skip_ms != 0 && WaitFor(std::chrono::milliseconds(m_skip_ms)))
         m_frames.clear();
-    }
 
     while (!IsTerminated()) {
         m_angle_changed.store(false);
@@ -133,7 +133,7 @@ void AlgoThread::ThreadFunc()
         if (!(std::fabs(angle) <= m_max_valid_angle)) {
             LOG(GetLogger(), warning) << "Invalid angle: " << angle;
             FileErrorHandler::SetError<FileErrorHandler::kAngleError>();
-            std::this_thread::sleep_for(kInvalidAnglePause);
+            WaitFor(kInvalidAnglePause);
             m_frames.clear();
             continue;
         }

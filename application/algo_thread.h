@@ -13,9 +13,9 @@
 
 #include "PeopleCounter/universal/alarm.h"
 #include "PeopleCounter/universal/i_universal_people_counter.h"
-#include "application/base_thread.h"
-#include "application/bounded_buffer.h"
-#include "application/service_options.h"
+#include "application/runtime/base_thread.h"
+#include "application/runtime/bounded_buffer.h"
+#include "application/runtime/service_options.h"
 
 class ThreadManager;
 

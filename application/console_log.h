@@ -3,7 +3,7 @@
 #include <string>
 
 #include "CommonUtilities/DebugInterfaces/block_log.h"
-#include "application/logger.h"
+#include "application/runtime/logger.h"
 
 // Writes the algorithm library's log lines on a log source of the service (the algorithm thread's).
 class ConsoleLog : public BlockEntities::Log::ILog {

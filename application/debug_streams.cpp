@@ -6,9 +6,11 @@
 
 #include <gstreamermm/caps.h>
 
-#include "application/buffer_wrapper.h"
-#include "application/mat_utils.h"
-#include "application/thread_manager.h"
+#include "application/runtime/buffer_wrapper.h"
+#include "application/runtime/log_channels.h"
+#include "application/runtime/mat_utils.h"
+#include "application/runtime/thread_manager.h"
+#include "application/streaming/stream_clients.h"
 
 namespace {
 
@@ -79,9 +81,10 @@ void DebugStreams::AddStream(const cv::Mat& image)
     caps->set_simple("width", image.cols);
 
     const std::string port = std::to_string(static_cast<unsigned>(m_stream_port + 1 + static_cast<int>(index)));
-    const std::string name = "dbg" + std::to_string(static_cast<unsigned>(index));
+    const std::string name = channel::kDebugStreamPrefix + std::to_string(static_cast<unsigned>(index));
     auto sink = std::make_shared<streaming::Sink>(
         name, "matroskamux streamable=true ! tcpserversink host=0.0.0.0 sync=false port=" + port, caps);
+    streaming::LimitStreamClients(*sink);
     const cv::Size size(image.cols, image.rows);
     LOG(m_logger, info) << "Starting debug streaming on tcp port " << port << " with resolution " << SizeText(size);
     auto processor = m_manager.CreateThread<streaming::PipelineMessageProcessor>(std::ref(*sink));

@@ -5,7 +5,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "application/logger.h"
+#include "application/runtime/logger.h"
 #include "application/streaming/pipeline_message_processor.h"
 #include "application/streaming/sink.h"
 

@@ -1,6 +1,6 @@
 #include <atomic>
+#include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <iostream>
@@ -8,13 +8,21 @@
 #include <string>
 #include <typeinfo>
 
-#include <boost/log/sources/severity_logger.hpp>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
-#include "application/file_error_handler.h"
-#include "application/logger.h"
-#include "application/service_options.h"
+#include <boost/log/sources/severity_logger.hpp>
+#include <glibmm/exception.h>
+
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/log_channels.h"
+#include "application/runtime/logger.h"
+#include "application/runtime/service_options.h"
+#include "application/runtime/thread_manager.h"
+#include "application/runtime/unique_fd.h"
+#include "application/runtime/util.h"
 #include "application/service.h"
-#include "application/thread_manager.h"
 
 namespace {
 
@@ -22,40 +30,83 @@ namespace {
 // polled by the main thread, never cleared.
 std::atomic<int> g_stop{0};
 std::atomic<int> g_last_signal{0};
+// Set by the failure callback when a failing thread caused the stop.
+std::atomic<bool> g_thread_failed{false};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+static_assert(std::atomic<bool>::is_always_lock_free, "the failure callback needs a lock-free flag");
+
+// Write end of the pipe that wakes the main thread's wait; -1 until it exists. A write to a
+// non-blocking pipe is safe in a signal handler.
+std::atomic<int> g_wake_fd{-1};
+
+void WakeMainThread()
+{
+    const int fd = g_wake_fd.load();
+    if (fd < 0)
+        return;
+    const char byte = 1;
+    // A full pipe already holds a wake-up; nothing else can fail here worth reporting.
+    const ssize_t written = ::write(fd, &byte, 1);
+    (void)written;
+}
 
 extern "C" void OnSignal(int signal_number)
 {
+    const int saved_errno = errno;
     g_last_signal.store(signal_number);
     g_stop.store(1);
+    WakeMainThread();
+    errno = saved_errno;
 }
 
-void WaitForStop()
-{
-    while (g_stop.load() == 0) {
-        timespec delay{0, 500000000};
-        nanosleep(&delay, nullptr);
+// The pipe the main thread sleeps on: any stop request makes it readable at once.
+class StopPipe {
+public:
+    StopPipe()
+    {
+        int fds[2];
+        if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+            m_read.reset(fds[0]);
+            m_write.reset(fds[1]);
+            g_wake_fd.store(fds[1]);
+        }
     }
-}
+    ~StopPipe() { g_wake_fd.store(-1); }
+    StopPipe(const StopPipe&) = delete;
+    StopPipe& operator=(const StopPipe&) = delete;
 
-int Run(int argc, char* argv[], boost::shared_ptr<LogSink>& log_sink)
+    // Returns when a stop is requested. Without a pipe it still notices the flag within 0.5 s.
+    void WaitForStop()
+    {
+        while (g_stop.load() == 0) {
+            pollfd entry{m_read.get(), POLLIN, 0};
+            ::poll(&entry, m_read.isValid() ? 1 : 0, 500);
+        }
+    }
+
+private:
+    util::UniqueFd m_read;
+    util::UniqueFd m_write;
+};
+
+int Run(int argc, char* argv[], boost::shared_ptr<LogSink>& log_sink, StopPipe& stop_pipe)
 {
     ServiceOptions options;
     ServiceOptionsParser parser(options);
     switch (parser.ParseCommandLine(argc, argv)) {
-    case ServiceOptionsParser::Outcome::kHelp:
-        parser.PrintHelp(std::cout);
-        return 1;
-    case ServiceOptionsParser::Outcome::kVersion:
-        ServiceOptionsParser::PrintVersion(std::cout);
-        return 0;
-    case ServiceOptionsParser::Outcome::kRun:
-        break;
+        case ServiceOptionsParser::Outcome::kHelp:
+            parser.PrintHelp(std::cout);
+            return 1;
+        case ServiceOptionsParser::Outcome::kVersion:
+            ServiceOptionsParser::PrintVersion(std::cout);
+            return 0;
+        case ServiceOptionsParser::Outcome::kRun:
+            break;
     }
 
     log_sink = Logger::Init();
     log_sink->SetFilters(options.log_filter);
-    LogSource logger = Logger::GetLogSource("main");
+    LogSource logger = Logger::GetLogSource(channel::kMain);
 
     parser.ReadConfigFile(logger);
     parser.Finalize(logger);
@@ -63,40 +114,60 @@ int Run(int argc, char* argv[], boost::shared_ptr<LogSink>& log_sink)
     FileErrorHandler::SetErrorFileDirectory(options.error_file_directory);
 
     auto manager = std::make_shared<ThreadManager>();
-    manager->m_exception_callback = [](std::shared_ptr<BaseThread>, const std::exception*) { g_stop.store(1); };
+    manager->m_exception_callback = [](std::shared_ptr<BaseThread>, const std::exception*) {
+        // Only a failure that starts the stop makes it a failed run; one during a stop already
+        // requested by a signal does not.
+        int running = 0;
+        if (g_stop.compare_exchange_strong(running, 1))
+            g_thread_failed.store(true);
+        WakeMainThread();
+    };
 
     Service service(options, logger, *manager);
 
-    WaitForStop();
+    stop_pipe.WaitForStop();
 
     if (g_last_signal.load() != 0)
         LOG(logger, info) << "Caught signal " << g_last_signal.load();
     LOG(logger, info) << "Thread is going to be terminated.";
     // The only owner: destroying the manager stops and joins every thread.
     manager.reset();
-    std::remove(options.angle_file_path.c_str());
+    util::RemoveRegularFile(options.angle_file_path);
     LOG(logger, info) << "Thread is terminated.";
-    return 0;
+    // A supervisor must see a stop caused by a failure as one.
+    return g_thread_failed.load() ? 1 : 0;
+}
+
+template <typename Exception, typename Message>
+void LogStartUpFailure(const Exception& error, const Message& message, boost::shared_ptr<LogSink>& log_sink)
+{
+    boost::log::sources::severity_logger_mt<SeverityLevel> global;
+    LOG(global, fatal) << "Uncaught exception during initialization: class: " << typeid(error).name()
+                       << "; message: " << message;
+    // Write the queued records before the process ends.
+    log_sink.reset();
 }
 
 }  // namespace
 
 int main(int argc, char* argv[])
 {
+    StopPipe stop_pipe;
     std::signal(SIGINT, &OnSignal);
     std::signal(SIGTERM, &OnSignal);
+    // A closed terminal stops the service in order, like SIGTERM.
+    std::signal(SIGHUP, &OnSignal);
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
     boost::shared_ptr<LogSink> log_sink;
     try {
-        return Run(argc, argv, log_sink);
+        return Run(argc, argv, log_sink, stop_pipe);
     } catch (const std::exception& error) {
-        boost::log::sources::severity_logger_mt<SeverityLevel> global;
-        BOOST_LOG_SEV(global, boost::log::trivial::fatal)
-            << "Uncaught exception during initialization: class: " << typeid(error).name()
-            << "; message: " << error.what();
-        // Write the queued records before the process ends.
-        log_sink.reset();
+        LogStartUpFailure(error, error.what(), log_sink);
+        throw;
+    } catch (const Glib::Exception& error) {
+        // GLib's errors (e.g. an unparsable pipeline) are no std::exception.
+        LogStartUpFailure(error, error.what(), log_sink);
         throw;
     }
 }

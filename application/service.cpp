@@ -12,17 +12,19 @@
 #include <opencv2/imgproc.hpp>
 #include <soci/soci.h>
 
-#include "application/alarms_db_thread.h"
-#include "application/buffer_wrapper.h"
-#include "application/file_error_handler.h"
-#include "application/frame_buffer.h"
-#include "application/image_output.h"
-#include "application/inclinometer.h"
-#include "application/indicator_thread.h"
-#include "application/led_controller.h"
-#include "application/mat_utils.h"
-#include "application/thread_manager.h"
-#include "application/util.h"
+#include "application/devices/frame_buffer.h"
+#include "application/devices/inclinometer.h"
+#include "application/outputs/alarms_db_thread.h"
+#include "application/outputs/image_output.h"
+#include "application/outputs/indicator_thread.h"
+#include "application/outputs/led_controller.h"
+#include "application/runtime/buffer_wrapper.h"
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/log_channels.h"
+#include "application/runtime/mat_utils.h"
+#include "application/runtime/thread_manager.h"
+#include "application/runtime/util.h"
+#include "application/streaming/stream_clients.h"
 
 namespace {
 
@@ -92,27 +94,38 @@ Service::~Service() = default;
 void Service::CreateAlarmsDatabase()
 {
     try {
-        m_alarms_db = m_manager.CreateThread<AlarmsDbThread>(m_options.alarms, "alarms", m_options.alarms_max_page_count);
-        m_incoming_total = m_alarms_db->GetAlarmsCount(AlarmsDbThread::kIncomingPass,
-                                                       m_options.board_counter_start_date,
-                                                       m_options.board_counter_start_time) +
-                           m_options.board_incoming_correction;
-        m_outgoing_total = m_alarms_db->GetAlarmsCount(AlarmsDbThread::kOutgoingPass,
-                                                       m_options.board_counter_start_date,
-                                                       m_options.board_counter_start_time) +
-                           m_options.board_outgoing_correction;
+        m_alarms_db =
+            m_manager.CreateThread<AlarmsDbThread>(m_options.alarms, channel::kAlarms, m_options.alarms_max_page_count);
         m_database = m_alarms_db.get();
+        m_incoming_total = m_options.board_incoming_correction;
+        m_outgoing_total = m_options.board_outgoing_correction;
+        if (!m_alarms_db->IsReady()) {
+            m_totals_put_off = true;
+            return;
+        }
+        try {
+            m_incoming_total += m_alarms_db->GetAlarmsCount(AlarmsDbThread::kIncomingPass,
+                                                            m_options.board_counter_start_date,
+                                                            m_options.board_counter_start_time);
+            m_outgoing_total += m_alarms_db->GetAlarmsCount(AlarmsDbThread::kOutgoingPass,
+                                                            m_options.board_counter_start_date,
+                                                            m_options.board_counter_start_time);
+        } catch (const soci::soci_error& error) {
+            if (!AlarmsDbThread::IsLockedError(error))
+                throw;
+            // Locked by another connection: the database thread counts when it is free.
+            m_incoming_total = m_options.board_incoming_correction;
+            m_outgoing_total = m_options.board_outgoing_correction;
+            m_totals_put_off = true;
+        }
     } catch (const soci::soci_error& error) {
         // The service counts on without storing; the totals start at 0, without corrections.
         m_incoming_total = 0;
         m_outgoing_total = 0;
         m_database = nullptr;
+        m_totals_put_off = false;
         LOG(m_logger, error) << "Alarms database unavailable, passes will not be stored: " << error.what();
-        try {
-            FileErrorHandler::SetError(kDatabaseErrorMarker);
-        } catch (const std::exception& marker_error) {
-            LOG(m_logger, warning) << "Can not raise the " << kDatabaseErrorMarker << " marker: " << marker_error.what();
-        }
+        FileErrorHandler::SetError(kDatabaseErrorMarker);
     }
 }
 
@@ -121,21 +134,33 @@ void Service::CreateIndicator()
     const int incoming = static_cast<int>(m_incoming_total);
     const int outgoing = static_cast<int>(m_outgoing_total);
     if (m_seams.board_modem_lines)
-        m_indicator = m_manager.CreateThread<IndicatorThread>(incoming, outgoing, "indicator", m_options.board_device,
-                                                               *m_seams.board_modem_lines, m_seams.board_tty_class_dir);
+        m_indicator =
+            m_manager.CreateThread<IndicatorThread>(incoming, outgoing, channel::kIndicator, m_options.board_device,
+                                                    *m_seams.board_modem_lines, m_seams.board_tty_class_dir);
     else
-        m_indicator = m_manager.CreateThread<IndicatorThread>(incoming, outgoing, "indicator", m_options.board_device);
+        m_indicator =
+            m_manager.CreateThread<IndicatorThread>(incoming, outgoing, channel::kIndicator, m_options.board_device);
+    if (m_totals_put_off) {
+        LOG(m_logger, info) << "Alarms database is locked, the totals are added when it is free";
+        IndicatorThread* indicator = m_indicator.get();
+        m_alarms_db->RequestTotals(m_options.board_counter_start_date, m_options.board_counter_start_time,
+                                   [indicator](long long incoming_count, long long outgoing_count) {
+                                       indicator->AddToTotals(incoming_count, outgoing_count);
+                                   });
+    }
 }
 
 void Service::CreateCapture()
 {
     LOG(m_logger, info) << "Stereo is " << (m_options.stereo ? "on." : "off.");
-    BOOST_LOG(m_logger) << "Initializing GStreamer...";
+    LOG(m_logger, trace) << "Initializing GStreamer...";
     streaming::InitGstreamer();
-    m_capture = std::make_unique<streaming::Source>("video_capture", m_options.pipeline);
+    m_capture = std::make_unique<streaming::Source>(channel::kCapture, m_options.pipeline);
     if (m_options.stream_port != 0) {
-        auto streamer = std::make_shared<streaming::Bin>("main_streamer", MainStreamDescription(m_options.stream_port));
+        auto streamer =
+            std::make_shared<streaming::Bin>(channel::kMainStreamer, MainStreamDescription(m_options.stream_port));
         ServeOnIpv4Loopback(*streamer);
+        streaming::LimitStreamClients(*streamer);
         m_capture->AddBin(streamer);
     }
 }
@@ -143,8 +168,8 @@ void Service::CreateCapture()
 void Service::CreateImageOutput()
 {
     auto image_output =
-        m_manager.CreateThread<ImageOutput>(static_cast<unsigned short>(m_options.image_port), "image");
-    auto jpeg = std::make_shared<streaming::Source>("jpeg", JpegBranchDescription(m_options));
+        m_manager.CreateThread<ImageOutput>(static_cast<unsigned short>(m_options.image_port), channel::kImage);
+    auto jpeg = std::make_shared<streaming::Source>(channel::kJpeg, JpegBranchDescription(m_options));
     m_capture->AddBin(jpeg);
     ImageOutput* output = image_output.get();
     jpeg->DoOnFrame(streaming::Source::FrameSlot([output](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
@@ -155,12 +180,12 @@ void Service::CreateImageOutput()
 void Service::CreateFrameBuffer()
 {
     try {
-        m_frame_buffer = m_manager.CreateThread<FrameBuffer>(m_options.frame_buffer, "hdmi");
+        m_frame_buffer = m_manager.CreateThread<FrameBuffer>(m_options.frame_buffer, channel::kFrameBuffer);
         FrameBuffer* display = m_frame_buffer.get();
         m_capture->DoOnFrame(
             streaming::Source::FrameSlot([display](Glib::RefPtr<Gst::Sample> sample, unsigned long long) {
                 MatrixPtr frame = CreateMatrixFromGstBuffer(sample, HeaderOfType(CV_8UC3));
-                display->DrawFrame(frame, cv::Point(40, 0), 640.0f / static_cast<float>(frame->cols));
+                display->DrawFrame(frame, cv::Point(40, 0), FrameBuffer::ScaleForSlot(640, frame->cols));
             }).track_foreign(m_frame_buffer),
             "BGR");
     } catch (const std::exception& error) {
@@ -172,7 +197,7 @@ void Service::CreateAlgorithms()
 {
     m_algo = std::make_shared<AlgoThread>(m_options.stereo, m_options.algo_config, m_options.algo_width,
                                           m_options.algo_height, m_options.debug, m_options.skip_ms,
-                                          m_options.max_valid_angle, m_options.motion_sensitivity, "algo",
+                                          m_options.max_valid_angle, m_options.motion_sensitivity, channel::kAlgo,
                                           m_options.algo_may_drop, m_options.motion_subject, m_manager,
                                           m_seams.counter_factory);
     ConnectAlarmSlots();
@@ -182,10 +207,11 @@ void Service::CreateAlgorithms()
         m_algo->DoOnDebugImage([display](const std::vector<cv::Mat>& images, unsigned long long) {
             if (images.empty())
                 return;
-            display->DrawFrame(WrapMatrix(images[0]), cv::Point(40, 240), 320.0f / static_cast<float>(images[0].cols));
+            display->DrawFrame(WrapMatrix(images[0]), cv::Point(40, 240),
+                               FrameBuffer::ScaleForSlot(320, images[0].cols));
             if (images.size() >= 2)
                 display->DrawFrame(WrapMatrix(images[1]), cv::Point(360, 240),
-                                   320.0f / static_cast<float>(images[1].cols));
+                                   FrameBuffer::ScaleForSlot(320, images[1].cols));
         });
     }
     if (m_options.stream_port != 0 && m_options.debug) {
@@ -209,9 +235,9 @@ void Service::CreateAlgorithms()
         }).track_foreign(m_algo),
         "GRAY8");
 
-    std::remove(m_options.angle_file_path.c_str());
+    util::RemoveRegularFile(m_options.angle_file_path);
     if (m_options.inclinometer) {
-        m_inclinometer = std::make_shared<Inclinometer>("inclinometer", m_manager);
+        m_inclinometer = std::make_shared<Inclinometer>(channel::kInclinometer, m_manager);
         const bool debug = m_options.debug;
         const std::string angle_file = m_options.angle_file_path;
         LogSource& logger = m_logger;

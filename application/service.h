@@ -5,8 +5,8 @@
 
 #include "application/algo_thread.h"
 #include "application/debug_streams.h"
-#include "application/logger.h"
-#include "application/service_options.h"
+#include "application/runtime/logger.h"
+#include "application/runtime/service_options.h"
 #include "application/streaming/pipeline_message_processor.h"
 #include "application/streaming/source.h"
 
@@ -62,6 +62,7 @@ private:
     long long m_outgoing_total = 0;
     std::shared_ptr<AlarmsDbThread> m_alarms_db;
     AlarmsDbThread* m_database = nullptr;  // null after a database failure at start
+    bool m_totals_put_off = false;         // the database was locked at start: it counts later
     bool m_statement_queue_full = false;   // used on the algorithm thread only
     std::shared_ptr<IndicatorThread> m_indicator;
     std::unique_ptr<streaming::Source> m_capture;

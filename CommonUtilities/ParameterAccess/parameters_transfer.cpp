@@ -28,16 +28,18 @@ dbbridge_project::DBB_SECTION TextSection(Blocks::LoadScenario scenario)
     return scenario == Blocks::kLoadCommonOnly ? DBB_SECTION_COMMON : DBB_SECTION_DEVICE;
 }
 
-// Copies at most the buffer's room (length - 1 characters) and always terminates inside it.
+// The buffer holds `length` characters and the terminator: copies at most `length` characters
+// and puts the zero at position `length` (right after a shorter text, too).
 void CopyToBuffer(const char* text, char* buffer, long length)
 {
-    if (!buffer || length <= 0)
+    if (!buffer || length < 0)
         return;
-    const std::size_t room = static_cast<std::size_t>(length) - 1;
-    const std::size_t taken = text ? std::min(room, std::strlen(text)) : 0;
+    const std::size_t room = static_cast<std::size_t>(length);
+    const std::size_t taken = text ? ::strnlen(text, room) : 0;
     if (taken > 0)
         std::memcpy(buffer, text, taken);
     buffer[taken] = '\0';
+    buffer[room] = '\0';
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ public:
     virtual ~IParametersTransfer() = default;
     virtual int32_t GetParameterInt(const wchar_t* name, int32_t defaultValue, LoadScenario scenario) = 0;
     virtual double GetParameterDouble(const wchar_t* name, double defaultValue, LoadScenario scenario) = 0;
-    // buffer holds length characters and the terminator.
+    // buffer holds length + 1 characters: at most length characters are copied and a zero is
+    // put at position length.
     virtual long GetParameterString(const wchar_t* name, const char* defaultValue, char* buffer, long length,
                                     LoadScenario scenario) = 0;
     virtual int GetParameterString(const wchar_t* name, const char* defaultValue, std::string& out,

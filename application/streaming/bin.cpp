@@ -86,7 +86,7 @@ Glib::RefPtr<Gst::Pipeline> Bin::CreatePipelineFromString(std::string descriptio
 {
     if (description.empty())
         description = "identity";
-    BOOST_LOG(m_logger) << "Initializing pipeline from string: " << description;
+    LOG(m_logger, trace) << "Initializing pipeline from string: " << description;
 
     Glib::RefPtr<Gst::Element> parsed;
     try {
@@ -100,24 +100,24 @@ Glib::RefPtr<Gst::Pipeline> Bin::CreatePipelineFromString(std::string descriptio
 
     auto pipeline = Glib::RefPtr<Gst::Pipeline>::cast_dynamic(parsed);
     if (!pipeline) {
-        BOOST_LOG(m_logger) << "Top-level object is not a pipeline, creating real pipeline...";
+        LOG(m_logger, trace) << "Top-level object is not a pipeline, creating real pipeline...";
         pipeline = Gst::Pipeline::create("wr_" + name);
         if (!pipeline)
             ThrowError("Unable to create pipeline");
         pipeline->add(parsed);
     }
     pipeline->set_name(name);
-    BOOST_LOG(m_logger) << "Pipeline name: " << pipeline->get_name().raw();
+    LOG(m_logger, trace) << "Pipeline name: " << pipeline->get_name().raw();
     return pipeline;
 }
 
 Glib::RefPtr<Gst::Element> Bin::FindTail(Glib::RefPtr<Gst::Bin> bin)
 {
     if (auto tail = bin->get_element("tail")) {
-        BOOST_LOG(m_logger) << "Found element with name \"tail\" in bin " << bin->get_name().raw();
+        LOG(m_logger, trace) << "Found element with name \"tail\" in bin " << bin->get_name().raw();
         return tail;
     }
-    BOOST_LOG(m_logger) << "No element with name \"tail\" in bin " << bin->get_name().raw() << ", "
+    LOG(m_logger, trace) << "No element with name \"tail\" in bin " << bin->get_name().raw() << ", "
                         << "looking for unlinked src pads...";
     auto element = FindElementWithUnlinkedPad(bin, "src");
     if (!element)
@@ -127,7 +127,7 @@ Glib::RefPtr<Gst::Element> Bin::FindTail(Glib::RefPtr<Gst::Bin> bin)
 
 Glib::RefPtr<Gst::Element> Bin::FindElementWithUnlinkedPad(Glib::RefPtr<Gst::Bin> bin, const std::string& pad_name)
 {
-    BOOST_LOG(m_logger) << "Looking for unlinked " << pad_name << " pad in bin [" << bin->get_name().raw() << "]...";
+    LOG(m_logger, trace) << "Looking for unlinked " << pad_name << " pad in bin [" << bin->get_name().raw() << "]...";
     Glib::RefPtr<Gst::Element> found;
     Gst::Iterator<Gst::Element> it = bin->iterate_recurse();
     for (bool done = false; !done;) {
@@ -140,7 +140,7 @@ Glib::RefPtr<Gst::Element> Bin::FindElementWithUnlinkedPad(Glib::RefPtr<Gst::Bin
                 if (found)
                     ThrowError("More than one " + pad_name + " unlinked pads found!");
                 found = element;
-                BOOST_LOG(m_logger) << "Unlinked " << pad_name << " pad found (element " << element->get_name().raw()
+                LOG(m_logger, trace) << "Unlinked " << pad_name << " pad found (element " << element->get_name().raw()
                                     << ")";
                 break;
             }
@@ -156,7 +156,7 @@ Glib::RefPtr<Gst::Element> Bin::FindElementWithUnlinkedPad(Glib::RefPtr<Gst::Bin
         }
     }
     if (!found)
-        BOOST_LOG(m_logger) << "No unlinked " << pad_name << " pad found";
+        LOG(m_logger, trace) << "No unlinked " << pad_name << " pad found";
     return found;
 }
 
@@ -164,12 +164,12 @@ void Bin::CheckElementSinkPad(Glib::RefPtr<Gst::Element> element)
 {
     if (!GST_IS_BIN(element->gobj()))
         return;
-    BOOST_LOG(m_logger) << "Checking for sink pad of bin " << element->get_name().raw() << "...";
+    LOG(m_logger, trace) << "Checking for sink pad of bin " << element->get_name().raw() << "...";
     if (element->get_static_pad("sink")) {
-        BOOST_LOG(m_logger) << "OK, sink pad found...";
+        LOG(m_logger, trace) << "OK, sink pad found...";
         return;
     }
-    BOOST_LOG(m_logger) << "No sink pad found, creating ghost pad...";
+    LOG(m_logger, trace) << "No sink pad found, creating ghost pad...";
     auto bin = Glib::RefPtr<Gst::Bin>::cast_dynamic(element);
     Glib::RefPtr<Gst::Pad> target = bin ? bin->find_unlinked_pad(Gst::PAD_SINK) : Glib::RefPtr<Gst::Pad>();
     if (!target)
@@ -182,7 +182,7 @@ void Bin::CheckElementSinkPad(Glib::RefPtr<Gst::Element> element)
 void Bin::AddElement(Glib::RefPtr<Gst::Element> element)
 {
     assert(element && "Null child pipeline is going to be added");
-    BOOST_LOG(m_logger) << "Adding child element [" << element->get_name().raw() << "] to bin...";
+    LOG(m_logger, trace) << "Adding child element [" << element->get_name().raw() << "] to bin...";
     CheckElementSinkPad(element);
 
     if (m_elements.empty()) {
@@ -191,7 +191,7 @@ void Bin::AddElement(Glib::RefPtr<Gst::Element> element)
         tail->link(element);
     } else {
         if (!m_tee) {
-            BOOST_LOG(m_logger) << "Adding second element to bin, creating tee...";
+            LOG(m_logger, trace) << "Adding second element to bin, creating tee...";
             const auto& first = m_elements.front();
             m_pipeline->remove(first);
             m_tee = Gst::Tee::create();
@@ -211,7 +211,7 @@ void Bin::AddElement(Glib::RefPtr<Gst::Element> element)
 std::shared_ptr<GstPad> Bin::LinkElementToTee(Glib::RefPtr<Gst::Element> element, Glib::RefPtr<Gst::Bin> bin,
                                               Glib::RefPtr<Gst::Tee> tee)
 {
-    BOOST_LOG(m_logger) << "Linking element " << element->get_name().raw() << " to tee...";
+    LOG(m_logger, trace) << "Linking element " << element->get_name().raw() << " to tee...";
     auto queue = Gst::Queue::create("qu_" + element->get_name());
     if (!queue)
         ThrowError("Unable to create queue");
@@ -224,7 +224,7 @@ std::shared_ptr<GstPad> Bin::LinkElementToTee(Glib::RefPtr<Gst::Element> element
     std::shared_ptr<GstPad> tee_pad(requested, GstPadReleaser<Gst::Tee>{tee});
     if (!tee_pad)
         ThrowError("Unable to obtain tee request pad");
-    BOOST_LOG(m_logger) << "Obtained tee request pad " << GST_OBJECT_NAME(tee_pad.get());
+    LOG(m_logger, trace) << "Obtained tee request pad " << GST_OBJECT_NAME(tee_pad.get());
 
     auto queue_pad = queue->get_static_pad("sink");
     if (!queue_pad)
@@ -238,7 +238,7 @@ void Bin::AddChildBin(BinPtr child)
 {
     assert(child && "Null child bin is going to be added");
     auto child_pipeline = child->GetPipeline();
-    BOOST_LOG(m_logger) << "Adding child bin [" << child->GetName() << ", "
+    LOG(m_logger, trace) << "Adding child bin [" << child->GetName() << ", "
                         << (child_pipeline ? child_pipeline->get_name().raw() : std::string()) << "]";
     m_child_bins.push_back(std::move(child));
 }

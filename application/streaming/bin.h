@@ -13,7 +13,7 @@
 #include <gstreamermm/pipeline.h>
 #include <gstreamermm/tee.h>
 
-#include "application/logger.h"
+#include "application/runtime/logger.h"
 
 namespace streaming {
 

@@ -1,4 +1,5 @@
 #include "application/streaming/pipeline_message_processor.h"
+#include "application/runtime/log_channels.h"
 
 #include <exception>
 #include <memory>
@@ -30,13 +31,26 @@ std::string ErrorText(GstMessage* message)
     gst_message_parse_error(message, &raw_error, &raw_debug);
     std::unique_ptr<GError, GErrorDeleter> error(raw_error);
     GText debug(raw_debug);
-    return error && error->message ? error->message : std::string();
+    std::string text = error && error->message ? error->message : std::string();
+
+    // The messages of network elements do not say which port failed (e.g. a stream port that is
+    // already in use): name the element and its port.
+    GstObject* source = GST_MESSAGE_SRC(message);
+    if (source && G_IS_OBJECT(source)) {
+        GParamSpec* port = g_object_class_find_property(G_OBJECT_GET_CLASS(source), "port");
+        if (port && port->value_type == G_TYPE_INT) {
+            gint number = 0;
+            g_object_get(source, "port", &number, nullptr);
+            text += " (" + std::string(GST_OBJECT_NAME(source)) + ", port " + std::to_string(number) + ")";
+        }
+    }
+    return text;
 }
 
 }  // namespace
 
 PipelineMessageProcessor::PipelineMessageProcessor(Bin& bin, ThreadManager& manager)
-    : BaseThread("th_" + bin.GetName(), manager), m_bin(bin)
+    : BaseThread(channel::kPipelineThreadPrefix + bin.GetName(), manager), m_bin(bin)
 {
     auto pipeline = m_bin.GetPipeline();
     if (pipeline && GST_OBJECT_PARENT(pipeline->gobj()) != nullptr)
@@ -56,30 +70,30 @@ void PipelineMessageProcessor::RunPipeline()
     LogSource& logger = m_bin.GetLogger();
     try {
         m_is_live = false;
-        BOOST_LOG(logger) << "Setting pipeline to PAUSED...";
+        LOG(logger, trace) << "Setting pipeline to PAUSED...";
         switch (pipeline->set_state(Gst::STATE_PAUSED)) {
             case Gst::STATE_CHANGE_FAILURE:
                 EventLoop(false, false, Gst::STATE_VOID_PENDING);
                 m_bin.ThrowError("Pipeline does not want to pause");
             case Gst::STATE_CHANGE_NO_PREROLL:
-                BOOST_LOG(logger) << "Pipeline is live and does not need PREROLL";
+                LOG(logger, trace) << "Pipeline is live and does not need PREROLL";
                 m_is_live = true;
                 break;
             case Gst::STATE_CHANGE_ASYNC:
-                BOOST_LOG(logger) << "Pipeline is PREROLLING...";
+                LOG(logger, trace) << "Pipeline is PREROLLING...";
                 if (!EventLoop(true, true, Gst::STATE_PAUSED))
                     return;
-                BOOST_LOG(logger) << "Pipeline is PREROLLED";
+                LOG(logger, trace) << "Pipeline is PREROLLED";
                 break;
             case Gst::STATE_CHANGE_SUCCESS:
-                BOOST_LOG(logger) << "Pipeline is PREROLLED";
+                LOG(logger, trace) << "Pipeline is PREROLLED";
                 break;
         }
 
         if (!EventLoop(false, true, Gst::STATE_PLAYING))
             return;
 
-        BOOST_LOG(logger) << "Setting pipeline to PLAYING...";
+        LOG(logger, trace) << "Setting pipeline to PLAYING...";
         if (pipeline->set_state(Gst::STATE_PLAYING) == Gst::STATE_CHANGE_FAILURE)
             m_bin.ThrowError("Unable to change pipeline state to playing");
 
@@ -126,14 +140,14 @@ bool PipelineMessageProcessor::EventLoop(bool blocking, bool do_progress, Gst::S
                 if (percent == 100) {
                     buffering = false;
                     if (target_state == Gst::STATE_PLAYING) {
-                        BOOST_LOG(logger) << "Done buffering, setting pipeline to PLAYING...";
+                        LOG(logger, trace) << "Done buffering, setting pipeline to PLAYING...";
                         pipeline->set_state(Gst::STATE_PLAYING);
                     } else if (prerolled && !in_progress) {
                         return true;
                     }
                 } else {
                     if (!buffering && target_state == Gst::STATE_PLAYING) {
-                        BOOST_LOG(logger) << "Buffering, setting pipeline to PAUSED...";
+                        LOG(logger, trace) << "Buffering, setting pipeline to PAUSED...";
                         pipeline->set_state(Gst::STATE_PAUSED);
                     }
                     buffering = true;
@@ -148,10 +162,10 @@ bool PipelineMessageProcessor::EventLoop(bool blocking, bool do_progress, Gst::S
                 if (new_state != GST_STATE_PAUSED)
                     break;
                 if (buffering) {
-                    BOOST_LOG(logger) << "Prerolled, waiting for buffering to finish...";
+                    LOG(logger, trace) << "Prerolled, waiting for buffering to finish...";
                     prerolled = true;
                 } else if (in_progress) {
-                    BOOST_LOG(logger) << "Prerolled, waiting for progress to finish...";
+                    LOG(logger, trace) << "Prerolled, waiting for progress to finish...";
                     prerolled = true;
                 } else {
                     return true;
@@ -186,12 +200,12 @@ bool PipelineMessageProcessor::EventLoop(bool blocking, bool do_progress, Gst::S
             case GST_MESSAGE_REQUEST_STATE: {
                 GstState state = GST_STATE_VOID_PENDING;
                 gst_message_parse_request_state(raw, &state);
-                BOOST_LOG(logger) << "Setting state to " << gst_element_state_get_name(state) << "...";
+                LOG(logger, trace) << "Setting state to " << gst_element_state_get_name(state) << "...";
                 pipeline->set_state(static_cast<Gst::State>(state));
                 break;
             }
             case GST_MESSAGE_CLOCK_LOST:
-                BOOST_LOG(logger) << "Clock lost, selecting a new one";
+                LOG(logger, trace) << "Clock lost, selecting a new one";
                 pipeline->set_state(Gst::STATE_PAUSED);
                 pipeline->set_state(Gst::STATE_PLAYING);
                 break;

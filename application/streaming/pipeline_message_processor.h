@@ -2,7 +2,7 @@
 
 #include <gstreamermm/element.h>
 
-#include "application/base_thread.h"
+#include "application/runtime/base_thread.h"
 #include "application/streaming/bin.h"
 
 namespace streaming {

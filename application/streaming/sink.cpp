@@ -79,7 +79,7 @@ void Sink::PushFrame(std::shared_ptr<IBufferWrapper> frame, unsigned long long t
     if (size > m_largest_frame) {
         m_largest_frame = size;
         m_appsrc->property_max_bytes() = 20 * size;
-        BOOST_LOG(GetLogger()) << "Setting max-bytes to " << m_appsrc->property_max_bytes().get_value();
+        LOG(GetLogger(), trace) << "Setting max-bytes to " << m_appsrc->property_max_bytes().get_value();
     }
 
     // The bytes are only read: the buffer is marked read-only.

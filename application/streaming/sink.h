@@ -9,7 +9,7 @@
 #include <gstreamermm/caps.h>
 #include <sigc++/connection.h>
 
-#include "application/buffer_wrapper.h"
+#include "application/runtime/buffer_wrapper.h"
 #include "application/streaming/bin.h"
 
 namespace streaming {

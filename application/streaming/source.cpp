@@ -48,9 +48,9 @@ void Source::AddFormatToPipeline(const boost::optional<std::string>& format, Fra
 void Source::AddFormatToPipeline(const boost::optional<std::string>& format, Glib::RefPtr<Gst::Element> element)
 {
     if (format)
-        BOOST_LOG(GetLogger()) << "Adding conversion to " << *format << "...";
+        LOG(GetLogger(), trace) << "Adding conversion to " << *format << "...";
     else
-        BOOST_LOG(GetLogger()) << "Adding branch with no conversion...";
+        LOG(GetLogger(), trace) << "Adding branch with no conversion...";
 
     auto branch = Gst::Pipeline::create("Src_" + element->get_name());
     if (!branch)

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "PeopleCounter/universal/universal_people_counter.h"
-#include "application/file_error_handler.h"
-#include "application/thread_manager.h"
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/thread_manager.h"
 #include "support/log_capture.h"
 #include "support/polling.h"
 

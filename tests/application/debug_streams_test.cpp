@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "application/runtime/thread_manager.h"
 #include "application/streaming/bin.h"
-#include "application/thread_manager.h"
 #include "support/log_capture.h"
 #include "support/polling.h"
 #include "support/ports.h"

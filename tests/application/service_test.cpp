@@ -18,13 +18,13 @@
 #include <gtest/gtest.h>
 
 #include "PeopleCounter/universal/universal_people_counter.h"
-#include "application/file_error_handler.h"
-#include "application/thread_manager.h"
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/thread_manager.h"
 #include "support/alarms_database.h"
+#include "support/board_simulator.h"
 #include "support/log_capture.h"
 #include "support/polling.h"
 #include "support/service_process.h"
-#include "tests/application/board_simulator.h"
 
 namespace {
 
@@ -322,6 +322,41 @@ TEST_F(ServiceTest, MissingTableRaisesDbErrorAndCountingGoesOn)
     EXPECT_TRUE(logged) << ::testing::PrintToString(m_log.Lines());
     EXPECT_TRUE(BoardShows(1, 1));
     EXPECT_TRUE(WaitUntil([&] { return ReadFile(m_dir.Path("leds.log")).size() >= 2 * 21; }));
+}
+
+// The lock outlasts SQLite's own wait of 5 s at start.
+TEST_F(ServiceTest, DatabaseLockedAtStartStoresThePassesAndCompletesTheBoardOnceFree)
+{
+    ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(m_options.alarms.c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Object_height, "
+                               "Pass_type) VALUES (7, 'Incoming', '2015-05-01', '10:00:00', 150, 1)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    m_options.board_incoming_correction = 2;
+    ScriptTwoPasses();
+    auto lock = std::make_unique<WriteLock>(m_options.alarms);
+    ASSERT_TRUE(lock->Held());
+    Start();
+
+    EXPECT_TRUE(m_log.Contains("[main] Alarms database is locked, the totals are added when it is free"))
+        << ::testing::PrintToString(m_log.Lines());
+    // Meanwhile the board counts from its corrections.
+    EXPECT_TRUE(BoardShows(3, 1));
+    lock->Release();
+
+    // The stored pass is added to the board, the queued passes are stored under the object-id base.
+    EXPECT_TRUE(BoardShows(4, 1));
+    const std::vector<std::string> expected_rows = {"7 Incoming 1", "8 Incoming 1", "9 Outgoing -1"};
+    EXPECT_TRUE(WaitUntil([&] { return AlarmRows(m_options.alarms) == expected_rows; }, 15s))
+        << ::testing::PrintToString(AlarmRows(m_options.alarms));
+    m_manager.Terminate();
+    EXPECT_FALSE(boost::filesystem::exists(m_dir.Path("errors/db_error")));
 }
 
 TEST_F(ServiceTest, FixedAngleIsWrittenToAngleFileInDebugMode)

@@ -11,7 +11,7 @@
 #include <boost/log/sinks/sync_frontend.hpp>
 #include <boost/make_shared.hpp>
 
-#include "application/logger.h"
+#include "application/runtime/logger.h"
 
 namespace testing_support {
 

@@ -249,23 +249,32 @@ TEST_F(ParametersTransferTest, TypedGettersFallBackToTheirDefaults)
     EXPECT_FALSE(without_store.GetParameterAsStringIfExists(L"S_n", out, Blocks::kLoadDefault));
 }
 
-TEST_F(ParametersTransferTest, StringBufferIsNeverWrittenPastItsLength)
+TEST_F(ParametersTransferTest, StringBufferTakesLengthCharactersAndTheTerminatorAtLength)
 {
+    struct Case {
+        const wchar_t* name;
+        const char* default_value;
+        long length;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {L"S_k", "xy", 3, "abc"},           // stored text cut to length
+        {L"S_none", "defaults", 4, "defa"},  // default cut to length
+        {L"S_k", "xy", 6, "abcdef"},         // exactly length characters
+        {L"S_k", "xy", 9, "abcdef"},         // shorter text
+        {L"S_k", "xy", 0, ""},               // room for the terminator only
+    };
     auto transfer = Transfer("[S]\nk=abcdef\n");
-    char buffer[8];
-    std::memset(buffer, '#', sizeof(buffer));
-    EXPECT_EQ(transfer->GetParameterString(L"S_k", "xy", buffer, 3, Blocks::kLoadDefault), 0);
-    EXPECT_STREQ(buffer, "ab");
-    EXPECT_EQ(std::string(buffer + 3, 5), "#####");
-
-    std::memset(buffer, '#', sizeof(buffer));
-    transfer->GetParameterString(L"S_none", "defaults", buffer, 4, Blocks::kLoadDefault);
-    EXPECT_STREQ(buffer, "def");
-    EXPECT_EQ(buffer[4], '#');
-
-    std::memset(buffer, '#', sizeof(buffer));
-    transfer->GetParameterString(L"S_k", "xy", buffer, 0, Blocks::kLoadDefault);
-    EXPECT_EQ(buffer[0], '#');
+    for (const Case& c : cases) {
+        char buffer[16];
+        std::memset(buffer, '#', sizeof(buffer));
+        EXPECT_EQ(transfer->GetParameterString(c.name, c.default_value, buffer, c.length, Blocks::kLoadDefault), 0);
+        EXPECT_STREQ(buffer, c.expected) << c.length;
+        EXPECT_EQ(buffer[c.length], '\0') << c.length;
+        EXPECT_EQ(std::string(buffer + c.length + 1, sizeof(buffer) - c.length - 1),
+                  std::string(sizeof(buffer) - c.length - 1, '#'))
+            << "written past position " << c.length;
+    }
 }
 
 TEST_F(ParametersTransferTest, TextGettersConvertWideTextsThroughUtf8)

@@ -258,6 +258,22 @@ TEST(StereoBMWithoutStripesTest, EveryPixelEqualsTheDirectWindowSearch)
     }
 }
 
+TEST(StereoBMWithoutStripesTest, ReusedStateFollowsASizeChangeThatKeepsThePaddedSize)
+{
+    // 100 columns with 32 levels and 116 columns with 16 levels pad to the same 136 columns; the
+    // cost matrix of the left-right check must follow the image all the same.
+    Settings s{9, 0, 32};
+    s.disp12 = 0;
+    auto reused = MakeMatcher(s);
+    const auto first = MakeShiftedPair({100, 60}, 8, 3);
+    Match(reused, first.left, first.right);
+    const auto second = MakeShiftedPair({116, 60}, 8, 4);
+    reused.state->numberOfDisparities = 16;
+    s.ndisp = 16;
+    auto fresh = MakeMatcher(s);
+    EXPECT_EQ(cv::countNonZero(Match(reused, second.left, second.right) != Match(fresh, second.left, second.right)), 0);
+}
+
 TEST(StereoBMWithoutStripesTest, FiltersMarkWeakAndAmbiguousPixelsInFixedAndFloatOutput)
 {
     auto pair = MakeShiftedPair({100, 80}, 10, 31);
@@ -377,6 +393,9 @@ TEST(StereoBMWithoutStripesTest, RefusesSettingsOutsideItsLimits)
          "texture threshold must be non-negative"},
         {[](Call& c) { c.state.uniquenessRatio = -1; }, cv::Error::StsOutOfRange,
          "uniqueness ratio must be non-negative"},
+        // A range whose buffers cannot be addressed is refused instead of overflowing.
+        {[](Call& c) { c.state.minDisparity = 1 << 30; }, cv::Error::StsOutOfRange,
+         "disparity range is too large for the image buffers"},
     };
     const auto pair = MakeShiftedPair({60, 41}, 4, 2);
     for (size_t i = 0; i < std::size(cases); ++i) {

@@ -1,10 +1,11 @@
-#include "application/bounded_buffer.h"
+#include "application/runtime/bounded_buffer.h"
 
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,30 @@ TEST(BoundedBufferTest, TimedFrontWakesOnPush)
     queue.push_back(7);
     ASSERT_EQ(consumer.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(consumer.get(), 7);
+}
+
+TEST(BoundedBufferTest, ReleaseWaitersEndsAWaitingConsumerButLeavesQueuedItems)
+{
+    util::bounded_buffer<int> buffer(2);
+    auto consumer = std::async(std::launch::async, [&] {
+        int out = -1;
+        const auto start = std::chrono::steady_clock::now();
+        const bool got = buffer.timed_front(out, 20s);
+        return std::make_pair(got, std::chrono::steady_clock::now() - start);
+    });
+    std::this_thread::sleep_for(50ms);
+    buffer.release_waiters();
+    ASSERT_EQ(consumer.wait_for(10s), std::future_status::ready);
+    const auto result = consumer.get();
+    EXPECT_FALSE(result.first);
+    EXPECT_LT(result.second, 10s);
+
+    // What was queued can still be taken (a consumer drains at its stop).
+    buffer.push_back(7);
+    int out = -1;
+    EXPECT_TRUE(buffer.timed_front(out, 0ms));
+    EXPECT_EQ(out, 7);
+    EXPECT_FALSE(buffer.timed_front(out, 0ms));
 }
 
 TEST(BoundedBufferTest, PushBackSyncWaitsUntilQueueIsEmpty)

@@ -1,9 +1,12 @@
-#include "application/file_error_handler.h"
+#include "application/runtime/file_error_handler.h"
 
 #include <fstream>
+#include <string>
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
+
+#include "support/log_capture.h"
 
 namespace {
 
@@ -51,11 +54,36 @@ TEST_F(FileErrorHandlerTest, ClearErrorRemovesMarkerAndToleratesAbsence)
     EXPECT_FALSE(fs::exists(dir / "angle_error"));
 }
 
-TEST_F(FileErrorHandlerTest, DirectoryThatCannotBeMadeThrows)
+int WarningsAbout(const testing_support::LogCapture& log, const std::string& marker)
 {
-    std::ofstream(fs::path(m_root / "plain").string()) << "x";
-    FileErrorHandler::SetErrorFileDirectory((m_root / "plain" / "errors").string());
-    EXPECT_THROW(FileErrorHandler::SetError("db_error"), fs::filesystem_error);
+    int count = 0;
+    for (const std::string& line : log.Lines())
+        count += line.rfind("[error_files, warning] Error marker " + marker + " can not be changed: ", 0) == 0;
+    return count;
+}
+
+TEST_F(FileErrorHandlerTest, UnusableDirectoryIsOneWarningPerMarkerAndNeverThrows)
+{
+    testing_support::LogCapture log;
+    const fs::path plain = m_root / "plain";
+    std::ofstream(plain.string()) << "x";
+    FileErrorHandler::SetErrorFileDirectory((plain / "errors").string());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NO_THROW(FileErrorHandler::SetError("db_error"));
+        EXPECT_NO_THROW(FileErrorHandler::ClearError<FileErrorHandler::kAngleError>());
+        EXPECT_NO_THROW(FileErrorHandler::SetError<FileErrorHandler::kAngleError>());
+    }
+    EXPECT_EQ(WarningsAbout(log, "db_error"), 1);
+    EXPECT_EQ(WarningsAbout(log, "angle_error"), 1);
+
+    // Once the marker works again, a new failure is worth a new warning.
+    FileErrorHandler::SetErrorFileDirectory(m_root.string());
+    FileErrorHandler::SetError("db_error");
+    EXPECT_TRUE(fs::exists(m_root / "db_error"));
+    FileErrorHandler::SetErrorFileDirectory((plain / "errors").string());
+    FileErrorHandler::SetError("db_error");
+    EXPECT_EQ(WarningsAbout(log, "db_error"), 2);
+    EXPECT_EQ(WarningsAbout(log, "angle_error"), 1);
 }
 
 }  // namespace

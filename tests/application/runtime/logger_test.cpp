@@ -1,4 +1,4 @@
-#include "application/logger.h"
+#include "application/runtime/logger.h"
 
 #include <sstream>
 #include <string>

@@ -1,7 +1,9 @@
-#include "application/service_options.h"
+#include "application/runtime/service_options.h"
 
 #include <fstream>
+#include <cstdlib>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -155,16 +157,100 @@ TEST_F(ServiceOptionsTest, ZeroSkipGivesNoWarning)
     EXPECT_TRUE(log.Lines().empty());
 }
 
-TEST_F(ServiceOptionsTest, OutOfRangePortIsRefused)
+TEST_F(ServiceOptionsTest, OutOfRangeValuesAreRefusedAndBoundsAccepted)
 {
-    Parse({"--stream_port=70000"});
-    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.Finalize(m_logger); }),
-              "Option stream_port is out of range 0..65535: 70000");
+    struct Case {
+        const char* argument;
+        const char* error;  // empty: accepted
+    };
+    const Case cases[] = {
+        {"--stream_port=70000", "Option stream_port is out of range 0..65535: 70000"},
+        {"--image_port=-1", "Option image_port is out of range 0..65535: -1"},
+        {"--skip_ms=-5", "Option skip_ms is out of range 0..2147483647: -5"},
+        {"--skip_ms=2147483648", "Option skip_ms is out of range 0..2147483647: 2147483648"},
+        {"--skip_ms=2147483647", ""},
+        {"--skip_ms=0", ""},
+    };
+    for (const Case& c : cases) {
+        ServiceOptions options;
+        ServiceOptionsParser parser(options);
+        const char* argv[] = {"flowtally", c.argument};
+        parser.ParseCommandLine(2, argv);
+        EXPECT_EQ(RuntimeErrorOf([&] { parser.Finalize(m_logger); }), c.error) << c.argument;
+    }
+}
+
+TEST_F(ServiceOptionsTest, DirectoryAsConfigurationFileIsRefused)
+{
+    Parse({"--config", fs::temp_directory_path().string()});
+    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.ReadConfigFile(m_logger); }), "Can not open configuration file");
 }
 
 TEST_F(ServiceOptionsTest, RepeatedSingleValueOptionIsAnError)
 {
     EXPECT_THROW(Parse({"--stream_port=1", "--stream_port=2"}), po::error);
+}
+
+// The example configuration installed with the service: every key once, each at its default.
+TEST_F(ServiceOptionsTest, ExampleConfigurationHoldsEveryKeyOnceAtItsDefault)
+{
+    const char* source = std::getenv("FLOWTALLY_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const std::string example = std::string(source) + "/etc/flowtally.conf.example";
+    std::ifstream file(example);
+    ASSERT_TRUE(file) << example;
+
+    // Each key is one the command line knows (an unknown one throws) and none comes twice.
+    std::set<std::string> keys;
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::string key = line.substr(0, line.find('='));
+        EXPECT_TRUE(keys.insert(key).second) << key << " twice";
+        ServiceOptions options;
+        ServiceOptionsParser parser(options);
+        // An empty value cannot follow "=" on the command line: it comes as the next argument.
+        const bool empty = line.size() == key.size() + 1;
+        const std::string argument = "--" + (empty ? key : line);
+        const char* argv[] = {"flowtally", argument.c_str(), ""};
+        EXPECT_NO_THROW(parser.ParseCommandLine(empty ? 3 : 2, argv)) << line;
+    }
+    EXPECT_EQ(keys.size(), 30u);
+
+    Parse({"--config", example});
+    m_parser.ReadConfigFile(m_logger);
+    const ServiceOptions defaults;
+    EXPECT_EQ(m_options.inclinometer, defaults.inclinometer);
+    EXPECT_EQ(m_options.alarms, defaults.alarms);
+    EXPECT_EQ(m_options.alarms_max_page_count, defaults.alarms_max_page_count);
+    EXPECT_EQ(m_options.image_port, defaults.image_port);
+    EXPECT_EQ(m_options.set_leds, defaults.set_leds);
+    EXPECT_EQ(m_options.algo_config, defaults.algo_config);
+    EXPECT_EQ(m_options.frame_buffer, defaults.frame_buffer);
+    EXPECT_EQ(m_options.stream_port, defaults.stream_port);
+    EXPECT_EQ(m_options.algo_width, defaults.algo_width);
+    EXPECT_EQ(m_options.algo_height, defaults.algo_height);
+    EXPECT_EQ(m_options.camera_width, defaults.camera_width);
+    EXPECT_EQ(m_options.camera_height, defaults.camera_height);
+    EXPECT_EQ(m_options.camera_angle, defaults.camera_angle);
+    EXPECT_EQ(m_options.max_valid_angle, defaults.max_valid_angle);
+    EXPECT_EQ(m_options.skip_ms, defaults.skip_ms);
+    EXPECT_EQ(m_options.debug, defaults.debug);
+    EXPECT_EQ(m_options.stereo, defaults.stereo);
+    EXPECT_EQ(m_options.angle_file_path, defaults.angle_file_path);
+    EXPECT_EQ(m_options.board_counter_start_date, defaults.board_counter_start_date);
+    EXPECT_EQ(m_options.board_counter_start_time, defaults.board_counter_start_time);
+    EXPECT_EQ(m_options.board_incoming_correction, defaults.board_incoming_correction);
+    EXPECT_EQ(m_options.board_outgoing_correction, defaults.board_outgoing_correction);
+    EXPECT_EQ(m_options.board_device, defaults.board_device);
+    EXPECT_EQ(m_options.error_file_directory, defaults.error_file_directory);
+    EXPECT_EQ(m_options.motion_sensitivity, defaults.motion_sensitivity);
+    EXPECT_EQ(m_options.motion_subject, defaults.motion_subject);
+    EXPECT_EQ(m_options.algo_enabled, defaults.algo_enabled);
+    EXPECT_EQ(m_options.pipeline, defaults.pipeline);
+    EXPECT_EQ(m_options.log_filter, defaults.log_filter);
+    EXPECT_EQ(m_options.algo_may_drop, defaults.algo_may_drop);
 }
 
 }  // namespace

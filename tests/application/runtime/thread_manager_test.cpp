@@ -1,4 +1,4 @@
-#include "application/thread_manager.h"
+#include "application/runtime/thread_manager.h"
 
 #include <pthread.h>
 
@@ -156,6 +156,63 @@ TEST(ThreadManagerTest, TerminateWithoutWaitOnlySetsTheFlag)
     thread->os_name.get_future().wait_for(5s);
     thread->Terminate(false);
     EXPECT_TRUE(thread->IsTerminated());
+}
+
+// Pauses through BaseThread::WaitFor and reports how each pause ended.
+class WaitingThread : public BaseThread {
+public:
+    WaitingThread(std::chrono::milliseconds pause, ThreadManager& manager)
+        : BaseThread("waiter", manager), m_pause(pause)
+    {
+    }
+
+    std::promise<bool> first_pause_completed;
+    std::atomic<int> completed_pauses{0};
+
+protected:
+    void ThreadFunc() override
+    {
+        bool first = true;
+        while (true) {
+            const bool completed = WaitFor(m_pause);
+            if (first)
+                first_pause_completed.set_value(completed);
+            first = false;
+            if (!completed)
+                return;
+            ++completed_pauses;
+        }
+    }
+
+private:
+    std::chrono::milliseconds m_pause;
+};
+
+TEST(BaseThreadTest, WaitForEndsAtOnceWhenTerminatedAndRunsItsTimeOtherwise)
+{
+    {
+        // A pause far longer than the test: only the stop request can end it.
+        ThreadManager manager;
+        auto thread = manager.CreateThread<WaitingThread>(std::chrono::milliseconds(20000));
+        std::this_thread::sleep_for(50ms);
+        const auto before = std::chrono::steady_clock::now();
+        manager.Terminate();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+        auto result = thread->first_pause_completed.get_future();
+        ASSERT_EQ(result.wait_for(0s), std::future_status::ready);
+        EXPECT_FALSE(result.get());
+    }
+    {
+        // Short pauses complete on their own, several times, until the stop.
+        ThreadManager manager;
+        auto thread = manager.CreateThread<WaitingThread>(std::chrono::milliseconds(1));
+        auto result = thread->first_pause_completed.get_future();
+        ASSERT_EQ(result.wait_for(5s), std::future_status::ready);
+        EXPECT_TRUE(result.get());
+        for (int i = 0; i < 500 && thread->completed_pauses.load() < 3; ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_GE(thread->completed_pauses.load(), 3);
+    }
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 #include "application/streaming/pipeline_message_processor.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "application/runtime/unique_fd.h"
 #include "application/streaming/streaming_test_support.h"
+#include "support/ports.h"
 
 namespace {
 
@@ -57,6 +62,24 @@ TEST_F(PipelineMessageProcessorTest, RefusedPauseReportsTheErrorOnTheBus)
 
     EXPECT_EQ(failure.rfind("Bin [missing]: GStreamer error: ", 0), 0u) << failure;
     EXPECT_EQ(failure.find("Pipeline does not want to pause"), std::string::npos);
+}
+
+TEST_F(PipelineMessageProcessorTest, PortInUseNamesTheElementAndThePort)
+{
+    // Hold the port with a listening socket of our own.
+    const int port = testing_support::FreePortRange(1);
+    util::UniqueFd holder(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(holder.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(::listen(holder.get(), 1), 0);
+
+    streaming::Bin bin("busy", "videotestsrc ! tcpserversink name=server host=127.0.0.1 port=" +
+                                   std::to_string(port));
+    EXPECT_EQ(RunUntilFailure(bin), "Bin [busy]: GStreamer error: Could not open resource for reading. (server, port " +
+                                        std::to_string(port) + ")");
 }
 
 TEST_F(PipelineMessageProcessorTest, LivePipelineSkipsPrerollAndStopsOnRequest)

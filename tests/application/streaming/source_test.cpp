@@ -10,7 +10,7 @@
 
 #include <gst/gst.h>
 
-#include "application/mat_utils.h"
+#include "application/runtime/mat_utils.h"
 #include "application/streaming/pipeline_message_processor.h"
 #include "application/streaming/streaming_test_support.h"
 

@@ -17,10 +17,10 @@
 #include <boost/make_shared.hpp>
 #include <boost/optional.hpp>
 
-#include "application/logger.h"
+#include "application/runtime/logger.h"
+#include "application/runtime/thread_manager.h"
 #include "application/streaming/bin.h"
 #include "application/streaming/pipeline_message_processor.h"
-#include "application/thread_manager.h"
 #include "support/polling.h"
 
 namespace streaming_test {

@@ -1,0 +1,180 @@
+#include "application/runtime/service_options.h"
+
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+#include <sys/stat.h>
+
+#include <boost/algorithm/string/replace.hpp>
+#include <boost/format.hpp>
+
+namespace po = boost::program_options;
+
+void validate(boost::any& value, const std::vector<std::string>& tokens, MotionDetectionSubject*, int)
+{
+    po::validators::check_first_occurrence(value);
+    const std::string& token = po::validators::get_single_string(tokens);
+    if (token == kMotionOnlyPeopleOptionValue)
+        value = boost::any(kMotionOnlyPeople);
+    else if (token == kMotionAnythingOptionValue)
+        value = boost::any(kMotionAnything);
+    else
+        throw po::validation_error(po::validation_error::invalid_option_value);
+}
+
+std::ostream& operator<<(std::ostream& stream, MotionDetectionSubject subject)
+{
+    return stream << (subject == kMotionAnything ? kMotionAnythingOptionValue : kMotionOnlyPeopleOptionValue);
+}
+
+namespace {
+
+template <typename T>
+po::typed_value<T>* Bound(T* target, const T& initial)
+{
+    return po::value<T>(target)->default_value(initial);
+}
+
+po::typed_value<bool>* Switch(bool* target, bool initial)
+{
+    return po::value<bool>(target)->default_value(initial)->implicit_value(true);
+}
+
+// The longest skip, a little under 25 days: far beyond any use and safe for the timed waits.
+constexpr long long kMaxSkipMs = 2147483647;
+
+void CheckRange(const char* name, long long value, long long low, long long high)
+{
+    if (value < low || value > high)
+        throw std::runtime_error(
+            (boost::format("Option %1% is out of range %2%..%3%: %4%") % name % low % high % value).str());
+}
+
+}  // namespace
+
+ServiceOptionsParser::ServiceOptionsParser(ServiceOptions& options)
+    : m_options(options),
+      m_generic("Generic options", 80, 40),
+      m_configuration("Configuration", 80, 40),
+      m_all(80, 40)
+{
+    ServiceOptions& o = m_options;
+    const ServiceOptions d;
+    m_generic.add_options()
+        ("version,v", "print version string")
+        ("help", "produce help message")
+        ("config", po::value<std::string>(&o.config), "configuration file");
+
+    m_configuration.add_options()
+        ("inclinometer", Switch(&o.inclinometer, d.inclinometer), "Enable inclinometer")
+        ("alarms", Bound(&o.alarms, d.alarms), "Alarms db name")
+        ("alarms_max_page_count", Bound(&o.alarms_max_page_count, d.alarms_max_page_count),
+         "Do not add new pages to database if it already has such amount of pages")
+        ("image_port", Bound(&o.image_port, d.image_port),
+         "TCP port on localhost to listen for image requests. 0 = disabled")
+        ("set_leds", Bound(&o.set_leds, d.set_leds), "set_leds utility path")
+        ("algo_config", Bound(&o.algo_config, d.algo_config), "Algorithms configuration file path")
+        ("frame_buffer", Bound(&o.frame_buffer, d.frame_buffer), "Path to fb device")
+        ("stream_port", Bound(&o.stream_port, d.stream_port),
+         "TCP port on localhost to listen for GStreamer connections. 0 = disabled")
+        ("algo_width", Bound(&o.algo_width, d.algo_width), "Image width for algorithms")
+        ("algo_height", Bound(&o.algo_height, d.algo_height), "Image height for algorithms")
+        ("camera_width", Bound(&o.camera_width, d.camera_width), "Image width to get from camera")
+        ("camera_height", Bound(&o.camera_height, d.camera_height), "Image height to get from camera")
+        ("camera_angle", Bound(&o.camera_angle, d.camera_angle), "Camera angle")
+        ("max_valid_angle", Bound(&o.max_valid_angle, d.max_valid_angle), "Maximum valid angle")
+        ("skip_ms", Bound(&o.skip_ms, d.skip_ms), "Skip first N ms of capture.")
+        ("debug", Switch(&o.debug, d.debug), "Enable debugging capabilities (i.e. debug streams, etc.)")
+        ("stereo", Switch(&o.stereo, d.stereo), "")
+        ("angle_file_path", Bound(&o.angle_file_path, d.angle_file_path), "Angle file path")
+        ("board_counter_start_date", Bound(&o.board_counter_start_date, d.board_counter_start_date), "")
+        ("board_counter_start_time", Bound(&o.board_counter_start_time, d.board_counter_start_time), "")
+        ("board_incoming_correction", Bound(&o.board_incoming_correction, d.board_incoming_correction), "")
+        ("board_outgoing_correction", Bound(&o.board_outgoing_correction, d.board_outgoing_correction), "")
+        ("board_device", Bound(&o.board_device, d.board_device), "serial port for indicator board")
+        ("error_file_directory", Bound(&o.error_file_directory, d.error_file_directory),
+         "Directory to store error files")
+        ("motion_sensitivity", Bound(&o.motion_sensitivity, d.motion_sensitivity), "Motion detector sensitivity")
+        ("motion_subject",
+         po::value<MotionDetectionSubject>(&o.motion_subject)->default_value(d.motion_subject, "only_people"),
+         "subject of motion detection. For possible values see kMotion*OptionValue constants")
+        ("algo_enabled", Switch(&o.algo_enabled, d.algo_enabled), "Enable algorithms")
+        ("pipeline", Bound(&o.pipeline, d.pipeline),
+         "Gstreamer capture pipeline part. Use {camera_width} and {camera_height} macros.")
+        ("log_filter", Bound(&o.log_filter, d.log_filter),
+         "Logger filter for different log sources. E.g., '*:warning;main:info;capture:trace' will make all "
+         "sources log at least warning messages, 'main' source log at least info messages, and 'capture' "
+         "source log at least trace messages.")
+        ("algo_may_drop", Switch(&o.algo_may_drop, d.algo_may_drop),
+         "Allow dropping frames if algorithms are processing frames slower than frames are coming to sink");
+
+    m_all.add(m_generic).add(m_configuration);
+}
+
+ServiceOptionsParser::Outcome ServiceOptionsParser::ParseCommandLine(int argc, const char* const argv[])
+{
+    po::store(po::parse_command_line(argc, argv, m_all), m_values);
+    po::notify(m_values);
+    if (m_values.count("help"))
+        return Outcome::kHelp;
+    if (m_values.count("version"))
+        return Outcome::kVersion;
+    return Outcome::kRun;
+}
+
+void ServiceOptionsParser::PrintHelp(std::ostream& out) const
+{
+    out << m_all << std::endl;
+}
+
+void ServiceOptionsParser::PrintVersion(std::ostream& out)
+{
+    out << "flowtally 3.3" << std::endl;
+    out << "People counting service for overhead stereo and single cameras" << std::endl;
+}
+
+void ServiceOptionsParser::ReadConfigFile(LogSource& logger)
+{
+    if (m_options.config.empty())
+        return;
+    LOG(logger, info) << "Reading configuration from file.";
+    // A directory opens as a stream that reads as an empty file: refuse it like a missing one.
+    struct stat status {};
+    if (::stat(m_options.config.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        throw std::runtime_error("Can not open configuration file");
+    std::ifstream file(m_options.config);
+    if (file.fail() || file.bad())
+        throw std::runtime_error("Can not open configuration file");
+    po::store(po::parse_config_file(file, m_configuration, true), m_values);
+    file.close();
+    po::notify(m_values);
+}
+
+void ServiceOptionsParser::Finalize(LogSource& logger)
+{
+    // Values narrowed or used as sizes later are refused here rather than wrapped.
+    CheckRange("image_port", m_options.image_port, 0, 65535);
+    CheckRange("stream_port", m_options.stream_port, 0, 65535);
+    CheckRange("algo_width", m_options.algo_width, 1, 65535);
+    CheckRange("algo_height", m_options.algo_height, 1, 65535);
+    CheckRange("camera_width", m_options.camera_width, 1, 65535);
+    CheckRange("camera_height", m_options.camera_height, 1, 65535);
+    // The option is unsigned, so a negative text arrives wrapped; it reads as negative here.
+    CheckRange("skip_ms", static_cast<long long>(m_options.skip_ms), 0, kMaxSkipMs);
+
+    m_options.pipeline = ExpandPipelineMacros(m_options.pipeline, m_options.camera_width,
+                                              m_options.camera_height, m_options.stereo);
+    if (!m_options.algo_may_drop && m_options.skip_ms != 0) {
+        m_options.skip_ms = 0;
+        LOG(logger, warning) << "algo_may_drop is set to false, non-zero skip_ms parameter value is ignored.";
+    }
+}
+
+std::string ExpandPipelineMacros(const std::string& pipeline, int camera_width, int camera_height, bool stereo)
+{
+    std::string result = pipeline;
+    boost::algorithm::replace_all(result, "{camera_width}", std::to_string(camera_width * (stereo ? 2 : 1)));
+    boost::algorithm::replace_all(result, "{camera_height}", std::to_string(camera_height));
+    return result;
+}

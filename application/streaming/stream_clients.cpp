@@ -1,0 +1,66 @@
+#include "application/streaming/stream_clients.h"
+
+#include <exception>
+#include <string>
+
+#include <gio/gio.h>
+#include <gst/gst.h>
+#include <gstreamermm/iterator.h>
+
+namespace streaming {
+
+namespace {
+
+// The states GstMultiHandleSink reports a removed client with (GstMultiHandleSinkClientStatus).
+constexpr int kClientStatusSlow = 3;
+constexpr int kClientStatusError = 4;
+
+// Owned by the signal connection, freed when the element goes.
+struct RemovalLog {
+    LogSource logger;
+    int port;
+};
+
+void OnClientRemoved(GstElement*, GSocket*, gint status, gpointer data) noexcept
+{
+    if (status != kClientStatusSlow && status != kClientStatusError)
+        return;
+    try {
+        RemovalLog& log = *static_cast<RemovalLog*>(data);
+        if (status == kClientStatusSlow)
+            LOG(log.logger, warning) << "Stream client on port " << log.port
+                                     << " dropped: it does not take the stream fast enough";
+        else
+            LOG(log.logger, warning) << "Stream client on port " << log.port << " dropped after a send error";
+    } catch (const std::exception&) {
+        // Nothing may cross back into GStreamer; the client is gone either way.
+    }
+}
+
+void FreeRemovalLog(gpointer data, GClosure*)
+{
+    delete static_cast<RemovalLog*>(data);
+}
+
+}  // namespace
+
+void LimitStreamClients(Bin& bin, const StreamClientLimits& limits)
+{
+    Gst::Iterator<Gst::Element> it = bin.GetPipeline()->iterate_recurse();
+    while (it.next() == Gst::ITERATOR_OK) {
+        Glib::RefPtr<Gst::Element> element = *it;
+        GstElementFactory* factory = gst_element_get_factory(element->gobj());
+        if (!factory || std::string(GST_OBJECT_NAME(factory)) != "tcpserversink")
+            continue;
+        GstElement* sink = element->gobj();
+        gint port = 0;
+        g_object_get(sink, "port", &port, nullptr);
+        gst_util_set_object_arg(G_OBJECT(sink), "unit-format", "bytes");
+        g_object_set(sink, "units-max", static_cast<gint64>(limits.max_queued_bytes), "timeout",
+                     static_cast<guint64>(limits.send_timeout_ns), nullptr);
+        g_signal_connect_data(sink, "client-removed", G_CALLBACK(OnClientRemoved),
+                              new RemovalLog{bin.GetLogger(), port}, &FreeRemovalLog, static_cast<GConnectFlags>(0));
+    }
+}
+
+}  // namespace streaming

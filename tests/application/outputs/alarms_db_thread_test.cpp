@@ -1,0 +1,394 @@
+#include "application/outputs/alarms_db_thread.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+// Also declares the SQLite C interface, inside the namespace sqlite_api.
+#include <soci/sqlite3/soci-sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include "application/runtime/file_error_handler.h"
+#include "application/runtime/thread_manager.h"
+#include "support/log_capture.h"
+#include "support/polling.h"
+#include "support/service_process.h"
+
+namespace {
+
+using namespace sqlite_api;
+using testing_support::WaitUntil;
+using Rows = std::vector<std::vector<std::string>>;
+
+// The schema shipped in the source tree (found from this file when CTest does not say where).
+std::string ReadSchema()
+{
+    const char* source_dir = std::getenv("FLOWTALLY_SOURCE_DIR");
+    const boost::filesystem::path root = source_dir ? boost::filesystem::path(source_dir)
+                                                    : boost::filesystem::path(__FILE__).parent_path() / "../..";
+    const std::string path = (root / "schema/alarms.sql").string();
+    std::ifstream file(path);
+    if (!file)
+        throw std::runtime_error("cannot read " + path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// A second connection to the database file, as another program would open it.
+class Connection {
+public:
+    explicit Connection(const std::string& path)
+    {
+        if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK)
+            throw std::runtime_error("cannot open " + path);
+        sqlite3_busy_timeout(m_db, 5000);
+    }
+    ~Connection() { sqlite3_close(m_db); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void Exec(const std::string& sql)
+    {
+        char* message = nullptr;
+        if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+            const std::string text = message ? message : "unknown error";
+            sqlite3_free(message);
+            throw std::runtime_error(sql + ": " + text);
+        }
+    }
+
+    // Every value as text, "NULL" for a null.
+    Rows Query(const std::string& sql)
+    {
+        Rows rows;
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_db));
+        int result;
+        while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+            std::vector<std::string> row;
+            for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+                const unsigned char* value = sqlite3_column_text(statement, column);
+                row.push_back(value ? reinterpret_cast<const char*>(value) : "NULL");
+            }
+            rows.push_back(row);
+        }
+        sqlite3_finalize(statement);
+        if (result != SQLITE_DONE)
+            throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_db));
+        return rows;
+    }
+
+    long long Count(const std::string& where = "1")
+    {
+        return std::stoll(Query("SELECT COUNT(*) FROM Alarms WHERE " + where).at(0).at(0));
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+std::tm Tm(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm time{};
+    time.tm_year = year - 1900;
+    time.tm_mon = month - 1;
+    time.tm_mday = day;
+    time.tm_hour = hour;
+    time.tm_min = minute;
+    time.tm_sec = second;
+    return time;
+}
+
+class AlarmsDbThreadTest : public ::testing::Test {
+protected:
+    AlarmsDbThreadTest() : m_path(m_dir.Path("alarms.sqlite"))
+    {
+        FileErrorHandler::SetErrorFileDirectory(m_dir.Path("errors"));
+        m_manager.m_exception_callback = [this](std::shared_ptr<BaseThread>, const std::exception*) {
+            m_thread_failed = true;
+        };
+        Connection(m_path).Exec(ReadSchema());
+    }
+
+    ~AlarmsDbThreadTest() override { m_manager.Terminate(); }
+
+    std::shared_ptr<AlarmsDbThread> Start(int max_page_count = 250000)
+    {
+        return m_manager.CreateThread<AlarmsDbThread>(m_path, "alarms", max_page_count);
+    }
+
+    bool MarkerRaised() const { return boost::filesystem::exists(m_dir.Path("errors/db_error")); }
+
+    // Queues an insert, trying again while the queue is full (as the alarm slot does).
+    static bool InsertRetrying(AlarmsDbThread& db, long long object_id, AlarmsDbThread::PassType type)
+    {
+        const std::tm time = Tm(2015, 6, 1, 8, 0, 0);
+        return WaitUntil([&] { return db.Insert(object_id, type, time, 170); });
+    }
+
+    testing_support::TempDir m_dir;
+    std::string m_path;
+    ThreadManager m_manager;
+    std::atomic<bool> m_thread_failed{false};
+};
+
+TEST_F(AlarmsDbThreadTest, StoresPassesAndClosesMovedOutObjectsUnderObjectIdBase)
+{
+    Connection check(m_path);
+    check.Exec(
+        "INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Object_height, Pass_type) "
+        "VALUES (41, 'Incoming', '2015-05-01', '10:00:00', 150, 1)");
+    auto db = Start();
+
+    const std::tm time = Tm(2015, 6, 1, 8, 30, 5);
+    ASSERT_TRUE(db->Insert(3, AlarmsDbThread::kIncomingPass, time, 181));
+    ASSERT_TRUE(db->Insert(3, AlarmsDbThread::kIncomingPass, time, 182));
+    ASSERT_TRUE(db->Insert(3, AlarmsDbThread::kOutgoingPass, time, 183));
+    ASSERT_TRUE(db->Insert(5, AlarmsDbThread::kOutgoingPass, time, 160));
+    ASSERT_TRUE(db->Insert(6, AlarmsDbThread::kIncomingPass, time, 161));
+    ASSERT_TRUE(db->Insert(6, AlarmsDbThread::kOutgoingPass, time, 162));
+
+    // Before the objects leave the scene their rows carry the alarm's time and no pass type.
+    ASSERT_TRUE(WaitUntil([&] { return check.Count() == 7; }));
+    EXPECT_EQ(check.Query("SELECT Object_id, Alarm_type, Alarm_date, Alarm_time, Object_height, Pass_type, "
+                          "Object_attributes FROM Alarms WHERE Object_id = 44 ORDER BY Alarm_id"),
+              (Rows{{"44", "Incoming", "2015-06-01", "08:30:05", "181", "NULL", "NULL"},
+                    {"44", "Incoming", "2015-06-01", "08:30:05", "182", "NULL", "NULL"},
+                    {"44", "Outgoing", "2015-06-01", "08:30:05", "183", "NULL", "NULL"}}));
+
+    ASSERT_TRUE(db->Update(3));
+    ASSERT_TRUE(db->Update(5));
+    ASSERT_TRUE(db->Update(6));
+    ASSERT_TRUE(WaitUntil([&] { return check.Count("Pass_type IS NULL") == 0; }));
+
+    EXPECT_EQ(check.Query("SELECT Object_id, Pass_type, Object_attributes FROM Alarms ORDER BY Alarm_id"),
+              (Rows{{"41", "1", "NULL"},
+                    {"44", "0", "\"1\","},
+                    {"44", "0", "\"1\","},
+                    {"44", "1", "\"1\","},
+                    {"46", "-1", "\"1\","},
+                    {"47", "0", "\"1\","},
+                    {"47", "0", "\"1\","}}));
+    // The update stamps the rows with the time the object left, in the same text forms.
+    const Rows stamps = check.Query("SELECT DISTINCT Alarm_date, Alarm_time FROM Alarms WHERE Object_id > 41");
+    ASSERT_EQ(stamps.size(), 1u);
+    EXPECT_NE(stamps[0][0], "2015-06-01");
+    EXPECT_EQ(stamps[0][0].size(), 10u);
+    EXPECT_EQ(stamps[0][1].size(), 8u);
+    EXPECT_FALSE(MarkerRaised());
+}
+
+TEST_F(AlarmsDbThreadTest, EmptyTableGivesObjectIdBaseZeroAndPathMayContainBlank)
+{
+    m_path = m_dir.Path("alarms with blank.sqlite");
+    Connection(m_path).Exec(ReadSchema());
+    auto db = Start();
+    ASSERT_EQ(db->GetMaxObjectId(), 0);
+    ASSERT_TRUE(db->Insert(7, AlarmsDbThread::kOutgoingPass, Tm(2016, 1, 2, 3, 4, 5), 0));
+
+    Connection check(m_path);
+    ASSERT_TRUE(WaitUntil([&] { return check.Count() == 1; }));
+    EXPECT_EQ(check.Query("SELECT Object_id, Alarm_type, Alarm_date, Alarm_time FROM Alarms"),
+              (Rows{{"7", "Outgoing", "2016-01-02", "03:04:05"}}));
+}
+
+TEST_F(AlarmsDbThreadTest, CountsObjectsThatLeftInEachDirectionSinceStart)
+{
+    Connection(m_path).Exec(
+        "INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Pass_type) VALUES "
+        "(1, 'Incoming', '2015-05-31', '23:59:59', 1),"     // before the start day
+        "(2, 'Incoming', '2015-06-01', '07:59:59', 1),"     // on the start day, before the start time
+        "(3, 'Incoming', '2015-06-01', '08:00:00', 1),"     // exactly at the start
+        "(4, 'Incoming', '2015-06-02', '00:00:00', 1),"     // a later day
+        "(5, 'Incoming', '2015-06-02', '01:00:00', 0),"     // an earlier row of an object
+        "(6, 'Incoming', '2015-06-03', '01:00:00', NULL),"  // still in the scene
+        "(7, 'Outgoing', '2015-06-01', '09:00:00', -1),"
+        "(8, 'Outgoing', '2015-05-01', '09:00:00', -1)");
+    auto db = Start();
+
+    EXPECT_EQ(db->GetAlarmsCount(AlarmsDbThread::kIncomingPass, "2015-06-01", "08:00:00"), 2);
+    EXPECT_EQ(db->GetAlarmsCount(AlarmsDbThread::kOutgoingPass, "2015-06-01", "08:00:00"), 1);
+    EXPECT_EQ(db->GetAlarmsCount(AlarmsDbThread::kOutgoingPass, "2015-01-01", "00:00:00"), 2);
+    EXPECT_EQ(db->GetMaxObjectId(), 8);
+}
+
+TEST_F(AlarmsDbThreadTest, MissingTableFailsToOpenWithMarker)
+{
+    m_path = m_dir.Path("empty.sqlite");
+    EXPECT_THROW(Start(), soci::soci_error);
+    EXPECT_TRUE(MarkerRaised());
+}
+
+TEST_F(AlarmsDbThreadTest, RefusesStatementsWhileQueueIsFullAndLosesNone)
+{
+    auto db = Start();
+    Connection lock(m_path);
+    lock.Exec("BEGIN EXCLUSIVE");  // the thread blocks on its first statement
+
+    const std::tm time = Tm(2015, 6, 1, 8, 0, 0);
+    int accepted = 0;
+    while (accepted < 200 && db->Insert(accepted + 1, AlarmsDbThread::kIncomingPass, time, 0)) ++accepted;
+    // The queue holds 100; the thread may already have taken one of them.
+    EXPECT_GE(accepted, 100);
+    EXPECT_LE(accepted, 101);
+    EXPECT_FALSE(db->Update(1));
+
+    lock.Exec("COMMIT");
+    EXPECT_TRUE(WaitUntil([&] { return db->Insert(500, AlarmsDbThread::kOutgoingPass, time, 0); }));
+    Connection check(m_path);
+    ASSERT_TRUE(WaitUntil([&] { return check.Count() == accepted + 1; }));
+    EXPECT_EQ(check.Query("SELECT MIN(Object_id), MAX(Object_id) FROM Alarms WHERE Alarm_type = 'Incoming'"),
+              (Rows{{"1", std::to_string(accepted)}}));
+}
+
+TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceAndThreadGoesOn)
+{
+    const int pages = std::stoi(Connection(m_path).Query("PRAGMA page_count").at(0).at(0));
+    testing_support::LogCapture log;
+    auto db = Start(pages);
+
+    // Far more rows than the pages hold, and more than the queue holds: the thread must keep
+    // taking statements after the database is full.
+    const int alarms = 400;
+    for (int i = 1; i <= alarms; ++i) ASSERT_TRUE(InsertRetrying(*db, i, AlarmsDbThread::kIncomingPass)) << i;
+    ASSERT_TRUE(WaitUntil([&] { return MarkerRaised(); }));
+    m_manager.Terminate();
+
+    EXPECT_FALSE(m_thread_failed);
+    const long long stored = Connection(m_path).Count();
+    EXPECT_GT(stored, 0);
+    EXPECT_LT(stored, alarms);
+    int reports = 0;
+    for (const auto& line : log.Lines()) reports += line.rfind("[alarms, error] Database error: ", 0) == 0;
+    EXPECT_EQ(reports, 1);
+}
+
+TEST_F(AlarmsDbThreadTest, StatementsQueuedAtStopAreStored)
+{
+    auto db = Start();
+    {
+        Connection lock(m_path);
+        lock.Exec("BEGIN EXCLUSIVE");
+        for (int i = 1; i <= 20; ++i)
+            ASSERT_TRUE(db->Insert(i, AlarmsDbThread::kIncomingPass, Tm(2015, 6, 1, 8, 0, 0), 0));
+        db->Terminate(false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        lock.Exec("COMMIT");
+    }
+    m_manager.Terminate();
+
+    EXPECT_FALSE(m_thread_failed);
+    EXPECT_EQ(Connection(m_path).Count(), 20);
+}
+
+// Errors raised outside the SQLite back end are recognised by their message alone.
+TEST_F(AlarmsDbThreadTest, ErrorMessagesDecideMarkerAndPageLimit)
+{
+    const int pages = std::stoi(Connection(m_path).Query("PRAGMA page_count").at(0).at(0));
+    auto db = Start(pages);
+    const std::string marker = m_dir.Path("errors/db_error");
+
+    EXPECT_FALSE(db->HandleDatabaseError(soci::soci_error("database is locked")));
+    EXPECT_FALSE(MarkerRaised());
+    EXPECT_FALSE(db->HandleDatabaseError(soci::soci_error("the database is locked by a backup")));
+    EXPECT_TRUE(MarkerRaised());
+    boost::filesystem::remove(marker);
+
+    // At its page limit with no free page: the statement may be dropped.
+    EXPECT_TRUE(db->HandleDatabaseError(soci::soci_error("insert: database or disk is full")));
+}
+
+TEST_F(AlarmsDbThreadTest, FailedPageCheckIsLoggedAfterTheErrorAndRaisesMarker)
+{
+    const int pages = std::stoi(Connection(m_path).Query("PRAGMA page_count").at(0).at(0));
+    auto db = Start(pages);
+    {
+        // Wreck the file header so that reading the page counts fails.
+        std::fstream file(m_path, std::ios::in | std::ios::out | std::ios::binary);
+        file << std::string(100, 'x');
+    }
+    testing_support::LogCapture log;
+    EXPECT_FALSE(db->HandleDatabaseError(soci::sqlite3_soci_error("database or disk is full", SQLITE_FULL)));
+
+    std::vector<std::string> lines;
+    for (const auto& line : log.Lines())
+        if (line.rfind("[alarms", 0) == 0)
+            lines.push_back(line);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "[alarms, error] Database error: database or disk is full");
+    EXPECT_EQ(lines[1].rfind("[alarms, error] Failed to check pages count: ", 0), 0u) << lines[1];
+    EXPECT_TRUE(MarkerRaised());
+}
+
+// Holds the write lock longer than SQLite's own wait (5 s), so the thread meets the busy error.
+TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
+{
+    testing_support::LogCapture log;
+    auto db = Start();
+    Connection lock(m_path);
+    lock.Exec("BEGIN EXCLUSIVE");
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(db->Insert(i, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 0));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const auto& line : log.Lines())
+                if (line.rfind("[alarms, warning] Database error: ", 0) == 0)
+                    return true;
+            return false;
+        },
+        std::chrono::seconds(8)));
+    lock.Exec("COMMIT");
+
+    Connection check(m_path);
+    EXPECT_TRUE(WaitUntil([&] { return check.Count() == 3; }));
+    EXPECT_FALSE(m_thread_failed);
+    EXPECT_FALSE(MarkerRaised());
+    m_manager.Terminate();  // before the log capture goes
+}
+
+// The lock is held through the whole start (longer than SQLite's own wait of 5 s).
+TEST_F(AlarmsDbThreadTest, DatabaseLockedAtStartIsReadWhenFreeAndKeepsItsStatements)
+{
+    Connection setup(m_path);
+    setup.Exec(
+        "INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Object_height, Pass_type) "
+        "VALUES (41, 'Incoming', '2015-05-01', '10:00:00', 150, 1)");
+    Connection lock(m_path);
+    lock.Exec("BEGIN EXCLUSIVE");
+    auto db = Start();
+    EXPECT_FALSE(db->IsReady());
+
+    ASSERT_TRUE(db->Insert(3, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 170));
+    std::atomic<long long> incoming{-1};
+    std::atomic<long long> outgoing{-1};
+    db->RequestTotals("2013-08-01", "00:00:00", [&](long long in, long long out) {
+        outgoing = out;
+        incoming = in;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(incoming.load(), -1) << "counted while locked";
+    lock.Exec("COMMIT");
+
+    ASSERT_TRUE(WaitUntil([&] { return incoming.load() != -1; }, std::chrono::seconds(10)));
+    EXPECT_EQ(incoming.load(), 1);
+    EXPECT_EQ(outgoing.load(), 0);
+    EXPECT_TRUE(db->IsReady());
+    Connection check(m_path);
+    // The queued statement is stored under the object-id base read after the lock.
+    EXPECT_TRUE(WaitUntil([&] { return check.Count("Object_id = 44 AND Alarm_type = 'Outgoing'") == 1; }));
+    EXPECT_FALSE(m_thread_failed);
+    EXPECT_FALSE(MarkerRaised());
+}
+
+}  // namespace

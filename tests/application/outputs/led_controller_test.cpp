@@ -1,0 +1,185 @@
+#include "application/outputs/led_controller.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+
+#include <boost/algorithm/string/predicate.hpp>
+#include <boost/filesystem.hpp>
+
+#include <gtest/gtest.h>
+
+#include "support/log_capture.h"
+#include "support/polling.h"
+#include "support/service_process.h"
+
+namespace {
+
+namespace fs = boost::filesystem;
+using testing_support::WaitUntil;
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+Alarm MakeAlarm(AlarmType type)
+{
+    Alarm alarm;
+    alarm.type = type;
+    alarm.object_id = 1;
+    return alarm;
+}
+
+// Temporary shell scripts standing in for the LED utility; each call leaves files named
+// "<kind>.<pid>" in the directory.
+class LedControllerTest : public ::testing::Test {
+protected:
+    // Records its argument vector, standard streams and environment.
+    std::string RecordingUtility()
+    {
+        return Script("recorder.sh",
+                      "if [ -e /proc/$$/fd/0 ]; then in=open; else in=closed; fi\n"
+                      "out=$(/usr/bin/readlink /proc/$$/fd/1)\n"
+                      "err=$(/usr/bin/readlink /proc/$$/fd/2)\n"
+                      "{ printf 'argv'; printf ' [%s]' \"$0\" \"$@\"; printf '\\n';\n"
+                      "  printf 'stdin %s\\nstdout %s\\nstderr %s\\n' \"$in\" \"$out\" \"$err\";\n"
+                      "  /usr/bin/env; } > \"$dir/tmp.$$\"\n"
+                      "/bin/mv \"$dir/tmp.$$\" \"$dir/call.$$\"\n");
+    }
+
+    // Starts, then runs until the test creates "release" (or five seconds pass), then ends.
+    std::string BlockingUtility()
+    {
+        return Script("blocking.sh",
+                      ": > \"$dir/started.$$\"\n"
+                      "i=0\n"
+                      "while [ ! -e \"$dir/release\" ] && [ $i -lt 500 ]; do /bin/sleep 0.01; i=$((i+1)); done\n"
+                      ": > \"$dir/finished.$$\"\n");
+    }
+
+    std::string Script(const std::string& name, const std::string& body)
+    {
+        const std::string path = m_dir.Path(name);
+        std::ofstream(path) << "#!/bin/sh\ndir='" << m_dir.Path() << "'\n" << body;
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+
+    std::vector<std::string> Files(const std::string& kind) const
+    {
+        std::vector<std::string> files;
+        for (const auto& entry : fs::directory_iterator(m_dir.Path()))
+            if (boost::algorithm::starts_with(entry.path().filename().string(), kind + "."))
+                files.push_back(entry.path().string());
+        return files;
+    }
+
+    bool WaitForFiles(const std::string& kind, std::size_t count)
+    {
+        return WaitUntil([&] { return Files(kind).size() >= count; });
+    }
+
+    void Release() { std::ofstream(m_dir.Path("release")); }
+
+    testing_support::TempDir m_dir;
+};
+
+TEST_F(LedControllerTest, RunsUtilityWithModeArgumentsOnly)
+{
+    const std::string utility = RecordingUtility();
+    setenv("FLOWTALLY_LED_PROBE", "inherited", 1);
+    LedController leds(utility);
+
+    leds.EventIn();
+    ASSERT_TRUE(WaitForFiles("call", 1));
+    const std::string call = ReadFile(Files("call").at(0));
+    EXPECT_TRUE(boost::algorithm::starts_with(call, "argv [" + utility +
+                                                        "] [--mode] [pass_in_event]\n"
+                                                        "stdin closed\nstdout /dev/null\nstderr /dev/null\n"))
+        << call;
+    // Nothing of the service's environment reaches the utility.
+    EXPECT_EQ(call.find("FLOWTALLY_LED_PROBE"), std::string::npos) << call;
+    EXPECT_EQ(call.find("\nPATH="), std::string::npos) << call;
+    EXPECT_EQ(call.find("\nHOME="), std::string::npos) << call;
+    unsetenv("FLOWTALLY_LED_PROBE");
+
+    fs::remove(Files("call").at(0));
+    leds.EventOut();
+    ASSERT_TRUE(WaitForFiles("call", 1));
+    EXPECT_TRUE(boost::algorithm::starts_with(ReadFile(Files("call").at(0)),
+                                              "argv [" + utility + "] [--mode] [pass_out_event]\n"));
+}
+
+TEST_F(LedControllerTest, AlarmsOfPassesRunUtilityAndMovedOutRunsNothing)
+{
+    LedController leds(RecordingUtility());
+    leds.ProcessAlarm(MakeAlarm(kMovedOut));
+    leds.ProcessAlarm(MakeAlarm(kIncoming));
+    leds.ProcessAlarm(MakeAlarm(kMovedOut));
+    leds.ProcessAlarm(MakeAlarm(kOutgoing));
+
+    ASSERT_TRUE(WaitForFiles("call", 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<std::string> calls = Files("call");
+    ASSERT_EQ(calls.size(), 2u);
+    std::string modes;
+    for (const auto& call : calls) modes += ReadFile(call).substr(0, ReadFile(call).find('\n'));
+    EXPECT_NE(modes.find("[pass_in_event]"), std::string::npos);
+    EXPECT_NE(modes.find("[pass_out_event]"), std::string::npos);
+}
+
+TEST_F(LedControllerTest, SlowUtilityHoldsUpNeitherCallerNorControllerLifetime)
+{
+    auto leds = std::make_unique<LedController>(BlockingUtility());
+    leds->EventIn();
+    leds->EventOut();
+    // Both utilities run side by side while the caller has long returned.
+    ASSERT_TRUE(WaitForFiles("started", 2));
+    EXPECT_TRUE(Files("finished").empty());
+
+    // The workers keep what they need when the controller goes away.
+    leds.reset();
+    Release();
+    EXPECT_TRUE(WaitForFiles("finished", 2));
+}
+
+TEST_F(LedControllerTest, NumberOfUtilitiesRunningAtOnceIsBounded)
+{
+    LedController leds(BlockingUtility());
+    const unsigned events = LedController::kMaxRunning + 2;
+    for (unsigned i = 0; i < events; ++i) leds.EventIn();
+
+    ASSERT_TRUE(WaitForFiles("started", LedController::kMaxRunning));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(Files("started").size(), LedController::kMaxRunning);
+
+    // The events held back run once workers are free.
+    Release();
+    EXPECT_TRUE(WaitForFiles("finished", events));
+}
+
+TEST_F(LedControllerTest, MissingUtilityIsLoggedAndCallerGoesOn)
+{
+    testing_support::LogCapture log;
+    LedController leds(m_dir.Path("no_such_utility"));
+    leds.EventIn();
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const auto& line : log.Lines())
+            if (boost::algorithm::starts_with(line, "[led, error] "))
+                return true;
+        return false;
+    }));
+}
+
+}  // namespace
