@@ -2,8 +2,8 @@
 
 #include <exception>
 #include <new>
-#include <stdexcept>
 
+#include "PeopleCounter/universal/people_counter_mono.h"
 #include "PeopleCounter/universal/people_counter_stereo.h"
 
 namespace {
@@ -30,13 +30,8 @@ template <>
 IUniversalPeopleCounter* IUniversalPeopleCounter::CreateInstance<kCounterMono>(
     const std::string& algo_config, std::shared_ptr<BlockEntities::Log::ILog> log, double tilt_angle)
 {
-    (void)algo_config;
-    (void)tilt_angle;
     return ConstructOrNull(
-        []() -> IUniversalPeopleCounter* {
-            throw std::runtime_error("The single-camera analyser is not part of this build.");
-        },
-        log);
+        [&]() -> IUniversalPeopleCounter* { return new PeopleCounterMono(algo_config, log, tilt_angle); }, log);
 }
 
 template <>

@@ -381,18 +381,8 @@ void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(c
     cv::reprojectImageTo3D(disp, points, m_q, false, -1);
     IfNeedAllocAndWriteWarning(disp, "CalculateHeightFromDisparityUsingReprojectionMatrix", depth);
 
-    const float offset = view == kRightView ? static_cast<float>(m_baseline) : 0.f;
-    const float H = static_cast<float>(m_h_camera_mount_param());
-    const cv::Matx33f& M = m_world_rotation;
-    const float z_limit = static_cast<float>(m_obj_h_max_param()) + 10.f;
     const float x_range = static_cast<float>(m_x_max - m_x_min);
     const float y_range = static_cast<float>(m_y_max - m_y_min);
-    const float x_lo = static_cast<float>(std::min(m_x_min, m_x_max));
-    const float x_hi = static_cast<float>(std::max(m_x_min, m_x_max));
-    const float y_lo = static_cast<float>(std::min(m_y_min, m_y_max));
-    const float y_hi = static_cast<float>(std::max(m_y_min, m_y_max));
-    const float z_lo = static_cast<float>(std::min(0.0, m_height_clamp));
-    const float z_hi = static_cast<float>(std::max(0.0, m_height_clamp));
     height.setTo(0);
     for (int r0 = 0; r0 < m_height; ++r0) {
         cv::Vec3f* pts = points.ptr<cv::Vec3f>(r0);
@@ -402,25 +392,50 @@ void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(c
         for (int x0 = 0; x0 < m_width; ++x0) {
             const cv::Vec3f cam = pts[x0];
             dep[x0] = RoundToShort(cam[2]);
-            const float x = M(0, 0) * cam[0] + M(0, 1) * cam[1] + M(0, 2) * cam[2] + offset;
-            const float y = M(1, 0) * cam[0] + M(1, 1) * cam[1] + M(1, 2) * cam[2];
-            const float z = M(2, 0) * cam[0] + M(2, 1) * cam[1] + M(2, 2) * cam[2] + H;
-            bool accepted = x >= m_x_min && x <= m_x_max && y >= m_y_min && y <= m_y_max;
-            if (kConditions)
-                accepted = accepted && z >= 0.f && z <= z_limit;
+            bool accepted = false;
+            const cv::Point3f world = ToWorld(cam, view, kConditions, accepted);
+            pts[x0] = cv::Vec3f(world.x, world.y, world.z);
             if (accepted) {
-                pts[x0] = cv::Vec3f(x, y, z);
-                const int c = RoundToInt((x - static_cast<float>(m_x_min)) / x_range * m_width);
-                const int r = RoundToInt((y - static_cast<float>(m_y_min)) / y_range * m_height);
+                const int c = RoundToInt((world.x - static_cast<float>(m_x_min)) / x_range * m_width);
+                const int r = RoundToInt((world.y - static_cast<float>(m_y_min)) / y_range * m_height);
                 const int match = view == kRightView ? x0 + d[x0] : x0 - d[x0];
                 if (c >= 0 && c < m_width && r >= 0 && r < m_height && match >= 0 && match < m_width)
-                    hgt[x0] = RoundToShort(z);
-            } else {
-                pts[x0] = cv::Vec3f(std::min(std::max(x, x_lo), x_hi), std::min(std::max(y, y_lo), y_hi),
-                                    std::min(std::max(z, z_lo), z_hi));
+                    hgt[x0] = RoundToShort(world.z);
             }
         }
     }
+}
+
+cv::Point3f Scene3DReconstructor::ToWorld(const cv::Vec3f& cam, eLeftOrRightView view, bool conditions,
+                                          bool& accepted) const
+{
+    const float offset = view == kRightView ? static_cast<float>(m_baseline) : 0.f;
+    const float H = static_cast<float>(m_h_camera_mount_param());
+    const cv::Matx33f& M = m_world_rotation;
+    const float x = M(0, 0) * cam[0] + M(0, 1) * cam[1] + M(0, 2) * cam[2] + offset;
+    const float y = M(1, 0) * cam[0] + M(1, 1) * cam[1] + M(1, 2) * cam[2];
+    const float z = M(2, 0) * cam[0] + M(2, 1) * cam[1] + M(2, 2) * cam[2] + H;
+    accepted = x >= m_x_min && x <= m_x_max && y >= m_y_min && y <= m_y_max;
+    if (conditions)
+        accepted = accepted && z >= 0.f && z <= static_cast<float>(m_obj_h_max_param()) + 10.f;
+    if (accepted)
+        return cv::Point3f(x, y, z);
+    const auto clamp = [](float value, double a, double b) {
+        return std::min(std::max(value, static_cast<float>(std::min(a, b))), static_cast<float>(std::max(a, b)));
+    };
+    return cv::Point3f(clamp(x, m_x_min, m_x_max), clamp(y, m_y_min, m_y_max), clamp(z, 0.0, m_height_clamp));
+}
+
+cv::Point3f Scene3DReconstructor::TablePoint(eLeftOrRightView view, int row, int col, int k) const
+{
+    // As cv::reprojectImageTo3D does for one pixel; index 0 holds disparity 1.
+    const int d = std::max(1, k + m_table_min);
+    const cv::Matx44d Q(m_q);
+    const cv::Vec4d h = Q * cv::Vec4d(col, row, d, 1.0);
+    const double w = h[3] != 0.0 ? 1.0 / h[3] : 0.0;
+    const cv::Vec3f camera(static_cast<float>(h[0] * w), static_cast<float>(h[1] * w), static_cast<float>(h[2] * w));
+    bool accepted = false;
+    return ToWorld(camera, view, m_use_conditions_on_height(), accepted);
 }
 
 void Scene3DReconstructor::ComputeHeightAndDepthMapping()
@@ -434,7 +449,6 @@ void Scene3DReconstructor::ComputeHeightAndDepthMapping()
     for (int v = 0; v < 2; ++v) {
         m_height_tables[v].assign(entries, 0);
         m_depth_tables[v].assign(entries, 0);
-        m_point_tables[v].assign(entries, cv::Point3f());
     }
     const cv::Size size(m_width, m_height);
     cv::Mat disparity(size, CV_16SC1), heights(size, CV_16SC1), depths(size, CV_16SC1);
@@ -457,12 +471,10 @@ void Scene3DReconstructor::ComputeHeightAndDepthMapping()
             for (int r = 0; r < m_height; ++r) {
                 const short* h = heights.ptr<short>(r);
                 const short* dp = depths.ptr<short>(r);
-                const cv::Vec3f* p = m_points_buffer.ptr<cv::Vec3f>(r);
                 for (int c = 0; c < m_width; ++c) {
                     const std::size_t i = TableIndex(r, c, d - m_table_min);
                     m_height_tables[v][i] = h[c];
                     m_depth_tables[v][i] = dp[c];
-                    m_point_tables[v][i] = cv::Point3f(p[c][0], p[c][1], p[c][2]);
                 }
             }
         }
@@ -570,7 +582,7 @@ void Scene3DReconstructor::FindWorld3DCoordinateOfImagePoint(const cv::Point& p,
             best_k = k;
         }
     }
-    world = m_point_tables[v][TableIndex(p.y, p.x, best_k)];
+    world = TablePoint(view, p.y, p.x, best_k);
 }
 
 void Scene3DReconstructor::ProjectPointToImage(const cv::Point3f& world, eLeftOrRightView view, cv::Point& p) const

@@ -51,6 +51,12 @@ private:
     void ComputeDirectRectificationMappingForCoords();
     void ComputeSceneParams();
     void ComputeHeightAndDepthMapping();
+    // The world point of a camera point: on the floor rectangle (and, with the height conditions,
+    // between the floor and the tallest object) it is accepted as it is, otherwise clamped onto it.
+    cv::Point3f ToWorld(const cv::Vec3f& camera, eLeftOrRightView view, bool conditions, bool& accepted) const;
+    // The world point the tables hold for pixel (row, col) at table index k, computed when asked
+    // instead of stored (a stored table would cost 12 bytes per pixel and disparity level).
+    cv::Point3f TablePoint(eLeftOrRightView view, int row, int col, int k) const;
     template <bool kConditions>
     void CalculateHeightFromDisparityUsingReprojectionMatrix(const cv::Mat& disp, eLeftOrRightView view,
                                                              cv::Mat& height, cv::Mat& depth, cv::Mat& points);
@@ -93,7 +99,6 @@ private:
     // Per view, indexed by TableIndex(row, column, disparity - minimum).
     std::array<std::vector<short>, 2> m_height_tables;
     std::array<std::vector<short>, 2> m_depth_tables;
-    std::array<std::vector<cv::Point3f>, 2> m_point_tables;
     std::array<cv::Mat, 2> m_valid_masks;
     std::array<cv::Mat, 2> m_camera_matrix;
     cv::Mat m_p1;

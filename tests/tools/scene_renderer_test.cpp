@@ -75,6 +75,18 @@ TEST(SceneRendererTest, AlgoIniDescribesTheRigAndTheLine)
           "[StereoPeopleCounter--CrossingsCounter]",
           "CountingLines=[ [ 1, \"TwoDirections\", [ [0.0,0.5],[1.0,0.5] ] ] ]"})
         EXPECT_NE(ini.find(expected), std::string::npos) << expected;
+    EXPECT_EQ(ini.find("[MonoPeopleCounter]"), std::string::npos);
+
+    // One camera: the shoulders of a 175 cm person, 20 cm wide at 113 cm below the camera, are
+    // 20 x 90 / 113 = 15.93 pixels, 0.1475 of the 108 rows; the line is the first polyline.
+    scene::Scene mono = SmallScene();
+    mono.rig.stereo = false;
+    mono.line.row = 0.4;
+    const std::string mono_ini = scene::AlgoIni(mono);
+    EXPECT_EQ(mono_ini.find("[StereoPeopleCounter"), std::string::npos);
+    for (const char* expected :
+         {"[MonoPeopleCounter]", "target_circle=[[0.5,0.5],[0.5,0.35250", "lines=[[[0.0,0.4],[1.0,0.4]]]"})
+        EXPECT_NE(mono_ini.find(expected), std::string::npos) << expected << "\n" << mono_ini;
 }
 
 }  // namespace

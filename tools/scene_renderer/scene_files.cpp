@@ -1,5 +1,6 @@
 #include "tools/scene_renderer/scene_files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -15,6 +16,13 @@ std::string CameraMatrix(const Rig& rig)
     out << std::setprecision(10) << "[ [" << rig.focal << ", 0., " << (rig.width - 1) / 2.0 << "], [0., " << rig.focal
         << ", " << (rig.height - 1) / 2.0 << "], [0., 0., 1.] ]";
     return out.str();
+}
+
+// Apparent radius in pixels of the shoulders of a person of typical height (175 cm), seen from above.
+double PersonRadiusInView(const Rig& rig)
+{
+    const double distance = std::max(rig.mount_height - (175.0 - 28.0), 1.0);
+    return 20.0 * rig.focal / distance;
 }
 
 }  // namespace
@@ -41,6 +49,14 @@ std::string AlgoIni(const Scene& scene)
             << "[StereoPeopleCounter--CrossingsCounter]\n"
             << "CountingLines=[ [ " << scene.line.id << ", \"TwoDirections\", [ [0.0," << scene.line.row << "],[1.0,"
             << scene.line.row << "] ] ] ]\n";
+    } else {
+        // The single camera's controller: a circle of the apparent shoulder radius of a person of
+        // typical height, and the counting line from left to right, so that walking down through
+        // it is "in". Its polylines are numbered from 1: the scene's line is the first.
+        const double radius = std::max(PersonRadiusInView(rig), 1.0) / rig.height;
+        out << "[MonoPeopleCounter]\n"
+            << "target_circle=[[0.5,0.5],[0.5," << 0.5 - radius << "]]\n"
+            << "lines=[[[0.0," << scene.line.row << "],[1.0," << scene.line.row << "]]]\n";
     }
     return out.str();
 }

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "CommonUtilities/ParameterAccess/temp_ini_dir.h"
 #include "CommonUtilities/algorithm_support/block_light.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 
@@ -315,8 +316,11 @@ TEST(UniversalPeopleCounterStatisticsTest, ReportsEvery11sEarlyAndEvery601sLater
 
 TEST(UniversalPeopleCounterFactoryTest, FailedConstructionGivesNullAndOneErrorLine)
 {
+    // A parameter whose text cannot be read (a missing file adds the parameter loader's own line).
+    const TempIniDir dir;
+    const std::string ini = dir.Write("algo.ini", "[MonoPeopleCounter]\ntarget_circle=[[0.5\n");
     const auto log = std::make_shared<RecordingLog>();
-    EXPECT_EQ(IUniversalPeopleCounter::CreateInstance<kCounterMono>("/nonexistent/algo.ini", log, 0.0), nullptr);
+    EXPECT_EQ(IUniversalPeopleCounter::CreateInstance<kCounterMono>(ini, log, 0.0), nullptr);
     ASSERT_EQ(log->lines.size(), 1u);
     EXPECT_EQ(log->lines[0].level, kKivLogError);
     EXPECT_EQ(IUniversalPeopleCounter::CreateInstance<kCounterStereo>("/nonexistent/algo.ini", nullptr, 0.0), nullptr);

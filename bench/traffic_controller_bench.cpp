@@ -1,0 +1,158 @@
+// The whole single-camera traffic controller per frame at 160 x 120 on rendered scenes with one
+// and with five people walking through the counting line, on one thread. Alongside, OpenCV's
+// pyramidal Lucas-Kanade on the same frames (a grid of 100 points, 15 x 15 windows, 3 levels) as
+// a reference of a per-frame tracking cost. At the end: the time per frame against the 2 ms
+// budget, the ratio to the reference, and the time of each stage as the controller's own
+// statistics measured it.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/video/tracking.hpp>
+#include <string>
+#include <vector>
+
+#include "CommonUtilities/ParameterAccess/load_parameters.h"
+#include "CommonUtilities/algorithm_support/block_light.h"
+#include "CommonUtilities/algorithm_support/stats_readable_text.h"
+#include "PeopleCounter/analytics/traffic_controller/src/traffic_controller.h"
+#include "tools/scene_renderer/renderer.h"
+#include "tools/scene_renderer/scene_files.h"
+
+namespace {
+
+constexpr int kFrames = 150;
+constexpr double kBudgetNs = 2e6;
+
+scene::Scene MakeScene(int people)
+{
+    scene::Scene s;
+    s.rig.stereo = false;
+    s.rig.width = 160;
+    s.rig.height = 120;
+    s.rig.focal = 100.0;
+    s.frames = kFrames;
+    const char* paths[] = {"0,-200,0,200,4,180,0,1", "-120,200,-120,-200,4,175,0,1", "120,-200,120,200,4,170,0,1",
+                           "-60,220,-60,-180,4,185,0,1", "60,-220,60,180,4,178,0,1"};
+    for (int i = 0; i < people; ++i) s.people.push_back(scene::ParsePerson(paths[i]));
+    return s;
+}
+
+const std::vector<cv::Mat>& Frames(int people)
+{
+    static std::map<int, std::vector<cv::Mat>> cache;
+    std::vector<cv::Mat>& frames = cache[people];
+    if (frames.empty()) {
+        const scene::Scene s = MakeScene(people);
+        const scene::Renderer renderer(s);
+        for (int f = 0; f < kFrames; ++f) frames.push_back(renderer.RenderFrame(f));
+    }
+    return frames;
+}
+
+// A root block with one controller, parameters from the scene's parameter file.
+class Root : public BlockHighlevel::LightBlock<BlockEntities::IAlgoEntityBase> {
+public:
+    explicit Root(int people) : stats(std::make_shared<BlockEntities::Stats::ReadableText>())
+    {
+        TrafficControllerInitParams params;
+        params.name = "MonoPeopleCounter";
+        params.parent = GetChildrenRegistry();
+        controller.reset(static_cast<CTrafficController*>(ITrafficController::CreateNew(params)));
+        BlockEntities::TraverseSetContexts(this);
+        SetDebugInterfacesImpl(BlockEntities::DebugInterfaces(nullptr, stats, nullptr));
+        BlockEntities::Traverse<BlockEntities::IDebuggable>(this, SetterOfDebugInterfacesIdenticalToMy());
+        const std::string path =
+            (std::filesystem::temp_directory_path() / ("flowtally-bench-" + std::to_string(people) + ".ini")).string();
+        std::ofstream(path) << scene::AlgoIni(MakeScene(people));
+        ParamsLib::load_parameters(path.c_str(), 0, this, nullptr);
+        std::filesystem::remove(path);
+        controller->InitImage({160, 120, 1, 160, 0, 1});
+    }
+    std::shared_ptr<BlockEntities::Stats::ReadableText> stats;
+    std::unique_ptr<CTrafficController> controller;
+};
+
+std::map<std::string, double> g_ns_per_frame;
+std::map<int, std::string> g_stages;
+
+void BM_TrafficController(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    const int people = static_cast<int>(state.range(0));
+    const std::vector<cv::Mat>& frames = Frames(people);
+    Root root(people);
+    long long tick = 0;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        root.controller->ProcessImage(frames[i].data, tick);
+        std::vector<PeopleCountingPODObjData> objects;
+        root.controller->GetObjects(objects);
+        benchmark::DoNotOptimize(objects.data());
+        tick += 400000;
+        i = (i + 1) % frames.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+    g_stages[people] = root.stats->GetReadableStatsAsMultilineString();
+}
+
+void BM_OpenCvPyramidalLK(benchmark::State& state)
+{
+    cv::setNumThreads(1);
+    const int people = static_cast<int>(state.range(0));
+    const std::vector<cv::Mat>& frames = Frames(people);
+    std::vector<cv::Point2f> grid, next;
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 10; ++x) grid.emplace_back(20.f + x * 13.f, 10.f + y * 11.f);
+    std::vector<unsigned char> status;
+    std::vector<float> error;
+    std::size_t i = 1;
+    for (auto _ : state) {
+        cv::calcOpticalFlowPyrLK(frames[i - 1], frames[i], grid, next, status, error, cv::Size(15, 15), 2);
+        benchmark::DoNotOptimize(next.data());
+        i = i + 1 < frames.size() ? i + 1 : 1;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_TrafficController)->Arg(1)->Arg(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_OpenCvPyramidalLK)->Arg(1)->Arg(5)->Unit(benchmark::kMicrosecond);
+
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs)
+            if (run.iterations > 0)
+                g_ns_per_frame[run.benchmark_name()] = run.GetAdjustedRealTime() * 1000.0;  // microseconds
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    for (int people : {1, 5}) {
+        const std::string ours = "BM_TrafficController/" + std::to_string(people);
+        const std::string reference = "BM_OpenCvPyramidalLK/" + std::to_string(people);
+        if (!g_ns_per_frame.count(ours))
+            continue;
+        const double ns = g_ns_per_frame[ours];
+        std::printf("%d people: %.0f us per frame, %.2f of the 2 ms budget", people, ns / 1000.0, ns / kBudgetNs);
+        if (g_ns_per_frame.count(reference))
+            std::printf(", %.2f x OpenCV's pyramidal Lucas-Kanade on 100 points", ns / g_ns_per_frame[reference]);
+        std::printf("\n");
+    }
+    for (const auto& stages : g_stages)
+        std::printf("\nStages with %d people (microseconds):\n%s\n", stages.first, stages.second.c_str());
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,394 @@
+#include "PeopleCounter/analytics/traffic_controller/src/traffic_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <opencv2/core.hpp>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+#include "PeopleCounter/analytics/traffic_controller/traffic_controller_harness.h"
+
+namespace {
+
+constexpr int kW = 160;
+constexpr int kH = 120;
+constexpr long long kTicksPerMs = 10000;
+
+std::vector<unsigned char> Constant(int value, int w = kW, int h = kH)
+{
+    return std::vector<unsigned char>(static_cast<std::size_t>(w) * h, static_cast<unsigned char>(value));
+}
+
+std::string Section(const std::string& keys)
+{
+    return "[MonoPeopleCounter]\n" + keys;
+}
+
+TEST(CTrafficControllerTest, DefaultSetUpAt160x120)
+{
+    struct Case {
+        const char* gauss_type;
+        int window;
+    };
+    for (const Case& c :
+         {Case{"kGaussBox2", 24}, Case{"kGaussFloat", 1600}, Case{"kGaussFixed", 1600}, Case{"kGauss2DBox3", 24}}) {
+        ControllerHarness h(Section(std::string("gauss_type=") + c.gauss_type + "\n"));
+        h->InitImage(GreyFormat(kW, kH));
+        EXPECT_TRUE(h->IsInitialised());
+        EXPECT_FLOAT_EQ(h->GetTargetRadius(), 23.999998f);
+        EXPECT_EQ(h->GetKeypointRadius(), 16);
+        EXPECT_EQ(h->GetGaussWindow(), c.window) << c.gauss_type;
+        ASSERT_EQ(h->GetLines().size(), 1u);
+        const LineInfo& line = h->GetLines()[0];
+        EXPECT_EQ(line.id, 1);
+        EXPECT_EQ(line.type, LineInfo::kBothDirections);
+        ASSERT_EQ(line.points.size(), 6u);
+        EXPECT_EQ(line.points[0], (kiv::SPOINT{29, 0}));
+        EXPECT_TRUE(h->IsPerspectiveUniform());
+        EXPECT_TRUE(h.Logged("Perspective transform detected to be uniform (noop): true"));
+        EXPECT_TRUE(h.Logged("Video format w = 160, h = 120, bpp = 1, bpl = 160"));
+        EXPECT_TRUE(h.Logged("gaussWindowsDim = " + std::to_string(c.window)));
+        EXPECT_TRUE(h.Logged("MonoPeopleCounter--Tracker_"));
+    }
+    // Children in their order.
+    ControllerHarness h("");
+    std::vector<std::string> names;
+    h->ForEachAlgoEntityChild(
+        [&](BlockEntities::IAlgoEntityBase* child) { names.push_back(child->GetContext().cached); });
+    EXPECT_EQ(names, (std::vector<std::string>{"MonoPeopleCounter--Tracker", "MonoPeopleCounter--OpticFlow",
+                                               "MonoPeopleCounter--BrightnessWarnings"}));
+}
+
+TEST(CTrafficControllerTest, LinesBeyondTheThirtySecondAreDropped)
+{
+    std::string lines = "lines=[";
+    for (int k = 0; k < 33; ++k) lines += std::string(k ? "," : "") + "[[0.0,0.5],[1.0,0.5]]";
+    ControllerHarness h(Section(lines + "]\n"));
+    h->InitImage(GreyFormat(kW, kH));
+    ASSERT_EQ(h->GetLines().size(), 32u);
+    for (int k = 0; k < 32; ++k) EXPECT_EQ(h->GetLines()[k].id, k + 1);
+    EXPECT_EQ(h->GetLines()[5].points[1], (kiv::SPOINT{160, 60}));
+}
+
+TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
+{
+    struct Case {
+        const char* name;
+        std::string ini;
+        kiv::VideoFormat format;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"zero radius", Section("target_circle=[[0.5,0.5],[0.5,0.5]]\n"), GreyFormat(kW, kH), "target_circle"},
+        {"radius of one pixel", Section("target_circle=[[0.5,0.5],[0.5,0.49]]\n"), GreyFormat(kW, kH), "target_circle"},
+        {"optic-flow step of 1", Section("target_circle=[[0.5,0.5],[0.5,0.46]]\n"), GreyFormat(kW, kH),
+         "optic-flow seed step"},
+        {"zoom 0",
+         Section("perspective_filter=preview=1;top_factor=1;bottom_factor=1;shift_x=0;shift_y=0;"
+                 "translation=0;zoom=0\n"),
+         GreyFormat(kW, kH), "zoom"},
+        {"negative zoom",
+         Section("perspective_filter=preview=1;top_factor=1;bottom_factor=1;shift_x=0;shift_y=0;"
+                 "translation=0;zoom=-1\n"),
+         GreyFormat(kW, kH), "zoom"},
+        {"perspective out of range",
+         Section("perspective_filter=preview=1;top_factor=1e8;bottom_factor=1;shift_x=0;shift_y=0;translation=0;"
+                 "zoom=1\n"),
+         GreyFormat(kW, kH), "out of range"},
+        {"blur window too large", Section("gauss_radius_multiplier=1000\n"), GreyFormat(kW, kH), "blur refuses"},
+        {"zero width", "", GreyFormat(0, kH), "video size"},
+        {"zero bytes per pixel", "", kiv::VideoFormat{kW, kH, 0, kW, 0, 1}, "bytes per pixel"},
+        {"colour with one byte per pixel", "", kiv::VideoFormat{kW, kH, 1, kW, 0, 0}, "bytes per pixel"},
+        {"short lines", "", kiv::VideoFormat{kW, kH, 1, kW - 1, 0, 1}, "bytes per line"},
+    };
+    for (const Case& c : cases) {
+        ControllerHarness h(c.ini);
+        try {
+            h->InitImage(c.format);
+            ADD_FAILURE() << c.name << ": accepted";
+        } catch (const std::runtime_error& error) {
+            const std::string text = error.what();
+            EXPECT_EQ(text.rfind("Failed to initialize CTrafficController", 0), 0u) << c.name << ": " << text;
+            EXPECT_NE(text.find(c.reason), std::string::npos) << c.name << ": " << text;
+        }
+        EXPECT_FALSE(h->IsInitialised()) << c.name;
+        const std::vector<unsigned char> frame = Constant(100);
+        EXPECT_THROW(h->ProcessImage(frame.data(), 0), std::logic_error) << c.name;
+    }
+}
+
+TEST(CTrafficControllerTest, ProcessImageBeforeInitImageIsALogicError)
+{
+    ControllerHarness h("");
+    const std::vector<unsigned char> frame = Constant(100);
+    EXPECT_THROW(h->ProcessImage(frame.data(), 0), std::logic_error);
+    EXPECT_EQ(h->GetBlur(), nullptr);
+}
+
+TEST(CTrafficControllerTest, GreyConversionFollowsRowOrderAndPixelFormat)
+{
+    // Two rows of two pixels, three bytes each, four bytes apart, rows eight bytes apart.
+    const unsigned char source[16] = {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0, 200, 100, 0, 0};
+    avector<unsigned char> grey;
+    CTrafficController::RgbToGrayCustom({2, 2, 4, 8, 1, 1}, source, grey);
+    EXPECT_EQ(grey, (avector<unsigned char>{10, 40, 70, 200}));
+    CTrafficController::RgbToGrayCustom({2, 2, 4, 8, 0, 1}, source, grey);
+    EXPECT_EQ(grey, (avector<unsigned char>{70, 200, 10, 40}));
+    CTrafficController::RgbToGrayCustom({2, 2, 4, 8, 1, 0}, source, grey);
+    const auto bgr = [](int b, int g, int r) { return (117 * b + 601 * g + 306 * r + 512) >> 10; };
+    EXPECT_EQ(grey, (avector<unsigned char>{
+                        static_cast<unsigned char>(bgr(10, 20, 30)), static_cast<unsigned char>(bgr(40, 50, 60)),
+                        static_cast<unsigned char>(bgr(70, 80, 90)), static_cast<unsigned char>(bgr(200, 100, 0))}));
+    EXPECT_EQ(bgr(255, 255, 255), 255);
+}
+
+TEST(CTrafficControllerTest, BrightnessWarningsComeWhenTheyChange)
+{
+    ControllerHarness h("");
+    h->InitImage(GreyFormat(kW, kH));
+    const auto warnings = [&h] {
+        std::vector<std::string> texts;
+        for (const auto& line : h.log->lines)
+            if (line.level == kKivLogWarning)
+                texts.push_back(line.text);
+        h.log->lines.clear();
+        return texts;
+    };
+    const std::vector<unsigned char> grey100 = Constant(100), grey10 = Constant(10);
+    h->ProcessImage(grey100.data(), 0);
+    h->ProcessImage(grey100.data(), 40 * kTicksPerMs);
+    EXPECT_TRUE(warnings().empty());
+    h->ProcessImage(grey10.data(), 100 * kTicksPerMs);
+    EXPECT_EQ(warnings(), (std::vector<std::string>{"Frame brightness: Too_Low (10).",
+                                                    "Frame brightness: Too_FastDecrease (10 now)."}));
+    h->ProcessImage(grey10.data(), 140 * kTicksPerMs);
+    EXPECT_TRUE(warnings().empty());
+    h->ProcessImage(grey100.data(), 1000 * kTicksPerMs);
+    EXPECT_EQ(warnings(), (std::vector<std::string>{"Frame brightness: not_Too_Low (100)."}));
+    const std::vector<unsigned char> grey250 = Constant(250);
+    h->ProcessImage(grey250.data(), 2000 * kTicksPerMs);
+    EXPECT_EQ(warnings(), (std::vector<std::string>{"Frame brightness: Too_High (250)."}));
+}
+
+TEST(CTrafficControllerTest, ChangedPixelsCountFromADifferenceOf15)
+{
+    ControllerHarness h(Section("pre_smooth=false\nbackground_subtractor_alpha=0\n"));
+    h->InitImage(GreyFormat(kW, kH));
+    std::vector<unsigned char> frame = Constant(100);
+    h->ProcessImage(frame.data(), 0);
+    EXPECT_EQ(h->GetChangedPixelsPercent(), 0.f);  // the first frame is the background
+    // 40 rows of +15 (changed), 40 rows of -14 (not), 40 rows of +16 (changed)
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) frame[y * kW + x] = y < 40 ? 115 : y < 80 ? 86 : 116;
+    h->ProcessImage(frame.data(), 40 * kTicksPerMs);
+    EXPECT_FLOAT_EQ(h->GetChangedPixelsPercent(), 80 * kW * 100.f / (kW * kH));
+    for (auto& pixel : frame) pixel = 86;
+    h->ProcessImage(frame.data(), 80 * kTicksPerMs);
+    EXPECT_EQ(h->GetChangedPixelsPercent(), 0.f);
+    // A new, smaller format starts a new background from its first frame.
+    h->InitImage(GreyFormat(80, 60));
+    const std::vector<unsigned char> small = Constant(200, 80, 60);
+    h->ProcessImage(small.data(), 120 * kTicksPerMs);
+    EXPECT_EQ(h->GetChangedPixelsPercent(), 0.f);
+}
+
+TEST(CTrafficControllerTest, DifferenceCallbackSeesEachChange)
+{
+    std::vector<std::pair<long long, float>> calls;
+    ControllerHarness h(Section("pre_smooth=false\nbackground_subtractor_alpha=0\n"),
+                        [&calls](long long changed, float percent) { calls.emplace_back(changed, percent); });
+    h->InitImage(GreyFormat(kW, kH));
+    std::vector<unsigned char> frame = Constant(100);
+    h->ProcessImage(frame.data(), 0);
+    h->ProcessImage(frame.data(), 40 * kTicksPerMs);  // unchanged: no call
+    std::fill(frame.begin(), frame.begin() + 2 * kW, 200);
+    h->ProcessImage(frame.data(), 80 * kTicksPerMs);
+    h->ProcessImage(frame.data(), 120 * kTicksPerMs);  // unchanged: no call
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].first, 0);
+    EXPECT_EQ(calls[1].first, 2 * kW);
+    EXPECT_FLOAT_EQ(calls[1].second, 2 * kW * 100.f / (kW * kH));
+}
+
+TEST(CTrafficControllerTest, NeighboursOfEqualMarkWithinTheRadiusUnite)
+{
+    struct Case {
+        const char* name;
+        avector<KPoint> in;
+        std::vector<std::pair<int, int>> out;
+    };
+    const int r = 16;
+    const std::vector<Case> cases = {
+        {"r apart, level", {{10, 20, 1.f, 7}, {26, 20, 1.f, 7}}, {{18, 20}}},
+        {"r + 1 apart", {{10, 20, 1.f, 7}, {27, 20, 1.f, 7}}, {{10, 20}, {27, 20}}},
+        {"different marks", {{10, 20, 1.f, 7}, {12, 20, 1.f, 8}}, {{10, 20}, {12, 20}}},
+        {"r apart in y", {{10, 20, 1.f, 7}, {10, 36, 1.f, 7}}, {{10, 28}}},
+        // The moved point is compared with the later ones: 10 and 26 give 18, which then takes 34.
+        {"chain", {{10, 20, 1.f, 7}, {26, 20, 1.f, 7}, {34, 20, 1.f, 7}, {60, 20, 1.f, 7}}, {{26, 20}, {60, 20}}},
+    };
+    for (const Case& c : cases) {
+        avector<KPoint> points = c.in;
+        CTrafficController::UniteNeighbours(points, r);
+        std::vector<std::pair<int, int>> out;
+        for (const KPoint& p : points) out.emplace_back(p.x, p.y);
+        EXPECT_EQ(out, c.out) << c.name;
+    }
+}
+
+TEST(CTrafficControllerTest, StructureSumsPass32Bits)
+{
+    // Columns alternating 0 and 255: both diagonal differences are +-255 everywhere.
+    const int w = 600, h = 600, r = 250;
+    avector<unsigned char> image(static_cast<std::size_t>(w) * h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) image[y * w + x] = (x & 1) ? 255 : 0;
+    avector<int64_t> a, b, c;
+    CTrafficController::CalcGradientAroundPoints(image, w, h, a, b, c, r, {{300, 300}, {0, 0}});
+    const int64_t full = int64_t{501} * 501 * 65025;  // rows and columns 50 .. 550
+    EXPECT_EQ(a[300 * w + 300], full);
+    EXPECT_EQ(c[300 * w + 300], full);
+    EXPECT_EQ(b[300 * w + 300], -full);
+    const int64_t corner = int64_t{251} * 251 * 65025;  // rows and columns 0 .. 250
+    EXPECT_EQ(a[0], corner);
+    // A line structure has no smaller eigenvalue; an isotropic one has half its trace.
+    EXPECT_FLOAT_EQ(CTrafficController::Lambda(full, -full, full, r), 0.f);
+    const float n2 = 501.f * 501.f;
+    EXPECT_NEAR(CTrafficController::Lambda(full, 0, full, r), static_cast<float>(full) / n2 / 2, 1e-3f * full / n2);
+}
+
+TEST(CTrafficControllerTest, BackgroundDifferenceIsTheSameOnBothPaths)
+{
+    cv::RNG rng(20261209);
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{16}, std::size_t{17},
+                                std::size_t{63}, std::size_t{19203}}) {
+        std::vector<uint32_t> background(n);
+        avector<unsigned char> image(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            // Levels 0 .. 255 with fraction bits, and a few around the threshold of 15.
+            background[i] = static_cast<uint32_t>(rng.uniform(0, 256 << 11));
+            image[i] = i % 5 == 0
+                           ? static_cast<unsigned char>(std::min<std::size_t>(255, (background[i] >> 11) + 14 + i % 3))
+                           : static_cast<unsigned char>(rng.uniform(0, 256));
+        }
+        avector<unsigned char> scalar = image, vector = image;
+        long long scalar_count, vector_count;
+        {
+            AlgoLibrary::ScopedSimdPath path(false);
+            scalar_count = CTrafficController::SubtractBackgroundPixels(background.data(), scalar.data(), n);
+        }
+        {
+            AlgoLibrary::ScopedSimdPath path(true);
+            vector_count = CTrafficController::SubtractBackgroundPixels(background.data(), vector.data(), n);
+        }
+        EXPECT_EQ(vector, scalar) << n;
+        EXPECT_EQ(vector_count, scalar_count) << n;
+        long long expected = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const int difference = std::abs(image[i] - static_cast<int>(background[i] >> 11));
+            EXPECT_EQ(scalar[i], difference);
+            expected += difference >= 15;
+        }
+        EXPECT_EQ(scalar_count, expected) << n;
+    }
+}
+
+// A floor of fine texture with a dark disc; the disc moves by `shift` pixels.
+std::vector<unsigned char> FloorWithDisc(int cx, int cy, int radius)
+{
+    std::vector<unsigned char> frame(kW * kH);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const bool inside = (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius;
+            frame[y * kW + x] = static_cast<unsigned char>(inside ? 30 + ((x * 7 + y * 3) % 20) : 150 + ((x + y) % 7));
+        }
+    return frame;
+}
+
+TEST(CTrafficControllerTest, WithoutLambdaThresholdEveryRegionPointIsAKeyPoint)
+{
+    ControllerHarness h(Section("lambda_thr=0\ngenerate_debug_info=true\n"));
+    h->InitImage(GreyFormat(kW, kH));
+    const std::vector<unsigned char> floor = FloorWithDisc(-100, -100, 0);
+    h->ProcessImage(floor.data(), 0);
+    for (const unsigned char value : h->GetDebugInfo().difference) ASSERT_EQ(value, 0);
+    const std::vector<unsigned char> disc = FloorWithDisc(80, 60, 18);
+    h->ProcessImage(disc.data(), 40 * kTicksPerMs);
+    const CTrafficController::DebugInfo& debug = h->GetDebugInfo();
+    ASSERT_FALSE(debug.keypoints.empty());
+    for (const KPoint& k : debug.keypoints) {
+        EXPECT_EQ(k.lambda, 1.f);
+        EXPECT_EQ(k.mark, kMarkLocalMaximum);
+        EXPECT_EQ(k.mark, debug.extremums.At(k.x, k.y));
+    }
+    // The disc's single maximum, near its centre (the working image holds the rows bottom up).
+    ASSERT_EQ(debug.keypoints.size(), 1u);
+    EXPECT_NEAR(debug.keypoints[0].x, 80, 2);
+    EXPECT_NEAR(debug.keypoints[0].y, kH - 1 - 60, 2);
+    EXPECT_EQ(debug.labels.regions.size(), 1u);
+    EXPECT_GT(h->GetChangedPixelsPercent(), 5.f);
+}
+
+TEST(CTrafficControllerTest, StatisticsComeUnderTheirNamesInPipelineOrder)
+{
+    ControllerHarness h("");
+    h->InitImage(GreyFormat(kW, kH));
+    const std::vector<unsigned char> frame = FloorWithDisc(80, 60, 18);
+    h->ProcessImage(frame.data(), 0);
+    h.stats->items.clear();
+    h->ProcessImage(frame.data(), 40 * kTicksPerMs);
+    std::vector<std::string> names;
+    for (const auto& item : h.stats->items)
+        if (item.kind != BlockEntities::Stats::kTimerElapsed)
+            names.push_back(item.name);
+    std::vector<std::string> expected;
+    std::istringstream list(
+        "image_time,total_frame,delete_unused_objects,object count without new,rgb_to_custom_gray,"
+        "pre_smooth,compute_brightness,grey intensity mean,perspective_filter,subtract_background,"
+        "gaussian_blur,mark_extremums,fill_regions,region count,fill_keypoints,keypoint count,"
+        "unite_neighbours,unite-kp count,tracking_points,make_objects,features count,"
+        "alive-next features count,m_last_info_id,m_objects_info.size,not-erased features count,"
+        "object count including new,optic_flow,update_intersections");
+    for (std::string name; std::getline(list, name, ',');) expected.push_back(name);
+    std::vector<std::string> ours;
+    for (const std::string& name : names)
+        if (std::find(expected.begin(), expected.end(), name) != expected.end())
+            ours.push_back(name);
+    EXPECT_EQ(ours, expected);
+}
+
+TEST(CTrafficControllerTest, PerspectiveOtherThanUniformIsAppliedWithItsOwnScratchImage)
+{
+    // Two controllers of different sizes: each transforms its frames with its own scratch image.
+    const std::string ini = Section(
+        "perspective_filter=preview=1;top_factor=0.8;bottom_factor=1;shift_x=0;"
+        "shift_y=0;translation=0;zoom=0.9\n");
+    ControllerHarness small(ini), large(ini);
+    small->InitImage(GreyFormat(80, 60));
+    large->InitImage(GreyFormat(320, 240));
+    EXPECT_FALSE(small->IsPerspectiveUniform());
+    EXPECT_TRUE(small.Logged("Perspective transform detected to be uniform (noop): false"));
+    EXPECT_EQ(small->GetKeypointRadius(), 7);  // R = 12, r = 12 x 2/3 x 0.9 rounded
+    const std::vector<unsigned char> big = Constant(120, 320, 240), little = Constant(120, 80, 60);
+    for (int i = 0; i < 3; ++i) {
+        // The smaller one first: an image shared by both would be too small for the later one.
+        small->ProcessImage(little.data(), i * 40 * kTicksPerMs);
+        large->ProcessImage(big.data(), i * 40 * kTicksPerMs);
+    }
+    EXPECT_EQ(small->GetWorkingImage().size(), 80u * 60u);
+    EXPECT_EQ(large->GetWorkingImage().size(), 320u * 240u);
+    // The transform is symmetric about the middle column; the corners of the processed image lie
+    // outside the narrowed top of the input.
+    const kiv::SPOINT centre = large->MapToInput(160, 120);
+    EXPECT_NEAR(centre.x, 160, 2);
+    EXPECT_GT(centre.y, 100);
+    EXPECT_LT(centre.y, 140);
+}
+
+}  // namespace
