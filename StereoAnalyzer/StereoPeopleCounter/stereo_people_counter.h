@@ -110,6 +110,9 @@ private:
     void WriteVideoOutput();
     void EndOutput();
     void WriteInputVideo();
+    void EndOutputOfInput();
+    bool OpenVideo(cv::VideoWriter& writer, const std::string& file, int fourcc, const cv::Size& size,
+                   const char* kind, bool& failed);
 
     void CheckInitialized(const char* id) const;
     void DisparityTo8Bit(const cv::Mat& disparity, cv::Mat& buffer, cv::Mat& map) const;
@@ -196,12 +199,18 @@ private:
     cv::Mat m_rectified_uncropped_debug_pair;
     std::vector<uchar> m_height_samples;
 
-    // Video output.
-    cv::VideoWriter m_debug_video_writer;
-    cv::VideoWriter m_marking_video_writer;
-    cv::VideoWriter m_input_video_writer;
-    cv::VideoWriter m_rectified_video_writer;
-    std::map<std::string, cv::VideoWriter> m_debug_bitmap_writers;
+    // Video output: one debug video per non-empty bitmap, the marking pair and the input pair. A
+    // kind of video whose file cannot be opened is reported once and not written.
+    std::map<std::string, cv::VideoWriter> m_debug_video_writers;
+    std::string m_debug_video_base_name;
+    cv::VideoWriter m_input_video_writer_l;
+    cv::VideoWriter m_input_video_writer_r;
+    cv::VideoWriter m_marking_video_writer_l;
+    cv::VideoWriter m_marking_video_writer_r;
+    cv::Mat m_video_frame;
+    bool m_debug_video_failed = false;
+    bool m_marking_video_failed = false;
+    bool m_input_video_failed = false;
 
     std::shared_ptr<StereoPeopleCounterVisualiser> m_visualiser;
 

@@ -1,10 +1,98 @@
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter_visualiser.h"
 
+#include <algorithm>
+#include <opencv2/imgproc.hpp>
+#include <string>
+
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter.h"
 
 namespace stereo {
 
-StereoPeopleCounterVisualiser::StereoPeopleCounterVisualiser(StereoPeopleCounter* counter) : VisualizerBase(counter) {}
+namespace {
+
+const cv::Scalar kHeightTextColour(0, 255, 0);
+const cv::Scalar kFallenColour(0, 0, 255);
+const cv::Scalar kAlarmedColour(0, 255, 0);
+const cv::Scalar kObjectColour(255, 255, 0);
+
+void DrawObjectSquare(cv::Mat& picture, const StereoCountingObjData& object, int r, const cv::Scalar& colour)
+{
+    cv::rectangle(picture, cv::Rect(object.point_x - r, object.point_y - r, 2 * r, 2 * r), colour, 1, cv::LINE_8);
+}
+
+}  // namespace
+
+StereoPeopleCounterVisualiser::StereoPeopleCounterVisualiser(StereoPeopleCounter* counter) : VisualizerBase(counter)
+{
+    using C = StereoPeopleCounter;
+    using V = StereoPeopleCounterVisualiser;
+    AddGetBitmapFunction("TracksAndObjects", &V::TracksAndObjects);
+    AddGetBitmapFunction("DisparityLeft", &V::Disparity<0>);
+    AddGetBitmapFunction("RectifiedPair", &V::CounterPicture<cv::Mat, &C::m_rectified_uncropped_debug_pair>);
+    AddGetBitmapFunction("DisparityRight", &V::Disparity<1>);
+    AddGetBitmapFunction("Gradient", &V::CounterPicture<cv::Mat_<uchar>, &C::m_gradient>);
+    AddGetBitmapFunction("BlurredGradient", &V::CounterPicture<cv::Mat, &C::m_blurred_gradient_foreground>);
+    AddGetBitmapFunction("HeightLeft", &V::CounterViewPicture<kLeftView, &C::m_height_map>);
+    AddGetBitmapFunction("HeightRight", &V::CounterViewPicture<kRightView, &C::m_height_map>);
+    AddGetBitmapFunction("Binarized", &V::CounterPicture<cv::Mat_<uchar>, &C::m_morphology_processed_image_l>);
+    AddGetBitmapFunction("Blurred", &V::CounterPicture<cv::Mat, &C::m_blurred_l>);
+    AddGetBitmapFunction("HeightMapPreFilteredLeft", &V::CounterPicture<cv::Mat_<uchar>, &C::m_median_filled_image_l>);
+    AddGetBitmapFunction("HeightMapPreFilteredRight", &V::CounterPicture<cv::Mat_<uchar>, &C::m_median_filled_image_r>);
+    AddGetBitmapFunction("HeightMapFiltered", &V::CounterPicture<cv::Mat_<uchar>, &C::m_all_median_filled_image_l>);
+    AddGetBitmapFunction("DisparityNonFilledLeft", &V::CounterViewPicture<kLeftView, &C::m_disp8_debug_non_filled>);
+    AddGetBitmapFunction("DisparityNonFilledRight", &V::CounterViewPicture<kRightView, &C::m_disp8_debug_non_filled>);
+}
+
+template <typename M, M StereoPeopleCounter::*Member>
+cv::Mat* StereoPeopleCounterVisualiser::CounterPicture()
+{
+    return &(Debuggee()->*Member);
+}
+
+template <std::size_t View, std::array<cv::Mat, 2> StereoPeopleCounter::*Member>
+cv::Mat* StereoPeopleCounterVisualiser::CounterViewPicture()
+{
+    return &(Debuggee()->*Member)[View];
+}
+
+template <int View>
+cv::Mat* StereoPeopleCounterVisualiser::Disparity()
+{
+    StereoPeopleCounter& counter = *Debuggee();
+    cv::Mat_<uchar>& picture = m_disparity_pictures[View];
+    if (counter.m_processing_size.area() <= 0)
+        return &picture;
+    picture.create(counter.m_processing_size);
+    if (View == kLeftView)
+        counter.GetDisparityMapLeft(picture);
+    else
+        counter.GetDisparityMapRight(picture);
+    return &picture;
+}
+
+cv::Mat* StereoPeopleCounterVisualiser::TracksAndObjects()
+{
+    StereoPeopleCounter& counter = *Debuggee();
+    const cv::Mat& source = counter.m_rectified[kLeftView];
+    if (source.empty())
+        return nullptr;
+    cv::cvtColor(source, m_tracks_picture, cv::COLOR_GRAY2BGR);
+    counter.m_tracker.Draw(&m_tracks_picture);
+
+    const int r = counter.m_circle_around_head_rad;
+    const std::size_t maxima = std::min(counter.m_head_points.size(), counter.m_head_heights.size());
+    for (std::size_t i = 0; i < maxima; ++i) {
+        const cv::Point& point = counter.m_head_points[i];
+        cv::putText(m_tracks_picture, std::to_string(counter.m_head_heights[i]), cv::Point(point.x + r, point.y + 10),
+                    cv::FONT_HERSHEY_SIMPLEX, 0.25, kHeightTextColour, 1, cv::LINE_8);
+    }
+    counter.m_crossings_counter.DrawLine(m_tracks_picture);
+    for (const StereoCountingObjData& object : counter.m_fallen_objects)
+        DrawObjectSquare(m_tracks_picture, object, r, kFallenColour);
+    for (const StereoCountingObjData& object : counter.m_objects)
+        DrawObjectSquare(m_tracks_picture, object, r, object.alarmed ? kAlarmedColour : kObjectColour);
+    return &m_tracks_picture;
+}
 
 std::shared_ptr<StereoPeopleCounterVisualiser> CreateStereoPeopleCounterVisualiser(StereoPeopleCounter* counter)
 {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <memory>
+#include <opencv2/core.hpp>
 
 #include "CommonUtilities/DebugInterfaces/visualizer_base.h"
 
@@ -8,11 +11,31 @@ namespace stereo {
 
 class StereoPeopleCounter;
 
-// The stereo analyser's debug pictures and bitmaps, drawn from the analyser's buffers.
+// The stereo analyser's debug bitmaps, each made on request from the analyser's current state:
+// the tracks and objects over the rectified left view, both views' disparities, and the analyser's
+// own intermediate pictures. Runs on the algorithm thread, between frames.
 class StereoPeopleCounterVisualiser
     : public BlockEntities::DebugDraw::VisualizerBase<StereoPeopleCounterVisualiser, StereoPeopleCounter> {
 public:
     explicit StereoPeopleCounterVisualiser(StereoPeopleCounter* counter);
+
+    // The rectified left view in colour with the tracks, the heights of the maxima, the counting
+    // lines and a square around every object; null before the first pair.
+    cv::Mat* TracksAndObjects();
+    // The disparity of a view (0 left, 1 right) in 8 bits at the processing size; empty before the
+    // first pair.
+    template <int View>
+    cv::Mat* Disparity();
+
+private:
+    // The address of one of the analyser's pictures, or of one view's element of a pair of them.
+    template <typename M, M StereoPeopleCounter::*Member>
+    cv::Mat* CounterPicture();
+    template <std::size_t View, std::array<cv::Mat, 2> StereoPeopleCounter::*Member>
+    cv::Mat* CounterViewPicture();
+
+    std::array<cv::Mat_<uchar>, 2> m_disparity_pictures;
+    cv::Mat_<cv::Vec3b> m_tracks_picture;
 };
 
 // A visualiser of the counter (not owned; the counter outlives it).

@@ -1,0 +1,68 @@
+// The stereo service with debugging on serves the analyser's first debug pictures as streams.
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <boost/filesystem.hpp>
+#include <boost/process.hpp>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "support/alarms_database.h"
+#include "support/ports.h"
+#include "support/service_process.h"
+#include "support/stream_reader.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = boost::filesystem;
+
+// The scene renderer built beside the service binary.
+fs::path RendererBinary()
+{
+    for (fs::path dir = fs::path(std::getenv("FLOWTALLY_BINARY")).parent_path(); !dir.empty(); dir = dir.parent_path())
+        if (fs::exists(dir / "tools" / "flowtally_render"))
+            return dir / "tools" / "flowtally_render";
+    return {};
+}
+
+TEST(StereoDebugStreamsTest, RenderedPassIsServedAsTracksDisparityAndRectifiedPairStreams)
+{
+    gst_init(nullptr, nullptr);
+    testing_support::TempDir dir;
+    const fs::path renderer = RendererBinary();
+    ASSERT_FALSE(renderer.empty()) << "flowtally_render is not built";
+    ASSERT_EQ(boost::process::system(renderer, "--out", dir.Path("scene"), "--width", "144", "--height", "108",
+                                     "--focal", "90", "--frames", "40", "--person", "0,-150,0,150,5,180,0",
+                                     boost::process::std_out > boost::process::null),
+              0);
+    ASSERT_TRUE(testing_support::CreateAlarmsDatabase(dir.Path("alarms.sqlite")));
+    const int stream_port = testing_support::FreePortRange(4);
+    // Five pairs a second leave a slow reader several seconds before the service drops it.
+    testing_support::ServiceProcess service(
+        {"--inclinometer=false", "--stereo=true", "--debug=true", "--image_port=0",
+         "--stream_port=" + std::to_string(stream_port), "--camera_width=144", "--camera_height=108",
+         "--algo_width=144", "--algo_height=108", "--skip_ms=0",
+         "--pipeline=multifilesrc location=" + dir.Path("scene/frame_%05d.png") +
+             " loop=true caps=image/png,framerate=5/1 ! pngdec ! videoconvert ! identity sync=true ! "
+             "capsfilter caps=\"video/x-raw,format=GRAY8,width={camera_width},height={camera_height}\" name=tail",
+         "--algo_config=" + dir.Path("scene/algo.ini"), "--error_file_directory=" + dir.Path("errors"),
+         "--angle_file_path=" + dir.Path("camera_angle"), "--alarms=" + dir.Path("alarms.sqlite"),
+         "--set_leds=/bin/true"});
+
+    const char* expected[] = {"BGR 144x108", "GRAY8 144x108", "GRAY8 288x108"};
+    for (int i = 0; i < 3; ++i) {
+        // A client that connects before the stream's first frame gets its header twice: connect after.
+        ASSERT_TRUE(service.WaitForOutput("[dbg" + std::to_string(i) + "] Setting max-bytes", 60s)) << service.Output();
+        testing_support::StreamReader stream(stream_port + 1 + i);
+        EXPECT_EQ(stream.FirstFrameFormat(), expected[i]) << i << "\n" << service.Output();
+    }
+
+    service.Signal(SIGTERM);
+    ASSERT_TRUE(service.WaitForExit(30s)) << service.Output();
+    EXPECT_EQ(service.ExitCode(), 0) << service.Output();
+}
+
+}  // namespace
