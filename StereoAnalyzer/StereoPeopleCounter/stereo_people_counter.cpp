@@ -304,7 +304,7 @@ StereoMatcherAdapter* StereoPeopleCounter::SelectStereoMatcher(const std::string
     if (lowered == "sgbm")
         return m_matcher_sgbm.get();
     KIV_CHECK(false, "StereoCounterMatcherName_200811_140108")
-        << "SelectStereoMatcher : wrong algorithm_name " << lowered;
+        << ("SelectStereoMatcher : wrong algorithm_name " + lowered);
     return nullptr;
 }
 
