@@ -61,9 +61,9 @@ inline int CountDifferent(const cv::Mat& a, const cv::Mat& b)
 }
 
 // Share of pixels, among those whose true match lies inside the other image (shift > 0: the left
-// view, true disparity shift; shift < 0: the right view), whose 16-unit disparity lies within one
-// pixel of the truth.
-inline double ShareNearTruth(const cv::Mat& disp16, int shift)
+// view, true disparity shift; shift < 0: the right view), whose 16-unit disparity lies within
+// `tolerance16` sixteenths (by default one pixel) of the truth.
+inline double ShareNearTruth(const cv::Mat& disp16, int shift, int tolerance16 = 16)
 {
     int matchable = 0;
     int near = 0;
@@ -72,7 +72,7 @@ inline double ShareNearTruth(const cv::Mat& disp16, int shift)
             if (x - shift < 0 || x - shift >= disp16.cols)
                 continue;
             ++matchable;
-            near += std::abs(disp16.at<short>(y, x) - shift * 16) <= 16;
+            near += std::abs(disp16.at<short>(y, x) - shift * 16) <= tolerance16;
         }
     }
     return matchable ? static_cast<double>(near) / matchable : 0.0;
