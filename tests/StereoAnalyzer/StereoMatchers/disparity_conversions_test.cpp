@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <string>
@@ -14,6 +15,19 @@
 namespace {
 
 const std::vector<int> kTypes = {CV_16SC1, CV_32SC1, CV_32FC1, CV_64FC1};
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+using Convert = std::function<void(const cv::Mat&, cv::Mat&)>;
+const Convert kCopy = [](const cv::Mat& s, cv::Mat& d) { stereo::CopyDisparity(s, d); };
+const Convert kRound = [](const cv::Mat& s, cv::Mat& d) { stereo::RoundDisparity(s, d); };
+Convert Divide(double divisor)
+{
+    return [divisor](const cv::Mat& s, cv::Mat& d) { stereo::DivideDisparity(s, divisor, d); };
+}
+Convert Rescale(unsigned int from, unsigned int to)
+{
+    return [from, to](const cv::Mat& s, cv::Mat& d) { stereo::RescaleDisparityInt(s, from, to, d); };
+}
 
 // A one-row matrix of the given type holding the values (integral values for integral types).
 cv::Mat Row(int type, const std::vector<double>& values)
@@ -27,10 +41,7 @@ std::vector<double> Values(const cv::Mat& m)
 {
     cv::Mat as_double;
     m.convertTo(as_double, CV_64F);
-    std::vector<double> values;
-    for (int r = 0; r < as_double.rows; ++r)
-        for (int c = 0; c < as_double.cols; ++c) values.push_back(as_double.at<double>(r, c));
-    return values;
+    return std::vector<double>(as_double.begin<double>(), as_double.end<double>());
 }
 
 bool Identical(const cv::Mat& a, const cv::Mat& b)
@@ -43,143 +54,53 @@ bool Identical(const cv::Mat& a, const cv::Mat& b)
     return true;
 }
 
-std::string Name(int type)
+TEST(DisparityConversionsTest, RescaleRoundsHalfAwayFromZeroForEveryTypePair)
 {
-    return cv::typeToString(type);
-}
-
-TEST(DisparityConversionsTest, RescaleFromSixteenToOneRoundsHalfAwayFromZeroForEveryTypePair)
-{
-    const std::vector<double> internal = {40, 8, -8, -40, 24, -16, 23, -17, 0, 7};
-    const std::vector<double> whole = {3, 1, -1, -3, 2, -1, 1, -1, 0, 0};
-    for (int src_type : kTypes) {
-        for (int dst_type : kTypes) {
-            SCOPED_TRACE(Name(src_type) + " -> " + Name(dst_type));
-            cv::Mat dst(1, static_cast<int>(internal.size()), dst_type, cv::Scalar(99));
-            stereo::RescaleDisparityInt(Row(src_type, internal), 16, 1, dst);
-            EXPECT_EQ(Values(dst), whole);
-        }
-    }
-}
-
-TEST(DisparityConversionsTest, RescaleFromOneToSixteenIsExact)
-{
-    for (int dst_type : kTypes) {
-        SCOPED_TRACE(Name(dst_type));
-        cv::Mat dst(1, 4, dst_type);
-        stereo::RescaleDisparityInt(Row(CV_16SC1, {-112, -1, 0, 111}), 1, 16, dst);
-        EXPECT_EQ(Values(dst), (std::vector<double>{-1792, -16, 0, 1776}));
-    }
+    struct Case {
+        unsigned int from, to;
+        std::vector<double> src, expected;
+    };
+    const Case cases[] = {
+        {16, 1, {40, 8, -8, -40, 24, -16, 23, -17, 0, 7}, {3, 1, -1, -3, 2, -1, 1, -1, 0, 0}},
+        {1, 16, {-112, -1, 0, 111}, {-1792, -16, 0, 1776}},
+    };
+    for (const Case& c : cases)
+        for (int src_type : kTypes)
+            for (int dst_type : kTypes) {
+                SCOPED_TRACE(cv::typeToString(src_type) + " -> " + cv::typeToString(dst_type) + " from " +
+                             std::to_string(c.from));
+                cv::Mat dst(1, static_cast<int>(c.src.size()), dst_type, cv::Scalar(99));
+                stereo::RescaleDisparityInt(Row(src_type, c.src), c.from, c.to, dst);
+                EXPECT_EQ(Values(dst), c.expected);
+            }
 }
 
 TEST(DisparityConversionsTest, ElementOperationsFollowTheirRules)
 {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     struct Case {
         const char* what;
+        Convert convert;
         int src_type;
         std::vector<double> src;
         int dst_type;
-        std::function<void(const cv::Mat&, cv::Mat&)> convert;
         std::vector<double> expected;
     };
     const std::vector<Case> cases = {
-        {"int into short keeps the low 16 bits",
-         CV_32SC1,
-         {70000, -70000, 32768},
-         CV_16SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::CopyDisparity(s, d); },
-         {4464, -4464, -32768}},
-        {"float into int truncates",
-         CV_32FC1,
-         {-3.7, 3.7, -0.5},
-         CV_32SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::CopyDisparity(s, d); },
-         {-3, 3, 0}},
-        {"double into int saturates, NaN is 0",
-         CV_64FC1,
-         {1e12, -1e12, nan},
-         CV_32SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::CopyDisparity(s, d); },
-         {INT_MAX, INT_MIN, 0}},
-        {"double into short: saturated 32-bit value, low 16 bits",
-         CV_64FC1,
-         {1e12, nan, 70000.9},
-         CV_16SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::CopyDisparity(s, d); },
-         {-1, 0, 4464}},
-        {"short widens into double",
-         CV_16SC1,
-         {-32768, 32767},
-         CV_64FC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::CopyDisparity(s, d); },
-         {-32768, 32767}},
-        {"rounding of floats",
-         CV_32FC1,
-         {2.5, -2.5, 2.4999, 0},
-         CV_32SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::RoundDisparity(s, d); },
-         {3, -3, 2, 0}},
-        {"rounding keeps integral values",
-         CV_16SC1,
-         {-7, 0, 9},
-         CV_32SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::RoundDisparity(s, d); },
-         {-7, 0, 9}},
-        {"rounding into double gives whole values",
-         CV_64FC1,
-         {2.5, -2.5, 2.4999},
-         CV_64FC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::RoundDisparity(s, d); },
-         {3, -3, 2}},
-        {"division into short truncates",
-         CV_16SC1,
-         {-17, 17, 40},
-         CV_16SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::DivideDisparity(s, 16.0, d); },
-         {-1, 1, 2}},
-        {"division into int truncates",
-         CV_16SC1,
-         {-17},
-         CV_32SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::DivideDisparity(s, 16.0, d); },
-         {-1}},
-        {"division into float keeps fractions",
-         CV_16SC1,
-         {-17, 601},
-         CV_32FC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::DivideDisparity(s, 16.0, d); },
-         {-1.0625, 37.5625}},
-        {"division into double keeps fractions",
-         CV_32SC1,
-         {-17},
-         CV_64FC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::DivideDisparity(s, 16.0, d); },
-         {-1.0625}},
-        {"rescaled float destination gets whole values",
-         CV_16SC1,
-         {40, -40},
-         CV_32FC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::RescaleDisparityInt(s, 16, 1, d); },
-         {3.0, -3.0}},
-        {"rescaled short beyond 32767 keeps its low 16 bits",
-         CV_32SC1,
-         {35000},
-         CV_16SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::RescaleDisparityInt(s, 1, 2, d); },
-         {4464}},
-        {"rescaled double beyond the int range saturates",
-         CV_64FC1,
-         {1e15, -1e15, nan},
-         CV_32SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::RescaleDisparityInt(s, 1, 16, d); },
-         {INT_MAX, INT_MIN, 0}},
-        {"equal scales convert plainly",
-         CV_32FC1,
-         {-3.7, 2.9},
-         CV_32SC1,
-         [](const cv::Mat& s, cv::Mat& d) { stereo::RescaleDisparityInt(s, 16, 16, d); },
-         {-3, 2}},
+        {"int into short: low 16 bits", kCopy, CV_32SC1, {70000, -70000, 32768}, CV_16SC1, {4464, -4464, -32768}},
+        {"float into int truncates", kCopy, CV_32FC1, {-3.7, 3.7, -0.5}, CV_32SC1, {-3, 3, 0}},
+        {"double into int saturates, NaN is 0", kCopy, CV_64FC1, {1e12, -1e12, kNaN}, CV_32SC1, {INT_MAX, INT_MIN, 0}},
+        {"double into short via saturated int", kCopy, CV_64FC1, {1e12, kNaN, 70000.9}, CV_16SC1, {-1, 0, 4464}},
+        {"short widens into double", kCopy, CV_16SC1, {-32768, 32767}, CV_64FC1, {-32768, 32767}},
+        {"rounding of floats", kRound, CV_32FC1, {2.5, -2.5, 2.4999, 0}, CV_32SC1, {3, -3, 2, 0}},
+        {"rounding keeps integral values", kRound, CV_16SC1, {-7, 0, 9}, CV_32SC1, {-7, 0, 9}},
+        {"rounding into double gives whole values", kRound, CV_64FC1, {2.5, -2.5, 2.4999}, CV_64FC1, {3, -3, 2}},
+        {"division into short truncates", Divide(16), CV_16SC1, {-17, 17, 40}, CV_16SC1, {-1, 1, 2}},
+        {"division into int truncates", Divide(16), CV_16SC1, {-17}, CV_32SC1, {-1}},
+        {"division into float keeps fractions", Divide(16), CV_16SC1, {-17, 601}, CV_32FC1, {-1.0625, 37.5625}},
+        {"division into double keeps fractions", Divide(16), CV_32SC1, {-17}, CV_64FC1, {-1.0625}},
+        {"rescaled short beyond 32767 keeps its low 16 bits", Rescale(1, 2), CV_32SC1, {35000}, CV_16SC1, {4464}},
+        {"rescaled double saturates", Rescale(1, 16), CV_64FC1, {1e15, -1e15, kNaN}, CV_32SC1, {INT_MAX, INT_MIN, 0}},
+        {"equal scales convert plainly", Rescale(16, 16), CV_32FC1, {-3.7, 2.9}, CV_32SC1, {-3, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -192,73 +113,57 @@ TEST(DisparityConversionsTest, ElementOperationsFollowTheirRules)
 TEST(DisparityConversionsTest, RefusalsLeaveTheDestinationUnchanged)
 {
     const cv::Mat s16(3, 4, CV_16SC1, cv::Scalar(32));
+    const auto dst = [](int type) { return cv::Mat(3, 4, type, cv::Scalar::all(5)); };
     struct Case {
         const char* what;
         cv::Mat src;
         cv::Mat dst;
-        std::function<void(const cv::Mat&, cv::Mat&)> convert;
+        Convert convert;
         const char* text;  // expected in the message, may be empty
     };
-    const auto rescale = [](unsigned int from, unsigned int to) {
-        return [from, to](const cv::Mat& s, cv::Mat& d) { stereo::RescaleDisparityInt(s, from, to, d); };
-    };
-    const auto divide = [](double divisor) {
-        return [divisor](const cv::Mat& s, cv::Mat& d) { stereo::DivideDisparity(s, divisor, d); };
-    };
-    const auto copy = [](const cv::Mat& s, cv::Mat& d) { stereo::CopyDisparity(s, d); };
     const std::vector<Case> cases = {
-        {"divisor 0", s16, cv::Mat(3, 4, CV_32FC1, cv::Scalar(5)), divide(0.0), ""},
-        {"negative divisor", s16, cv::Mat(3, 4, CV_32FC1, cv::Scalar(5)), divide(-16.0), ""},
-        {"NaN divisor", s16, cv::Mat(3, 4, CV_32FC1, cv::Scalar(5)), divide(std::numeric_limits<double>::quiet_NaN()),
-         ""},
-        {"infinite divisor", s16, cv::Mat(3, 4, CV_32FC1, cv::Scalar(5)),
-         divide(std::numeric_limits<double>::infinity()), ""},
-        {"divisor 0 before the matrices", cv::Mat(1, 1, CV_8UC1), cv::Mat(3, 4, CV_32FC1, cv::Scalar(5)), divide(0.0),
-         "divisor"},
-        {"rescale from 0", s16, cv::Mat(3, 4, CV_16SC1, cv::Scalar(5)), rescale(0, 1), ""},
-        {"rescale from 0 to 0", s16, cv::Mat(3, 4, CV_16SC1, cv::Scalar(5)), rescale(0, 0), ""},
-        {"rescale to 0", s16, cv::Mat(3, 4, CV_16SC1, cv::Scalar(5)), rescale(16, 0), ""},
-        {"rescale from beyond INT_MAX", s16, cv::Mat(3, 4, CV_16SC1, cv::Scalar(5)),
-         rescale(static_cast<unsigned int>(INT_MAX) + 1u, 1), ""},
-        {"rescale to beyond INT_MAX", s16, cv::Mat(3, 4, CV_16SC1, cv::Scalar(5)), rescale(16, UINT_MAX), ""},
-        {"destination of another size", s16, cv::Mat(4, 3, CV_16SC1, cv::Scalar(5)), copy, ""},
-        {"empty destination", s16, cv::Mat(), copy, ""},
-        {"two-channel source", cv::Mat(3, 4, CV_16SC2, cv::Scalar(1, 2)), cv::Mat(3, 4, CV_16SC1, cv::Scalar(5)), copy,
-         ""},
-        {"three-channel destination", s16, cv::Mat(3, 4, CV_32FC3, cv::Scalar(5)), copy, ""},
-        {"8-bit source", cv::Mat(3, 4, CV_8UC1, cv::Scalar(1)), cv::Mat(3, 4, CV_16SC1, cv::Scalar(5)), copy,
-         "Type isn't supported yet"},
-        {"16-bit unsigned destination", s16, cv::Mat(3, 4, CV_16UC1, cv::Scalar(5)), rescale(16, 1),
-         "Type isn't supported yet"},
-        {"8-bit destination", s16, cv::Mat(3, 4, CV_8UC1, cv::Scalar(5)), rescale(16, 1), "Type isn't supported yet"},
+        {"divisor 0", s16, dst(CV_32FC1), Divide(0.0), ""},
+        {"negative divisor", s16, dst(CV_32FC1), Divide(-16.0), ""},
+        {"NaN divisor", s16, dst(CV_32FC1), Divide(kNaN), ""},
+        {"infinite divisor", s16, dst(CV_32FC1), Divide(std::numeric_limits<double>::infinity()), ""},
+        {"divisor 0 before the matrices", cv::Mat(1, 1, CV_8UC1), dst(CV_32FC1), Divide(0.0), "divisor"},
+        {"rescale from 0", s16, dst(CV_16SC1), Rescale(0, 1), ""},
+        {"rescale from 0 to 0", s16, dst(CV_16SC1), Rescale(0, 0), ""},
+        {"rescale to 0", s16, dst(CV_16SC1), Rescale(16, 0), ""},
+        {"rescale from beyond INT_MAX", s16, dst(CV_16SC1), Rescale(static_cast<unsigned int>(INT_MAX) + 1u, 1), ""},
+        {"rescale to beyond INT_MAX", s16, dst(CV_16SC1), Rescale(16, UINT_MAX), ""},
+        {"destination of another size", s16, cv::Mat(4, 3, CV_16SC1, cv::Scalar(5)), kCopy, ""},
+        {"empty destination", s16, cv::Mat(), kCopy, ""},
+        {"two-channel source", cv::Mat(3, 4, CV_16SC2, cv::Scalar(1, 2)), dst(CV_16SC1), kCopy, ""},
+        {"three-channel destination", s16, dst(CV_32FC3), kCopy, ""},
+        {"8-bit source", cv::Mat(3, 4, CV_8UC1, cv::Scalar(1)), dst(CV_16SC1), kCopy, "Type isn't supported yet"},
+        {"16-bit unsigned destination", s16, dst(CV_16UC1), Rescale(16, 1), "Type isn't supported yet"},
+        {"8-bit destination", s16, dst(CV_8UC1), Rescale(16, 1), "Type isn't supported yet"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        cv::Mat dst = c.dst;
-        const cv::Mat before = dst.clone();
-        const uchar* data = dst.data;
+        cv::Mat out = c.dst;
+        const cv::Mat before = out.clone();
+        const uchar* data = out.data;
         try {
-            c.convert(c.src, dst);
+            c.convert(c.src, out);
             ADD_FAILURE() << "no exception";
         } catch (const exc::KIVException& error) {
             EXPECT_NE(std::string(error.what()).find(c.text), std::string::npos) << error.what();
         }
-        EXPECT_EQ(dst.data, data);
-        EXPECT_TRUE(Identical(dst, before));
+        EXPECT_EQ(out.data, data);
+        EXPECT_TRUE(Identical(out, before));
     }
 }
 
-// A region and its continuous copy convert alike, whatever the layout of either side.
+// A region and its continuous copy convert alike, whatever the layout of either side, and a region
+// rescales in place.
 TEST(DisparityConversionsTest, RegionConvertsExactlyAsItsContinuousCopyInAllTraversalShapes)
 {
     cv::RNG rng(7);
-    const cv::Rect roi(3, 2, 13, 9);
-    const std::vector<std::pair<const char*, std::function<void(const cv::Mat&, cv::Mat&)>>> operations = {
-        {"copy", [](const cv::Mat& s, cv::Mat& d) { stereo::CopyDisparity(s, d); }},
-        {"round", [](const cv::Mat& s, cv::Mat& d) { stereo::RoundDisparity(s, d); }},
-        {"divide", [](const cv::Mat& s, cv::Mat& d) { stereo::DivideDisparity(s, 16.0, d); }},
-        {"rescale", [](const cv::Mat& s, cv::Mat& d) { stereo::RescaleDisparityInt(s, 16, 3, d); }},
-    };
+    const cv::Rect roi(3, 2, 13, 9), placed(5, 4, roi.width, roi.height);
+    const std::pair<const char*, Convert> operations[] = {
+        {"copy", kCopy}, {"round", kRound}, {"divide", Divide(16.0)}, {"rescale", Rescale(16, 3)}};
     for (int src_type : kTypes) {
         cv::Mat big(20, 24, src_type);
         rng.fill(big, cv::RNG::UNIFORM, -2000, 2000);
@@ -270,35 +175,25 @@ TEST(DisparityConversionsTest, RegionConvertsExactlyAsItsContinuousCopyInAllTrav
                 cv::Mat expected(roi.size(), dst_type, cv::Scalar(0));
                 convert(contiguous, expected);
                 for (int shape = 0; shape < 4; ++shape) {
-                    SCOPED_TRACE(Name(src_type) + " -> " + Name(dst_type) + " " + name + " shape " +
-                                 std::to_string(shape));
+                    SCOPED_TRACE(cv::typeToString(src_type) + " -> " + cv::typeToString(dst_type) + " " + name +
+                                 " shape " + std::to_string(shape));
                     const bool src_continuous = (shape & 1) != 0;
                     const bool dst_continuous = (shape & 2) != 0;
                     cv::Mat dst_big(22, 30, dst_type, cv::Scalar(77));
                     const cv::Mat dst_big_before = dst_big.clone();
-                    cv::Mat dst = dst_continuous ? cv::Mat(roi.size(), dst_type, cv::Scalar(77))
-                                                 : dst_big(cv::Rect(5, 4, roi.width, roi.height));
+                    cv::Mat dst = dst_continuous ? cv::Mat(roi.size(), dst_type, cv::Scalar(77)) : dst_big(placed);
                     convert(src_continuous ? contiguous : region, dst);
                     EXPECT_TRUE(Identical(dst, expected));
                     if (!dst_continuous) {
                         // Nothing outside the destination region was touched.
                         cv::Mat outside = dst_big.clone();
-                        dst_big_before(cv::Rect(5, 4, roi.width, roi.height))
-                            .copyTo(outside(cv::Rect(5, 4, roi.width, roi.height)));
+                        dst_big_before(placed).copyTo(outside(placed));
                         EXPECT_TRUE(Identical(outside, dst_big_before));
                     }
                 }
             }
         }
     }
-}
-
-TEST(DisparityConversionsTest, RescaleRunsInPlaceOnOneMatrix)
-{
-    cv::Mat map = Row(CV_16SC1, {40, 8, -8, -40, 24, -16});
-    stereo::RescaleDisparityInt(map, 16, 1, map);
-    EXPECT_EQ(Values(map), (std::vector<double>{3, 1, -1, -3, 2, -1}));
-
     cv::Mat region = cv::Mat(6, 8, CV_16SC1, cv::Scalar(-32))(cv::Rect(1, 1, 5, 4));
     stereo::RescaleDisparityInt(region, 16, 1, region);
     EXPECT_EQ(cv::countNonZero(region != -2), 0);
@@ -322,19 +217,7 @@ TEST(DisparityConversionsTest, WalkerWritesRowsBottomUpOnRequest)
     EXPECT_EQ(untouched, std::vector<int>(6, 9));
 }
 
-}  // namespace
-
-namespace {
-
-// Every short value, in rows whose width leaves a scalar tail.
-cv::Mat AllShorts()
-{
-    cv::Mat all(3, 21846, CV_16SC1);
-    for (int i = 0; i < static_cast<int>(all.total()); ++i)
-        all.at<short>(i / all.cols, i % all.cols) = static_cast<short>(-32768 + i % 65536);
-    return all;
-}
-
+// Every short value, in rows whose width leaves a scalar tail, converted element by element.
 template <typename D, typename Op>
 cv::Mat Scalar(const cv::Mat& src, int dst_type, Op op)
 {
@@ -346,7 +229,9 @@ cv::Mat Scalar(const cv::Mat& src, int dst_type, Op op)
 
 TEST(DisparityConversionsTest, VectorisedPathsGiveTheScalarValues)
 {
-    const cv::Mat all = AllShorts();
+    cv::Mat all(3, 21846, CV_16SC1);
+    for (int i = 0; i < static_cast<int>(all.total()); ++i)
+        all.at<short>(i / all.cols, i % all.cols) = static_cast<short>(-32768 + i % 65536);
     for (unsigned int from : {2u, 16u, 1024u, 32768u, 48u}) {
         SCOPED_TRACE(from);
         cv::Mat to_short(all.size(), CV_16SC1), to_int(all.size(), CV_32SC1), in_place = all.clone();

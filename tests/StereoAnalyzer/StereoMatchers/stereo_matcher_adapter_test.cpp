@@ -153,20 +153,6 @@ long long Scaled(int internal, long long scale)
     return internal < 0 ? -magnitude : magnitude;
 }
 
-double ReadAsDouble(const cv::Mat& m, int y, int x)
-{
-    switch (m.depth()) {
-        case CV_16S:
-            return m.at<short>(y, x);
-        case CV_32S:
-            return m.at<int>(y, x);
-        case CV_32F:
-            return m.at<float>(y, x);
-        default:
-            return m.at<double>(y, x);
-    }
-}
-
 // Checks one view's output and mask against the pattern; returns the number of invalid pixels.
 int ExpectViewOutput(const FakeMatcher& matcher, const cv::Mat& image, stereo::eLeftOrRightView view,
                      const cv::Mat& output, long long scale, const cv::Mat_<unsigned char>* mask)
@@ -174,12 +160,14 @@ int ExpectViewOutput(const FakeMatcher& matcher, const cv::Mat& image, stereo::e
     const int min = matcher.GetMinDispVal(view);
     const int max = matcher.GetMaxDispVal(view);
     const bool floating = output.depth() == CV_32F || output.depth() == CV_64F;
+    cv::Mat values;
+    output.convertTo(values, CV_64F);
     int invalid = 0;
     for (int y = 0; y < image.rows; ++y) {
         for (int x = 0; x < image.cols; ++x) {
             const short internal = PatternValue(x, y, image.at<uchar>(y, x), min, max);
             const double expected = floating ? internal / 16.0 : static_cast<double>(Scaled(internal, scale));
-            EXPECT_EQ(ReadAsDouble(output, y, x), expected) << "view " << view << " at " << x << "," << y;
+            EXPECT_EQ(values.at<double>(y, x), expected) << "view " << view << " at " << x << "," << y;
             const bool is_invalid = internal == (min - 1) * 16;
             invalid += is_invalid;
             if (mask) {
@@ -221,34 +209,6 @@ TEST(StereoMatcherAdapterTest, NothingWorksBeforeInitialisation)
     EXPECT_TRUE(f.matcher.IsInitialized());
 }
 
-TEST(StereoMatcherAdapterTest, HundredLevelsGiveTheSpecifiedRangesAndInvalidMarkers)
-{
-    Fixture f;
-    f.matcher.InitFromParams();
-    EXPECT_EQ(f.matcher.GetMinDispVal(kLeftView), 0);
-    EXPECT_EQ(f.matcher.GetMaxDispVal(kLeftView), 111);
-    EXPECT_EQ(f.matcher.GetMinDispVal(kRightView), -111);
-    EXPECT_EQ(f.matcher.GetMaxDispVal(kRightView), 0);
-
-    struct Case {
-        unsigned int scale;
-        short left_marker;
-        short right_marker;
-    };
-    for (const Case& c : {Case{1, -1, -112}, Case{16, -16, -1792}}) {
-        SCOPED_TRACE(c.scale);
-        stereo::StereoDisparities out = {cv::Mat(12, 20, CV_16SC1), cv::Mat(12, 20, CV_16SC1)};
-        cv::Mat_<unsigned char> masks[2];
-        f.matcher.CalcDispTwoSidesIntegerScaled(f.images, c.scale, out, {&masks[0], &masks[1]});
-        for (int view = 0; view < 2; ++view) {
-            const short marker = view == 0 ? c.left_marker : c.right_marker;
-            cv::Mat at_marker = out[view] == marker;
-            EXPECT_GT(cv::countNonZero(masks[view]), 0);
-            EXPECT_EQ(cv::countNonZero(at_marker != masks[view]), 0) << "view " << view;
-        }
-    }
-}
-
 TEST(StereoMatcherAdapterTest, RangeSettersRoundTheLevelCountAndFollowTheLeftMinimum)
 {
     struct Case {
@@ -257,6 +217,7 @@ TEST(StereoMatcherAdapterTest, RangeSettersRoundTheLevelCountAndFollowTheLeftMin
         int left_min, left_max, right_min, right_max;
     };
     const std::vector<Case> cases = {
+        {"the parameters' 100 levels become 112", [](FakeMatcher&) {}, 0, 111, -111, 0},
         {"16 levels stay 16", [](FakeMatcher& m) { m.SetDispLevelsNum(16); }, 0, 15, -15, 0},
         {"17 levels become 32", [](FakeMatcher& m) { m.SetDispLevelsNum(17); }, 0, 31, -31, 0},
         {"minimum -8 with 112 levels", [](FakeMatcher& m) { m.SetMinDispValLeft(-8); }, -8, 103, -103, 8},
@@ -321,8 +282,12 @@ TEST(StereoMatcherAdapterTest, RefusedRangesLeaveTheStateUnchanged)
 TEST(StereoMatcherAdapterTest, BadInputsAndOutputsAreRefusedBeforeAnythingIsWritten)
 {
     const cv::Mat gray(12, 20, CV_8UC1, cv::Scalar(1));
-    const cv::Mat s16(12, 20, CV_16SC1, cv::Scalar(5));
     const cv::Mat shared(12, 20, CV_16SC1, cv::Scalar(5));
+    const auto outs = [](int type) {
+        return stereo::StereoDisparities{cv::Mat(12, 20, type, cv::Scalar::all(5)),
+                                         cv::Mat(12, 20, type, cv::Scalar::all(5))};
+    };
+    const unsigned int beyond_int = static_cast<unsigned int>(INT_MAX) + 1u;
     struct Case {
         const char* what;
         stereo::StereoImages images;
@@ -332,55 +297,20 @@ TEST(StereoMatcherAdapterTest, BadInputsAndOutputsAreRefusedBeforeAnythingIsWrit
         const char* text;
     };
     const std::vector<Case> cases = {
-        {"output without a type",
-         {gray, gray},
-         {cv::Mat(), cv::Mat()},
-         1,
-         false,
-         "8 bits are not enough to store disparity values"},
-        {"signed 8-bit output",
-         {gray, gray},
-         {cv::Mat(12, 20, CV_8SC1), cv::Mat(12, 20, CV_8SC1)},
-         1,
-         false,
-         "8 bits are not enough to store disparity values"},
-        {"unsigned 16-bit output",
-         {gray, gray},
-         {cv::Mat(12, 20, CV_16UC1), cv::Mat(12, 20, CV_16UC1)},
-         1,
-         false,
-         "disparity must be stored in signed type"},
-        {"two-channel output",
-         {gray, gray},
-         {cv::Mat(12, 20, CV_16SC2), cv::Mat(12, 20, CV_16SC2)},
-         1,
-         false,
-         "disparity must be stored in single channel matrix"},
-        {"outputs of two types", {gray, gray}, {s16.clone(), cv::Mat(12, 20, CV_32FC1)}, 1, false, ""},
+        {"output without a type", {gray, gray}, {cv::Mat(), cv::Mat()}, 1, false, "8 bits are not enough"},
+        {"8-bit output", {gray, gray}, outs(CV_8SC1), 1, false, "8 bits are not enough to store disparity values"},
+        {"unsigned 16-bit output", {gray, gray}, outs(CV_16UC1), 1, false, "disparity must be stored in signed type"},
+        {"two-channel output", {gray, gray}, outs(CV_16SC2), 1, false, "must be stored in single channel matrix"},
+        {"outputs of two types", {gray, gray}, {outs(CV_16SC1)[0], cv::Mat(12, 20, CV_32FC1)}, 1, false, ""},
         {"outputs sharing memory", {gray, gray}, {shared, shared(cv::Rect(2, 2, 10, 5))}, 1, false, "share memory"},
-        {"scale 0", {gray, gray}, {s16.clone(), s16.clone()}, 0, false, ""},
-        {"scale too large for short", {gray, gray}, {s16.clone(), s16.clone()}, 293, false, ""},
-        {"scale beyond INT_MAX",
-         {gray, gray},
-         {cv::Mat(12, 20, CV_32SC1), cv::Mat(12, 20, CV_32SC1)},
-         static_cast<unsigned int>(INT_MAX) + 1u,
-         false,
-         ""},
-        {"scale too large for int",
-         {gray, gray},
-         {cv::Mat(12, 20, CV_32SC1), cv::Mat(12, 20, CV_32SC1)},
-         static_cast<unsigned int>(INT_MAX / 100),
-         false,
-         ""},
-        {"scaled floating output",
-         {gray, gray},
-         {cv::Mat(12, 20, CV_32FC1), cv::Mat(12, 20, CV_32FC1)},
-         16,
-         true,
-         "Type of scaled disparity must be short or int"},
-        {"images of two sizes", {gray, cv::Mat(12, 21, CV_8UC1)}, {s16.clone(), s16.clone()}, 1, false, ""},
-        {"empty images", {cv::Mat(0, 20, CV_8UC1), cv::Mat(0, 20, CV_8UC1)}, {s16.clone(), s16.clone()}, 1, false, ""},
-        {"images of two types", {gray, cv::Mat(12, 20, CV_8UC3)}, {s16.clone(), s16.clone()}, 1, false, ""},
+        {"scale 0", {gray, gray}, outs(CV_16SC1), 0, false, ""},
+        {"scale too large for short", {gray, gray}, outs(CV_16SC1), 293, false, ""},
+        {"scale beyond INT_MAX", {gray, gray}, outs(CV_32SC1), beyond_int, false, ""},
+        {"scale too large for int", {gray, gray}, outs(CV_32SC1), static_cast<unsigned int>(INT_MAX / 100), false, ""},
+        {"scaled float output", {gray, gray}, outs(CV_32FC1), 16, true, "scaled disparity must be short or int"},
+        {"images of two sizes", {gray, cv::Mat(12, 21, CV_8UC1)}, outs(CV_16SC1), 1, false, ""},
+        {"empty images", {cv::Mat(0, 20, CV_8UC1), cv::Mat(0, 20, CV_8UC1)}, outs(CV_16SC1), 1, false, ""},
+        {"images of two types", {gray, cv::Mat(12, 20, CV_8UC3)}, outs(CV_16SC1), 1, false, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -407,23 +337,29 @@ TEST(StereoMatcherAdapterTest, BadInputsAndOutputsAreRefusedBeforeAnythingIsWrit
     }
 }
 
+// Values and masks at every output type and scale, for the parameters' range (invalid markers -1
+// and -112 at scale 1) and for a left minimum of -3.
 TEST(StereoMatcherAdapterTest, OutputsAndMasksAreExactAtEveryTypeAndScale)
 {
     struct Case {
         int type;
         unsigned int scale;
         enum { kPlain, kScaled, kGeneral } call;
+        short min_left;
     };
     const std::vector<Case> cases = {
-        {CV_16SC1, 1, Case::kPlain},    {CV_16SC1, 16, Case::kScaled}, {CV_16SC1, 3, Case::kScaled},
-        {CV_16SC1, 292, Case::kScaled}, {CV_32SC1, 1, Case::kPlain},   {CV_32SC1, 16, Case::kScaled},
-        {CV_32SC1, 5, Case::kScaled},   {CV_32FC1, 1, Case::kPlain},   {CV_64FC1, 7, Case::kGeneral},
+        {CV_16SC1, 1, Case::kPlain, 0},    {CV_16SC1, 16, Case::kScaled, 0},   {CV_16SC1, 1, Case::kPlain, -3},
+        {CV_16SC1, 3, Case::kScaled, -3},  {CV_16SC1, 292, Case::kScaled, -3}, {CV_32SC1, 1, Case::kPlain, -3},
+        {CV_32SC1, 16, Case::kScaled, -3}, {CV_32SC1, 5, Case::kScaled, -3},   {CV_32FC1, 1, Case::kPlain, -3},
+        {CV_64FC1, 7, Case::kGeneral, -3},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(cv::typeToString(c.type) + " scale " + std::to_string(c.scale));
+        SCOPED_TRACE(cv::typeToString(c.type) + " scale " + std::to_string(c.scale) + " min " +
+                     std::to_string(c.min_left));
         Fixture f;
         f.matcher.InitFromParams();
-        f.matcher.SetMinDispValLeft(-3);
+        if (c.min_left != 0)
+            f.matcher.SetMinDispValLeft(c.min_left);
         stereo::StereoDisparities out = {cv::Mat(12, 20, c.type), cv::Mat(12, 20, c.type)};
         cv::Mat_<unsigned char> masks[2] = {cv::Mat_<unsigned char>(12, 20, 7), cv::Mat_<unsigned char>(12, 20, 7)};
         if (c.call == Case::kPlain)
@@ -437,10 +373,7 @@ TEST(StereoMatcherAdapterTest, OutputsAndMasksAreExactAtEveryTypeAndScale)
             const auto v = static_cast<stereo::eLeftOrRightView>(view);
             EXPECT_GT(ExpectViewOutput(f.matcher, f.images[view], v, out[view], scale, &masks[view]), 0);
             EXPECT_EQ(f.matcher.runs[view], 1);
-        }
-        // Nothing of the caller's survives the call.
-        for (int view = 0; view < 2; ++view) {
-            const auto v = static_cast<stereo::eLeftOrRightView>(view);
+            // Nothing of the caller's survives the call.
             EXPECT_EQ(f.matcher.InternalMap(v).data, f.matcher.Buffer(v).data);
             EXPECT_TRUE(f.matcher.Input(v).empty());
         }

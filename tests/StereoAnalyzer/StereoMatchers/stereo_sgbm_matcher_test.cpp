@@ -12,13 +12,17 @@
 #include "CommonUtilities/algorithm_support/block_light.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoMatchers/stereo_matcher_sgbm.h"
-#include "StereoAnalyzer/StereoMatchers/stereo_sgbm_pairs.h"
+#include "StereoAnalyzer/StereoMatchers/stereo_pair_images.h"
 
 namespace {
 
 using stereo::kLeftView;
 using stereo::kRightView;
 using stereo::StereoSGBMWithoutStripes;
+using stereo_test::CountDifferent;
+using stereo_test::MakeBoxPair;
+using stereo_test::MakeShiftedPair;
+using stereo_test::ShiftedPair;
 
 class AnalyserBlock : public BlockHighlevel::LightBlock<BlockEntities::IAlgoEntityBase> {
 public:
@@ -67,20 +71,6 @@ protected:
     std::unique_ptr<RootBlock> m_root;
 };
 
-int CountDifferent(const cv::Mat& a, const cv::Mat& b)
-{
-    return cv::countNonZero(a != b);
-}
-
-TEST_F(StereoMatcherSGBMTest, DefaultsGiveThe320LevelRangeOfBothViews)
-{
-    Load("");
-    EXPECT_EQ(Matcher().GetMinDispVal(kLeftView), 0);
-    EXPECT_EQ(Matcher().GetMaxDispVal(kLeftView), 319);
-    EXPECT_EQ(Matcher().GetMinDispVal(kRightView), -319);
-    EXPECT_EQ(Matcher().GetMaxDispVal(kRightView), 0);
-}
-
 // The block's maps are the routine's, run with P1 = 8 * channels * window^2 and P2 = 32 * channels
 // * window^2 for the view's own reference image and the range of that view.
 TEST_F(StereoMatcherSGBMTest, PenaltiesFollowTheWindowAndTheChannels)
@@ -95,7 +85,7 @@ TEST_F(StereoMatcherSGBMTest, PenaltiesFollowTheWindowAndTheChannels)
         SCOPED_TRACE(testing::Message() << "window " << c.window << " channels " << c.channels);
         Rebuild();
         Load("SGBM_SAD_window_size=" + std::to_string(c.window) + "\nSGBM_disparity_levels=40\nSGBM_un_ratio=5\n");
-        const sgbm_test::ShiftedPair pair = sgbm_test::MakeShiftedPair(96, 72, 6, c.channels);
+        const ShiftedPair pair = MakeShiftedPair({96, 72}, 6, 7, c.channels);
         const stereo::StereoDisparities disp = Run(pair.left, pair.right);
 
         StereoSGBMWithoutStripes left(0, 48, c.window, c.p1, c.p2, 0, 12, 5, 0, 32, false);
@@ -113,7 +103,7 @@ TEST_F(StereoMatcherSGBMTest, PenaltiesFollowTheWindowAndTheChannels)
 TEST_F(StereoMatcherSGBMTest, MatchesBothViewsOfAShiftedPairWithFullDP)
 {
     Load("SGBM_SAD_window_size=3\nSGBM_disparity_levels=32\nSGBM_full_DP=true\nSGBM_un_ratio=10\n");
-    const sgbm_test::ShiftedPair pair = sgbm_test::MakeShiftedPair(160, 120, 11);
+    const ShiftedPair pair = MakeShiftedPair({160, 120}, 11, 7);
     stereo::StereoDisparities disp;
     cv::Mat_<unsigned char> left_mask, right_mask;
     disp[kLeftView] = cv::Mat(120, 160, CV_32SC1);
@@ -122,8 +112,8 @@ TEST_F(StereoMatcherSGBMTest, MatchesBothViewsOfAShiftedPairWithFullDP)
     cv::Mat left16, right16;
     disp[kLeftView].convertTo(left16, CV_16S, 16);
     disp[kRightView].convertTo(right16, CV_16S, 16);
-    EXPECT_GE(sgbm_test::ShareNearTruth(left16, 11), 0.98);
-    EXPECT_GE(sgbm_test::ShareNearTruth(right16, -11), 0.98);
+    EXPECT_GE(stereo_test::ShareNearTruth(left16, 11), 0.98);
+    EXPECT_GE(stereo_test::ShareNearTruth(right16, -11), 0.98);
     EXPECT_EQ(CountDifferent(left_mask, disp[kLeftView] == -1), 0);
     EXPECT_EQ(CountDifferent(right_mask, disp[kRightView] == -32), 0);
 }
@@ -131,9 +121,9 @@ TEST_F(StereoMatcherSGBMTest, MatchesBothViewsOfAShiftedPairWithFullDP)
 TEST_F(StereoMatcherSGBMTest, FourChannelInputMatchesLikeItsFirstThreeChannels)
 {
     Load("SGBM_SAD_window_size=3\nSGBM_disparity_levels=32\n");
-    const sgbm_test::ShiftedPair pair = sgbm_test::MakeShiftedPair(96, 72, 5, 3);
+    const ShiftedPair pair = MakeShiftedPair({96, 72}, 5, 7, 3);
     cv::Mat left4, right4;
-    const cv::Mat alpha_left = sgbm_test::Texture(96, 72, 1, 91), alpha_right = sgbm_test::Texture(96, 72, 1, 92);
+    const cv::Mat alpha_left = stereo_test::Texture({96, 72}, 91), alpha_right = stereo_test::Texture({96, 72}, 92);
     cv::merge(std::vector<cv::Mat>{pair.left, alpha_left}, left4);
     cv::merge(std::vector<cv::Mat>{pair.right, alpha_right}, right4);
     const stereo::StereoDisparities three = Run(pair.left, pair.right);
@@ -149,8 +139,8 @@ TEST_F(StereoMatcherSGBMTest, FourChannelInputMatchesLikeItsFirstThreeChannels)
 TEST_F(StereoMatcherSGBMTest, ReusedMatcherGivesAFreshMatchersOutput)
 {
     const std::string keys = "SGBM_SAD_window_size=3\nSGBM_disparity_levels=32\nSGBM_speckle_win_size=20\n";
-    const sgbm_test::ShiftedPair grey = sgbm_test::MakeBoxPair(120, 80, 4, 13);
-    const sgbm_test::ShiftedPair colour = sgbm_test::MakeShiftedPair(64, 48, 7, 3);
+    const ShiftedPair grey = MakeBoxPair({120, 80}, 4, 13, 11);
+    const ShiftedPair colour = MakeShiftedPair({64, 48}, 7, 7, 3);
     Load(keys);
     const stereo::StereoDisparities fresh = Run(grey.left, grey.right);
 
@@ -163,8 +153,9 @@ TEST_F(StereoMatcherSGBMTest, ReusedMatcherGivesAFreshMatchersOutput)
     for (const auto view : {kLeftView, kRightView}) EXPECT_EQ(CountDifferent(fresh[view], reused[view]), 0);
 }
 
-// Parameters that cannot work are refused by InitFromParams and leave the matcher uninitialised.
-TEST_F(StereoMatcherSGBMTest, InitFromParamsRefusesUnworkableParameters)
+// Parameters that cannot work are refused by InitFromParams and leave the matcher uninitialised;
+// workable ones set both views' ranges (the defaults: 320 levels).
+TEST_F(StereoMatcherSGBMTest, InitFromParamsRefusesUnworkableParametersAndSetsTheRanges)
 {
     const char* cases[] = {
         "SGBM_SAD_window_size=0\n",  "SGBM_SAD_window_size=2\n", "SGBM_SAD_window_size=-3\n",
@@ -179,13 +170,19 @@ TEST_F(StereoMatcherSGBMTest, InitFromParamsRefusesUnworkableParameters)
     Rebuild();
     EXPECT_NO_THROW(Load("SGBM_SAD_window_size=11\nSGBM_prefilter_cap=63\nSGBM_disparity_levels=17\n"));
     EXPECT_EQ(Matcher().GetMaxDispVal(kLeftView), 31);
+    Rebuild();
+    Load("");
+    EXPECT_EQ(Matcher().GetMinDispVal(kLeftView), 0);
+    EXPECT_EQ(Matcher().GetMaxDispVal(kLeftView), 319);
+    EXPECT_EQ(Matcher().GetMinDispVal(kRightView), -319);
+    EXPECT_EQ(Matcher().GetMaxDispVal(kRightView), 0);
 }
 
 // A re-initialisation that fails keeps the previous settings: same ranges, same maps.
 TEST_F(StereoMatcherSGBMTest, FailedReinitialisationKeepsThePreviousSettings)
 {
     Load("SGBM_SAD_window_size=3\nSGBM_disparity_levels=48\nSGBM_min_disparity=-4\nSGBM_full_DP=true\n");
-    const sgbm_test::ShiftedPair pair = sgbm_test::MakeBoxPair(96, 64, 3, 12);
+    const ShiftedPair pair = MakeBoxPair({96, 64}, 3, 12, 11);
     const stereo::StereoDisparities before = Run(pair.left, pair.right);
     for (const char* keys : {"SGBM_SAD_window_size=4\nSGBM_disparity_levels=16\n",
                              "SGBM_disparity_levels=0\nSGBM_full_DP=false\nSGBM_SAD_window_size=1\n",

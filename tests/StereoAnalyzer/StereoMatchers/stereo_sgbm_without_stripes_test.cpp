@@ -8,12 +8,16 @@
 #include <vector>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
-#include "StereoAnalyzer/StereoMatchers/stereo_sgbm_pairs.h"
+#include "StereoAnalyzer/StereoMatchers/stereo_pair_images.h"
 
 namespace {
 
 using stereo::StereoSGBMWithoutStripes;
 using stereo::sgbm_detail::KernelPath;
+using stereo_test::CountDifferent;
+using stereo_test::MakeBoxPair;
+using stereo_test::MakeShiftedPair;
+using stereo_test::ShiftedPair;
 
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
@@ -22,11 +26,6 @@ StereoSGBMWithoutStripes MakeMatcher(int min_d, int num_d, int window, int chann
 {
     const int area = channels * window * window;
     return StereoSGBMWithoutStripes(min_d, num_d, window, 8 * area, 32 * area, 1, 12, 10, 0, 32, full_dp);
-}
-
-int CountDifferent(const cv::Mat& a, const cv::Mat& b)
-{
-    return cv::countNonZero(a != b);
 }
 
 struct AccuracyCase {
@@ -47,7 +46,7 @@ TEST_P(StereoSGBMWithoutStripesTest, RecoversTheShiftOfATexturedPairInEveryMatch
     const AccuracyCase c = GetParam();
     const int num_d = 32;
     const int shift = 9;
-    const sgbm_test::ShiftedPair pair = sgbm_test::MakeShiftedPair(kWidth, kHeight, shift, c.channels);
+    const ShiftedPair pair = MakeShiftedPair({kWidth, kHeight}, shift, 7, c.channels);
     StereoSGBMWithoutStripes matcher =
         MakeMatcher(c.right_view ? -(num_d - 1) : 0, num_d, c.window, c.channels, c.full_dp);
     cv::Mat disp;
@@ -58,7 +57,7 @@ TEST_P(StereoSGBMWithoutStripesTest, RecoversTheShiftOfATexturedPairInEveryMatch
     ASSERT_EQ(disp.type(), CV_16SC1);
     ASSERT_EQ(disp.size(), pair.left.size());
     const int truth = c.right_view ? -shift : shift;
-    EXPECT_GE(sgbm_test::ShareNearTruth(disp, truth), 0.98);
+    EXPECT_GE(stereo_test::ShareNearTruth(disp, truth), 0.98);
 
     // The band OpenCV leaves invalid at the image end: columns whose range only partly reaches
     // into the other image are matched too (all but the two whose match is an edge column of the
@@ -83,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(Views, StereoSGBMWithoutStripesTest,
 // on the pixels both call valid, at least 95% of the disparities agree within one pixel.
 TEST(StereoSGBMWithoutStripesOracleTest, AgreesWithOpenCVOnPixelsBothMatch)
 {
-    const sgbm_test::ShiftedPair pair = sgbm_test::MakeBoxPair(kWidth, kHeight, 6, 21);
+    const ShiftedPair pair = MakeBoxPair({kWidth, kHeight}, 6, 21, 11);
     for (const bool full_dp : {false, true}) {
         for (const int window : {1, 3, 5}) {
             SCOPED_TRACE(testing::Message() << "fullDP " << full_dp << " window " << window);
@@ -124,8 +123,8 @@ class StereoSGBMKernelsTest : public ::testing::TestWithParam<KernelCase> {};
 TEST_P(StereoSGBMKernelsTest, VectorAndScalarPathsGiveIdenticalDisparities)
 {
     const KernelCase c = GetParam();
-    const sgbm_test::ShiftedPair pair =
-        c.channels == 3 ? sgbm_test::MakeShiftedPair(96, 64, 5, 3) : sgbm_test::MakeBoxPair(96, 64, 5, 14);
+    const ShiftedPair pair =
+        c.channels == 3 ? MakeShiftedPair({96, 64}, 5, 7, 3) : MakeBoxPair({96, 64}, 5, 14, 11);
     const cv::Mat& left = pair.left;
     const cv::Mat& right = pair.right;
     StereoSGBMWithoutStripes matcher(c.min_d, c.num_d, c.window, c.p1, c.p2, 1, 15, c.uniqueness, c.speckle_window, 2,
@@ -154,8 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Settings, StereoSGBMKernelsTest,
 // buffer was filled with noise, or sized for another image, gives a fresh object's disparities.
 TEST(StereoSGBMWithoutStripesStateTest, ReusedWorkAreaGivesAFreshObjectsResult)
 {
-    const sgbm_test::ShiftedPair pair = sgbm_test::MakeBoxPair(kWidth, kHeight, 4, 17);
-    const sgbm_test::ShiftedPair other = sgbm_test::MakeShiftedPair(64, 48, 3);
+    const ShiftedPair pair = MakeBoxPair({kWidth, kHeight}, 4, 17, 11);
+    const ShiftedPair other = MakeShiftedPair({64, 48}, 3, 7);
     for (const bool full_dp : {false, true}) {
         for (const int min_d : {0, -47}) {
             SCOPED_TRACE(testing::Message() << "fullDP " << full_dp << " minDisparity " << min_d);
@@ -177,7 +176,7 @@ TEST(StereoSGBMWithoutStripesStateTest, ReusedWorkAreaGivesAFreshObjectsResult)
 // A range wholly outside the image (on either side) gives the invalid value everywhere.
 TEST(StereoSGBMWithoutStripesRangeTest, RangeOutsideTheImageGivesAllInvalid)
 {
-    const sgbm_test::ShiftedPair pair = sgbm_test::MakeShiftedPair(kWidth, kHeight, 5);
+    const ShiftedPair pair = MakeShiftedPair({kWidth, kHeight}, 5, 7);
     for (const int min_d : {kWidth, kWidth + 30, -kWidth - 16, -kWidth - 100}) {
         SCOPED_TRACE(min_d);
         StereoSGBMWithoutStripes matcher = MakeMatcher(min_d, 16, 1, 1, false);
@@ -192,7 +191,7 @@ TEST(StereoSGBMWithoutStripesRangeTest, RangeOutsideTheImageGivesAllInvalid)
 // left-right tolerance of 0 as 1 and a negative uniqueness ratio as 10.
 TEST(StereoSGBMWithoutStripesRangeTest, SettingsBelowTheirLimitsUseTheirFallbacks)
 {
-    const sgbm_test::ShiftedPair pair = sgbm_test::MakeBoxPair(kWidth, kHeight, 3, 12);
+    const ShiftedPair pair = MakeBoxPair({kWidth, kHeight}, 3, 12, 11);
     struct Case {
         StereoSGBMWithoutStripes given;
         StereoSGBMWithoutStripes meant;
@@ -217,8 +216,8 @@ TEST(StereoSGBMWithoutStripesRangeTest, SettingsBelowTheirLimitsUseTheirFallback
 // whose 16-bit path costs could overflow are refused; the defaults of the matcher block are not.
 TEST(StereoSGBMWithoutStripesRangeTest, RefusesSettingsThe16BitCostsCannotHold)
 {
-    const sgbm_test::ShiftedPair grey = sgbm_test::MakeShiftedPair(48, 32, 2);
-    const sgbm_test::ShiftedPair colour = sgbm_test::MakeShiftedPair(48, 32, 2, 3);
+    const ShiftedPair grey = MakeShiftedPair({48, 32}, 2, 7);
+    const ShiftedPair colour = MakeShiftedPair({48, 32}, 2, 7, 3);
     struct Case {
         int num_d;
         int window;
@@ -237,7 +236,7 @@ TEST(StereoSGBMWithoutStripesRangeTest, RefusesSettingsThe16BitCostsCannotHold)
         SCOPED_TRACE(testing::Message() << "D " << c.num_d << " window " << c.window << " cap " << c.cap << " P2 "
                                         << c.p2 << " colour " << c.colour);
         StereoSGBMWithoutStripes matcher(0, c.num_d, c.window, 8, c.p2, 1, c.cap, 10, 0, 32, false);
-        const sgbm_test::ShiftedPair& pair = c.colour ? colour : grey;
+        const ShiftedPair& pair = c.colour ? colour : grey;
         cv::Mat disp;
         if (c.refused)
             EXPECT_THROW(matcher(pair.left, pair.right, disp), exc::KIVException);
