@@ -111,8 +111,8 @@ private:
     void EndOutput();
     void WriteInputVideo();
     void EndOutputOfInput();
-    bool OpenVideo(cv::VideoWriter& writer, const std::string& file, int fourcc, const cv::Size& size,
-                   const char* kind, bool& failed);
+    bool OpenVideo(cv::VideoWriter& writer, const std::string& file, int fourcc, const cv::Size& size, const char* kind,
+                   bool& failed);
 
     void CheckInitialized(const char* id) const;
     void DisparityTo8Bit(const cv::Mat& disparity, cv::Mat& buffer, cv::Mat& map) const;
@@ -171,6 +171,7 @@ private:
 
     // Buffers (see EnsureBuffersAllocated).
     Views m_input_views;
+    Views m_gray_input;  // the input views in grey, when they come in colour
     Views m_resized;
     Views m_rectified;
     Views m_valid_mask;

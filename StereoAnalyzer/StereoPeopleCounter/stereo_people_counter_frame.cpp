@@ -78,9 +78,12 @@ void StereoPeopleCounter::ProcessStereoPairImpl()
         auto timer = StatScopedTimeCalculator("Resize");
         const int interpolation = m_processing_size.area() < m_input_size.area() ? cv::INTER_AREA : cv::INTER_CUBIC;
         RunBothViewsInParallel([&](eLeftOrRightView v) {
-            cv::Mat gray;
-            cimage_cvmat::PutMatTo1ChannelMat(m_input_views[v], gray);
-            cv::resize(gray, m_resized[v], m_processing_size, 0, 0, interpolation);
+            const cv::Mat* gray = &m_input_views[v];
+            if (gray->type() != CV_8UC1) {
+                cimage_cvmat::PutMatTo1ChannelMat(m_input_views[v], m_gray_input[v]);
+                gray = &m_gray_input[v];
+            }
+            cv::resize(*gray, m_resized[v], m_processing_size, 0, 0, interpolation);
         });
     }
     {
