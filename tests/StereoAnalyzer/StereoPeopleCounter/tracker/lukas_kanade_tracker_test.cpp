@@ -29,26 +29,19 @@ cv::Mat_<uchar> Texture(cv::Size size, unsigned seed)
     return texture;
 }
 
-// A textured head-sized disc over a textured background; the disc's texture moves with it.
-class DiscScene {
-public:
-    DiscScene() : DiscScene(Texture(cv::Size(2 * kRadius + 1, 2 * kRadius + 1), 11) + 40) {}
-    explicit DiscScene(const cv::Mat_<uchar>& disc) : m_background(Texture(kFrame, 7)), m_disc(disc) {}
-
-    cv::Mat_<uchar> Render(const cv::Point& centre) const
-    {
-        cv::Mat_<uchar> frame = m_background.clone();
-        for (stereo::CircleIterator it(centre, kRadius, kFrame); !it.IsFinished(); it.MoveToNextPosition()) {
-            const cv::Point& p = it.Position();
-            frame(p.y, p.x) = m_disc(p.y - centre.y + kRadius, p.x - centre.x + kRadius);
-        }
-        return frame;
+// A textured head-sized disc centred at `centre` over a textured background: the disc's texture (a
+// default one unless given) moves with it.
+cv::Mat_<uchar> DiscFrame(const cv::Point& centre, cv::Mat_<uchar> disc = cv::Mat_<uchar>())
+{
+    if (disc.empty())
+        disc = Texture(cv::Size(2 * kRadius + 1, 2 * kRadius + 1), 11) + 40;
+    cv::Mat_<uchar> frame = Texture(kFrame, 7);
+    for (stereo::CircleIterator it(centre, kRadius, kFrame); !it.IsFinished(); it.MoveToNextPosition()) {
+        const cv::Point& p = it.Position();
+        frame(p) = disc(p.y - centre.y + kRadius, p.x - centre.x + kRadius);
     }
-
-private:
-    cv::Mat_<uchar> m_background;
-    cv::Mat_<uchar> m_disc;
-};
+    return frame;
+}
 
 class ExposedTracker : public tracker::LukasKanadeTracker {
 public:
@@ -86,17 +79,12 @@ struct LoadedTracker {
     ExposedTracker tracker{ids};
 };
 
-class LukasKanadeTrackerTest : public ::testing::Test {
-protected:
-    DiscScene scene;
-};
-
-TEST_F(LukasKanadeTrackerTest, MovingTexturedDiscKeepsOneIdMatchedEveryFrame)
+TEST(LukasKanadeTrackerTest, MovingTexturedDiscKeepsOneIdMatchedEveryFrame)
 {
     LoadedTracker t("");
     for (int frame = 0; frame < 60; ++frame) {
         const cv::Point centre(20 + 2 * frame, 40 + frame / 3);
-        const Records records = t.Frame(scene.Render(centre), Points{centre});
+        const Records records = t.Frame(DiscFrame(centre), Points{centre});
         ASSERT_EQ(records.size(), 1u) << "frame " << frame;
         EXPECT_EQ(records[0].object_id, 1) << "frame " << frame;
         EXPECT_EQ(t.tracker.GetTrackRef(0).m_dropped_frames, 0) << "frame " << frame;
@@ -106,13 +94,13 @@ TEST_F(LukasKanadeTrackerTest, MovingTexturedDiscKeepsOneIdMatchedEveryFrame)
     EXPECT_TRUE(t.tracker.GetTrackRef(0).CalculateIfValid(4, 3 * kRadius));
 }
 
-TEST_F(LukasKanadeTrackerTest, GapWithoutDetectionsIsBridgedByOpticFlow)
+TEST(LukasKanadeTrackerTest, GapWithoutDetectionsIsBridgedByOpticFlow)
 {
     LoadedTracker t("");
     for (int frame = 0; frame < 40; ++frame) {
         const cv::Point centre(20 + 2 * frame, 54);
         const bool gap = frame >= 15 && frame < 20;
-        const Records records = t.Frame(scene.Render(centre), gap ? Points{} : Points{centre});
+        const Records records = t.Frame(DiscFrame(centre), gap ? Points{} : Points{centre});
         ASSERT_EQ(records.size(), 1u) << "frame " << frame;
         EXPECT_EQ(records[0].object_id, 1) << "frame " << frame;
         EXPECT_FALSE(records[0].track_ends) << "frame " << frame;
@@ -125,7 +113,7 @@ TEST_F(LukasKanadeTrackerTest, GapWithoutDetectionsIsBridgedByOpticFlow)
     }
 }
 
-TEST_F(LukasKanadeTrackerTest, TrackWithoutMeasuredVelocityEndsWhenCarried)
+TEST(LukasKanadeTrackerTest, TrackWithoutMeasuredVelocityEndsWhenCarried)
 {
     LoadedTracker t("");
     const cv::Mat_<uchar> flat(kFrame, uchar{90});
@@ -137,7 +125,7 @@ TEST_F(LukasKanadeTrackerTest, TrackWithoutMeasuredVelocityEndsWhenCarried)
     EXPECT_TRUE(records[0].track_ends);
 }
 
-TEST_F(LukasKanadeTrackerTest, SecondPassMatchesDroppedTrackBySimilarPatch)
+TEST(LukasKanadeTrackerTest, SecondPassMatchesDroppedTrackBySimilarPatch)
 {
     struct Case {
         int brightness_change;
@@ -159,7 +147,7 @@ TEST_F(LukasKanadeTrackerTest, SecondPassMatchesDroppedTrackBySimilarPatch)
     }
 }
 
-TEST_F(LukasKanadeTrackerTest, SecondPassAlignsPatchesByOpticFlowWhenAsked)
+TEST(LukasKanadeTrackerTest, SecondPassAlignsPatchesByOpticFlowWhenAsked)
 {
     // A checkerboard of 3-pixel cells: shifted by 2 pixels most of it is inverted.
     cv::Mat_<uchar> checker(2 * kRadius + 1, 2 * kRadius + 1);
@@ -167,7 +155,7 @@ TEST_F(LukasKanadeTrackerTest, SecondPassAlignsPatchesByOpticFlowWhenAsked)
         for (int x = 0; x < checker.cols; ++x) checker(y, x) = ((x / 3 + y / 3) % 2) ? 220 : 40;
     }
     cv::GaussianBlur(checker, checker, cv::Size(0, 0), 0.8);
-    const cv::Mat_<uchar> frame = DiscScene(checker).Render({50, 54});
+    const cv::Mat_<uchar> frame = DiscFrame({50, 54}, checker);
     for (const bool align : {false, true}) {
         SCOPED_TRACE(align);
         LoadedTracker t(std::string("track_objects_with_dropped_frames=false\n") +
@@ -181,7 +169,7 @@ TEST_F(LukasKanadeTrackerTest, SecondPassAlignsPatchesByOpticFlowWhenAsked)
     }
 }
 
-TEST_F(LukasKanadeTrackerTest, FirstPassAcceptsObjectsCloserThanOneAndAHalfRadii)
+TEST(LukasKanadeTrackerTest, FirstPassAcceptsObjectsCloserThanOneAndAHalfRadii)
 {
     // The flow velocity rounds to (2, 0), so the distance to the prediction is the offset of the
     // detection from the disc's true centre; 1.5 radii = 12 pixels: a penalty of exactly 10.0 is not a match.
@@ -189,27 +177,27 @@ TEST_F(LukasKanadeTrackerTest, FirstPassAcceptsObjectsCloserThanOneAndAHalfRadii
         SCOPED_TRACE(offset_x);
         const bool matched = std::abs(offset_x) < 12;
         LoadedTracker t("");
-        t.Frame(scene.Render({50, 54}), Points{{50, 54}});
-        t.Frame(scene.Render({52, 54}), Points{{52 + offset_x, 54}});
+        t.Frame(DiscFrame({50, 54}), Points{{50, 54}});
+        t.Frame(DiscFrame({52, 54}), Points{{52 + offset_x, 54}});
         EXPECT_EQ(t.tracker.GetTrackRef(0).m_dropped_frames == 0, matched);
         EXPECT_EQ(t.tracker.TracksNum(), matched ? 1 : 2);
     }
 }
 
-TEST_F(LukasKanadeTrackerTest, SmallObjectRadiusStillRunsTheFlow)
+TEST(LukasKanadeTrackerTest, SmallObjectRadiusStillRunsTheFlow)
 {
     LoadedTracker t("", 1);  // a 1-pixel window is raised to the smallest the flow accepts
     for (int frame = 0; frame < 3; ++frame) {
         const cv::Point centre(30 + frame, 30);
-        ASSERT_NO_THROW(t.Frame(scene.Render(centre), Points{centre}));
+        ASSERT_NO_THROW(t.Frame(DiscFrame(centre), Points{centre}));
     }
 }
 
-TEST_F(LukasKanadeTrackerTest, DrawingShowsTrackAndShifts)
+TEST(LukasKanadeTrackerTest, DrawingShowsTrackAndShifts)
 {
     LoadedTracker t("");
-    t.Frame(scene.Render({50, 54}), Points{{50, 54}});
-    t.Frame(scene.Render({52, 54}), Points{{52, 54}});
+    t.Frame(DiscFrame({50, 54}), Points{{50, 54}});
+    t.Frame(DiscFrame({52, 54}), Points{{52, 54}});
     cv::Mat_<cv::Vec3b> picture = cv::Mat_<cv::Vec3b>::zeros(kFrame);
     t.tracker.Draw(nullptr);
     t.tracker.Draw(&picture);
@@ -227,14 +215,14 @@ TEST_F(LukasKanadeTrackerTest, DrawingShowsTrackAndShifts)
     EXPECT_GT(white_inside, 0);
 
     // A carried track: blue circle around its path's end, a blue step to it.
-    t.Frame(scene.Render({54, 54}), Points{});
+    t.Frame(DiscFrame({54, 54}), Points{});
     const cv::Point end = t.tracker.GetTrackRef(0).GetPathEndPoint();
     picture.setTo(cv::Scalar::all(0));
     t.tracker.Draw(&picture);
     EXPECT_EQ(picture(end.y, end.x + kRadius), cv::Vec3b(255, 0, 0));
 }
 
-TEST_F(LukasKanadeTrackerTest, ParametersLoadAsAChildBlockOfTheCounter)
+TEST(LukasKanadeTrackerTest, ParametersLoadAsAChildBlockOfTheCounter)
 {
     stereo::ObjectIdSequence sequence;
     stereo::IDGenerator ids(sequence);
