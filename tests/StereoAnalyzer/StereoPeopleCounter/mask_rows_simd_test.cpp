@@ -81,11 +81,10 @@ TEST(MaskRowsSimdTest, AgreeingHeightsEqualTheScalarRule)
     for (const int n : kLengths) {
         std::vector<uchar> heights = RandomRow<uchar>(n, 0, 256, 7 * n);
         heights[0] = 255;
-        const std::vector<uchar> cleaned = RandomRow<uchar>(n, 0, 2, 11 * n);
+        std::vector<uchar> cleaned_mask = RandomRow<uchar>(n, 0, 2, 11 * n);
         std::vector<uchar> raw = RandomRow<uchar>(n, 0, 2, 13 * n);
-        for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = raw[i] ? 255 : 0;
-        std::vector<uchar> cleaned_mask(cleaned.size());
-        for (std::size_t i = 0; i < cleaned.size(); ++i) cleaned_mask[i] = cleaned[i] ? 255 : 0;
+        for (uchar& m : raw) m = m ? 255 : 0;
+        for (uchar& m : cleaned_mask) m = m ? 255 : 0;
         std::vector<uchar> out = raw;
         int x = mask_rows_simd::KeepAgreeingHeightsRow(heights.data(), cleaned_mask.data(), out.data(), n);
         for (; x < n; ++x) out[x] = cleaned_mask[x] == out[x] ? static_cast<uchar>(std::min(255, heights[x] + 1)) : 0;

@@ -4,6 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -55,24 +56,23 @@ TEST(MorphologyParamsTest, CheckReportsEachUnusableField)
 
 TEST(MorphologyParamsTest, RescaleKeepsRadiiAtLeastOne)
 {
-    stereo::MorphologyParams p = Defaults();
-    stereo::RescaleMorphologyParams(0.5, p);
-    EXPECT_EQ(p.segm_threshold, 150);
-    EXPECT_EQ(p.hole_threshold, 400);
-    EXPECT_EQ(p.close_rad, 5);  // 4.5 rounds away from zero
-    EXPECT_EQ(p.open_rad, 2);
-    EXPECT_EQ(p.median_fill_rad, 5);
-    EXPECT_EQ(p.double_median_rad, 13);
-    EXPECT_EQ(p.med_rad, 8);
-
-    stereo::MorphologyParams small = Defaults();
-    stereo::RescaleMorphologyParams(0.05, small);
-    EXPECT_EQ(small.open_rad, 1);  // 0.2 would be 0
-    EXPECT_EQ(small.close_rad, 1);
-    EXPECT_EQ(small.med_rad, 1);
-    EXPECT_EQ(small.median_fill_rad, 1);
-    EXPECT_EQ(small.double_median_rad, 1);
-    EXPECT_EQ(small.segm_threshold, 15);
+    // segm_threshold, hole_threshold, close_rad, open_rad, median_fill_rad, double_median_rad, med_rad
+    struct Case {
+        double scale;
+        std::vector<int> expected;
+    };
+    const Case cases[] = {
+        {0.5, {150, 400, 5, 2, 5, 13, 8}},  // 4.5 rounds away from zero
+        {0.05, {15, 40, 1, 1, 1, 1, 1}},    // radii of 0.2 .. 0.8 would be 0
+    };
+    for (const Case& c : cases) {
+        stereo::MorphologyParams p = Defaults();
+        stereo::RescaleMorphologyParams(c.scale, p);
+        EXPECT_EQ((std::vector<int>{p.segm_threshold, p.hole_threshold, p.close_rad, p.open_rad, p.median_fill_rad,
+                                    p.double_median_rad, p.med_rad}),
+                  c.expected)
+            << c.scale;
+    }
 }
 
 TEST(ConnectedComponentsSegmentatorTest, DeletesStructuresBelowTheMinimalSize)

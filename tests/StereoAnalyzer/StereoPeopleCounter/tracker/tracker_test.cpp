@@ -60,27 +60,24 @@ TEST_F(TrackerTest, GreedyAssignmentTakesSmallestPenaltyBelowTenWithRowMajorTies
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        stereo::ObjectIdSequence local_sequence;
-        stereo::IDGenerator generator(local_sequence);
-        TableTracker t(generator);
-        LoadBlockParameters(t, "Tracker", "");
-        t.Init(kFrame, mask, kRadius, 4, 3 * kRadius);
-        t.UpdateTracksGreedyAlg(image, image, Points{{10, 10}, {40, 10}});
-        ASSERT_EQ(t.TracksNum(), 2);
-        t.penalty = [&](int o, int k) { return c.table[o][k]; };
+        tracker.penalty = nullptr;
+        tracker.Init(kFrame, mask, kRadius, 4, 3 * kRadius);  // drops the tracks of the previous case
+        Frame(Points{{10, 10}, {40, 10}});
+        ASSERT_EQ(tracker.TracksNum(), 2);
+        tracker.penalty = [&](int o, int k) { return c.table[o][k]; };
         const Points next{{60, 60}, {90, 60}};
-        t.UpdateTracksGreedyAlg(image, image, next);
+        Frame(next);
         int new_tracks = 0;
         for (int o = 0; o < 2; ++o) {
             if (c.expected_track[o] >= 0) {
-                EXPECT_EQ(t.TrackAt(c.expected_track[o]).m_features.m_point, next[o]) << "object " << o;
-                EXPECT_EQ(t.TrackAt(c.expected_track[o]).m_dropped_frames, 0);
+                EXPECT_EQ(tracker.TrackAt(c.expected_track[o]).m_features.m_point, next[o]) << "object " << o;
+                EXPECT_EQ(tracker.TrackAt(c.expected_track[o]).m_dropped_frames, 0);
             } else {
                 ++new_tracks;
-                EXPECT_EQ(t.TrackAt(1 + new_tracks).m_features.m_point, next[o]) << "object " << o;
+                EXPECT_EQ(tracker.TrackAt(1 + new_tracks).m_features.m_point, next[o]) << "object " << o;
             }
         }
-        EXPECT_EQ(t.TracksNum(), 2 + new_tracks);
+        EXPECT_EQ(tracker.TracksNum(), 2 + new_tracks);
     }
 }
 
@@ -126,16 +123,6 @@ TEST_F(TrackerTest, DeletionAllowanceFollowsValidFramesAndBorderShare)
     }
 }
 
-TEST_F(TrackerTest, EndingTrackIsReportedOnceThenRemoved)
-{
-    Start("Stereo_max_dropped_frames=0\n");
-    ASSERT_EQ(Frame(Points{{50, 50}}).size(), 1u);
-    const Records ending = Frame(Points{});
-    ASSERT_EQ(ending.size(), 1u);
-    EXPECT_TRUE(ending[0].track_ends);
-    EXPECT_TRUE(Frame(Points{}).empty());
-}
-
 TEST_F(TrackerTest, TracksCarriedWithoutMatchCountDroppedAndBorderFrames)
 {
     mask(50, 30) = 255;  // inside the disc of the third track only
@@ -176,12 +163,18 @@ TEST_F(TrackerTest, NonValidCarriedTrackEndsAtOnceWhenAsked)
     EXPECT_FALSE(records[0].moving);
 }
 
-TEST_F(TrackerTest, NewTracksTakeConsecutiveIdsInObjectOrder)
+TEST_F(TrackerTest, NewTracksTakeConsecutiveIdsInObjectOrderNeverReusedAfterReinitialisation)
 {
     const Records records = Frame(Points{{20, 20}, {60, 20}, {100, 20}});
     ASSERT_EQ(records.size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(records[static_cast<std::size_t>(i)].object_id, i + 1);
     EXPECT_EQ(Frame(Points{{20, 20}, {60, 20}, {100, 20}, {130, 90}}).back().object_id, 4);
+
+    tracker.Init(kFrame, mask, kRadius, 4, 3 * kRadius);
+    EXPECT_EQ(tracker.TracksNum(), 0);
+    const Records after = Frame(Points{{50, 50}});
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].object_id, 5);
 }
 
 TEST_F(TrackerTest, MisuseIsRefused)
@@ -208,17 +201,6 @@ TEST_F(TrackerTest, MisuseIsRefused)
     EXPECT_THROW(tracker.Draw(&picture), exc::KIVException);  // a track without a path
 }
 
-TEST_F(TrackerTest, ReinitialisationDropsTheTracks)
-{
-    Frame(Points{{50, 50}, {90, 50}});
-    ASSERT_EQ(tracker.TracksNum(), 2);
-    tracker.Init(kFrame, mask, kRadius, 4, 3 * kRadius);
-    EXPECT_EQ(tracker.TracksNum(), 0);
-    const Records records = Frame(Points{{50, 50}});
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].object_id, 3);  // ids are never handed out twice
-}
-
 TEST_F(TrackerTest, MaxDroppedFramesIsLimitedSoLongCarriedTracksNeverThrow)
 {
     Start("Stereo_max_dropped_frames=299\nvalid_frames_num_summand=1000\n");
@@ -230,7 +212,7 @@ TEST_F(TrackerTest, MaxDroppedFramesIsLimitedSoLongCarriedTracksNeverThrow)
         if (frame <= 299) {
             ASSERT_EQ(records.size(), 1u) << frame;
             EXPECT_EQ(records[0].point_x, 50);
-            EXPECT_EQ(records[0].track_ends, frame == 299) << frame;
+            EXPECT_EQ(records[0].track_ends, frame == 299) << frame;  // reported once, then removed
         } else {
             EXPECT_TRUE(records.empty());
         }
