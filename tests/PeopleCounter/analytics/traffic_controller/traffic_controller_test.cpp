@@ -264,15 +264,11 @@ TEST(CTrafficControllerTest, BackgroundDifferenceIsTheSameOnBothPaths)
                            : static_cast<unsigned char>(rng.uniform(0, 256));
         }
         avector<unsigned char> scalar = image, vector = image;
-        long long scalar_count, vector_count;
-        {
-            AlgoLibrary::ScopedSimdPath path(false);
-            scalar_count = CTrafficController::SubtractBackgroundPixels(background.data(), scalar.data(), n);
-        }
-        {
-            AlgoLibrary::ScopedSimdPath path(true);
-            vector_count = CTrafficController::SubtractBackgroundPixels(background.data(), vector.data(), n);
-        }
+        const auto subtract = [&](bool simd, avector<unsigned char>& out) {
+            const AlgoLibrary::ScopedSimdPath path(simd);
+            return CTrafficController::SubtractBackgroundPixels(background.data(), out.data(), n);
+        };
+        const long long scalar_count = subtract(false, scalar), vector_count = subtract(true, vector);
         EXPECT_EQ(vector, scalar) << n;
         EXPECT_EQ(vector_count, scalar_count) << n;
         long long expected = 0;
