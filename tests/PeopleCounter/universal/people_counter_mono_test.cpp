@@ -192,20 +192,16 @@ TEST_F(PeopleCounterMonoTest, ConstructionLoadsTheControllerParametersAndLogsThe
         if (line.text.find("<current-all>") != std::string::npos)
             profile = line.text;
     ASSERT_FALSE(profile.empty());
-    const auto count = [&profile](const std::string& text) {
+    const auto count = [](const std::string& text, const std::string& in) {
         std::size_t n = 0;
-        for (auto at = profile.find(text); at != std::string::npos; at = profile.find(text, at + 1)) ++n;
+        for (auto at = in.find(text); at != std::string::npos; at = in.find(text, at + 1)) ++n;
         return n;
     };
     const std::string all = profile.substr(profile.find("<current-all>"));
-    EXPECT_EQ(count("<group name=\"MonoPeopleCounter\">"), 2u);  // once among the changed, once among all
+    EXPECT_EQ(count("<group name=\"MonoPeopleCounter\">", profile), 2u);  // once among the changed, once among all
     EXPECT_NE(all.find("<group name=\"MonoPeopleCounter--Tracker\">"), std::string::npos);
     // The controller is listed once among the root's children: each parameter appears once.
-    std::size_t listed = 0;
-    for (auto at = all.find("MonoPeopleCounter_lambda_thr\""); at != std::string::npos;
-         at = all.find("MonoPeopleCounter_lambda_thr\"", at + 1))
-        ++listed;
-    EXPECT_EQ(listed, 1u);
+    EXPECT_EQ(count("MonoPeopleCounter_lambda_thr\"", all), 1u);
     EXPECT_NE(profile.find("0.25"), std::string::npos);
 }
 
