@@ -45,12 +45,12 @@ struct SceneRun {
 };
 
 // Renders the scene and runs it through a single-camera counter built by the factory with the
-// parameter file the renderer writes for the scene; `extra_ini` is appended to that file.
-SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int gain_frame = 0,
-                  const std::string& extra_ini = "")
+// parameter file the renderer writes for the scene; from `gain_frame` on the frames are scaled by
+// `brightness_gain_after` when it is positive.
+SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int gain_frame = 0)
 {
     TempIniDir dir;
-    const std::string ini = dir.Write("algo.ini", scene::AlgoIni(s) + extra_ini);
+    const std::string ini = dir.Write("algo.ini", scene::AlgoIni(s));
     auto log = std::make_shared<RecordingLog>();
     CounterPtr counter(IUniversalPeopleCounter::CreateInstance<kCounterMono>(ini, log, 0.0));
     SceneRun run;
@@ -69,9 +69,7 @@ SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int 
         counter->GetAlarms(alarms);
         run.max_changed_percent = std::max(run.max_changed_percent, counter->GetChangedPixelsPercent());
         run.max_path = std::max(run.max_path, counter->GetMaximalPathInObjectRadius());
-        for (const Alarm& alarm : alarms) {
-            run.alarms.push_back(alarm);
-        }
+        run.alarms.insert(run.alarms.end(), alarms.begin(), alarms.end());
     }
     return run;
 }
@@ -136,20 +134,19 @@ TEST_F(PeopleCounterMonoTest, CountsPeopleWalkingThroughTheLineOneAtATime)
 
 TEST_F(PeopleCounterMonoTest, AlongTheLineStandingStillAndBrightnessChangeGiveNoAlarm)
 {
-    {
+    const struct {
+        const char* what;
+        const char* person;  // nobody if null
+        double gain;         // applied from frame 50 when positive
+    } cases[] = {{"along", "-260,0,260,0,5,180,10,1", -1},
+                 {"still", "0,0,0,1,0.01,180,10,1", -1},
+                 {"brighter", nullptr, 1.5},
+                 {"darker", nullptr, 0.6}};
+    for (const auto& c : cases) {
         scene::Scene s = MonoScene(150);
-        s.people.push_back(scene::ParsePerson("-260,0,260,0,5,180,10,1"));
-        EXPECT_TRUE(RunScene(s).alarms.empty()) << "along";
-    }
-    {
-        scene::Scene s = MonoScene(150);
-        s.people.push_back(scene::ParsePerson("0,0,0,1,0.01,180,10,1"));
-        EXPECT_TRUE(RunScene(s).alarms.empty()) << "still";
-    }
-    {
-        scene::Scene s = MonoScene(150);
-        EXPECT_TRUE(RunScene(s, 1.5, 50).alarms.empty()) << "brighter";
-        EXPECT_TRUE(RunScene(s, 0.6, 50).alarms.empty()) << "darker";
+        if (c.person)
+            s.people.push_back(scene::ParsePerson(c.person));
+        EXPECT_TRUE(RunScene(s, c.gain, 50).alarms.empty()) << c.what;
     }
 }
 
@@ -192,20 +189,16 @@ TEST_F(PeopleCounterMonoTest, ConstructionLoadsTheControllerParametersAndLogsThe
         if (line.text.find("<current-all>") != std::string::npos)
             profile = line.text;
     ASSERT_FALSE(profile.empty());
-    const auto count = [&profile](const std::string& text) {
+    const auto count = [](const std::string& text, const std::string& in) {
         std::size_t n = 0;
-        for (auto at = profile.find(text); at != std::string::npos; at = profile.find(text, at + 1)) ++n;
+        for (auto at = in.find(text); at != std::string::npos; at = in.find(text, at + 1)) ++n;
         return n;
     };
     const std::string all = profile.substr(profile.find("<current-all>"));
-    EXPECT_EQ(count("<group name=\"MonoPeopleCounter\">"), 2u);  // once among the changed, once among all
+    EXPECT_EQ(count("<group name=\"MonoPeopleCounter\">", profile), 2u);  // once among the changed, once among all
     EXPECT_NE(all.find("<group name=\"MonoPeopleCounter--Tracker\">"), std::string::npos);
     // The controller is listed once among the root's children: each parameter appears once.
-    std::size_t listed = 0;
-    for (auto at = all.find("MonoPeopleCounter_lambda_thr\""); at != std::string::npos;
-         at = all.find("MonoPeopleCounter_lambda_thr\"", at + 1))
-        ++listed;
-    EXPECT_EQ(listed, 1u);
+    EXPECT_EQ(count("MonoPeopleCounter_lambda_thr\"", all), 1u);
     EXPECT_NE(profile.find("0.25"), std::string::npos);
 }
 

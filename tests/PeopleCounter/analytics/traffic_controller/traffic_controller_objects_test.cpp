@@ -20,8 +20,7 @@ public:
     // Adds or moves the path `key` to (x, y); valid as given.
     void Set(int key, int x, int y, bool valid = true)
     {
-        if (!m_slots.count(key))
-            m_slots[key] = nullptr;
+        m_slots.emplace(key, nullptr);
         m_state[key] = {x, y, valid};
     }
     void Remove(int key)
@@ -74,6 +73,13 @@ void Frame(CTrafficController& c, PointFeed& feed, bool good_flow = true)
     c.UpdateIntersections();
 }
 
+// Moves path 1 to (x, y) and runs a frame.
+void Step(CTrafficController& c, PointFeed& feed, int x, int y, bool good_flow = true)
+{
+    feed.Set(1, x, y);
+    Frame(c, feed, good_flow);
+}
+
 std::vector<int> Crossed(const CTrafficController& c, int64_t id = 1)
 {
     const auto found = c.GetObjectList().find(id);
@@ -111,8 +117,7 @@ TEST(CTrafficControllerObjectsTest, CrossingsInOneAndInTwoSteps)
         PointFeed feed;
         int crossings_seen = 0;
         for (std::size_t f = 0; f < c.rows.size(); ++f) {
-            feed.Set(1, 40 + static_cast<int>(f) * 3, c.rows[f]);
-            Frame(*h, feed);
+            Step(*h, feed, 40 + static_cast<int>(f) * 3, c.rows[f]);
             EXPECT_EQ(Crossed(*h), c.crossed[f]) << c.name << " frame " << f;
             crossings_seen += Object(*h).crossed_mask != 0;
             EXPECT_EQ(Object(*h).in, !c.crossed[f].empty() && c.crossed[f][0] > 0) << c.name;
@@ -130,23 +135,18 @@ TEST(CTrafficControllerObjectsTest, CrossingWaitsForAGoodFlow)
     ControllerHarness h(kOneLine);
     h->InitImage(GreyFormat(kW, kH));
     PointFeed feed;
-    feed.Set(1, 40, 50);
-    Frame(*h, feed);
-    feed.Set(1, 40, 70);
-    Frame(*h, feed, false);  // the step across the line with a bad flow
+    Step(*h, feed, 40, 50);
+    Step(*h, feed, 40, 70, false);  // the step across the line with a bad flow
     EXPECT_TRUE(Crossed(*h).empty());
     EXPECT_EQ(Object(*h).pending_mask, 1u);
     EXPECT_EQ(Object(*h).alarmed, 0);
-    feed.Set(1, 40, 80);
-    Frame(*h, feed, true);  // a good flow later does not accept the old crossing
+    Step(*h, feed, 40, 80, true);  // a good flow later does not accept the old crossing
     EXPECT_TRUE(Crossed(*h).empty());
     EXPECT_EQ(Object(*h).pending_mask, 1u);
-    feed.Set(1, 40, 50);
-    Frame(*h, feed, true);  // back across: no settling
+    Step(*h, feed, 40, 50, true);  // back across: no settling
     EXPECT_TRUE(Crossed(*h).empty());
     EXPECT_EQ(Object(*h).pending_mask, 1u);
-    feed.Set(1, 40, 70);
-    Frame(*h, feed, true);  // the next crossing of the line is accepted
+    Step(*h, feed, 40, 70, true);  // the next crossing of the line is accepted
     EXPECT_EQ(Crossed(*h), (std::vector<int>{1}));
     EXPECT_EQ(Object(*h).pending_mask, 0u);
     EXPECT_EQ(Object(*h).alarmed, 1);
@@ -157,10 +157,8 @@ TEST(CTrafficControllerObjectsTest, CrossingWaitsForAGoodFlow)
     ControllerHarness off(kOneLine + "optic_flow_shift_filter_enabled=false\n");
     off->InitImage(GreyFormat(kW, kH));
     PointFeed feed2;
-    feed2.Set(1, 40, 50);
-    Frame(*off, feed2, false);
-    feed2.Set(1, 40, 70);
-    Frame(*off, feed2, false);
+    Step(*off, feed2, 40, 50, false);
+    Step(*off, feed2, 40, 70, false);
     EXPECT_EQ(Crossed(*off), (std::vector<int>{1}));
 }
 
@@ -214,10 +212,8 @@ TEST(CTrafficControllerObjectsTest, SidesOfSeveralLinesCancelAndNoLinesCountNoth
     ControllerHarness two("[MonoPeopleCounter]\nlines=[[[0.0,0.5],[1.0,0.5]],[[1.0,0.5],[0.5,0.5]]]\n");
     two->InitImage(GreyFormat(kW, kH));
     PointFeed feed;
-    feed.Set(1, 120, 50);
-    Frame(*two, feed);
-    feed.Set(1, 120, 70);
-    Frame(*two, feed);
+    Step(*two, feed, 120, 50);
+    Step(*two, feed, 120, 70);
     EXPECT_EQ(Object(*two).positive_mask, 1u);
     EXPECT_EQ(Object(*two).negative_mask, 2u);
     EXPECT_TRUE(Crossed(*two).empty());
@@ -229,10 +225,8 @@ TEST(CTrafficControllerObjectsTest, SidesOfSeveralLinesCancelAndNoLinesCountNoth
     ControllerHarness none("[MonoPeopleCounter]\nlines=[]\n");
     none->InitImage(GreyFormat(kW, kH));
     PointFeed feed2;
-    feed2.Set(1, 120, 50);
-    Frame(*none, feed2);
-    feed2.Set(1, 120, 70);
-    Frame(*none, feed2);
+    Step(*none, feed2, 120, 50);
+    Step(*none, feed2, 120, 70);
     EXPECT_TRUE(Crossed(*none).empty());
     EXPECT_EQ(Object(*none).in + Object(*none).out, 0);
 }
@@ -249,8 +243,7 @@ TEST(CTrafficControllerObjectsTest, RecordsOfTheObjects)
     feed.Set(1, 40, 50);
     feed.Set(2, 100, 10);
     Frame(*h, feed);
-    feed.Set(1, 40, 70);
-    Frame(*h, feed);
+    Step(*h, feed, 40, 70);
     h->GetObjects(records);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].id, 1);

@@ -39,28 +39,21 @@ cv::Mat OpenCvTransform(const Quad& from, const Quad& to)
     return cv::getPerspectiveTransform(a, b);
 }
 
-TEST(FilterPerspectiveTest, FittedTransformEqualsOpenCvPerspectiveTransform)
+TEST(FilterPerspectiveTest, TransformAndTableFollowOpenCvPerspectiveTransform)
 {
     for (const Quad& to : kDestinations) {
         FilterPerspective filter;
+        const cv::Mat m = OpenCvTransform(kCorners, to);
         float h[8];
         ASSERT_TRUE(filter.CalcTrans(kCorners.points, to.points, h));
-        const cv::Mat expected = OpenCvTransform(kCorners, to);
         for (int i = 0; i < 8; ++i) {
-            const double e = expected.at<double>(i / 3, i % 3);
+            const double e = m.at<double>(i / 3, i % 3);
             EXPECT_NEAR(h[i], e, 1e-4 * std::max(1.0, std::fabs(e))) << "coefficient " << i;
         }
-    }
-}
-
-TEST(FilterPerspectiveTest, TableHoldsTheNearestInputPixelOfOpenCvTransform)
-{
-    for (const Quad& to : kDestinations) {
-        FilterPerspective filter;
+        // The table holds the nearest input pixel.
         PerspectiveRegion region(AlgoLibrary::MemManager::MemoryManager{});
         ASSERT_TRUE(filter.InitTableAndDestinationRegion(kCorners.points, to.points, 160, 120, 1, 160, true, region));
         ASSERT_TRUE(filter.IsForwardValid());
-        const cv::Mat m = OpenCvTransform(kCorners, to);
         const std::vector<int>& table = filter.ForwardTable();
         ASSERT_EQ(table.size(), 160u * 120u);
         int exact = 0;

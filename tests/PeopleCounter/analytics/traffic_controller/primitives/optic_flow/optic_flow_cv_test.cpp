@@ -63,9 +63,9 @@ TEST_F(OpticFlowCVTest, ParametersAndSetUp)
               (std::vector<std::string>{"fixed_point=true", "cv_term_iter=20", "cv_term_eps=0.02",
                                         "object_radius_multiplier=0.416667", "point_step_factor=2",
                                         "window_radius_multiplier=0.208333", "min_point_shift_multiplier=0.020833"}));
-    EXPECT_THROW(flow.Process(nullptr, Yield({})), std::logic_error);
     try {
         flow.Process(nullptr, Yield({}));
+        ADD_FAILURE() << "processed before set-up";
     } catch (const std::logic_error& e) {
         EXPECT_STREQ(e.what(), "COpticFlow is not initialized.");
     }

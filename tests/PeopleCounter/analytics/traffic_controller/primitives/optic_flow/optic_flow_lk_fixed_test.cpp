@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 #include <random>
@@ -221,104 +220,74 @@ TEST(OpticFlowLKTest, BadArgumentsAreRefusedWithOpenCVErrors)
     cv::Point2f a(80, 60), b;
     char status;
 
+    // The arguments that vary (the output points, status and error are always the same) and the
+    // error expected; no function name means the variant's own.
     struct Case {
         const char* what;
-        std::function<void(LKFunction)> call;
+        const cv::Mat *a, *b;
+        cv::Mat *pyr_a, *pyr_b;
+        const cv::Point2f* from;
+        int count;
+        cv::Size win;
+        int level;
+        cv::TermCriteria criteria;
+        int flags;
         int code;
         const char* message;
         const char* function;
     };
-    const cv::TermCriteria criteria = kCriteria;
+    const cv::TermCriteria c = kCriteria;
+    const cv::Size w(5, 5);
+    const char* const init = "icvInitPyramidalAlgorithm";
     const Case cases[] = {
-        {"colour first image",
-         [&](LKFunction f) {
-             f(colour, colour, nullptr, nullptr, &a, &b, 1, {5, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsUnsupportedFormat, "", nullptr},
-        {"mixed types",
-         [&](LKFunction f) {
-             f(grey, colour, nullptr, nullptr, &a, &b, 1, {5, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsUnmatchedFormats, "", nullptr},
-        {"mixed sizes",
-         [&](LKFunction f) {
-             f(grey, smaller, nullptr, nullptr, &a, &b, 1, {5, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsUnmatchedSizes, "", nullptr},
-        {"mixed steps",
-         [&](LKFunction f) {
-             f(grey, padded, nullptr, nullptr, &a, &b, 1, {5, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsBadArg, "imgA and imgB must have equal steps", nullptr},
-        {"small pyramid A",
-         [&](LKFunction f) {
-             f(grey, grey, &small_pyramid, nullptr, &a, &b, 0, {5, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsBadArg, "pyramid A has insufficient size", nullptr},
-        {"small pyramid B",
-         [&](LKFunction f) {
-             f(grey, grey, nullptr, &small_pyramid, &a, &b, 0, {5, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsBadArg, "pyramid B has insufficient size", nullptr},
-        {"missing points",
-         [&](LKFunction f) {
-             f(grey, grey, nullptr, nullptr, nullptr, &b, 1, {5, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsNullPtr, "Some of arrays of point coordinates are missing", nullptr},
-        {"negative count",
-         [&](LKFunction f) {
-             f(grey, grey, nullptr, nullptr, &a, &b, -1, {5, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsOutOfRange, "The number of tracked points is negative or zero", nullptr},
-        {"window 1",
-         [&](LKFunction f) {
-             f(grey, grey, nullptr, nullptr, &a, &b, 1, {1, 5}, 1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsBadSize, "Invalid search window size", nullptr},
-        {"ready pyramid missing",
-         [&](LKFunction f) {
-             f(grey, grey, nullptr, nullptr, &a, &b, 1, {5, 5}, 1, &status, nullptr, criteria, CV_LKFLOW_PYR_B_READY);
-         },
-         cv::Error::StsNullPtr, "Some of the precomputed pyramids are missing", "icvInitPyramidalAlgorithm"},
-        {"negative level",
-         [&](LKFunction f) {
-             f(grey, grey, nullptr, nullptr, &a, &b, 1, {5, 5}, -1, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsOutOfRange, "The number of pyramid levels is negative", "icvInitPyramidalAlgorithm"},
-        {"bad criteria",
-         [&](LKFunction f) {
-             f(grey, grey, nullptr, nullptr, &a, &b, 1, {5, 5}, 1, &status, nullptr, cv::TermCriteria(0, 5, 0.1), 0);
-         },
-         cv::Error::StsBadArg, "Invalid termination criteria", "icvInitPyramidalAlgorithm"},
+        {"colour first image", &colour, &colour, nullptr, nullptr, &a, 1, w, 1, c, 0, cv::Error::StsUnsupportedFormat,
+         "", nullptr},
+        {"mixed types", &grey, &colour, nullptr, nullptr, &a, 1, w, 1, c, 0, cv::Error::StsUnmatchedFormats, "",
+         nullptr},
+        {"mixed sizes", &grey, &smaller, nullptr, nullptr, &a, 1, w, 1, c, 0, cv::Error::StsUnmatchedSizes, "",
+         nullptr},
+        {"mixed steps", &grey, &padded, nullptr, nullptr, &a, 1, w, 1, c, 0, cv::Error::StsBadArg,
+         "imgA and imgB must have equal steps", nullptr},
+        {"small pyramid A", &grey, &grey, &small_pyramid, nullptr, &a, 0, w, 1, c, 0, cv::Error::StsBadArg,
+         "pyramid A has insufficient size", nullptr},
+        {"small pyramid B", &grey, &grey, nullptr, &small_pyramid, &a, 0, w, 1, c, 0, cv::Error::StsBadArg,
+         "pyramid B has insufficient size", nullptr},
+        {"missing points", &grey, &grey, nullptr, nullptr, nullptr, 1, w, 1, c, 0, cv::Error::StsNullPtr,
+         "Some of arrays of point coordinates are missing", nullptr},
+        {"negative count", &grey, &grey, nullptr, nullptr, &a, -1, w, 1, c, 0, cv::Error::StsOutOfRange,
+         "The number of tracked points is negative or zero", nullptr},
+        {"window 1", &grey, &grey, nullptr, nullptr, &a, 1, cv::Size(1, 5), 1, c, 0, cv::Error::StsBadSize,
+         "Invalid search window size", nullptr},
+        {"ready pyramid missing", &grey, &grey, nullptr, nullptr, &a, 1, w, 1, c, CV_LKFLOW_PYR_B_READY,
+         cv::Error::StsNullPtr, "Some of the precomputed pyramids are missing", init},
+        {"negative level", &grey, &grey, nullptr, nullptr, &a, 1, w, -1, c, 0, cv::Error::StsOutOfRange,
+         "The number of pyramid levels is negative", init},
+        {"bad criteria", &grey, &grey, nullptr, nullptr, &a, 1, w, 1, cv::TermCriteria(0, 5, 0.1), 0,
+         cv::Error::StsBadArg, "Invalid termination criteria", init},
         // The minimal size admits three levels at 160 x 120, but not a pyramid that needs more.
-        {"pyramid smaller than its levels",
-         [&](LKFunction f) {
-             f(grey, grey, &exact_minimum, nullptr, &a, &b, 1, {5, 5}, 5, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsBadArg, "pyramid A has insufficient size", "icvInitPyramidalAlgorithm"},
-        {"levels beyond the image",
-         [&](LKFunction f) {
-             f(grey, grey, nullptr, nullptr, &a, &b, 1, {5, 5}, 10000, &status, nullptr, criteria, 0);
-         },
-         cv::Error::StsAssert, nullptr, "icvInitPyramidalAlgorithm"},
+        {"pyramid smaller than its levels", &grey, &grey, &exact_minimum, nullptr, &a, 1, w, 5, c, 0,
+         cv::Error::StsBadArg, "pyramid A has insufficient size", init},
+        {"levels beyond the image", &grey, &grey, nullptr, nullptr, &a, 1, w, 10000, c, 0, cv::Error::StsAssert,
+         nullptr, init},
     };
     for (const Variant& variant : kVariants) {
-        for (const Case& c : cases) {
+        for (const Case& k : cases) {
             try {
-                c.call(variant.run);
-                ADD_FAILURE() << variant.name << ": " << c.what << " must throw";
+                variant.run(*k.a, *k.b, k.pyr_a, k.pyr_b, k.from, &b, k.count, k.win, k.level, &status, nullptr,
+                            k.criteria, k.flags);
+                ADD_FAILURE() << variant.name << ": " << k.what << " must throw";
             } catch (const cv::Exception& e) {
-                EXPECT_EQ(e.code, c.code) << variant.name << ": " << c.what;
-                if (c.message) {
-                    EXPECT_EQ(e.err, c.message) << variant.name << ": " << c.what;
+                EXPECT_EQ(e.code, k.code) << variant.name << ": " << k.what;
+                if (k.message) {
+                    EXPECT_EQ(e.err, k.message) << variant.name << ": " << k.what;
                 }
-                EXPECT_EQ(e.func, c.function ? c.function : variant.name) << c.what;
+                EXPECT_EQ(e.func, k.function ? k.function : variant.name) << k.what;
             }
         }
         // Count 0 returns after the image and pyramid checks, without touching anything.
         b = cv::Point2f(-7, -7);
         EXPECT_NO_THROW(variant.run(grey, grey, &exact_minimum, nullptr, nullptr, nullptr, 0, {1, 1}, -5, nullptr,
-                                    nullptr, criteria, CV_LKFLOW_PYR_A_READY | CV_LKFLOW_PYR_B_READY));
+                                    nullptr, c, CV_LKFLOW_PYR_A_READY | CV_LKFLOW_PYR_B_READY));
         EXPECT_EQ(b, cv::Point2f(-7, -7));
     }
 }
@@ -343,11 +312,10 @@ TEST(OpticFlowLKTest, VectorSumsEqualScalarSums)
                                                    width + 1, width, rows, gradient, false, scalar);
             optic_flow_detail::AccumulateFixedSums(pi.data(), width + 2, pj.data(), width, ix.data(), iy.data(),
                                                    width + 1, width, rows, gradient, true, vector);
-            EXPECT_EQ(scalar.bx, vector.bx) << width;
-            EXPECT_EQ(scalar.by, vector.by) << width;
-            EXPECT_EQ(scalar.gxx, vector.gxx) << width;
-            EXPECT_EQ(scalar.gxy, vector.gxy) << width;
-            EXPECT_EQ(scalar.gyy, vector.gyy) << width;
+            const auto sums = [](const optic_flow_detail::FixedWindowSums& s) {
+                return std::vector<int64_t>{s.bx, s.by, s.gxx, s.gxy, s.gyy};
+            };
+            EXPECT_EQ(sums(scalar), sums(vector)) << width;
             if (!gradient) {
                 EXPECT_EQ(scalar.gxx, 3) << "the gradient sums stay when not asked for";
             }
@@ -375,15 +343,11 @@ TEST(OpticFlowLKTest, VectorPathsGiveTheScalarResults)
     // The whole fixed-point tracker, border points included.
     const auto [a, b] = RandomPair(21, 1.7f, -2.2f);
     const std::vector<cv::Point2f> from = InteriorGrid(kFrame, 0, 3);
-    Tracked scalar, vector;
-    {
-        const AlgoLibrary::ScopedSimdPath path(false);
-        scalar = Track(&cvCalcOpticalFlowPyrLK_N, a, b, from, cv::Size(5, 5), 3);
-    }
-    {
-        const AlgoLibrary::ScopedSimdPath path(true);
-        vector = Track(&cvCalcOpticalFlowPyrLK_N, a, b, from, cv::Size(5, 5), 3);
-    }
+    const auto track = [&](bool simd) {
+        const AlgoLibrary::ScopedSimdPath path(simd);
+        return Track(&cvCalcOpticalFlowPyrLK_N, a, b, from, cv::Size(5, 5), 3);
+    };
+    const Tracked scalar = track(false), vector = track(true);
     EXPECT_EQ(scalar.status, vector.status);
     EXPECT_EQ(scalar.points, vector.points);
 }
@@ -393,9 +357,6 @@ TEST(OpticFlowLKTest, SubPixelPatchesInterpolateAndReplicateTheBorder)
     cv::Mat image(cv::Size(8, 6), CV_8UC1);
     for (int y = 0; y < image.rows; ++y)
         for (int x = 0; x < image.cols; ++x) image.at<unsigned char>(y, x) = static_cast<unsigned char>(10 * x + 3 * y);
-    struct Case {
-        cv::Point2f centre;
-    };
     // A 3 x 3 patch centred at c samples the bilinear ramp at c + (-1..1): inside it is exact,
     // outside the border columns and rows repeat.
     const cv::Point2f centres[] = {{3.25f, 2.5f}, {0.f, 0.f}, {6.75f, 4.6f}, {-3.f, 9.f}};
