@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 #include <sstream>
 #include <stdexcept>
 
@@ -338,6 +339,12 @@ void StereoPeopleCounter::RescaleParameters()
     m_morph_params = m_morph_params_unscaled;
     RescaleMorphologyParams(s, m_morph_params);
     m_foregr_blur_sigma_scaled = s * m_foregr_blur_gauss_sigma();
+    if (m_foregr_blur_sigma_scaled > 0) {
+        // The size cv::GaussianBlur derives for an 8-bit picture, bounded by the picture.
+        const double size = std::min(m_foregr_blur_sigma_scaled * 6.0 + 1.0,
+                                     4.0 * std::max(m_heights_size.width, m_heights_size.height) + 1.0);
+        m_foregr_blur_kernel = cv::getGaussianKernel(cvRound(size) | 1, m_foregr_blur_sigma_scaled, CV_32F);
+    }
     m_circle_around_head_rad = static_cast<int>(RoundHalfAway(s1 * 21)) + 2;
     Log(kKivLogInfo) << "head_size_scale" << s1;
     Log(kKivLogInfo) << "height_map_proc_corrected_scale" << s;

@@ -153,6 +153,7 @@ private:
     MorphologyParams m_morph_params;
     int m_circle_around_head_rad = 21;
     double m_foregr_blur_sigma_scaled = 0.0;
+    cv::Mat m_foregr_blur_kernel;  // Gaussian kernel of the scaled sigma, CV_32F column
     SceneParams m_scene_params;
     bool m_tilt_angle_set = false;
     double m_tilt_angle = 0.0;
@@ -195,6 +196,8 @@ private:
     cv::Mat_<cv::Vec2b> m_gradient_and_intensity;
     cv::Mat_<uchar> m_gradient;
     cv::Mat m_blurred_gradient_foreground;
+    cv::Mat m_foreground_float;  // the foreground and its blur in float
+    cv::Mat m_blurred_float;
     cv::Mat_<uchar> m_tracker_second_image;
     cv::Mat_<uchar> m_invalid_mask;
     cv::Mat m_rectified_uncropped_debug_pair;
