@@ -61,8 +61,18 @@ void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius)
             for (int k = 1; k <= r; ++k) AddSamples(row_at(first + step * k), width, 1, fine, coarse);
             for (int i = 0, y = first; i < rows; ++i, y += step) {
                 dst.at<uchar>(y, x) = Median(fine, coarse, target);
-                AddSamples(row_at(y + step * (r + 1)), width, 1, fine, coarse);
-                AddSamples(row_at(y - step * r), width, -1, fine, coarse);
+                // One row enters and one leaves; equal samples cancel and need no update.
+                const uchar* entering = row_at(y + step * (r + 1));
+                const uchar* leaving = row_at(y - step * r);
+                for (int k = 0; k < width; ++k) {
+                    const int in = entering[k], out = leaving[k];
+                    if (in == out)
+                        continue;
+                    ++fine[in];
+                    --fine[out];
+                    ++coarse[in >> 4];
+                    --coarse[out >> 4];
+                }
             }
         }
     });
