@@ -29,7 +29,9 @@ inline int FreePortRange(int count)
 {
     std::random_device seed;
     std::mt19937 random(seed());
-    std::uniform_int_distribution<int> base(20000, 60000);
+    // Below the kernel's ephemeral range (32768 and up), where the client sockets of tests running
+    // at the same time would take ports between this check and the server's bind.
+    std::uniform_int_distribution<int> base(20000, 32000 - count);
     for (;;) {
         const int first = base(random);
         bool all_free = true;
