@@ -1,11 +1,11 @@
 #include "application/streaming/stream_clients.h"
 
-#include <exception>
-#include <string>
-
 #include <gio/gio.h>
 #include <gst/gst.h>
 #include <gstreamermm/iterator.h>
+
+#include <exception>
+#include <string>
 
 namespace streaming {
 
@@ -42,6 +42,17 @@ void FreeRemovalLog(gpointer data, GClosure*)
     delete static_cast<RemovalLog*>(data);
 }
 
+// The muxer's header buffers also travel in its caps as the stream header, which the sink sends to
+// every client before its first buffer. A client that connected before the first buffer would get
+// the header twice (as stream header and as data), and a demuxer stops at the second one.
+GstPadProbeReturn DropHeaderBuffers(GstPad*, GstPadProbeInfo* info, gpointer) noexcept
+{
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (buffer && GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_HEADER))
+        return GST_PAD_PROBE_DROP;
+    return GST_PAD_PROBE_OK;
+}
+
 }  // namespace
 
 void LimitStreamClients(Bin& bin, const StreamClientLimits& limits)
@@ -58,6 +69,10 @@ void LimitStreamClients(Bin& bin, const StreamClientLimits& limits)
         gst_util_set_object_arg(G_OBJECT(sink), "unit-format", "bytes");
         g_object_set(sink, "units-max", static_cast<gint64>(limits.max_queued_bytes), "timeout",
                      static_cast<guint64>(limits.send_timeout_ns), nullptr);
+        if (GstPad* pad = gst_element_get_static_pad(sink, "sink")) {
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &DropHeaderBuffers, nullptr, nullptr);
+            gst_object_unref(pad);
+        }
         g_signal_connect_data(sink, "client-removed", G_CALLBACK(OnClientRemoved),
                               new RemovalLog{bin.GetLogger(), port}, &FreeRemovalLog, static_cast<GConnectFlags>(0));
     }

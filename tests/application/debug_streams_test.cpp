@@ -1,5 +1,7 @@
 #include "application/debug_streams.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -7,8 +9,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "application/runtime/thread_manager.h"
 #include "application/streaming/bin.h"
@@ -74,14 +74,32 @@ TEST_F(DebugStreamsTest, EachImageIndexIsServedOnItsOwnPort)
     // The servers listen once their pipeline threads have started them.
     ASSERT_TRUE(testing_support::WaitUntil(
         [&] { return !testing_support::PortIsFree(m_port + 1) && !testing_support::PortIsFree(m_port + 2); }, 10s));
-    // Clients join a running stream: one that connects before the muxer has sent its header
-    // may receive the header twice.
-    std::this_thread::sleep_for(500ms);
     StreamReader reader_one(m_port + 1);
     StreamReader reader_two(m_port + 2);
     EXPECT_EQ(reader_one.FirstFrameFormat(), "GRAY8 160x120");
     EXPECT_EQ(reader_two.FirstFrameFormat(), "GRAY8 160x120");
     StopEmitting();
+}
+
+// A client that connects as soon as a stream listens, before its first frame has gone out, gets the
+// stream's header once and reads the frames (a second header made the demuxer stop).
+TEST_F(DebugStreamsTest, ClientConnectingBeforeTheFirstFrameReadsTheStream)
+{
+    const cv::Mat image(120, 160, CV_8UC1, cv::Scalar(10));
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const int port = testing_support::FreePortRange(2);
+        ThreadManager manager;
+        DebugStreams streams(m_logger, port, manager);
+        streams.OnDebugImages({image}, 0);
+        ASSERT_TRUE(testing_support::WaitUntil([&] { return !testing_support::PortIsFree(port + 1); }, 10s));
+        StreamReader reader(port + 1);
+        for (unsigned long long timestamp = 40000000ULL; timestamp < 400000000ULL; timestamp += 40000000ULL) {
+            std::this_thread::sleep_for(40ms);
+            streams.OnDebugImages({image}, timestamp);
+        }
+        EXPECT_EQ(reader.FirstFrameFormat(), "GRAY8 160x120") << "attempt " << attempt;
+        manager.Terminate();  // the stream threads end before the streams they serve
+    }
 }
 
 TEST_F(DebugStreamsTest, StreamsAreAddedWhenMoreImagesArrive)
@@ -118,8 +136,7 @@ TEST_F(DebugStreamsTest, ImagesThatCannotBeStreamedEndTheRun)
     EXPECT_EQ(message({cv::Mat(4, 4, CV_16UC1)}), "Incorrect depth of debug image with code 2");
     EXPECT_EQ(message({cv::Mat(4, 4, CV_8UC2)}), "Incorrect channels for debug image: 2");
     EXPECT_EQ(message({cv::Mat(4, 6, CV_8UC1)}), "");
-    EXPECT_EQ(message({cv::Mat(5, 6, CV_8UC1)}),
-              "Unexpected change of debug image resolution from [6 x 4] to [6 x 5]");
+    EXPECT_EQ(message({cv::Mat(5, 6, CV_8UC1)}), "Unexpected change of debug image resolution from [6 x 4] to [6 x 5]");
     EXPECT_EQ(message({cv::Mat(4, 6, CV_8UC3)}), "Unexpected change of debug image channels from 1 to 3");
 }
 
