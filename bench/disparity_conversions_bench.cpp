@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "StereoAnalyzer/StereoMatchers/disparity_conversions.h"
+#include "bench/time_ratios.h"
 
 namespace {
 
@@ -92,43 +93,14 @@ void BM_OpenCVConvertToFloat(benchmark::State& state)
 }
 BENCHMARK(BM_OpenCVConvertToFloat);
 
-// Prints as usual and keeps each benchmark's time per iteration.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    const std::vector<std::pair<std::string, std::string>> pairs = {
-        {"BM_RescaleToWholePixels", "BM_OpenCVConvertToWholePixels"},
-        {"BM_RescaleToThirds", "BM_OpenCVConvertToThirds"},
-        {"BM_DivideToFloat", "BM_OpenCVConvertToFloat"},
-    };
-    for (const auto& [ours, theirs] : pairs) {
-        const auto a = reporter.times.find(ours);
-        const auto b = reporter.times.find(theirs);
-        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0.0)
-            std::printf("%s/%s time ratio: not measured\n", ours.c_str(), theirs.c_str());
-        else
-            std::printf("%s/%s time ratio: %.3f (below 1 means ours is faster)\n", ours.c_str(), theirs.c_str(),
-                        a->second / b->second);
-    }
-    return 0;
+    return bench_support::RunAndPrintTimeRatios(argc, argv,
+                                                {
+                                                    {"BM_RescaleToWholePixels", "BM_OpenCVConvertToWholePixels"},
+                                                    {"BM_RescaleToThirds", "BM_OpenCVConvertToThirds"},
+                                                    {"BM_DivideToFloat", "BM_OpenCVConvertToFloat"},
+                                                });
 }

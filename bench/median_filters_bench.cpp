@@ -16,6 +16,7 @@
 
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_collection.h"
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_opencv.h"
+#include "bench/time_ratios.h"
 
 namespace {
 
@@ -99,39 +100,16 @@ void BM_OpenCVTwoMedianBlurs(benchmark::State& state)
 }
 BENCHMARK(BM_OpenCVTwoMedianBlurs)->Arg(19);
 
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    const std::vector<std::pair<std::string, std::string>> pairs = {
-        {"BM_MedianOm/3", "BM_OpenCVMedianBlur/3"},           {"BM_MedianOm/12", "BM_OpenCVMedianBlur/12"},
-        {"BM_MedianO1/3", "BM_OpenCVMedianBlur/3"},           {"BM_MedianO1/12", "BM_OpenCVMedianBlur/12"},
-        {"BM_DoubleMedian/19", "BM_OpenCVTwoMedianBlurs/19"},
-    };
-    for (const auto& [ours, theirs] : pairs) {
-        const auto a = reporter.times.find(ours);
-        const auto b = reporter.times.find(theirs);
-        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0.0)
-            std::printf("%s/%s time ratio: not measured\n", ours.c_str(), theirs.c_str());
-        else
-            std::printf("%s/%s time ratio: %.3f (below 1 means ours is faster)\n", ours.c_str(), theirs.c_str(),
-                        a->second / b->second);
-    }
-    return 0;
+    return bench_support::RunAndPrintTimeRatios(argc, argv,
+                                                {
+                                                    {"BM_MedianOm/3", "BM_OpenCVMedianBlur/3"},
+                                                    {"BM_MedianOm/12", "BM_OpenCVMedianBlur/12"},
+                                                    {"BM_MedianO1/3", "BM_OpenCVMedianBlur/3"},
+                                                    {"BM_MedianO1/12", "BM_OpenCVMedianBlur/12"},
+                                                    {"BM_DoubleMedian/19", "BM_OpenCVTwoMedianBlurs/19"},
+                                                });
 }

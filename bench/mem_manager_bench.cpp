@@ -1,5 +1,7 @@
 // Allocation and release of small blocks: the algorithms' pool against malloc/free, with the
 // ratio of the two printed at the end.
+#include <benchmark/benchmark.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -9,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-
 #include "CommonUtilities/algorithm_support/mem_manager.h"
+#include "bench/time_ratios.h"
 
 namespace {
 
@@ -23,8 +24,7 @@ struct Workload {
     {
         std::mt19937 random(20150412);
         std::uniform_int_distribution<std::size_t> size(4, 256);
-        for (int i = 0; i < kBlocks; ++i)
-            sizes.push_back(size(random));
+        for (int i = 0; i < kBlocks; ++i) sizes.push_back(size(random));
         release_order.resize(kBlocks);
         std::iota(release_order.begin(), release_order.end(), 0);
         std::shuffle(release_order.begin(), release_order.end(), random);
@@ -50,8 +50,7 @@ void BM_MemManagerSmallBlocks(benchmark::State& state)
             blocks[i] = pool._allocate(workload.sizes[i]);
             benchmark::DoNotOptimize(blocks[i]);
         }
-        for (int i : workload.release_order)
-            pool._deallocate(blocks[i]);
+        for (int i : workload.release_order) pool._deallocate(blocks[i]);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kBlocks);
@@ -67,44 +66,17 @@ void BM_MallocSmallBlocks(benchmark::State& state)
             blocks[i] = std::malloc(workload.sizes[i]);
             benchmark::DoNotOptimize(blocks[i]);
         }
-        for (int i : workload.release_order)
-            std::free(blocks[i]);
+        for (int i : workload.release_order) std::free(blocks[i]);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kBlocks);
 }
 BENCHMARK(BM_MallocSmallBlocks);
 
-// Prints as usual and keeps each benchmark's time per iteration.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    const auto pool = reporter.times.find("BM_MemManagerSmallBlocks");
-    const auto heap = reporter.times.find("BM_MallocSmallBlocks");
-    if (pool == reporter.times.end() || heap == reporter.times.end() || heap->second <= 0.0) {
-        std::printf("MemManager/malloc time ratio: not measured (run both benchmarks)\n");
-        return 0;
-    }
-    std::printf("MemManager/malloc time ratio: %.3f (below 1 means the pool is faster)\n", pool->second / heap->second);
-    return 0;
+    // Below 1 means the pool is faster than malloc/free.
+    return bench_support::RunAndPrintTimeRatios(argc, argv, {{"BM_MemManagerSmallBlocks", "BM_MallocSmallBlocks"}});
 }
