@@ -63,6 +63,22 @@ int FloorClamped(double value)
     throw std::runtime_error("Failed to initialize CTrafficController: " + reason);
 }
 
+// Sets the first and last row and the first and last column of a w x h image to 0.
+void ClearBorder(avector<unsigned char>& image, int w, int h)
+{
+    if (w <= 0 || h <= 0)
+        return;
+    const std::size_t width = static_cast<std::size_t>(w);
+    const std::size_t last_row = static_cast<std::size_t>(h - 1) * width;
+    std::fill(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(width), 0);
+    std::fill(image.begin() + static_cast<std::ptrdiff_t>(last_row),
+              image.begin() + static_cast<std::ptrdiff_t>(last_row + width), 0);
+    for (std::size_t row = width; row < last_row; row += width) {
+        image[row] = 0;
+        image[row + width - 1] = 0;
+    }
+}
+
 float BlurRadiusFactor(GaussBlurType type)
 {
     return (type == kGaussFloat || type == kGaussFixed) ? 66.666664f : 1.f;
@@ -602,8 +618,9 @@ void CTrafficController::ProcessImage(const unsigned char* frame, long long time
     }
     if (m_pre_smooth) {
         const auto timer = StatScopedTimeCalculator("pre_smooth");
-        // The border rows and columns, which the 3 x 3 mean leaves alone, keep their values.
-        std::copy(m_work.begin(), m_work.end(), m_scratch.begin());
+        // The 3 x 3 mean writes no border pixel: the border rows and columns of the smoothed
+        // image are 0 (the scratch image comes back from the swap holding the last frame).
+        ClearBorder(m_scratch, m_w, m_h);
         AlgoLibrary::filter_smoothness(m_work, m_scratch, m_w, m_h, 1, -1);
         m_work.swap(m_scratch);
     }

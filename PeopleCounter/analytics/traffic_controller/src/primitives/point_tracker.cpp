@@ -36,6 +36,14 @@ int RoundCoordinate(float value)
     return static_cast<int>(v > 0 ? v + 0.5 : v - 0.5);
 }
 
+// min(value / minimum, 1): how much of a minimal age or speed a track has reached. A minimum of 0
+// (or below) is reached by any track, so that such a setting in a device's parameter file counts
+// the track fully instead of dividing by 0.
+float ShareOfMinimum(float value, float minimum)
+{
+    return value >= minimum ? 1.f : value / minimum;
+}
+
 }  // namespace
 
 CPointTracker::CPointTracker(AlgoLibrary::MemManager::MemoryManager& manager)
@@ -504,6 +512,8 @@ const PointPath::Positions* CPointTracker::GetPath(int64_t id) const
 
 float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
 {
+    if (m_paths.empty())
+        return 0.f;
     KIV_CHECK(r > 0.f, "PointTrackerRadius_151012_101008")
         << "CPointTracker: the typical object radius must be positive, got" << static_cast<double>(r);
     const DetectorParameters& d = *m_detector;
@@ -513,10 +523,6 @@ float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
     const float fast_speed = d.min_fast_track_speed();
     const float slow_age = d.min_slow_track_age();
     const float slow_speed = d.min_slow_track_speed();
-    KIV_CHECK(fast_age > 0.f && fast_speed > 0.f && slow_age > 0.f && slow_speed > 0.f,
-              "PointTrackerTrackLimits_151012_101009")
-        << "CPointTracker: min_fast_track_age, min_fast_track_speed, min_slow_track_age and min_slow_track_speed must "
-           "be positive";
 
     bool first = true;
     float result = 0.f;
@@ -529,8 +535,8 @@ float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
                 value = diameter;
             } else {
                 const float speed = p.length / (age * r);
-                const float fast = std::min(age / fast_age, 1.f) * diameter * std::min(speed / fast_speed, 1.f);
-                const float slow = std::min(age / slow_age, 1.f) * diameter * std::min(speed / slow_speed, 1.f);
+                const float fast = ShareOfMinimum(age, fast_age) * diameter * ShareOfMinimum(speed, fast_speed);
+                const float slow = ShareOfMinimum(age, slow_age) * diameter * ShareOfMinimum(speed, slow_speed);
                 value = slow > fast ? slow : fast;
             }
         }

@@ -231,7 +231,8 @@ void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat
         default:
             Fail(cv::Error::StsBadArg, "Invalid termination criteria", func);
     }
-    criteria->maxCount = std::min(criteria->maxCount, max_iters);
+    // An iteration count the caller gives (types 1 and 3) is used as given; max_iters only stands in
+    // for a missing one.
     criteria->epsilon *= criteria->epsilon;
 
     const cv::Size size = imgA.size();
