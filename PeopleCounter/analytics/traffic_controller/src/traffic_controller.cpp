@@ -12,6 +12,7 @@
 
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/ParameterAccess/parameter_profile.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "CommonUtilities/algorithm_support/stats_utils.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
@@ -28,18 +29,6 @@ const AlgoLibrary::StatUtils::SubjectOfInterest::Enum kStatTime =
     static_cast<AlgoLibrary::StatUtils::SubjectOfInterest::Enum>(2);
 const AlgoLibrary::StatUtils::SubjectOfInterest::Enum kStatBrightness =
     static_cast<AlgoLibrary::StatUtils::SubjectOfInterest::Enum>(5);
-
-// Nearest integer, halves away from zero, clamped to the int range; NaN gives 0.
-int RoundHalfAway(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(value > 0 ? value + 0.5 : value - 0.5);
-}
 
 // Truncation toward zero, clamped to the int range; NaN gives 0.
 int TruncateClamped(double value)
@@ -228,7 +217,8 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     const float zoom = perspective.zoom;
     if (!(zoom > 0.f) || !std::isfinite(zoom))
         FailInit("perspective_filter zoom must be above 0, got " + std::to_string(zoom));
-    m_keypoint_radius = RoundHalfAway(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
+    m_keypoint_radius =
+        AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
     if (!std::isfinite(m_target_radius) || m_target_radius < 1.f || m_keypoint_radius < 1 ||
         m_keypoint_radius > std::max(m_w, m_h))
         FailInit("target_circle gives the radius " + std::to_string(m_target_radius) + " and the keypoint radius " +
@@ -239,10 +229,10 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
         // The optic flow seeds its points every step pixels and follows each within a window; a
         // step or window of 0 or 1 cannot follow a person.
         const OpticFlowParams& flow = m_optic_flow.GetParams();
-        const int object_radius = RoundHalfAway(m_target_radius * flow.object_radius_multiplier());
+        const int object_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * flow.object_radius_multiplier());
         const int step_factor = flow.point_step_factor();
         const int step = step_factor >= 1 ? object_radius / step_factor : 0;
-        const int window = RoundHalfAway(m_target_radius * flow.window_radius_multiplier());
+        const int window = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * flow.window_radius_multiplier());
         if (step < 2 || window < 2)
             FailInit("target_circle radius " + std::to_string(m_target_radius) + " gives the optic-flow seed step " +
                      std::to_string(step) + " and window radius " + std::to_string(window) +
@@ -288,8 +278,8 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     m_blur = MakeBlur(blur_type);
     if (!m_blur)
         FailInit("unknown gauss_type " + std::to_string(static_cast<int>(blur_type)));
-    m_gauss_window =
-        RoundHalfAway(BlurRadiusFactor(blur_type) * m_target_radius * m_params.gauss_radius_multiplier() * zoom);
+    m_gauss_window = AlgoLibrary::RoundHalfAwayFromZero(BlurRadiusFactor(blur_type) * m_target_radius *
+                                                        m_params.gauss_radius_multiplier() * zoom);
 
     InitPerspectiveFilter(perspective);
     if (!m_blur->InitProc(m_gauss_window, m_gauss_window))

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/point_correlation.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
 
@@ -21,19 +22,6 @@ constexpr int kOutputDiameterPositions = 200;
 std::pair<int, int> SectorOf(const AlgoLibrary::TPoint<int>& p)
 {
     return {p.x / kSectorSide, p.y / kSectorSide};
-}
-
-// Half away from zero, clamped to the int range (NaN gives 0).
-int RoundCoordinate(float value)
-{
-    if (!(value == value))
-        return 0;
-    const double v = value;
-    if (v >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (v <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(v > 0 ? v + 0.5 : v - 0.5);
 }
 
 // min(value / minimum, 1): how much of a minimal age or speed a track has reached. A minimum of 0
@@ -258,7 +246,8 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
         m_paths.modify(path, [&prediction](PointPath& p) {
             p.prediction = prediction;
             assert(p.predictions);
-            p.predictions->push_back({RoundCoordinate(prediction.x), RoundCoordinate(prediction.y)});
+            p.predictions->push_back(
+                {AlgoLibrary::RoundHalfAwayFromZero(prediction.x), AlgoLibrary::RoundHalfAwayFromZero(prediction.y)});
             if (static_cast<int>(p.predictions->size()) > kMaxPositions)
                 p.predictions->pop_front();
         });
