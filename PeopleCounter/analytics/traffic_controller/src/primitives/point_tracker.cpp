@@ -13,11 +13,35 @@
 
 namespace {
 
+// Candidates and paths are looked up by 20 x 20 pixel cells, so that a path only meets the
+// candidates of the nine cells around it.
 constexpr int kSectorSide = 20;
+
+// The cost matrix of the joining: an entry of kNoLink forbids the link; a link costs its
+// correlation score (0 for equal shapes, 2 at most for the sum-normalised difference) times
+// kScoreToCost, and a score above 2 is no link either. The bipartite matching wants integer costs.
 constexpr int kNoLink = 10000;
 constexpr int kMaxLinkCost = 2000;
+constexpr float kScoreToCost = 1000.f;
+
+// Gates before any image comparison. Without the prediction gate a candidate must lie closer than
+// 40 pixels to the path's predicted position (40^2 squared pixels), a generous bound on a person's
+// step between two frames; with it, its squared Mahalanobis distance under the prediction's
+// covariance must stay below 4, that is within two standard deviations.
+constexpr float kMaxSquaredDistanceToPrediction = 1600.f;
+constexpr float kMaxSquaredMahalanobisDistance = 4.f;
+// With a distance map, a path moves at most a quarter of the local object radius per frame
+// (city-block pixels), and never less than 2 pixels, so that small radii still allow jitter.
+constexpr int kJumpRadiusDivisor = 4;
+constexpr int kMinJumpLimit = 2;
+
+// The greedy replacement of the matching links only scores below this.
 constexpr float kFallbackScoreLimit = 9.0f;
 constexpr int kOutputDiameterPositions = 200;
+
+// The path counter is reported as a series whose increments are of interest.
+constexpr AlgoLibrary::StatUtils::SubjectOfInterest::Enum kPathIdStatistic =
+    AlgoLibrary::StatUtils::SubjectOfInterest::Increment;
 
 std::pair<int, int> SectorOf(const AlgoLibrary::TPoint<int>& p)
 {
@@ -228,90 +252,15 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
 
     const int path_count = static_cast<int>(m_paths.size());
     const int candidate_count = static_cast<int>(m_input_points.size());
+    // One spare row and column: the matching wants a square matrix with room for "no partner".
     const int n = std::max(path_count, candidate_count) + 1;
-    m_cost.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), kNoLink);
+    NumberPathsAndCandidates();
+    FillCostMatrix(n);
 
-    m_rows.clear();
-    for (auto it = m_paths.begin(); it != m_paths.end(); ++it) {
-        const int row = static_cast<int>(m_rows.size());
-        m_paths.modify(it, [row](PointPath& p) { p.index = row; });
-        m_rows.push_back(it);
-    }
-    for (std::size_t column = 0; column < m_input_order.size(); ++column)
-        m_input_points[static_cast<std::size_t>(m_input_order[column])].index = static_cast<int>(column);
-
-    for (int row = 0; row < path_count; ++row) {
-        const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
-        const PathPrediction prediction = Predict(path->history, path->history_count, m_time);
-        m_paths.modify(path, [&prediction](PointPath& p) {
-            p.prediction = prediction;
-            assert(p.predictions);
-            p.predictions->push_back(
-                {AlgoLibrary::RoundHalfAwayFromZero(prediction.x), AlgoLibrary::RoundHalfAwayFromZero(prediction.y)});
-            if (static_cast<int>(p.predictions->size()) > kMaxPositions)
-                p.predictions->pop_front();
-        });
-
-        int limit = -1;
-        if (m_distance_map) {
-            const int radius =
-                m_distance_map->GetRadius(path->position.x, m_height - 1 - path->position.y, m_width, m_height);
-            limit = std::max(radius / 4, 2);
-        }
-        for (int sy = -1; sy <= 1; ++sy) {
-            for (int sx = -1; sx <= 1; ++sx) {
-                const auto range = CandidatesIn(std::make_pair(path->sector.first + sx, path->sector.second + sy));
-                for (auto i = range.first; i != range.second; ++i) {
-                    const PointPath* candidate = &m_input_points[static_cast<std::size_t>(*i)];
-                    if (candidate->mark != path->mark)
-                        continue;
-                    if (limit >= 0 &&
-                        std::abs(static_cast<long long>(path->position.x) - candidate->position.x) +
-                                std::abs(static_cast<long long>(path->position.y) - candidate->position.y) >
-                            limit)
-                        continue;
-                    const float dx = static_cast<float>(candidate->position.x) - prediction.x;
-                    const float dy = static_cast<float>(candidate->position.y) - prediction.y;
-                    if (m_parameters.prediction_gate) {
-                        if (!(prediction.xx * dx * dx + 2 * prediction.xy * dx * dy + prediction.yy * dy * dy < 4.f))
-                            continue;
-                    } else if (!(dx * dx + dy * dy < 1600.f)) {
-                        continue;
-                    }
-                    const float score =
-                        Correlation::BestCorrelation(m_width, m_prev_image, m_cur_image, m_correlation_scale,
-                                                     path->position, candidate->position, m_parameters.comparison_mode);
-                    const float cost = score * 1000.f;
-                    m_cost[static_cast<std::size_t>(row) * n + static_cast<std::size_t>(candidate->index)] =
-                        cost <= static_cast<float>(kMaxLinkCost) ? static_cast<int>(cost) : kNoLink;
-                }
-            }
-        }
-    }
-
-    const int assigned = m_matcher.Solve(m_cost, n, m_pairs);
-    if (assigned < 0) {
+    if (m_matcher.Solve(m_cost, n, m_pairs) < 0)
         DefaultCorrespondenceSolver();
-    } else {
-        for (const auto& [row, column] : m_pairs) {
-            if (row < 0 || row >= path_count)
-                continue;
-            const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
-            const bool linked = column >= 0 && column < candidate_count &&
-                                m_cost[static_cast<std::size_t>(row) * n + static_cast<std::size_t>(column)] < kNoLink;
-            if (!linked) {
-                m_paths.modify(path, [](PointPath& p) {
-                    p.lives -= 1;
-                    p.updated = false;
-                });
-                continue;
-            }
-            PointPath& candidate =
-                m_input_points[static_cast<std::size_t>(m_input_order[static_cast<std::size_t>(column)])];
-            UpdatePath(path, candidate);
-            candidate.strength = 0.f;
-        }
-    }
+    else
+        ApplyAssignment(n, path_count, candidate_count);
 
     long long visible = 0, not_visible = 0, trusted = 0, not_trusted = 0;
     for (auto it = m_paths.begin(); it != m_paths.end();) {
@@ -335,11 +284,113 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
     StatValueInt("trusted_paths", trusted);
     StatValueInt("not_trusted_paths", not_trusted);
     StatValueInt("trusted and new paths", static_cast<long long>(m_paths.size()));
-    StatSpecialValueInt("point Id", m_path_counter, static_cast<AlgoLibrary::StatUtils::SubjectOfInterest::Enum>(2));
+    StatSpecialValueInt("point Id", m_path_counter, kPathIdStatistic);
 
     if (static_cast<int>(m_paths.size()) > kMaxPaths) {
         Log(kKivLogWarning) << "m_paths.size() too big: " << m_paths.size();
         TruncatePathToMaxLimit();
+    }
+}
+
+void CPointTracker::NumberPathsAndCandidates()
+{
+    m_rows.clear();
+    for (auto it = m_paths.begin(); it != m_paths.end(); ++it) {
+        const int row = static_cast<int>(m_rows.size());
+        m_paths.modify(it, [row](PointPath& p) { p.index = row; });
+        m_rows.push_back(it);
+    }
+    for (std::size_t column = 0; column < m_input_order.size(); ++column)
+        m_input_points[static_cast<std::size_t>(m_input_order[column])].index = static_cast<int>(column);
+}
+
+void CPointTracker::FillCostMatrix(int n)
+{
+    m_cost.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), kNoLink);
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        const PathContainer::iterator path = m_rows[row];
+        PredictPath(path);
+        const int jump_limit = JumpLimit(*path);
+        for (int sy = -1; sy <= 1; ++sy) {
+            for (int sx = -1; sx <= 1; ++sx) {
+                const auto range = CandidatesIn(std::make_pair(path->sector.first + sx, path->sector.second + sy));
+                for (auto i = range.first; i != range.second; ++i) {
+                    const PointPath& candidate = m_input_points[static_cast<std::size_t>(*i)];
+                    if (PassesGates(*path, jump_limit, candidate))
+                        m_cost[row * static_cast<std::size_t>(n) + static_cast<std::size_t>(candidate.index)] =
+                            LinkCost(*path, candidate);
+                }
+            }
+        }
+    }
+}
+
+void CPointTracker::PredictPath(PathContainer::iterator path)
+{
+    const PathPrediction prediction = Predict(path->history, path->history_count, m_time);
+    m_paths.modify(path, [&prediction](PointPath& p) {
+        p.prediction = prediction;
+        assert(p.predictions);
+        p.predictions->push_back(
+            {AlgoLibrary::RoundHalfAwayFromZero(prediction.x), AlgoLibrary::RoundHalfAwayFromZero(prediction.y)});
+        if (static_cast<int>(p.predictions->size()) > kMaxPositions)
+            p.predictions->pop_front();
+    });
+}
+
+int CPointTracker::JumpLimit(const PointPath& path) const
+{
+    if (!m_distance_map)
+        return -1;
+    const int radius = m_distance_map->GetRadius(path.position.x, m_height - 1 - path.position.y, m_width, m_height);
+    return std::max(radius / kJumpRadiusDivisor, kMinJumpLimit);
+}
+
+bool CPointTracker::PassesGates(const PointPath& path, int jump_limit, const PointPath& candidate) const
+{
+    // Points of another region belong to another object.
+    if (candidate.mark != path.mark)
+        return false;
+    const long long jump = std::abs(static_cast<long long>(path.position.x) - candidate.position.x) +
+                           std::abs(static_cast<long long>(path.position.y) - candidate.position.y);
+    if (jump_limit >= 0 && jump > jump_limit)
+        return false;
+    const PathPrediction& prediction = path.prediction;
+    const float dx = static_cast<float>(candidate.position.x) - prediction.x;
+    const float dy = static_cast<float>(candidate.position.y) - prediction.y;
+    if (m_parameters.prediction_gate)
+        return prediction.xx * dx * dx + 2 * prediction.xy * dx * dy + prediction.yy * dy * dy <
+               kMaxSquaredMahalanobisDistance;
+    return dx * dx + dy * dy < kMaxSquaredDistanceToPrediction;
+}
+
+int CPointTracker::LinkCost(const PointPath& path, const PointPath& candidate) const
+{
+    const float score = Correlation::BestCorrelation(m_width, m_prev_image, m_cur_image, m_correlation_scale,
+                                                     path.position, candidate.position, m_parameters.comparison_mode);
+    const float cost = score * kScoreToCost;
+    return cost <= static_cast<float>(kMaxLinkCost) ? static_cast<int>(cost) : kNoLink;
+}
+
+void CPointTracker::ApplyAssignment(int n, int path_count, int candidate_count)
+{
+    for (const auto& [row, column] : m_pairs) {
+        if (row < 0 || row >= path_count)
+            continue;
+        const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
+        const bool linked = column >= 0 && column < candidate_count &&
+                            m_cost[static_cast<std::size_t>(row) * n + static_cast<std::size_t>(column)] < kNoLink;
+        if (!linked) {
+            m_paths.modify(path, [](PointPath& p) {
+                p.lives -= 1;
+                p.updated = false;
+            });
+            continue;
+        }
+        PointPath& candidate =
+            m_input_points[static_cast<std::size_t>(m_input_order[static_cast<std::size_t>(column)])];
+        UpdatePath(path, candidate);
+        candidate.strength = 0.f;  // a joined candidate starts no path
     }
 }
 
