@@ -117,6 +117,8 @@ PathPrediction CPointTracker::Predict(const Sample* history, int count, int64_t 
     return ::Predict(history, count, now);
 }
 
+// Set-up for one image size. Paths of an earlier size would point outside the new images, so a
+// new set-up starts from no paths.
 void CPointTracker::Init(int width, int height, const TrackingParameters& parameters, IDistanceMap* distance_map)
 {
     KIV_CHECK(width > 0 && height > 0 && static_cast<long long>(width) * height <= INT_MAX,
@@ -144,6 +146,7 @@ void CPointTracker::Init(int width, int height, const TrackingParameters& parame
     m_initialized = true;
 }
 
+// One frame: take the image and the key points, join the key points to the paths, keep the image.
 void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
 {
     BeginFrame(image, time, points);
@@ -151,11 +154,15 @@ void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t 
     EndFrame();
 }
 
+// The smoothed image of this frame is what the next frame's windows are compared with.
 void CPointTracker::EndFrame()
 {
     std::swap(m_prev_image, m_cur_image);
 }
 
+// The frame's image is smoothed by window means, so that the window comparison sees shapes rather
+// than pixel noise; the first frame is compared with itself. Each key point becomes a candidate,
+// filed by its 20 x 20 cell so that a path only looks at the candidates around it.
 void CPointTracker::BeginFrame(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
 {
     if (!m_initialized)
@@ -211,6 +218,8 @@ std::pair<std::vector<int>::const_iterator, std::vector<int>::const_iterator> CP
     return {low, high};
 }
 
+// A joined candidate moves its path: the travelled length and the history feed the movement
+// measure and the forecast; the two averagers tell whether the path stands still.
 void CPointTracker::UpdatePath(PathContainer::iterator path, const PointPath& candidate)
 {
     const int64_t time = m_time;
@@ -245,6 +254,10 @@ float CPointTracker::BestCorrelation(const AlgoLibrary::TPoint<int>& first, cons
                                         m_parameters.comparison_mode);
 }
 
+// The joining of one frame: the candidates that can continue each path are scored, and the best
+// overall assignment (not the best per path) decides, so that two people passing close by keep
+// their own paths. Missed paths lose a life and die when none is left; strong candidates left
+// over start paths.
 void CPointTracker::ConnectNewPointsWithExistingPaths()
 {
     StatValueInt("input points", static_cast<long long>(m_input_points.size()));
@@ -292,6 +305,7 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
     }
 }
 
+// Paths become the rows and candidates, in cell order, the columns of the cost matrix.
 void CPointTracker::NumberPathsAndCandidates()
 {
     m_rows.clear();
@@ -304,6 +318,8 @@ void CPointTracker::NumberPathsAndCandidates()
         m_input_points[static_cast<std::size_t>(m_input_order[column])].index = static_cast<int>(column);
 }
 
+// Each path is forecast, then scored against the candidates of the nine cells around it that pass
+// the gates; the gates are cheap and spare most image comparisons.
 void CPointTracker::FillCostMatrix(int n)
 {
     m_cost.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), kNoLink);
@@ -372,6 +388,8 @@ int CPointTracker::LinkCost(const PointPath& path, const PointPath& candidate) c
     return cost <= static_cast<float>(kMaxLinkCost) ? static_cast<int>(cost) : kNoLink;
 }
 
+// The assignment's pairs: a path paired with a candidate it may link to is continued by it; a path
+// left without one, or paired across a forbidden link, is missed.
 void CPointTracker::ApplyAssignment(int n, int path_count, int candidate_count)
 {
     for (const auto& [row, column] : m_pairs) {
@@ -394,6 +412,8 @@ void CPointTracker::ApplyAssignment(int n, int path_count, int candidate_count)
     }
 }
 
+// When the assignment fails, a path and a candidate are joined only when each is the other's best
+// match: slower and greedier, but it never joins a candidate to two paths.
 void CPointTracker::DefaultCorrespondenceSolver()
 {
     // The walk follows a snapshot of the IDs, so that a path that moves to another sector while it
@@ -468,6 +488,8 @@ void CPointTracker::DefaultCorrespondenceSolver()
     }
 }
 
+// Candidates that no path took start paths, unless they are weak (a weak corner is soon lost) or the
+// work mask excludes their place.
 void CPointTracker::StartNewPaths()
 {
     const float lambda_high = static_cast<float>(m_detector->lambda_high_thr());
@@ -502,6 +524,8 @@ void CPointTracker::StartNewPaths()
     m_input_removed.clear();
 }
 
+// Too many paths (a flickering scene) would slow every frame down: paths are removed, those with the
+// most lives first and in cell order, until 999 remain.
 void CPointTracker::TruncatePathToMaxLimit()
 {
     constexpr int kKeep = kMaxPaths - 1;
@@ -521,6 +545,9 @@ void CPointTracker::TruncatePathToMaxLimit()
     }
 }
 
+// The paths as the traffic controller reads them, y measured upward. A path counts as valid only
+// when it was joined in this frame and, when asked, has moved far and long enough: short-lived or
+// standing points should not make objects.
 const std::vector<IPoint>& CPointTracker::GetPoints()
 {
     m_output.clear();
@@ -550,6 +577,9 @@ const PointPath::Positions* CPointTracker::GetPath(int64_t id) const
     return found == by_id.end() ? nullptr : found->points.get();
 }
 
+// The "people move" measure: the largest extent of a path in object radii. A young path counts
+// nothing (flicker, light); a path that is small but old or fast enough counts in part, in
+// proportion to how much of the minimal age and speed it has reached.
 float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
 {
     if (m_paths.empty())
