@@ -189,8 +189,8 @@ std::istream& operator>>(std::istream& is, PerspectiveFilterParams& params)
         value.clear();
         to_value = false;
     };
-    // White space never enters keys or values; trailing white space is accepted. A ';' after a pair
-    // without a key changes nothing: what follows still goes on into that pair's value.
+    // White space never enters keys or values; trailing white space is accepted. ';' ends every
+    // pair; a pair without a key is dropped.
     for (;;) {
         SkipWhiteSpace(is);
         if (is.eof())
@@ -198,10 +198,8 @@ std::istream& operator>>(std::istream& is, PerspectiveFilterParams& params)
         const int c = is.get();
         if (c == std::char_traits<char>::eof())
             break;
-        if (c == ';') {
-            if (!key.empty())
-                end_pair();
-        }
+        if (c == ';')
+            end_pair();
         else if (c == '=')
             to_value = true;
         else

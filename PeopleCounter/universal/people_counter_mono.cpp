@@ -1,6 +1,5 @@
 #include "PeopleCounter/universal/people_counter_mono.h"
 
-#include <stdexcept>
 #include <utility>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
@@ -40,8 +39,8 @@ void PeopleCounterMono::InitImage(const kiv::VideoFormat& format)
 void PeopleCounterMono::ProcessImage(const cv::Mat& image, AlgoTimePoint time, bool debug)
 {
     (void)debug;
-    if (!m_image_initialised)
-        throw std::logic_error("PeopleCounterMono: ProcessImage before a successful InitImage");
+    KIV_CHECK(m_image_initialised, "MonoFrontNoFormat_091226_090002")
+        << "PeopleCounterMono: ProcessImage before a successful InitImage";
     const int width = GetWidth();
     const int height = GetHeight();
     KIV_CHECK(image.dims == 2 && image.type() == CV_8UC1 && image.cols == width && image.rows == height,

@@ -5,16 +5,10 @@
 #include <cstdint>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "StereoAnalyzer/StereoPeopleCounter/circle_iterator.h"
 
 namespace stereo {
-
-namespace {
-int RoundHalfAway(double v)
-{
-    return static_cast<int>(v > 0 ? v + 0.5 : v - 0.5);
-}
-}  // namespace
 
 int RobustHeightAround(const cv::Mat_<uchar>& height_map, const cv::Point& p, int radius, std::vector<uchar>& samples)
 {
@@ -25,15 +19,15 @@ int RobustHeightAround(const cv::Mat_<uchar>& height_map, const cv::Point& p, in
             samples.push_back(v);
     }
     const double n = static_cast<double>(samples.size());
-    const int lo = RoundHalfAway(0.85 * n);
-    const int hi = RoundHalfAway(0.95 * n);
+    const int lo = AlgoLibrary::RoundHalfAwayFromZero(0.85 * n);
+    const int hi = AlgoLibrary::RoundHalfAwayFromZero(0.95 * n);
     if (lo == 0 || hi == 0)
         return height_map(p);
     std::nth_element(samples.begin(), samples.begin() + (lo - 1), samples.end());
     std::nth_element(samples.begin() + (lo - 1), samples.begin() + (hi - 1), samples.end());
     double sum = 0.0;
     for (int i = lo - 1; i <= hi - 1; ++i) sum += samples[static_cast<std::size_t>(i)];
-    return RoundHalfAway(sum / (hi - lo + 1));
+    return AlgoLibrary::RoundHalfAwayFromZero(sum / (hi - lo + 1));
 }
 
 void FindObjectsCoords(maximums_finder::MaximumsFinder& finder, const cv::Mat_<uchar>& processed,
@@ -51,7 +45,7 @@ void FindObjectsCoords(maximums_finder::MaximumsFinder& finder, const cv::Mat_<u
         int v = filter_input(p);
         if (settings.obtain_height_directly_from_height_map)
             v = RobustHeightAround(left_height_map, p, settings.circle_around_head_rad, samples);
-        heights[i] = RoundHalfAway(v / 255.0 * settings.obj_h_max);
+        heights[i] = AlgoLibrary::RoundHalfAwayFromZero(v / 255.0 * settings.obj_h_max);
     }
     if (!settings.use_height_map_processing_scale)
         return;

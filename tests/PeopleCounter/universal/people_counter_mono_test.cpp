@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -42,15 +43,18 @@ struct SceneRun {
     std::vector<Alarm> alarms;
     float max_changed_percent = 0.f;
     float max_path = 0.f;
+    bool finite_paths = true;  // every frame's motion measure was a finite number
 };
 
 // Renders the scene and runs it through a single-camera counter built by the factory with the
-// parameter file the renderer writes for the scene; from `gain_frame` on the frames are scaled by
-// `brightness_gain_after` when it is positive.
-SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int gain_frame = 0)
+// parameter file the renderer writes for the scene (followed by `extra_ini`); from `gain_frame` on
+// the frames are scaled by `brightness_gain_after` when it is positive. The motion measures are read
+// after every frame, as the algorithm thread reads them.
+SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int gain_frame = 0,
+                  const std::string& extra_ini = "")
 {
     TempIniDir dir;
-    const std::string ini = dir.Write("algo.ini", scene::AlgoIni(s));
+    const std::string ini = dir.Write("algo.ini", scene::AlgoIni(s) + extra_ini);
     auto log = std::make_shared<RecordingLog>();
     CounterPtr counter(IUniversalPeopleCounter::CreateInstance<kCounterMono>(ini, log, 0.0));
     SceneRun run;
@@ -68,7 +72,9 @@ SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int 
         counter->ProcessImage(image, FrameTime(frame));
         counter->GetAlarms(alarms);
         run.max_changed_percent = std::max(run.max_changed_percent, counter->GetChangedPixelsPercent());
-        run.max_path = std::max(run.max_path, counter->GetMaximalPathInObjectRadius());
+        const float path = counter->GetMaximalPathInObjectRadius();
+        run.finite_paths = run.finite_paths && std::isfinite(path);
+        run.max_path = std::max(run.max_path, path);
         run.alarms.insert(run.alarms.end(), alarms.begin(), alarms.end());
     }
     return run;
@@ -150,12 +156,39 @@ TEST_F(PeopleCounterMonoTest, AlongTheLineStandingStillAndBrightnessChangeGiveNo
     }
 }
 
+TEST_F(PeopleCounterMonoTest, ZeroTrackAgeAndSpeedLimitsKeepTheMotionMeasureAndTheCount)
+{
+    // A device's parameter file may hold 0 for any of the four limits: a minimum of 0 is reached by
+    // every track, and without paths the measure is 0.
+    const std::string zero_limits =
+        "\n[MonoPeopleCounter--Tracker]\nmin_fast_track_age=0\nmin_fast_track_speed=0\n"
+        "min_slow_track_age=0\nmin_slow_track_speed=0\n";
+    CounterPtr still = Make(zero_limits);
+    ASSERT_TRUE(still);
+    still->InitImage({160, 120, 1, 160, 0, 1});
+    still->ProcessImage(cv::Mat(120, 160, CV_8UC1, cv::Scalar(90)), FrameTime(0));
+    EXPECT_EQ(still->GetMaximalPathInObjectRadius(), 0.f);
+
+    scene::Scene s = MonoScene(110);
+    s.people.push_back(scene::ParsePerson("10,-200,10,200,5,180,10,1"));
+    const SceneRun run = RunScene(s, -1, 0, zero_limits);
+    EXPECT_TRUE(run.finite_paths);
+    EXPECT_GT(run.max_path, 1.f);
+    const std::vector<scene::Crossing> truth = scene::GroundTruth(s);
+    ASSERT_EQ(truth.size(), 1u);
+    std::vector<int> passes;
+    for (const Alarm& alarm : run.alarms)
+        if (alarm.type != 2)
+            passes.push_back(alarm.type);
+    EXPECT_EQ(passes, (std::vector<int>{truth[0].incoming ? 0 : 1}));
+}
+
 TEST_F(PeopleCounterMonoTest, FramesOtherThanTheAnnouncedGreyImageAreRefused)
 {
     CounterPtr counter = Make("");
     ASSERT_TRUE(counter);
     const cv::Mat grey(120, 160, CV_8UC1, cv::Scalar(100));
-    EXPECT_THROW(counter->ProcessImage(grey, FrameTime(0)), std::logic_error);  // before InitImage
+    EXPECT_THROW(counter->ProcessImage(grey, FrameTime(0)), exc::KIVException);  // before InitImage
     counter->InitImage({160, 120, 1, 160, 0, 1});
     const cv::Mat bigger(240, 320, CV_8UC1, cv::Scalar(100));
     const struct {
@@ -219,7 +252,7 @@ TEST_F(PeopleCounterMonoTest, BadParametersGiveNoCounter)
     CounterPtr counter = Make("[MonoPeopleCounter]\ntarget_circle=[[0.5,0.5],[0.5,0.5]]\n");
     ASSERT_TRUE(counter);
     EXPECT_THROW(counter->InitImage({160, 120, 1, 160, 0, 1}), std::runtime_error);
-    EXPECT_THROW(counter->ProcessImage(cv::Mat(120, 160, CV_8UC1, cv::Scalar(0)), FrameTime(0)), std::logic_error);
+    EXPECT_THROW(counter->ProcessImage(cv::Mat(120, 160, CV_8UC1, cv::Scalar(0)), FrameTime(0)), exc::KIVException);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <deque>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -131,19 +134,50 @@ TEST(ObjectsFilterByMotionTest, DeletesStillObjectsFromPointsAndHeightsTogether)
     EXPECT_GE(filter->Values()[0], 60);  // between the 70% and 90% quantiles of 0..99
     EXPECT_LE(filter->Values()[0], 90);
 
-    // The quantile rates: reversed equals ordered; equal rates pick one rank; 0..1 is the mean.
-    const cv::Mat_<unsigned char> constant(120, 160, uchar(40));
+    // The quantile rates, on the ramp whose values spread over 0..99: the mean of the sorted outline
+    // values at ranks round(q1 (n - 1)) .. round(q2 (n - 1)), rounded. The outline is the one the
+    // outline block builds with the same (default) settings.
+    auto polygons = Loaded<stereo::PolygonsAroundObjects>();
+    polygons->CalcPolygonsAroundObjects({180}, camera, {{30, 60}});
+    std::vector<int> sorted;
+    cv::Point pixel;
+    stereo::Outline outline = polygons->Outlines()[0];
+    for (outline.StartWalk(); outline.NextPixel(pixel);) sorted.push_back(difference(pixel));
+    std::sort(sorted.begin(), sorted.end());
+    const long long n = static_cast<long long>(sorted.size());
+    const auto trimmed_mean = [&](double q1, double q2) {
+        const long long first = std::llround(q1 * (n - 1)), last = std::llround(q2 * (n - 1));
+        long long sum = 0;
+        for (long long r = first; r <= last; ++r) sum += sorted[static_cast<std::size_t>(r)];
+        const long long count = last - first + 1;
+        return static_cast<int>((2 * sum + count) / (2 * count));
+    };
+    // One rank next to a change of value: q (n - 1) = k + 0.6 is rank k + 1, k + 0.4 is rank k.
+    std::size_t k = sorted.size() / 5;
+    while (sorted[k] == sorted[k + 1]) ++k;
+    const auto single = [n](double rank) {
+        std::ostringstream q;
+        q.precision(9);
+        q << rank / static_cast<double>(n - 1);
+        return "Stereo_m_med_low_rate=" + q.str() + "\nStereo_m_med_high_rate=" + q.str() + "\n";
+    };
     const struct {
-        const char* rates;
+        std::string rates;
         int expected;
-    } cases[] = {{"Stereo_m_med_low_rate=0.9\nStereo_m_med_high_rate=0.7\n", filter->Values()[0]},
-                 {"Stereo_m_med_low_rate=0\nStereo_m_med_high_rate=1\n", 40},
-                 {"Stereo_m_med_low_rate=0.5\nStereo_m_med_high_rate=0.5\n", 40}};
+    } cases[] = {{"", trimmed_mean(0.7f, 0.9f)},
+                 {"Stereo_m_med_low_rate=0.9\nStereo_m_med_high_rate=0.7\n", trimmed_mean(0.7f, 0.9f)},
+                 {"Stereo_m_med_low_rate=0\nStereo_m_med_high_rate=1\n", trimmed_mean(0, 1)},
+                 {"Stereo_m_med_low_rate=0\nStereo_m_med_high_rate=0.3\n", trimmed_mean(0, 0.3f)},
+                 {"Stereo_m_med_low_rate=0.5\nStereo_m_med_high_rate=0.5\n", sorted[sorted.size() / 2]},
+                 {"Stereo_m_med_low_rate=1\nStereo_m_med_high_rate=1\n", sorted.back()},
+                 {single(k + 0.6), sorted[k + 1]},
+                 {single(k + 0.4), sorted[k]}};
+    ASSERT_NE(trimmed_mean(0.7f, 0.9f), trimmed_mean(0.6f, 0.8f));
     for (const auto& c : cases) {
         auto other = Loaded<stereo::ObjectsFilterByMotion>(c.rates);
         std::deque<int> h{180};
         std::deque<cv::Point> p{{30, 60}};
-        other->DeleteObjectsWithNoMotion(c.expected == 40 ? constant : difference, h, camera, p);
+        other->DeleteObjectsWithNoMotion(difference, h, camera, p);
         EXPECT_EQ(other->Values()[0], c.expected) << c.rates;
     }
     for (const char* rates : {"Stereo_m_med_low_rate=-0.1\n", "Stereo_m_med_high_rate=1.5\n"}) {

@@ -12,6 +12,7 @@
 
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/ParameterAccess/parameter_profile.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "CommonUtilities/algorithm_support/stats_utils.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
@@ -28,18 +29,6 @@ const AlgoLibrary::StatUtils::SubjectOfInterest::Enum kStatTime =
     static_cast<AlgoLibrary::StatUtils::SubjectOfInterest::Enum>(2);
 const AlgoLibrary::StatUtils::SubjectOfInterest::Enum kStatBrightness =
     static_cast<AlgoLibrary::StatUtils::SubjectOfInterest::Enum>(5);
-
-// Nearest integer, halves away from zero, clamped to the int range; NaN gives 0.
-int RoundHalfAway(double value)
-{
-    if (std::isnan(value))
-        return 0;
-    if (value >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(value > 0 ? value + 0.5 : value - 0.5);
-}
 
 // Truncation toward zero, clamped to the int range; NaN gives 0.
 int TruncateClamped(double value)
@@ -61,6 +50,22 @@ int FloorClamped(double value)
 [[noreturn]] void FailInit(const std::string& reason)
 {
     throw std::runtime_error("Failed to initialize CTrafficController: " + reason);
+}
+
+// Sets the first and last row and the first and last column of a w x h image to 0.
+void ClearBorder(avector<unsigned char>& image, int w, int h)
+{
+    if (w <= 0 || h <= 0)
+        return;
+    const std::size_t width = static_cast<std::size_t>(w);
+    const std::size_t last_row = static_cast<std::size_t>(h - 1) * width;
+    std::fill(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(width), 0);
+    std::fill(image.begin() + static_cast<std::ptrdiff_t>(last_row),
+              image.begin() + static_cast<std::ptrdiff_t>(last_row + width), 0);
+    for (std::size_t row = width; row < last_row; row += width) {
+        image[row] = 0;
+        image[row + width - 1] = 0;
+    }
 }
 
 float BlurRadiusFactor(GaussBlurType type)
@@ -176,6 +181,10 @@ void CTrafficController::InitializeDefaultParameters()
     InitValueParameterDefault(m_params.gauss_type, "", "", "gauss_type", "Gauss type", "", kGaussBox2);
 }
 
+// Set-up for one frame format: every size and radius of the pipeline follows from the frame size
+// and the person-sized target circle, so that the same parameter file fits any resolution. A
+// format or a parameter that cannot work is refused here, before the first frame, rather than
+// failing on the algorithm thread later.
 void CTrafficController::InitImage(const kiv::VideoFormat& format)
 {
     m_initialised = false;
@@ -212,7 +221,8 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     const float zoom = perspective.zoom;
     if (!(zoom > 0.f) || !std::isfinite(zoom))
         FailInit("perspective_filter zoom must be above 0, got " + std::to_string(zoom));
-    m_keypoint_radius = RoundHalfAway(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
+    m_keypoint_radius =
+        AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
     if (!std::isfinite(m_target_radius) || m_target_radius < 1.f || m_keypoint_radius < 1 ||
         m_keypoint_radius > std::max(m_w, m_h))
         FailInit("target_circle gives the radius " + std::to_string(m_target_radius) + " and the keypoint radius " +
@@ -223,10 +233,10 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
         // The optic flow seeds its points every step pixels and follows each within a window; a
         // step or window of 0 or 1 cannot follow a person.
         const OpticFlowParams& flow = m_optic_flow.GetParams();
-        const int object_radius = RoundHalfAway(m_target_radius * flow.object_radius_multiplier());
+        const int object_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * flow.object_radius_multiplier());
         const int step_factor = flow.point_step_factor();
         const int step = step_factor >= 1 ? object_radius / step_factor : 0;
-        const int window = RoundHalfAway(m_target_radius * flow.window_radius_multiplier());
+        const int window = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * flow.window_radius_multiplier());
         if (step < 2 || window < 2)
             FailInit("target_circle radius " + std::to_string(m_target_radius) + " gives the optic-flow seed step " +
                      std::to_string(step) + " and window radius " + std::to_string(window) +
@@ -272,8 +282,8 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     m_blur = MakeBlur(blur_type);
     if (!m_blur)
         FailInit("unknown gauss_type " + std::to_string(static_cast<int>(blur_type)));
-    m_gauss_window =
-        RoundHalfAway(BlurRadiusFactor(blur_type) * m_target_radius * m_params.gauss_radius_multiplier() * zoom);
+    m_gauss_window = AlgoLibrary::RoundHalfAwayFromZero(BlurRadiusFactor(blur_type) * m_target_radius *
+                                                        m_params.gauss_radius_multiplier() * zoom);
 
     InitPerspectiveFilter(perspective);
     if (!m_blur->InitProc(m_gauss_window, m_gauss_window))
@@ -348,6 +358,9 @@ void CTrafficController::RequireInitialised() const
         throw std::logic_error("CTrafficController: ProcessImage before a successful InitImage");
 }
 
+// Grey conversion: the analysis works on one 8-bit grey image whatever the camera delivers. Rows
+// follow the format's row order; with the tracker's y measured upward, positions and counting
+// lines come out in the frame's own row order.
 void CTrafficController::RgbToGrayCustom(const kiv::VideoFormat& format, const unsigned char* source,
                                          avector<unsigned char>& destination)
 {
@@ -375,6 +388,9 @@ void CTrafficController::RgbToGrayCustom(const kiv::VideoFormat& format, const u
     }
 }
 
+// Brightness watch: a scene that is too dark, too bright or changes brightness abruptly makes the
+// background difference unreliable; the mean of one pixel in nine is cheap and enough to warn the
+// operator. The warnings change nothing in the counting.
 int CTrafficController::BrightnessMean(const avector<unsigned char>& image, int width, int height)
 {
     if (width < 2 || height < 2)
@@ -409,6 +425,9 @@ void CTrafficController::WatchBrightness(int mean, long long time)
         Log(kKivLogWarning) << "Frame brightness: Too_FastDecrease (" << mean << " now).";
 }
 
+// Perspective: a camera that is not looking straight down sees the passage as a trapezoid; the
+// frame is resampled so that it looks like a top view and a person has about the same size
+// everywhere.
 void CTrafficController::ApplyPerspectiveFilter(avector<unsigned char>& image)
 {
     if (!m_perspective.IsForwardValid())
@@ -424,6 +443,9 @@ void CTrafficController::ApplyPerspectiveFilter(avector<unsigned char>& image)
     image.swap(m_perspective_scratch);
 }
 
+// Background subtraction: people are what differs from the slowly learnt empty scene. The
+// difference image feeds the extremum search, and the share of changed pixels is the "anything
+// moves" measure the algorithm thread compares with its threshold.
 void CTrafficController::SubtractBackground(avector<unsigned char>& image)
 {
     if (!m_background.IsInitialised()) {
@@ -477,6 +499,8 @@ long long CTrafficController::SubtractBackgroundPixels(const uint32_t* backgroun
     return changed;
 }
 
+// Extremum marking: after the blur, a person's head and shoulders become one smooth hill in the
+// difference image; its top, found within the keypoint radius, marks one candidate per person.
 void CTrafficController::MarkExtremums(const avector<unsigned char>& image, CGrayImage<int>& marks)
 {
     marks.Fill(0);
@@ -491,6 +515,9 @@ void CTrafficController::MarkExtremums(const avector<unsigned char>& image, CGra
     }
 }
 
+// Structure sums of the blurred difference around the region points: a hill that falls off in
+// every direction (a person) has a large smaller eigenvalue, a ridge along an edge of changed light
+// a small one.
 void CTrafficController::CalcGradientAroundPoints(const avector<unsigned char>& image, int width, int height,
                                                   avector<int64_t>& a, avector<int64_t>& b, avector<int64_t>& c, int r,
                                                   const std::vector<kiv::SPOINT>& points)
@@ -535,6 +562,9 @@ float CTrafficController::Lambda(int64_t a, int64_t b, int64_t c, int r)
     return static_cast<float>((t - root) * 0.5);
 }
 
+// Key points: one per labelled region, kept only where the hill is well localised in both
+// directions (lambda_thr), each with its region's mark so that the tracker joins points of one
+// region only.
 void CTrafficController::FillKeypoints(const std::list<CRegion>& regions, const avector<unsigned char>& image,
                                        const CGrayImage<int>& marks, avector<KPoint>& keypoints)
 {
@@ -558,6 +588,8 @@ void CTrafficController::FillKeypoints(const std::list<CRegion>& regions, const 
     }
 }
 
+// Neighbouring key points of one region closer than the keypoint radius belong to one person:
+// they are merged, so that a person gives one path rather than several.
 void CTrafficController::UniteNeighbours(avector<KPoint>& keypoints, int r)
 {
     const std::size_t n = keypoints.size();
@@ -580,6 +612,8 @@ void CTrafficController::UniteNeighbours(avector<KPoint>& keypoints, int r)
                     keypoints.end());
 }
 
+// One frame through the pipeline. Each stage is timed under its statistics name, and with
+// generate_debug_info it leaves a copy of its result in the debug information.
 void CTrafficController::ProcessImage(const unsigned char* frame, long long time)
 {
     RequireInitialised();
@@ -600,10 +634,12 @@ void CTrafficController::ProcessImage(const unsigned char* frame, long long time
         if (m_debug_enabled)
             m_debug.grey.assign(m_work.begin(), m_work.end());
     }
+    // Pre-smoothing: a 3 x 3 mean takes the sensor noise out before anything is compared.
     if (m_pre_smooth) {
         const auto timer = StatScopedTimeCalculator("pre_smooth");
-        // The border rows and columns, which the 3 x 3 mean leaves alone, keep their values.
-        std::copy(m_work.begin(), m_work.end(), m_scratch.begin());
+        // The 3 x 3 mean writes no border pixel: the border rows and columns of the smoothed
+        // image are 0 (the scratch image comes back from the swap holding the last frame).
+        ClearBorder(m_scratch, m_w, m_h);
         AlgoLibrary::filter_smoothness(m_work, m_scratch, m_w, m_h, 1, -1);
         m_work.swap(m_scratch);
     }
@@ -623,6 +659,7 @@ void CTrafficController::ProcessImage(const unsigned char* frame, long long time
         if (m_debug_enabled)
             m_debug.difference.assign(m_work.begin(), m_work.end());
     }
+    // Blur at the size of a person, so that one person becomes one hill of the difference image.
     {
         const auto timer = StatScopedTimeCalculator("gaussian_blur");
         m_blur->ProcessGray(m_work.data(), m_w, m_h);
@@ -638,6 +675,7 @@ void CTrafficController::ProcessImage(const unsigned char* frame, long long time
             std::copy(m_extremums.pixels.begin(), m_extremums.pixels.end(), m_debug.extremums.pixels.begin());
         }
     }
+    // Regions: the pixels around each local maximum are labelled, one region per hill.
     {
         const auto timer = StatScopedTimeCalculator("fill_regions");
         CLabeller(kMarkLocalMaximum, m_label_rect, m_label_rect, 0).CreateRegions(m_labels);
@@ -659,10 +697,14 @@ void CTrafficController::ProcessImage(const unsigned char* frame, long long time
         StatValueInt("unite-kp count", static_cast<long long>(m_keypoints.size()));
         m_debug.keypoints.assign(m_keypoints.begin(), m_keypoints.end());
     }
+    // Tracking on the perspective-corrected frame (not the difference image), where a person's
+    // texture moves with the person from one frame to the next.
     {
         const auto timer = StatScopedTimeCalculator("tracking_points");
         m_tracker.TrackingPoints(m_tracking, time, m_keypoints);
     }
+    // Objects: the valid paths become points in input-image coordinates, grouped into objects,
+    // each remembering on which side of every counting line it has settled.
     {
         const auto timer = StatScopedTimeCalculator("make_objects");
         const std::vector<IPoint>& points = m_tracker.GetPoints();
@@ -680,6 +722,8 @@ void CTrafficController::ProcessImage(const unsigned char* frame, long long time
         UpdateObjectsInContainer();
         StatValueInt("object count including new", static_cast<long long>(m_objects.size()));
     }
+    // Optic flow: a crossing counts only for an object whose own pixels moved consistently, which
+    // tells a walking person from a change of light that moved a hill.
     if (m_optic_flow_enabled) {
         const auto timer = StatScopedTimeCalculator("optic_flow");
         m_optic_flow.Process(m_source_grey.data(), ConstNullEndIterator(m_objects));

@@ -60,6 +60,9 @@ kiv::SPOINT CTrafficController::MapToInput(int x, int y) const
     return {x, y};
 }
 
+// Objects that no record matched in the last frame were handed out once more, without a record;
+// they leave the list now, and the counter front turns the leaving of an alarmed one into its
+// "MovedOut".
 void CTrafficController::DeleteUnusedObjects()
 {
     for (auto it = m_objects.begin(); it != m_objects.end();) {
@@ -96,6 +99,7 @@ void CTrafficController::DeleteInfoPointsByErase(std::vector<IPoint>& points)
     DeleteInfoPoints(m_info_points, points, [](const InfoPoint& info) { return info.erase_mark != 0; });
 }
 
+// Every point is assumed gone until a tracked path refers to it again in this frame.
 void CTrafficController::ReinitInfoPoints()
 {
     for (InfoPoint& info : m_info_points) {
@@ -105,6 +109,9 @@ void CTrafficController::ReinitInfoPoints()
     }
 }
 
+// Each valid path moves its point, in input-image coordinates so that the counting lines of the
+// parameter file apply unchanged. A point settles on a side of a line only after a full step across
+// it (a count of +-2); that hysteresis keeps a point jittering on the line from counting twice.
 void CTrafficController::ProcessFeaturePoints(std::vector<IPoint>& points)
 {
     const int r = m_keypoint_radius;
@@ -158,6 +165,8 @@ void CTrafficController::ProcessFeaturePoints(std::vector<IPoint>& points)
     }
 }
 
+// One record per point; an invalid path still gives a skip record, which keeps its object alive
+// without moving it.
 void CTrafficController::CompileObjects(const std::vector<IPoint>& points)
 {
     m_objects_info.clear();
@@ -195,6 +204,8 @@ void CTrafficController::CompileObjects(const std::vector<IPoint>& points)
     }
 }
 
+// Records are merged by identifier into the lasting objects: new identifiers become new objects,
+// matched ones take the record's position and line state.
 void CTrafficController::UpdateObjectsInContainer()
 {
     for (const ObjectData& object : m_objects) Mutable(object).seen = 0;
@@ -237,6 +248,7 @@ void CTrafficController::UpdateObjectsInContainer()
             Mutable(object).info = nullptr;
 }
 
+// The optic flow's verdict per object; an object it did not judge has no good flow.
 void CTrafficController::ApplyOpticFlow(const std::map<int64_t, bool>& good_flow)
 {
     for (const ObjectData& object : m_objects) {
@@ -245,6 +257,9 @@ void CTrafficController::ApplyOpticFlow(const std::map<int64_t, bool>& good_flow
     }
 }
 
+// Crossings become the object's crossed lines and its in and out flags. A crossing waits while the
+// object's flow is not good (a light change), and crossings in opposite directions cancel, so that
+// a person who turns back is not counted.
 void CTrafficController::UpdateIntersections()
 {
     const std::size_t n = m_lines.size();
@@ -292,6 +307,7 @@ void CTrafficController::UpdateIntersections()
     }
 }
 
+// The objects as flat records for the counter front, which compares them frame to frame.
 void CTrafficController::GetObjects(std::vector<PeopleCountingPODObjData>& objects)
 {
     objects.clear();

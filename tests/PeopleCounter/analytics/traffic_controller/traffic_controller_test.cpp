@@ -203,6 +203,26 @@ TEST(CTrafficControllerTest, ChangedPixelsCountFromADifferenceOf15AndTheCallback
     EXPECT_EQ(h->GetChangedPixelsPercent(), 0.f);
 }
 
+TEST(CTrafficControllerTest, PreSmoothedFramesHaveABorderOfZeros)
+{
+    // Against a background of 0 borders, only the inner pixels of a brighter frame change.
+    ControllerHarness h(Section("background_subtractor_alpha=0\ngenerate_debug_info=true\n"));
+    h->InitImage(GreyFormat(kW, kH));
+    const std::vector<unsigned char> frames[] = {Constant(100), Constant(160), Constant(220)};
+    for (int f = 0; f < 3; ++f) {
+        h->ProcessImage(frames[f].data(), f * 40 * kTicksPerMs);
+        const avector<unsigned char>& difference = h->GetDebugInfo().difference;
+        for (int y = 0; y < kH; ++y) {
+            for (int x = 0; x < kW; ++x) {
+                const bool border = x == 0 || y == 0 || x == kW - 1 || y == kH - 1;
+                ASSERT_EQ(difference[static_cast<std::size_t>(y * kW + x)], border ? 0 : 60 * f)
+                    << "frame " << f << " at " << x << ", " << y;
+            }
+        }
+    }
+    EXPECT_FLOAT_EQ(h->GetChangedPixelsPercent(), (kW - 2) * (kH - 2) * 100.f / (kW * kH));
+}
+
 TEST(CTrafficControllerTest, NeighboursOfEqualMarkWithinTheRadiusUnite)
 {
     struct Case {

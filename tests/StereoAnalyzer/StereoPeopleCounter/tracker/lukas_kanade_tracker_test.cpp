@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <deque>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
 #include <string>
 #include <vector>
 
@@ -172,15 +174,92 @@ TEST(LukasKanadeTrackerTest, SecondPassAlignsPatchesByOpticFlowWhenAsked)
 TEST(LukasKanadeTrackerTest, FirstPassAcceptsObjectsCloserThanOneAndAHalfRadii)
 {
     // The flow velocity rounds to (2, 0), so the distance to the prediction is the offset of the
-    // detection from the disc's true centre; 1.5 radii = 12 pixels: a penalty of exactly 10.0 is not a match.
-    for (const int offset_x : {11, 12, -11, -12}) {
-        SCOPED_TRACE(offset_x);
-        const bool matched = std::abs(offset_x) < 12;
+    // detection from the disc's true centre; 1.5 radii = 12 pixels: a penalty of exactly 10.0 is not
+    // a match. Offsets of 11.4 pixels lie between 1.4 and 1.5 radii.
+    const struct {
+        cv::Point offset;
+        bool matched;
+    } cases[] = {{{11, 0}, true}, {{12, 0}, false}, {{-11, 0}, true}, {{-12, 0}, false},
+                 {{11, 3}, true}, {{-9, -7}, true}, {{8, 9}, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.offset);
         LoadedTracker t("");
         t.Frame(DiscFrame({50, 54}), Points{{50, 54}});
-        t.Frame(DiscFrame({52, 54}), Points{{52 + offset_x, 54}});
-        EXPECT_EQ(t.tracker.GetTrackRef(0).m_dropped_frames == 0, matched);
-        EXPECT_EQ(t.tracker.TracksNum(), matched ? 1 : 2);
+        t.Frame(DiscFrame({52, 54}), Points{cv::Point(52, 54) + c.offset});
+        EXPECT_EQ(t.tracker.GetTrackRef(0).m_dropped_frames == 0, c.matched);
+        EXPECT_EQ(t.tracker.TracksNum(), c.matched ? 1 : 2);
+    }
+}
+
+TEST(LukasKanadeTrackerTest, VelocityIsTheUpperMiddleOfTheCornerShifts)
+{
+    // The tracker's flow, redone here with OpenCV on the corners of the track's disc: its velocity
+    // is the element n / 2 of the sorted shifts (x and y apart). The track is not matched in the
+    // second frame, so it keeps the velocity measured there. The disc textures give even corner
+    // counts, where the upper and the lower middle differ.
+    const struct {
+        cv::Point from, to;
+        unsigned seed;
+    } cases[] = {{{50, 54}, {52, 54}, 15}, {{60, 40}, {61, 42}, 16}, {{70, 60}, {67, 61}, 17}};
+    int even_with_distinct_middles = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.from << " -> " << c.to);
+        LoadedTracker t("track_objects_with_dropped_frames=false\n");
+        const cv::Mat_<uchar> disc = Texture(cv::Size(2 * kRadius + 1, 2 * kRadius + 1), c.seed) + 40;
+        const cv::Mat_<uchar> first = DiscFrame(c.from, disc), second = DiscFrame(c.to, disc);
+        t.Frame(first, Points{c.from});
+        const cv::Mat_<cv::Vec2f> corners = t.tracker.GetTrackRef(0).m_features.m_corners.clone();
+        t.Frame(second, Points{});
+        std::vector<cv::Point2f> from;
+        for (int k = 0; k < corners.rows; ++k)
+            from.emplace_back(corners(k, 0)[0] + static_cast<float>(c.from.x - kRadius),
+                              corners(k, 0)[1] + static_cast<float>(c.from.y - kRadius));
+        std::vector<cv::Point2f> to;
+        std::vector<uchar> status;
+        std::vector<float> errors;
+        cv::calcOpticalFlowPyrLK(first, second, from, to, status, errors, cv::Size(kRadius, kRadius), 3,
+                                 cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 30, 0.01), 0,
+                                 0.0001);
+        const cv::Rect frame(cv::Point(0, 0), kFrame);
+        std::vector<float> xs, ys;
+        for (std::size_t k = 0; k < from.size(); ++k) {
+            if (!status[k] || !frame.contains(to[k]))
+                continue;
+            xs.push_back(to[k].x - from[k].x);
+            ys.push_back(to[k].y - from[k].y);
+        }
+        ASSERT_FALSE(xs.empty());
+        std::sort(xs.begin(), xs.end());
+        std::sort(ys.begin(), ys.end());
+        const std::size_t middle = xs.size() / 2;
+        EXPECT_EQ(t.tracker.GetTrackRef(0).m_features.m_velocity, cv::Point2f(xs[middle], ys[middle]));
+        if (xs.size() % 2 == 0 && (xs[middle - 1] != xs[middle] || ys[middle - 1] != ys[middle]))
+            ++even_with_distinct_middles;
+    }
+    EXPECT_GT(even_with_distinct_middles, 0) << "no case tells the upper from the lower middle";
+}
+
+TEST(LukasKanadeTrackerTest, SecondPassPredictsOneStepPerDroppedFrameAndOne)
+{
+    // Four detections 2 pixels apart, then one frame without: the prediction for the next frame is
+    // the last detection + (1 dropped + 1) x (2, 0) = (60, 54), and three radii (24 pixels) around it
+    // are accepted. The disc stands where the detection is, so the patches are alike.
+    const struct {
+        int x;
+        bool matched;
+    } cases[] = {{83, true}, {84, false}, {37, true}, {35, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.x);
+        LoadedTracker t("track_objects_with_dropped_frames=false\n");
+        for (int frame = 0; frame < 4; ++frame) {
+            const cv::Point centre(50 + 2 * frame, 54);
+            t.Frame(DiscFrame(centre), Points{centre});
+        }
+        t.Frame(DiscFrame({58, 54}), Points{});
+        ASSERT_EQ(t.tracker.GetTrackRef(0).m_dropped_frames, 1);
+        t.Frame(DiscFrame({c.x, 54}), Points{{c.x, 54}});
+        EXPECT_EQ(t.tracker.GetTrackRef(0).m_dropped_frames == 0, c.matched);
+        EXPECT_EQ(t.tracker.TracksNum(), c.matched ? 1 : 2);
     }
 }
 

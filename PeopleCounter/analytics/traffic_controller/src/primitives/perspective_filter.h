@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CommonUtilities/algorithm_support/mem_manager.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/kiv_types.h"
 
 namespace AlgoLibrary {
@@ -162,12 +163,6 @@ private:
 
 namespace detail {
 
-// Half away from zero; the argument is known to lie well inside the int range.
-inline int RoundHalfAway(float value)
-{
-    return static_cast<int>(value > 0.f ? value + 0.5f : value - 0.5f);
-}
-
 // (u, v) of the transform h at (x, y), in single precision.
 inline void Transform(const float* h, float x, float y, float& u, float& v)
 {
@@ -240,7 +235,7 @@ void FilterPerspective::BuildTable(const float* h, int width, int height, int pi
             // Written so that a NaN position fails the test.
             if (u >= 1.f && u < max_u && v >= 1.f && v < max_v) {
                 table[static_cast<std::size_t>(y) * width + x] =
-                    detail::RoundHalfAway(v) * stride + detail::RoundHalfAway(u) * pixel_step;
+                    AlgoLibrary::RoundHalfAwayFromZero(v) * stride + AlgoLibrary::RoundHalfAwayFromZero(u) * pixel_step;
                 on_valid(x, y);
             }
         }

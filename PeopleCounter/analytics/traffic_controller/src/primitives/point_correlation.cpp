@@ -45,17 +45,20 @@ bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int widt
     constexpr int kSide = 2 * kHalf + 1;
 #if CV_SIMD128
     if (use_simd) {
-        // Rows of 16 bytes with the 16th masked out (it lies inside the image: the window ends at
-        // least one column before the last, or on a row with another row below it).
-        const cv::v_uint16x8 keep_low = cv::v_setall_u16(0xFFFF);
-        const cv::v_uint16x8 keep_high(0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0);
+        // Each 15-byte row is read as its bytes 0..7 and 7..14, byte 7 masked out of the second
+        // half, so that no byte after the row is read (the last row may end the image).
+        const cv::v_uint16x8 keep_high(0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF);
+        const auto load_row = [&keep_high](const unsigned char* row, cv::v_uint16x8 halves[2]) {
+            halves[0] = cv::v_load_expand(row);
+            halves[1] = cv::v_load_expand(row + kHalf) & keep_high;
+        };
         cv::v_uint16x8 sum_a = cv::v_setzero_u16(), sum_b = cv::v_setzero_u16();
         for (int y = 0; y < kSide; ++y) {
-            cv::v_uint16x8 a0, a1, b0, b1;
-            cv::v_expand(cv::v_load(wa + static_cast<std::ptrdiff_t>(y) * width), a0, a1);
-            cv::v_expand(cv::v_load(wb + static_cast<std::ptrdiff_t>(y) * width), b0, b1);
-            sum_a += a0 + (a1 & keep_high);
-            sum_b += b0 + (b1 & keep_high);
+            cv::v_uint16x8 a[2], b[2];
+            load_row(wa + static_cast<std::ptrdiff_t>(y) * width, a);
+            load_row(wb + static_cast<std::ptrdiff_t>(y) * width, b);
+            sum_a += a[0] + a[1];
+            sum_b += b[0] + b[1];
         }
         sa = cv::v_reduce_sum(sum_a);
         sb = cv::v_reduce_sum(sum_b);
@@ -67,13 +70,12 @@ bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int widt
         cv::v_uint32x4 acc[4] = {cv::v_setzero_u32(), cv::v_setzero_u32(), cv::v_setzero_u32(), cv::v_setzero_u32()};
         for (int y = 0; y < kSide; ++y) {
             cv::v_uint16x8 a[2], b[2];
-            cv::v_expand(cv::v_load(wa + static_cast<std::ptrdiff_t>(y) * width), a[0], a[1]);
-            cv::v_expand(cv::v_load(wb + static_cast<std::ptrdiff_t>(y) * width), b[0], b[1]);
+            load_row(wa + static_cast<std::ptrdiff_t>(y) * width, a);
+            load_row(wb + static_cast<std::ptrdiff_t>(y) * width, b);
             for (int h = 0; h < 2; ++h) {
-                const cv::v_uint16x8 keep = h ? keep_high : keep_low;
                 cv::v_uint32x4 p0, p1, q0, q1;
-                cv::v_mul_expand(a[h] & keep, vsb, p0, p1);
-                cv::v_mul_expand(b[h] & keep, vsa, q0, q1);
+                cv::v_mul_expand(a[h], vsb, p0, p1);
+                cv::v_mul_expand(b[h], vsa, q0, q1);
                 acc[2 * h] += cv::v_abs(cv::v_reinterpret_as_s32(p0) - cv::v_reinterpret_as_s32(q0));
                 acc[2 * h + 1] += cv::v_abs(cv::v_reinterpret_as_s32(p1) - cv::v_reinterpret_as_s32(q1));
             }

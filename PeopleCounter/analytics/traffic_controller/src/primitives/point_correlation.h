@@ -29,7 +29,7 @@ float CorrelatePointsByMedian(int width, const avector<unsigned char>& A, const 
 namespace detail {
 
 // Sums of the two 15 x 15 windows (rows `width` bytes apart) and the sum of |a x SB - b x SA| over
-// them; false when a window is black. Reads one byte past each window row on the vector path.
+// them; false when a window is black. Reads nothing outside the two windows.
 bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int width, bool use_simd, int64_t& sa,
                       int64_t& sb, int64_t& difference);
 

@@ -7,33 +7,53 @@
 #include <stdexcept>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/point_correlation.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
 
 namespace {
 
+// Candidates and paths are looked up by 20 x 20 pixel cells, so that a path only meets the
+// candidates of the nine cells around it.
 constexpr int kSectorSide = 20;
+
+// The cost matrix of the joining: an entry of kNoLink forbids the link; a link costs its
+// correlation score (0 for equal shapes, 2 at most for the sum-normalised difference) times
+// kScoreToCost, and a score above 2 is no link either. The bipartite matching wants integer costs.
 constexpr int kNoLink = 10000;
 constexpr int kMaxLinkCost = 2000;
+constexpr float kScoreToCost = 1000.f;
+
+// Gates before any image comparison. Without the prediction gate a candidate must lie closer than
+// 40 pixels to the path's predicted position (40^2 squared pixels), a generous bound on a person's
+// step between two frames; with it, its squared Mahalanobis distance under the prediction's
+// covariance must stay below 4, that is within two standard deviations.
+constexpr float kMaxSquaredDistanceToPrediction = 1600.f;
+constexpr float kMaxSquaredMahalanobisDistance = 4.f;
+// With a distance map, a path moves at most a quarter of the local object radius per frame
+// (city-block pixels), and never less than 2 pixels, so that small radii still allow jitter.
+constexpr int kJumpRadiusDivisor = 4;
+constexpr int kMinJumpLimit = 2;
+
+// The greedy replacement of the matching links only scores below this.
 constexpr float kFallbackScoreLimit = 9.0f;
 constexpr int kOutputDiameterPositions = 200;
+
+// The path counter is reported as a series whose increments are of interest.
+constexpr AlgoLibrary::StatUtils::SubjectOfInterest::Enum kPathIdStatistic =
+    AlgoLibrary::StatUtils::SubjectOfInterest::Increment;
 
 std::pair<int, int> SectorOf(const AlgoLibrary::TPoint<int>& p)
 {
     return {p.x / kSectorSide, p.y / kSectorSide};
 }
 
-// Half away from zero, clamped to the int range (NaN gives 0).
-int RoundCoordinate(float value)
+// min(value / minimum, 1): how much of a minimal age or speed a track has reached. A minimum of 0
+// (or below) is reached by any track, so that such a setting in a device's parameter file counts
+// the track fully instead of dividing by 0.
+float ShareOfMinimum(float value, float minimum)
 {
-    if (!(value == value))
-        return 0;
-    const double v = value;
-    if (v >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (v <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(v > 0 ? v + 0.5 : v - 0.5);
+    return value >= minimum ? 1.f : value / minimum;
 }
 
 }  // namespace
@@ -97,6 +117,8 @@ PathPrediction CPointTracker::Predict(const Sample* history, int count, int64_t 
     return ::Predict(history, count, now);
 }
 
+// Set-up for one image size. Paths of an earlier size would point outside the new images, so a
+// new set-up starts from no paths.
 void CPointTracker::Init(int width, int height, const TrackingParameters& parameters, IDistanceMap* distance_map)
 {
     KIV_CHECK(width > 0 && height > 0 && static_cast<long long>(width) * height <= INT_MAX,
@@ -124,6 +146,7 @@ void CPointTracker::Init(int width, int height, const TrackingParameters& parame
     m_initialized = true;
 }
 
+// One frame: take the image and the key points, join the key points to the paths, keep the image.
 void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
 {
     BeginFrame(image, time, points);
@@ -131,11 +154,15 @@ void CPointTracker::TrackingPoints(const avector<unsigned char>& image, int64_t 
     EndFrame();
 }
 
+// The smoothed image of this frame is what the next frame's windows are compared with.
 void CPointTracker::EndFrame()
 {
     std::swap(m_prev_image, m_cur_image);
 }
 
+// The frame's image is smoothed by window means, so that the window comparison sees shapes rather
+// than pixel noise; the first frame is compared with itself. Each key point becomes a candidate,
+// filed by its 20 x 20 cell so that a path only looks at the candidates around it.
 void CPointTracker::BeginFrame(const avector<unsigned char>& image, int64_t time, const avector<KPoint>& points)
 {
     if (!m_initialized)
@@ -191,6 +218,8 @@ std::pair<std::vector<int>::const_iterator, std::vector<int>::const_iterator> CP
     return {low, high};
 }
 
+// A joined candidate moves its path: the travelled length and the history feed the movement
+// measure and the forecast; the two averagers tell whether the path stands still.
 void CPointTracker::UpdatePath(PathContainer::iterator path, const PointPath& candidate)
 {
     const int64_t time = m_time;
@@ -225,6 +254,10 @@ float CPointTracker::BestCorrelation(const AlgoLibrary::TPoint<int>& first, cons
                                         m_parameters.comparison_mode);
 }
 
+// The joining of one frame: the candidates that can continue each path are scored, and the best
+// overall assignment (not the best per path) decides, so that two people passing close by keep
+// their own paths. Missed paths lose a life and die when none is left; strong candidates left
+// over start paths.
 void CPointTracker::ConnectNewPointsWithExistingPaths()
 {
     StatValueInt("input points", static_cast<long long>(m_input_points.size()));
@@ -232,89 +265,15 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
 
     const int path_count = static_cast<int>(m_paths.size());
     const int candidate_count = static_cast<int>(m_input_points.size());
+    // One spare row and column: the matching wants a square matrix with room for "no partner".
     const int n = std::max(path_count, candidate_count) + 1;
-    m_cost.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), kNoLink);
+    NumberPathsAndCandidates();
+    FillCostMatrix(n);
 
-    m_rows.clear();
-    for (auto it = m_paths.begin(); it != m_paths.end(); ++it) {
-        const int row = static_cast<int>(m_rows.size());
-        m_paths.modify(it, [row](PointPath& p) { p.index = row; });
-        m_rows.push_back(it);
-    }
-    for (std::size_t column = 0; column < m_input_order.size(); ++column)
-        m_input_points[static_cast<std::size_t>(m_input_order[column])].index = static_cast<int>(column);
-
-    for (int row = 0; row < path_count; ++row) {
-        const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
-        const PathPrediction prediction = Predict(path->history, path->history_count, m_time);
-        m_paths.modify(path, [&prediction](PointPath& p) {
-            p.prediction = prediction;
-            assert(p.predictions);
-            p.predictions->push_back({RoundCoordinate(prediction.x), RoundCoordinate(prediction.y)});
-            if (static_cast<int>(p.predictions->size()) > kMaxPositions)
-                p.predictions->pop_front();
-        });
-
-        int limit = -1;
-        if (m_distance_map) {
-            const int radius =
-                m_distance_map->GetRadius(path->position.x, m_height - 1 - path->position.y, m_width, m_height);
-            limit = std::max(radius / 4, 2);
-        }
-        for (int sy = -1; sy <= 1; ++sy) {
-            for (int sx = -1; sx <= 1; ++sx) {
-                const auto range = CandidatesIn(std::make_pair(path->sector.first + sx, path->sector.second + sy));
-                for (auto i = range.first; i != range.second; ++i) {
-                    const PointPath* candidate = &m_input_points[static_cast<std::size_t>(*i)];
-                    if (candidate->mark != path->mark)
-                        continue;
-                    if (limit >= 0 &&
-                        std::abs(static_cast<long long>(path->position.x) - candidate->position.x) +
-                                std::abs(static_cast<long long>(path->position.y) - candidate->position.y) >
-                            limit)
-                        continue;
-                    const float dx = static_cast<float>(candidate->position.x) - prediction.x;
-                    const float dy = static_cast<float>(candidate->position.y) - prediction.y;
-                    if (m_parameters.prediction_gate) {
-                        if (!(prediction.xx * dx * dx + 2 * prediction.xy * dx * dy + prediction.yy * dy * dy < 4.f))
-                            continue;
-                    } else if (!(dx * dx + dy * dy < 1600.f)) {
-                        continue;
-                    }
-                    const float score =
-                        Correlation::BestCorrelation(m_width, m_prev_image, m_cur_image, m_correlation_scale,
-                                                     path->position, candidate->position, m_parameters.comparison_mode);
-                    const float cost = score * 1000.f;
-                    m_cost[static_cast<std::size_t>(row) * n + static_cast<std::size_t>(candidate->index)] =
-                        cost <= static_cast<float>(kMaxLinkCost) ? static_cast<int>(cost) : kNoLink;
-                }
-            }
-        }
-    }
-
-    const int assigned = m_matcher.Solve(m_cost, n, m_pairs);
-    if (assigned < 0) {
+    if (m_matcher.Solve(m_cost, n, m_pairs) < 0)
         DefaultCorrespondenceSolver();
-    } else {
-        for (const auto& [row, column] : m_pairs) {
-            if (row < 0 || row >= path_count)
-                continue;
-            const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
-            const bool linked = column >= 0 && column < candidate_count &&
-                                m_cost[static_cast<std::size_t>(row) * n + static_cast<std::size_t>(column)] < kNoLink;
-            if (!linked) {
-                m_paths.modify(path, [](PointPath& p) {
-                    p.lives -= 1;
-                    p.updated = false;
-                });
-                continue;
-            }
-            PointPath& candidate =
-                m_input_points[static_cast<std::size_t>(m_input_order[static_cast<std::size_t>(column)])];
-            UpdatePath(path, candidate);
-            candidate.strength = 0.f;
-        }
-    }
+    else
+        ApplyAssignment(n, path_count, candidate_count);
 
     long long visible = 0, not_visible = 0, trusted = 0, not_trusted = 0;
     for (auto it = m_paths.begin(); it != m_paths.end();) {
@@ -338,7 +297,7 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
     StatValueInt("trusted_paths", trusted);
     StatValueInt("not_trusted_paths", not_trusted);
     StatValueInt("trusted and new paths", static_cast<long long>(m_paths.size()));
-    StatSpecialValueInt("point Id", m_path_counter, static_cast<AlgoLibrary::StatUtils::SubjectOfInterest::Enum>(2));
+    StatSpecialValueInt("point Id", m_path_counter, kPathIdStatistic);
 
     if (static_cast<int>(m_paths.size()) > kMaxPaths) {
         Log(kKivLogWarning) << "m_paths.size() too big: " << m_paths.size();
@@ -346,6 +305,115 @@ void CPointTracker::ConnectNewPointsWithExistingPaths()
     }
 }
 
+// Paths become the rows and candidates, in cell order, the columns of the cost matrix.
+void CPointTracker::NumberPathsAndCandidates()
+{
+    m_rows.clear();
+    for (auto it = m_paths.begin(); it != m_paths.end(); ++it) {
+        const int row = static_cast<int>(m_rows.size());
+        m_paths.modify(it, [row](PointPath& p) { p.index = row; });
+        m_rows.push_back(it);
+    }
+    for (std::size_t column = 0; column < m_input_order.size(); ++column)
+        m_input_points[static_cast<std::size_t>(m_input_order[column])].index = static_cast<int>(column);
+}
+
+// Each path is forecast, then scored against the candidates of the nine cells around it that pass
+// the gates; the gates are cheap and spare most image comparisons.
+void CPointTracker::FillCostMatrix(int n)
+{
+    m_cost.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(n), kNoLink);
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        const PathContainer::iterator path = m_rows[row];
+        PredictPath(path);
+        const int jump_limit = JumpLimit(*path);
+        for (int sy = -1; sy <= 1; ++sy) {
+            for (int sx = -1; sx <= 1; ++sx) {
+                const auto range = CandidatesIn(std::make_pair(path->sector.first + sx, path->sector.second + sy));
+                for (auto i = range.first; i != range.second; ++i) {
+                    const PointPath& candidate = m_input_points[static_cast<std::size_t>(*i)];
+                    if (PassesGates(*path, jump_limit, candidate))
+                        m_cost[row * static_cast<std::size_t>(n) + static_cast<std::size_t>(candidate.index)] =
+                            LinkCost(*path, candidate);
+                }
+            }
+        }
+    }
+}
+
+void CPointTracker::PredictPath(PathContainer::iterator path)
+{
+    const PathPrediction prediction = Predict(path->history, path->history_count, m_time);
+    m_paths.modify(path, [&prediction](PointPath& p) {
+        p.prediction = prediction;
+        assert(p.predictions);
+        p.predictions->push_back(
+            {AlgoLibrary::RoundHalfAwayFromZero(prediction.x), AlgoLibrary::RoundHalfAwayFromZero(prediction.y)});
+        if (static_cast<int>(p.predictions->size()) > kMaxPositions)
+            p.predictions->pop_front();
+    });
+}
+
+int CPointTracker::JumpLimit(const PointPath& path) const
+{
+    if (!m_distance_map)
+        return -1;
+    const int radius = m_distance_map->GetRadius(path.position.x, m_height - 1 - path.position.y, m_width, m_height);
+    return std::max(radius / kJumpRadiusDivisor, kMinJumpLimit);
+}
+
+bool CPointTracker::PassesGates(const PointPath& path, int jump_limit, const PointPath& candidate) const
+{
+    // Points of another region belong to another object.
+    if (candidate.mark != path.mark)
+        return false;
+    const long long jump = std::abs(static_cast<long long>(path.position.x) - candidate.position.x) +
+                           std::abs(static_cast<long long>(path.position.y) - candidate.position.y);
+    if (jump_limit >= 0 && jump > jump_limit)
+        return false;
+    const PathPrediction& prediction = path.prediction;
+    const float dx = static_cast<float>(candidate.position.x) - prediction.x;
+    const float dy = static_cast<float>(candidate.position.y) - prediction.y;
+    if (m_parameters.prediction_gate)
+        return prediction.xx * dx * dx + 2 * prediction.xy * dx * dy + prediction.yy * dy * dy <
+               kMaxSquaredMahalanobisDistance;
+    return dx * dx + dy * dy < kMaxSquaredDistanceToPrediction;
+}
+
+int CPointTracker::LinkCost(const PointPath& path, const PointPath& candidate) const
+{
+    const float score = Correlation::BestCorrelation(m_width, m_prev_image, m_cur_image, m_correlation_scale,
+                                                     path.position, candidate.position, m_parameters.comparison_mode);
+    const float cost = score * kScoreToCost;
+    return cost <= static_cast<float>(kMaxLinkCost) ? static_cast<int>(cost) : kNoLink;
+}
+
+// The assignment's pairs: a path paired with a candidate it may link to is continued by it; a path
+// left without one, or paired across a forbidden link, is missed.
+void CPointTracker::ApplyAssignment(int n, int path_count, int candidate_count)
+{
+    for (const auto& [row, column] : m_pairs) {
+        if (row < 0 || row >= path_count)
+            continue;
+        const PathContainer::iterator path = m_rows[static_cast<std::size_t>(row)];
+        const bool linked = column >= 0 && column < candidate_count &&
+                            m_cost[static_cast<std::size_t>(row) * n + static_cast<std::size_t>(column)] < kNoLink;
+        if (!linked) {
+            m_paths.modify(path, [](PointPath& p) {
+                p.lives -= 1;
+                p.updated = false;
+            });
+            continue;
+        }
+        PointPath& candidate =
+            m_input_points[static_cast<std::size_t>(m_input_order[static_cast<std::size_t>(column)])];
+        UpdatePath(path, candidate);
+        candidate.strength = 0.f;  // a joined candidate starts no path
+    }
+}
+
+// When the assignment fails, a path and a candidate are joined only when each is the other's best
+// match: slower and greedier, but it never joins a candidate to two paths.
 void CPointTracker::DefaultCorrespondenceSolver()
 {
     // The walk follows a snapshot of the IDs, so that a path that moves to another sector while it
@@ -420,6 +488,8 @@ void CPointTracker::DefaultCorrespondenceSolver()
     }
 }
 
+// Candidates that no path took start paths, unless they are weak (a weak corner is soon lost) or the
+// work mask excludes their place.
 void CPointTracker::StartNewPaths()
 {
     const float lambda_high = static_cast<float>(m_detector->lambda_high_thr());
@@ -454,6 +524,8 @@ void CPointTracker::StartNewPaths()
     m_input_removed.clear();
 }
 
+// Too many paths (a flickering scene) would slow every frame down: paths are removed, those with the
+// most lives first and in cell order, until 999 remain.
 void CPointTracker::TruncatePathToMaxLimit()
 {
     constexpr int kKeep = kMaxPaths - 1;
@@ -473,6 +545,9 @@ void CPointTracker::TruncatePathToMaxLimit()
     }
 }
 
+// The paths as the traffic controller reads them, y measured upward. A path counts as valid only
+// when it was joined in this frame and, when asked, has moved far and long enough: short-lived or
+// standing points should not make objects.
 const std::vector<IPoint>& CPointTracker::GetPoints()
 {
     m_output.clear();
@@ -502,8 +577,13 @@ const PointPath::Positions* CPointTracker::GetPath(int64_t id) const
     return found == by_id.end() ? nullptr : found->points.get();
 }
 
+// The "people move" measure: the largest extent of a path in object radii. A young path counts
+// nothing (flicker, light); a path that is small but old or fast enough counts in part, in
+// proportion to how much of the minimal age and speed it has reached.
 float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
 {
+    if (m_paths.empty())
+        return 0.f;
     KIV_CHECK(r > 0.f, "PointTrackerRadius_151012_101008")
         << "CPointTracker: the typical object radius must be positive, got" << static_cast<double>(r);
     const DetectorParameters& d = *m_detector;
@@ -513,10 +593,6 @@ float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
     const float fast_speed = d.min_fast_track_speed();
     const float slow_age = d.min_slow_track_age();
     const float slow_speed = d.min_slow_track_speed();
-    KIV_CHECK(fast_age > 0.f && fast_speed > 0.f && slow_age > 0.f && slow_speed > 0.f,
-              "PointTrackerTrackLimits_151012_101009")
-        << "CPointTracker: min_fast_track_age, min_fast_track_speed, min_slow_track_age and min_slow_track_speed must "
-           "be positive";
 
     bool first = true;
     float result = 0.f;
@@ -529,8 +605,8 @@ float CPointTracker::EstimateMaxDiameterToMinTypicalTrackLength(float r) const
                 value = diameter;
             } else {
                 const float speed = p.length / (age * r);
-                const float fast = std::min(age / fast_age, 1.f) * diameter * std::min(speed / fast_speed, 1.f);
-                const float slow = std::min(age / slow_age, 1.f) * diameter * std::min(speed / slow_speed, 1.f);
+                const float fast = ShareOfMinimum(age, fast_age) * diameter * ShareOfMinimum(speed, fast_speed);
+                const float slow = ShareOfMinimum(age, slow_age) * diameter * ShareOfMinimum(speed, slow_speed);
                 value = slow > fast ? slow : fast;
             }
         }

@@ -152,6 +152,21 @@ private:
     float BestCorrelation(const AlgoLibrary::TPoint<int>& first, const AlgoLibrary::TPoint<int>& second,
                           bool first_is_fixed) const;
 
+    // The steps of the joining: paths become the rows and candidates (in sector order) the columns
+    // of the cost matrix; each path is predicted and scored against the candidates that pass the
+    // gates; the assignment's pairs update the paths.
+    void NumberPathsAndCandidates();
+    void FillCostMatrix(int n);
+    void PredictPath(PathContainer::iterator path);
+    // The farthest a path may move in this frame (city-block pixels), or -1 without a distance map.
+    int JumpLimit(const PointPath& path) const;
+    // Whether a candidate may continue a path at all: same region, within the jump limit, and close
+    // enough to the prediction.
+    bool PassesGates(const PointPath& path, int jump_limit, const PointPath& candidate) const;
+    // The cost of linking a path to a candidate, or kNoLink when their images differ too much.
+    int LinkCost(const PointPath& path, const PointPath& candidate) const;
+    void ApplyAssignment(int n, int path_count, int candidate_count);
+
     AlgoLibrary::MemManager::MemoryManager m_manager;
     int m_width = 0;
     int m_height = 0;

@@ -1,6 +1,8 @@
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/point_tracker.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <array>
 #include <cmath>
@@ -209,8 +211,9 @@ TEST_F(PointTrackerTest, MovementMeasureIgnoresYoungPathsAndScalesSmallOnes)
     // fast = min(0.12 / 0.5, 1) x 0.2 x min(1.667 / 1.5, 1) = 0.048; slow = 0.024 x 0.2 x 1 = 0.0048.
     EXPECT_NEAR(tracker.EstimateMaxDiameterToMinTypicalTrackLength(10.f), 0.048f, 1e-3f);
     EXPECT_THROW(tracker.EstimateMaxDiameterToMinTypicalTrackLength(0.f), exc::KIVException);
-    ParamsLib::load_parameters(Ini("min_slow_track_speed=0\n").c_str(), 0, &tracker, log);
-    EXPECT_THROW(tracker.EstimateMaxDiameterToMinTypicalTrackLength(10.f), exc::KIVException) << "a division by 0";
+    // A slow-track age limit of 0 is reached at once: slow = 1 x 0.2 x min(1.667 / 0.5, 1) = 0.2.
+    ParamsLib::load_parameters(Ini("min_slow_track_age=0\n").c_str(), 0, &tracker, log);
+    EXPECT_NEAR(tracker.EstimateMaxDiameterToMinTypicalTrackLength(10.f), 0.2f, 1e-5f);
 }
 
 TEST_F(PointTrackerTest, TooManyPathsAreTruncatedWithAWarning)
@@ -392,19 +395,52 @@ TEST(CorrelationTest, WindowDifferencesAndTheirLimits)
     EXPECT_THROW(Correlation::BestCorrelation(kW, a, a, -1.f, c, c, 0), exc::KIVException);
 }
 
-TEST(CorrelationTest, VectorWindowDifferenceEqualsScalar)
+// Bytes that end right before a page the process may not read: reading past them faults.
+class BytesBeforeAGuardPage {
+public:
+    explicit BytesBeforeAGuardPage(std::size_t size)
+    {
+        const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        m_length = (size + page - 1) / page * page + page;
+        m_base = mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m_base == MAP_FAILED)
+            throw std::runtime_error("mmap failed");
+        unsigned char* guard = static_cast<unsigned char*>(m_base) + m_length - page;
+        if (mprotect(guard, page, PROT_NONE) != 0)
+            throw std::runtime_error("mprotect failed");
+        m_data = guard - size;
+    }
+    ~BytesBeforeAGuardPage() { munmap(m_base, m_length); }
+    BytesBeforeAGuardPage(const BytesBeforeAGuardPage&) = delete;
+    BytesBeforeAGuardPage& operator=(const BytesBeforeAGuardPage&) = delete;
+    unsigned char* data() const { return m_data; }
+
+private:
+    void* m_base = nullptr;
+    std::size_t m_length = 0;
+    unsigned char* m_data = nullptr;
+};
+
+TEST(CorrelationTest, VectorWindowDifferenceEqualsScalarAndReadsOnlyTheImage)
 {
+    // Both 40 x 40 images end right before an unreadable page; windows reach the last pixel.
+    constexpr int kSide = 40, kLast = kSide - 15;
+    BytesBeforeAGuardPage a(kSide * kSide), b(kSide * kSide);
     std::mt19937 random(17);
-    std::uniform_int_distribution<int> pixel(0, 255), coordinate(0, 20);
-    std::vector<unsigned char> a(40 * 40), b(40 * 40);
+    std::uniform_int_distribution<int> pixel(0, 255), coordinate(0, kLast);
     for (int trial = 0; trial < 300; ++trial) {
-        for (auto& v : a) v = static_cast<unsigned char>(trial % 10 == 0 ? 255 : pixel(random));
-        for (auto& v : b) v = static_cast<unsigned char>(trial % 15 == 0 ? 0 : pixel(random));
-        const unsigned char* wa = a.data() + coordinate(random) * 40 + coordinate(random);
-        const unsigned char* wb = b.data() + coordinate(random) * 40 + coordinate(random);
+        for (int i = 0; i < kSide * kSide; ++i) {
+            a.data()[i] = static_cast<unsigned char>(trial % 10 == 0 ? 255 : pixel(random));
+            b.data()[i] = static_cast<unsigned char>(trial % 15 == 0 ? 0 : pixel(random));
+        }
+        const bool corner = trial % 3 == 0;  // both windows end at the last pixel
+        const int ya = corner ? kLast : coordinate(random), xa = corner ? kLast : coordinate(random);
+        const int yb = corner ? kLast : coordinate(random), xb = corner ? kLast : coordinate(random);
+        const unsigned char* wa = a.data() + ya * kSide + xa;
+        const unsigned char* wb = b.data() + yb * kSide + xb;
         int64_t scalar[3] = {-1, -1, -1}, vector[3] = {-2, -2, -2};
-        const bool s = Correlation::detail::WindowDifference(wa, wb, 40, false, scalar[0], scalar[1], scalar[2]);
-        const bool v = Correlation::detail::WindowDifference(wa, wb, 40, true, vector[0], vector[1], vector[2]);
+        const bool s = Correlation::detail::WindowDifference(wa, wb, kSide, false, scalar[0], scalar[1], scalar[2]);
+        const bool v = Correlation::detail::WindowDifference(wa, wb, kSide, true, vector[0], vector[1], vector[2]);
         ASSERT_EQ(s, v) << trial;
         EXPECT_EQ(scalar[0], vector[0]) << trial;
         EXPECT_EQ(scalar[1], vector[1]) << trial;

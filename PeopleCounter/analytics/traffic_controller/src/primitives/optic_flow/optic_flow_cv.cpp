@@ -6,24 +6,12 @@
 #include <stdexcept>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/optic_flow/optic_flow_lk_fixed.h"
 
 namespace {
 
 constexpr int kPyramidLevels = 3;
-
-// Nearest integer, halves away from zero, clamped to the int range (NaN gives 0).
-int RoundHalfAway(float value)
-{
-    if (!(value == value))
-        return 0;
-    const double v = value;
-    if (v >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (v <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(v > 0 ? v + 0.5 : v - 0.5);
-}
 
 // Bytes of the pyramid levels 1..levels above a frame, each row padded to 8 bytes.
 std::size_t PyramidBytes(cv::Size size, int levels)
@@ -71,8 +59,8 @@ void COpticFlowCV::Init(int width, int height, float target_radius)
         << "COpticFlowCV: point_step_factor must be at least 1, got" << step_factor;
 
     m_size = cv::Size(width, height);
-    m_object_radius = RoundHalfAway(target_radius * m_params.object_radius_multiplier());
-    m_window_radius = RoundHalfAway(target_radius * m_params.window_radius_multiplier());
+    m_object_radius = AlgoLibrary::RoundHalfAwayFromZero(target_radius * m_params.object_radius_multiplier());
+    m_window_radius = AlgoLibrary::RoundHalfAwayFromZero(target_radius * m_params.window_radius_multiplier());
     m_min_point_shift = target_radius * m_params.min_point_shift_multiplier();
     m_point_step = std::max(1, m_object_radius / step_factor);
 

@@ -231,7 +231,8 @@ void icvInitPyramidalAlgorithm(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat
         default:
             Fail(cv::Error::StsBadArg, "Invalid termination criteria", func);
     }
-    criteria->maxCount = std::min(criteria->maxCount, max_iters);
+    // An iteration count the caller gives (types 1 and 3) is used as given; max_iters only stands in
+    // for a missing one.
     criteria->epsilon *= criteria->epsilon;
 
     const cv::Size size = imgA.size();
@@ -520,155 +521,163 @@ void AccumulateFixedSums(const int32_t* patch_i, int stride_i, const int32_t* pa
 
 }  // namespace optic_flow_detail
 
-void LKTrackerInvokerFloat::operator()(const cv::Range& range) const
-{
-    const LKTrackerLevelArgs& a = m_args;
-    const cv::Size patch(2 * a.winSize.width + 1, 2 * a.winSize.height + 1);
-    const cv::Size src_patch(patch.width + 2, patch.height + 2);
-    const cv::Size level_size = a.imgI.size();
-    const int step = static_cast<int>(a.imgI.step[0]);
-    const double scale = std::ldexp(1.0, -a.level);
+namespace {
 
-    const std::size_t patch_area = static_cast<std::size_t>(patch.area());
-    cv::AutoBuffer<float, 1032> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
-                                       static_cast<std::size_t>(src_patch.width) * 2);
-    float* patch_i = buffer.data();
-    float* patch_j = patch_i + src_patch.area();
-    float* ix = patch_j + patch_area;
-    float* iy = ix + patch_area;
-    float* t0 = iy + patch_area;
-    float* t1 = t0 + src_patch.width;
+// The part of the first patch and its derivatives that lies under the second patch's window, and
+// the second patch: `rows` rows of `width` samples, each pointer with its own row stride.
+template <typename Sample>
+struct WindowView {
+    const Sample* i;
+    int stride_i;
+    const Sample* j;
+    int stride_j;
+    const Sample* ix;
+    const Sample* iy;
+    int stride_d;
+    int width;
+    int rows;
+};
 
-    for (int i = range.start; i < range.end; ++i) {
-        if (!a.status[i])
-            continue;
-        cv::Point2f v(a.featuresB[i].x * 2.f, a.featuresB[i].y * 2.f);
-        cv::Point2f u(static_cast<float>(a.featuresA[i].x * scale), static_cast<float>(a.featuresA[i].y * scale));
+// Floating-point samples: patches, derivatives and sums as the reference computes them, the
+// gradient matrix in double precision, solved through its inverse determinant.
+struct FloatSamples {
+    using Sample = float;
+    static constexpr bool kReportsErrors = true;
 
-        cv::Point min_i, max_i;
-        Intersect(u, a.winSize, level_size, min_i, max_i);
-        const cv::Size isz(max_i.x - min_i.x + 2, max_i.y - min_i.y + 2);
-        u.x += (min_i.x - (patch.width - max_i.x + 1)) * 0.5f;
-        u.y += (min_i.y - (patch.height - max_i.y + 1)) * 0.5f;
-        if (isz.width < 5 || isz.height < 5 ||
-            icvGetRectSubPixFloat(a.imgI.data, step, level_size, patch_i, isz.width * static_cast<int>(sizeof(float)),
-                                  isz, u) < 0) {
-            a.status[i] = 0;
-            continue;
-        }
-        CalcIxIyFloat(patch_i, isz, ix, iy, t0, t1);
-
-        bool followed = true;
-        cv::Point prev_min(-1, -1), prev_max(-1, -1);
-        cv::Size jsz(0, 0);
-        cv::Point min_j, max_j;
-        double gxx = 0, gxy = 0, gyy = 0, inv_d = 0, min_eig = 0;
-        float prev_mx = 0.f, prev_my = 0.f;
-        for (int j = 0; j < a.criteria.maxCount; ++j) {
-            Intersect(v, a.winSize, level_size, min_j, max_j);
-            min_j.x = std::max(min_j.x, min_i.x);
-            min_j.y = std::max(min_j.y, min_i.y);
-            max_j.x = std::min(max_j.x, max_i.x);
-            max_j.y = std::min(max_j.y, max_i.y);
-            jsz = cv::Size(max_j.x - min_j.x, max_j.y - min_j.y);
-            const cv::Point2f vc(v.x + (min_j.x - (patch.width - max_j.x + 1)) * 0.5f,
-                                 v.y + (min_j.y - (patch.height - max_j.y + 1)) * 0.5f);
-            if (jsz.width < 1 || jsz.height < 1 ||
-                icvGetRectSubPixFloat(a.imgJ.data, step, level_size, patch_j,
-                                      jsz.width * static_cast<int>(sizeof(float)), jsz, vc) < 0) {
-                followed = false;
-                break;
-            }
-            const bool same_window = min_j == prev_min && max_j == prev_max;
-            double bx = 0, by = 0;
-            if (!same_window)
-                gxx = gxy = gyy = 0;
-            for (int y = 0; y < jsz.height; ++y) {
-                const float* pi = patch_i + (y + min_j.y - min_i.y + 1) * isz.width + min_j.x - min_i.x + 1;
-                const float* pj = patch_j + y * jsz.width;
-                const float* dx = ix + (y + min_j.y - min_i.y) * (isz.width - 2) + min_j.x - min_i.x;
-                const float* dy = iy + (y + min_j.y - min_i.y) * (isz.width - 2) + min_j.x - min_i.x;
-                for (int x = 0; x < jsz.width; ++x) {
-                    const double t = pi[x] - pj[x];
-                    bx += t * dx[x];
-                    by += t * dy[x];
-                    if (!same_window) {
-                        gxx += static_cast<double>(dx[x]) * dx[x];
-                        gxy += static_cast<double>(dx[x]) * dy[x];
-                        gyy += static_cast<double>(dy[x]) * dy[x];
-                    }
-                }
-            }
-            if (!same_window) {
-                const double d = gxx * gyy - gxy * gxy;
-                if (d < DBL_EPSILON) {
-                    followed = false;
-                    break;
-                }
-                if (a.flags & CV_LKFLOW_GET_MIN_EIGENVALS)
-                    min_eig = (gyy + gxx - std::sqrt((gxx - gyy) * (gxx - gyy) + 4. * gxy * gxy)) /
-                              (2. * jsz.height * jsz.width);
-                inv_d = 1. / d;
-                prev_min = min_j;
-                prev_max = max_j;
-            }
-            const float mx = static_cast<float>((gyy * bx - gxy * by) * inv_d);
-            const float my = static_cast<float>((gxx * by - gxy * bx) * inv_d);
-            v.x += mx;
-            v.y += my;
-            if (static_cast<double>(mx) * mx + static_cast<double>(my) * my < a.criteria.epsilon)
-                break;
-            if (j > 0 && std::fabs(mx + prev_mx) < 0.01f && std::fabs(my + prev_my) < 0.01f) {
-                v.x -= mx * 0.5f;
-                v.y -= my * 0.5f;
-                break;
-            }
-            prev_mx = mx;
-            prev_my = my;
-        }
-
-        a.featuresB[i] = v;
-        a.status[i] = static_cast<char>(followed);
-        if (a.level == 0 && a.error && followed) {
-            double err = 0;
-            if (a.flags & CV_LKFLOW_GET_MIN_EIGENVALS) {
-                err = min_eig;
-            } else {
-                for (int y = 0; y < jsz.height; ++y) {
-                    const float* pi = patch_i + (y + min_j.y - min_i.y + 1) * isz.width + min_j.x - min_i.x + 1;
-                    const float* pj = patch_j + y * jsz.width;
-                    for (int x = 0; x < jsz.width; ++x) {
-                        const double t = pi[x] - pj[x];
-                        err += t * t;
-                    }
-                }
-                err = std::sqrt(err);
-            }
-            a.error[i] = static_cast<float>(err);
-        }
+    static int GetRectSubPix(const unsigned char* src, int step, cv::Size size, float* dst, int dst_step, cv::Size win,
+                             cv::Point2f center)
+    {
+        return icvGetRectSubPixFloat(src, step, size, dst, dst_step, win, center);
     }
-}
+    static void CalcIxIy(const float* patch, cv::Size size, float* ix, float* iy, float* t0, float* t1)
+    {
+        CalcIxIyFloat(patch, size, ix, iy, t0, t1);
+    }
 
-void cv::LKTrackerInvoker_N::operator()(const cv::Range& range) const
+    // Sums the window; with a new window also the gradient matrix, which must not be singular.
+    bool Accumulate(const WindowView<float>& w, bool new_window, int flags)
+    {
+        bx = by = 0;
+        if (new_window)
+            gxx = gxy = gyy = 0;
+        for (int y = 0; y < w.rows; ++y) {
+            const float* pi = w.i + y * w.stride_i;
+            const float* pj = w.j + y * w.stride_j;
+            const float* dx = w.ix + y * w.stride_d;
+            const float* dy = w.iy + y * w.stride_d;
+            for (int x = 0; x < w.width; ++x) {
+                const double t = pi[x] - pj[x];
+                bx += t * dx[x];
+                by += t * dy[x];
+                if (new_window) {
+                    gxx += static_cast<double>(dx[x]) * dx[x];
+                    gxy += static_cast<double>(dx[x]) * dy[x];
+                    gyy += static_cast<double>(dy[x]) * dy[x];
+                }
+            }
+        }
+        if (!new_window)
+            return true;
+        const double d = gxx * gyy - gxy * gxy;
+        if (d < DBL_EPSILON)
+            return false;
+        if (flags & CV_LKFLOW_GET_MIN_EIGENVALS)
+            min_eig = (gyy + gxx - std::sqrt((gxx - gyy) * (gxx - gyy) + 4. * gxy * gxy)) / (2. * w.rows * w.width);
+        inv_d = 1. / d;
+        return true;
+    }
+    cv::Point2f Shift() const
+    {
+        return {static_cast<float>((gyy * bx - gxy * by) * inv_d), static_cast<float>((gxx * by - gxy * bx) * inv_d)};
+    }
+    // The minimum eigenvalue (flag 8) or the root of the squared mismatch over the last window.
+    float Error(const WindowView<float>& w, int flags) const
+    {
+        if (flags & CV_LKFLOW_GET_MIN_EIGENVALS)
+            return static_cast<float>(min_eig);
+        double err = 0;
+        for (int y = 0; y < w.rows; ++y) {
+            const float* pi = w.i + y * w.stride_i;
+            const float* pj = w.j + y * w.stride_j;
+            for (int x = 0; x < w.width; ++x) {
+                const double t = pi[x] - pj[x];
+                err += t * t;
+            }
+        }
+        return static_cast<float>(std::sqrt(err));
+    }
+
+    double bx = 0, by = 0, gxx = 0, gxy = 0, gyy = 0, inv_d = 0, min_eig = 0;
+};
+
+// Q14 samples: integer patches and derivatives, 64-bit sums turned into float, the 2x2 system
+// solved by elimination in float. No errors are reported.
+struct FixedSamples {
+    using Sample = int32_t;
+    static constexpr bool kReportsErrors = false;
+
+    static int GetRectSubPix(const unsigned char* src, int step, cv::Size size, int32_t* dst, int dst_step,
+                             cv::Size win, cv::Point2f center)
+    {
+        return icvGetRectSubPixFixed(src, step, size, dst, dst_step, win, center);
+    }
+    static void CalcIxIy(const int32_t* patch, cv::Size size, int32_t* ix, int32_t* iy, int32_t* t0, int32_t* t1)
+    {
+        CalcIxIyFixed(patch, size, ix, iy, t0, t1);
+    }
+
+    bool Accumulate(const WindowView<int32_t>& w, bool new_window, int /*flags*/)
+    {
+        optic_flow_detail::AccumulateFixedSums(w.i, w.stride_i, w.j, w.stride_j, w.ix, w.iy, w.stride_d, w.width,
+                                               w.rows, new_window, simd, sums);
+        bx = static_cast<float>(sums.bx >> 14) * kQ14Inverse;
+        by = static_cast<float>(sums.by >> 14) * kQ14Inverse;
+        if (!new_window)
+            return true;
+        gxx = static_cast<float>(sums.gxx >> 14) * kQ14Inverse;
+        gxy = static_cast<float>(sums.gxy >> 14) * kQ14Inverse;
+        gyy = static_cast<float>(sums.gyy >> 14) * kQ14Inverse;
+        const float d = gxx * gyy - gxy * gxy;
+        return !(d < FLT_EPSILON);
+    }
+    cv::Point2f Shift() const
+    {
+        const float k = gxy / gxx;
+        const float my = (by - k * bx) / (gyy - k * gxy);
+        const float mx = (bx - gxy * my) / gxx;
+        return {mx, my};
+    }
+    float Error(const WindowView<int32_t>&, int) const { return 0.f; }
+
+    bool simd = AlgoLibrary::SimdEnabled();
+    optic_flow_detail::FixedWindowSums sums{0, 0, 0, 0, 0};
+    float bx = 0.f, by = 0.f, gxx = 0.f, gxy = 0.f, gyy = 0.f;
+};
+
+// Follows the points of `range` at one pyramid level: the first patch around each point with its
+// derivatives, then the iterative solve that moves the point's window in the second image until
+// the shift is below epsilon, the shift oscillates, or the iterations run out.
+template <typename Samples>
+void TrackPointsAtLevel(const LKTrackerLevelArgs& a, const cv::Range& range)
 {
-    const LKTrackerLevelArgs& a = m_args;
+    using Sample = typename Samples::Sample;
     const cv::Size patch(2 * a.winSize.width + 1, 2 * a.winSize.height + 1);
     const cv::Size src_patch(patch.width + 2, patch.height + 2);
     const cv::Size level_size = a.imgI.size();
     const int step = static_cast<int>(a.imgI.step[0]);
     const double scale = std::ldexp(1.0, -a.level);
-    const bool simd = AlgoLibrary::SimdEnabled();
 
     const std::size_t patch_area = static_cast<std::size_t>(patch.area());
-    cv::AutoBuffer<int32_t, 1032> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
-                                         static_cast<std::size_t>(src_patch.width) * 2);
-    std::fill(buffer.data(), buffer.data() + buffer.size(), 0);
-    int32_t* patch_i = buffer.data();
-    int32_t* patch_j = patch_i + src_patch.area();
-    int32_t* ix = patch_j + patch_area;
-    int32_t* iy = ix + patch_area;
-    int32_t* t0 = iy + patch_area;
-    int32_t* t1 = t0 + src_patch.width;
+    cv::AutoBuffer<Sample, 1032> buffer(patch_area * 3 + static_cast<std::size_t>(src_patch.area()) +
+                                        static_cast<std::size_t>(src_patch.width) * 2);
+    std::fill(buffer.data(), buffer.data() + buffer.size(), Sample(0));
+    Sample* patch_i = buffer.data();
+    Sample* patch_j = patch_i + src_patch.area();
+    Sample* ix = patch_j + patch_area;
+    Sample* iy = ix + patch_area;
+    Sample* t0 = iy + patch_area;
+    Sample* t1 = t0 + src_patch.width;
+    const int sample_bytes = static_cast<int>(sizeof(Sample));
 
     for (int i = range.start; i < range.end; ++i) {
         if (!a.status[i])
@@ -682,18 +691,17 @@ void cv::LKTrackerInvoker_N::operator()(const cv::Range& range) const
         u.x += (min_i.x - (patch.width - max_i.x + 1)) * 0.5f;
         u.y += (min_i.y - (patch.height - max_i.y + 1)) * 0.5f;
         if (isz.width < 5 || isz.height < 5 ||
-            icvGetRectSubPixFixed(a.imgI.data, step, level_size, patch_i, isz.width * static_cast<int>(sizeof(int32_t)),
-                                  isz, u) < 0) {
+            Samples::GetRectSubPix(a.imgI.data, step, level_size, patch_i, isz.width * sample_bytes, isz, u) < 0) {
             a.status[i] = 0;
             continue;
         }
-        CalcIxIyFixed(patch_i, isz, ix, iy, t0, t1);
+        Samples::CalcIxIy(patch_i, isz, ix, iy, t0, t1);
 
+        Samples solver;
+        WindowView<Sample> window{};
         bool followed = true;
         cv::Point prev_min(-1, -1), prev_max(-1, -1);
-        float gxx = 0.f, gxy = 0.f, gyy = 0.f;
         float prev_mx = 0.f, prev_my = 0.f;
-        optic_flow_detail::FixedWindowSums sums{0, 0, 0, 0, 0};
         for (int j = 0; j < a.criteria.maxCount; ++j) {
             cv::Point min_j, max_j;
             Intersect(v, a.winSize, level_size, min_j, max_j);
@@ -705,50 +713,61 @@ void cv::LKTrackerInvoker_N::operator()(const cv::Range& range) const
             const cv::Point2f vc(v.x + (min_j.x - (patch.width - max_j.x + 1)) * 0.5f,
                                  v.y + (min_j.y - (patch.height - max_j.y + 1)) * 0.5f);
             if (jsz.width < 1 || jsz.height < 1 ||
-                icvGetRectSubPixFixed(a.imgJ.data, step, level_size, patch_j,
-                                      jsz.width * static_cast<int>(sizeof(int32_t)), jsz, vc) < 0) {
+                Samples::GetRectSubPix(a.imgJ.data, step, level_size, patch_j, jsz.width * sample_bytes, jsz, vc) < 0) {
                 followed = false;
                 break;
             }
             const bool same_window = min_j == prev_min && max_j == prev_max;
             const int offset_x = min_j.x - min_i.x;
             const int offset_y = min_j.y - min_i.y;
-            optic_flow_detail::AccumulateFixedSums(patch_i + (offset_y + 1) * isz.width + offset_x + 1, isz.width,
-                                                   patch_j, jsz.width, ix + offset_y * (isz.width - 2) + offset_x,
-                                                   iy + offset_y * (isz.width - 2) + offset_x, isz.width - 2, jsz.width,
-                                                   jsz.height, !same_window, simd, sums);
+            window = WindowView<Sample>{patch_i + (offset_y + 1) * isz.width + offset_x + 1,
+                                        isz.width,
+                                        patch_j,
+                                        jsz.width,
+                                        ix + offset_y * (isz.width - 2) + offset_x,
+                                        iy + offset_y * (isz.width - 2) + offset_x,
+                                        isz.width - 2,
+                                        jsz.width,
+                                        jsz.height};
+            if (!solver.Accumulate(window, !same_window, a.flags)) {
+                followed = false;
+                break;
+            }
             if (!same_window) {
-                gxx = static_cast<float>(sums.gxx >> 14) * kQ14Inverse;
-                gxy = static_cast<float>(sums.gxy >> 14) * kQ14Inverse;
-                gyy = static_cast<float>(sums.gyy >> 14) * kQ14Inverse;
-                const float d = gxx * gyy - gxy * gxy;
-                if (d < FLT_EPSILON) {
-                    followed = false;
-                    break;
-                }
                 prev_min = min_j;
                 prev_max = max_j;
             }
-            const float bx = static_cast<float>(sums.bx >> 14) * kQ14Inverse;
-            const float by = static_cast<float>(sums.by >> 14) * kQ14Inverse;
-            const float k = gxy / gxx;
-            const float my = (by - k * bx) / (gyy - k * gxy);
-            const float mx = (bx - gxy * my) / gxx;
-            v.x += mx;
-            v.y += my;
-            if (static_cast<double>(mx) * mx + static_cast<double>(my) * my < a.criteria.epsilon)
+            const cv::Point2f m = solver.Shift();
+            v.x += m.x;
+            v.y += m.y;
+            if (static_cast<double>(m.x) * m.x + static_cast<double>(m.y) * m.y < a.criteria.epsilon)
                 break;
-            if (j > 0 && std::fabs(mx + prev_mx) < 0.01f && std::fabs(my + prev_my) < 0.01f) {
-                v.x -= mx * 0.5f;
-                v.y -= my * 0.5f;
+            if (j > 0 && std::fabs(m.x + prev_mx) < 0.01f && std::fabs(m.y + prev_my) < 0.01f) {
+                v.x -= m.x * 0.5f;
+                v.y -= m.y * 0.5f;
                 break;
             }
-            prev_mx = mx;
-            prev_my = my;
+            prev_mx = m.x;
+            prev_my = m.y;
         }
+
         a.featuresB[i] = v;
         a.status[i] = static_cast<char>(followed);
+        if (Samples::kReportsErrors && a.level == 0 && a.error && followed)
+            a.error[i] = solver.Error(window, a.flags);
     }
+}
+
+}  // namespace
+
+void LKTrackerInvokerFloat::operator()(const cv::Range& range) const
+{
+    TrackPointsAtLevel<FloatSamples>(m_args, range);
+}
+
+void cv::LKTrackerInvoker_N::operator()(const cv::Range& range) const
+{
+    TrackPointsAtLevel<FixedSamples>(m_args, range);
 }
 
 void cvCalcOpticalFlowPyrLK_Float(const cv::Mat& imgA, const cv::Mat& imgB, cv::Mat* pyrA, cv::Mat* pyrB,

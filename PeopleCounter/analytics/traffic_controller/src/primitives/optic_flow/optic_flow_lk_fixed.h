@@ -53,7 +53,8 @@ int icvGetRectSubPixFloat(const unsigned char* src, int src_step, cv::Size src_s
 int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_size, int32_t* dst, int dst_step,
                           cv::Size win_size, cv::Point2f center);
 
-// The per-level workers: follow the points of a range at one level.
+// The per-level workers: follow the points of a range at one level. Both run one loop, over float
+// samples or over Q14 samples.
 struct LKTrackerLevelArgs {
     cv::Mat imgI;  // the level of the first image (a header over the pyramid)
     cv::Mat imgJ;  // the level of the second image

@@ -292,6 +292,30 @@ TEST(OpticFlowLKTest, BadArgumentsAreRefusedWithOpenCVErrors)
     }
 }
 
+TEST(OpticFlowLKTest, CriteriaKeepTheGivenIterationCountAndSquareEpsilon)
+{
+    const cv::Mat grey(kFrame, CV_8UC1, cv::Scalar(1));
+    const struct {
+        int type, iterations;
+        double epsilon;
+        int expected_iterations;
+        double expected_epsilon;
+    } cases[] = {
+        {cv::TermCriteria::COUNT, 500, 0.3, 500, 0.0},
+        {cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 250, 0.1, 250, 0.01},
+        {cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 20, 0.02, 20, 0.0004},
+        {cv::TermCriteria::EPS, 500, 0.1, 100, 0.01},  // no count given: the routine's own 100
+    };
+    for (const auto& c : cases) {
+        cv::TermCriteria criteria(c.type, c.iterations, c.epsilon);
+        LKPyramidLevels levels;
+        std::vector<unsigned char> scratch;
+        icvInitPyramidalAlgorithm(grey, grey, nullptr, nullptr, 1, &criteria, 100, 0, levels, scratch);
+        EXPECT_EQ(criteria.maxCount, c.expected_iterations) << c.type << " " << c.iterations;
+        EXPECT_DOUBLE_EQ(criteria.epsilon, c.expected_epsilon) << c.type << " " << c.iterations;
+    }
+}
+
 TEST(OpticFlowLKTest, VectorSumsEqualScalarSums)
 {
     std::mt19937 random(3);
