@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <filesystem>
 #include <opencv2/imgproc.hpp>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -68,6 +71,101 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
     stereo::StereoPeopleCounter uninitialised;
     EXPECT_THROW(uninitialised.ProcessStereoPair(left, left, false, 0), exc::KIVException);
 }
+
+// The working directory of a scope (marking videos are written there).
+class ScopedWorkingDirectory {
+public:
+    explicit ScopedWorkingDirectory(const std::string& path) : m_previous(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(path);
+    }
+    ~ScopedWorkingDirectory() { std::filesystem::current_path(m_previous); }
+
+private:
+    std::filesystem::path m_previous;
+};
+
+// A rendered scene where one person walks in and a second one out, rendered once, with the passes
+// of its ground truth.
+struct InAndOutScene {
+    std::vector<std::array<cv::Mat, 2>> pairs;
+    int truth_in = 0;
+    int truth_out = 0;
+};
+
+const InAndOutScene& RenderedInAndOut()
+{
+    static const InAndOutScene rendered = [] {
+        InAndOutScene result;
+        RenderedStereoCounter counter("", "0,-130,0,130,10,180,0");
+        counter.scene.people.push_back(scene::ParsePerson("0,130,0,-130,10,175,30"));
+        counter.scene.frames = 58;
+        for (const scene::Crossing& crossing : scene::GroundTruth(counter.scene))
+            ++(crossing.incoming ? result.truth_in : result.truth_out);
+        for (int frame = 0; frame < counter.scene.frames; ++frame)
+            result.pairs.push_back({counter.renderer.RenderView(frame, 0), counter.renderer.RenderView(frame, 1)});
+        return result;
+    }();
+    return rendered;
+}
+
+struct SwitchCase {
+    const char* name;
+    const char* lines;
+    bool counts;  // false: the switch stops the analysis or the output of objects
+};
+
+class StereoPeopleCounterSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
+
+// Every on/off switch of the analyser flipped from its default: every pair is analysed, and
+// wherever the switch leaves the counting stages on, the objects whose in and out flags were set
+// are the passes of the ground truth.
+TEST_P(StereoPeopleCounterSwitchTest, FlippedSwitchAnalysesEveryPairAndCountsTheScene)
+{
+    const SwitchCase c = GetParam();
+    const InAndOutScene& scene = RenderedInAndOut();
+    ASSERT_EQ(scene.truth_in, 1);
+    ASSERT_EQ(scene.truth_out, 1);
+    TempIniDir folder;
+    const ScopedWorkingDirectory in_folder(folder.PathOf(""));  // marking videos are written here
+    RenderedStereoCounter rendered(std::string(c.lines) + "debug_video_folder=" + folder.PathOf("") +
+                                   "\ninput_video_folder=" + folder.PathOf("") +
+                                   "\ndebug_video_frames_num=4\nmarking_frames_num=4\n");
+    std::set<int64_t> in, out;
+    std::vector<stereo::StereoCountingObjData> objects;
+    for (size_t i = 0; i < scene.pairs.size(); ++i) {
+        ASSERT_NO_THROW(rendered.counter.ProcessStereoPair(scene.pairs[i][0], scene.pairs[i][1], false, 400000LL * i))
+            << "pair " << i + 1;
+        rendered.counter.GetObjects(objects);
+        for (const auto& object : objects) {
+            if (object.in_flag)
+                in.insert(object.object_id);
+            if (object.out_flag)
+                out.insert(object.object_id);
+        }
+    }
+    EXPECT_EQ(rendered.counter.FrameCounter(), static_cast<long long>(scene.pairs.size()));
+    EXPECT_EQ(static_cast<int>(in.size()), c.counts ? scene.truth_in : 0);
+    EXPECT_EQ(static_cast<int>(out.size()), c.counts ? scene.truth_out : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, StereoPeopleCounterSwitchTest,
+    ::testing::Values(SwitchCase{"NoLeftRightCheck", "Stereo_use_left_right_check=false\n", true},
+                      SwitchCase{"NoHeightMapScale", "Stereo_use_height_map_processing_scale=false\n", true},
+                      SwitchCase{"HeightFromProcessedMap", "Stereo_obtain_height_directly_from_height_map=false\n",
+                                 true},
+                      SwitchCase{"DoubleMedianFilling", "Stereo_use_double_med_filling=true\n", true},
+                      SwitchCase{"Morphology", "Stereo_use_morphological_filtering=true\n", true},
+                      SwitchCase{"MedianO1", "Stereo_use_median_0m_filtering=false\n", true},
+                      SwitchCase{"NoForegroundWeighting", "use_backg_subtr_for_height_map_filter=false\n", true},
+                      SwitchCase{"ForegroundFromGradientOnly", "use_backgr_subtr_only_grad=true\n", true},
+                      SwitchCase{"DebugVideo", "write_debug_video=true\n", true},
+                      SwitchCase{"InputVideo", "write_input_video=true\n", true},
+                      SwitchCase{"FallenObjects", "output_fallen_objects=true\n", true},
+                      SwitchCase{"MarkingMode", "marking_mode=true\n", false},
+                      SwitchCase{"NoNonFallenObjects", "output_non_fallen_objects=false\n", false}),
+    [](const ::testing::TestParamInfo<SwitchCase>& p) { return std::string(p.param.name); });
 
 TEST(StereoPeopleCounterTest, ANewInputSizeRescalesFromTheValuesReadNotFromTheScaledOnes)
 {
