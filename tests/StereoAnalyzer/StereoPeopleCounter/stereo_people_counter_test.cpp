@@ -36,6 +36,7 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
         {"Stereo_resolution=0\n", "Stereo_resolution must be 1 or more"},
         {"area_max_grow_for_keep_ratio=0.5\n", "area_max_grow_for_keep_ratio must be 1 or more"},
         {"Stereo_med_rad=-1\n", "med_rad"},
+        {"Stereo_double_median_rad=0\n", "double_median_rad"},
     };
     for (const auto& c : at_init)
         EXPECT_NE(ErrorOf([&] { RenderedStereoCounter counter(c.lines); }).find(c.reason), std::string::npos)
@@ -62,6 +63,15 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
         ParamsLib::load_parameters(counter.dir.Write("no_heights.ini", text).c_str(), 0, &counter.counter, nullptr);
         counter.counter.InitFromParams();
         EXPECT_NE(ErrorOf([&] { counter.Process(0); }).find("calculate_height=false"), std::string::npos);
+    }
+
+    // Radii of 0 that still work: a 1x1 opening and closing element, a median that copies.
+    {
+        RenderedStereoCounter counter(
+            "Stereo_med_rad=0\nStereo_open_rad=0\nStereo_close_rad=0\nStereo_use_morphological_filtering=true\n");
+        EXPECT_NO_THROW(counter.Process(0));
+        EXPECT_NO_THROW(counter.Process(1));
+        EXPECT_EQ(counter.LoggedLines(kKivLogInfo, "m_morph_params.med_rad 0"), 1);
     }
 
     RenderedStereoCounter counter("");
