@@ -177,6 +177,27 @@ INSTANTIATE_TEST_SUITE_P(
                       SwitchCase{"NoNonFallenObjects", "output_non_fallen_objects=false\n", false}),
     [](const ::testing::TestParamInfo<SwitchCase>& p) { return std::string(p.param.name); });
 
+// The depth maps handed out are the reconstructor's depths of the last pair's disparities: the floor
+// 260 cm below the camera, a person's head 80 cm, in both views (the right one in its own columns).
+TEST(StereoPeopleCounterTest, DepthMapsAreTheLastPairsDepths)
+{
+    RenderedStereoCounter rendered("", "0,0,0,10,1,180,0");
+    rendered.Process(0);
+    const cv::Size size = rendered.counter.ProcessingSize();
+    cv::Mat depth[2] = {cv::Mat(size, CV_16SC1), cv::Mat(size, CV_16SC1)};
+    rendered.counter.GetDepthMapLeft(depth[0]);
+    rendered.counter.GetDepthMapRight(depth[1]);
+    for (int v = 0; v < 2; ++v) {
+        SCOPED_TRACE(v);
+        cv::Mat floor_pixels;
+        cv::compare(cv::abs(depth[v] - 260), 10, floor_pixels, cv::CMP_LE);
+        EXPECT_GE(cv::countNonZero(floor_pixels), size.area() / 2);
+        cv::Mat head_pixels;
+        cv::compare(cv::abs(depth[v] - 80), 6, head_pixels, cv::CMP_LE);
+        EXPECT_GE(cv::countNonZero(head_pixels), 10);
+    }
+}
+
 TEST(StereoPeopleCounterTest, ANewInputSizeRescalesFromTheValuesReadNotFromTheScaledOnes)
 {
     RenderedStereoCounter counter("");
