@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <filesystem>
 #include <opencv2/imgproc.hpp>
 #include <set>
 #include <stdexcept>
@@ -81,19 +80,6 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
     stereo::StereoPeopleCounter uninitialised;
     EXPECT_THROW(uninitialised.ProcessStereoPair(left, left, false, 0), exc::KIVException);
 }
-
-// The working directory of a scope (marking videos are written there).
-class ScopedWorkingDirectory {
-public:
-    explicit ScopedWorkingDirectory(const std::string& path) : m_previous(std::filesystem::current_path())
-    {
-        std::filesystem::current_path(path);
-    }
-    ~ScopedWorkingDirectory() { std::filesystem::current_path(m_previous); }
-
-private:
-    std::filesystem::path m_previous;
-};
 
 // A rendered scene where one person walks in and a second one out, rendered once, with the passes
 // of its ground truth.
