@@ -167,8 +167,8 @@ bool MakeGeometry(const StereoSGBMWithoutStripes& m, const cv::Mat& left, Geomet
     const int64_t path_max = side * side * pixel_max + static_cast<int64_t>(g.p2);
     KIV_CHECK(path_max <= kMaxCost, "SGBMCostOverflow_261209_080400")
         << "window, channels and prefilter cap let the 16-bit path costs overflow: window" << static_cast<int>(side)
-        << "channels" << g.channels << "prefilter cap" << m.preFilterCap << "P2" << g.p2
-        << "largest block cost plus P2" << static_cast<double>(path_max);
+        << "channels" << g.channels << "prefilter cap" << m.preFilterCap << "P2" << g.p2 << "largest block cost plus P2"
+        << static_cast<double>(path_max);
 
     g.max_d = g.min_d + g.num_d;
     g.invalid = static_cast<DispType>((g.min_d - 1) * kDispScale);

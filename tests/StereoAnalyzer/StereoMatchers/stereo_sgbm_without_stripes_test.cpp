@@ -96,8 +96,8 @@ TEST(StereoSGBMWithoutStripesOracleTest, AgreesWithOpenCVOnDisparitiesAndCoverag
         double coverage_tolerance;
     };
     for (const bool full_dp : {false, true}) {
-        for (const Case c : {Case{1, 32, 10, 0.01}, Case{3, 32, 10, 0.01}, Case{5, 32, 10, 0.01},
-                             Case{3, 450, 50, 0.03}}) {
+        for (const Case c :
+             {Case{1, 32, 10, 0.01}, Case{3, 32, 10, 0.01}, Case{5, 32, 10, 0.01}, Case{3, 450, 50, 0.03}}) {
             SCOPED_TRACE(testing::Message() << "fullDP " << full_dp << " window " << c.window << " P2/area "
                                             << c.p2_per_area << " uniqueness " << c.uniqueness);
             const int p1 = 8 * c.window * c.window;
@@ -247,11 +247,11 @@ TEST(StereoSGBMWithoutStripesRangeTest, RefusesSettingsThe16BitCostsCannotHold)
         bool refused;
     };
     const Case cases[] = {
-        {0, 1, 12, 32, false, true},    {24, 1, 12, 32, false, true},     {-16, 1, 12, 32, false, true},
-        {8, 1, 12, 32, false, true},    {320, 1, 12, 96, true, false},    {16, 1, 127, 32, false, false},
-        {16, 1, 128, 32, false, true},  {16, 11, 63, 11616, true, true},  {16, 9, 15, 2592, false, false},
-        {16, 7, 15, 4704, true, false}, {16, 1, 15, 32674, false, false}, {16, 1, 15, 32675, false, true},
-        {16, 15, 12, 7200, false, false}, {16, 9, 12, 7776, true, false},  {16, 17, 12, 9248, false, true},
+        {0, 1, 12, 32, false, true},      {24, 1, 12, 32, false, true},     {-16, 1, 12, 32, false, true},
+        {8, 1, 12, 32, false, true},      {320, 1, 12, 96, true, false},    {16, 1, 127, 32, false, false},
+        {16, 1, 128, 32, false, true},    {16, 11, 63, 11616, true, true},  {16, 9, 15, 2592, false, false},
+        {16, 7, 15, 4704, true, false},   {16, 1, 15, 32674, false, false}, {16, 1, 15, 32675, false, true},
+        {16, 15, 12, 7200, false, false}, {16, 9, 12, 7776, true, false},   {16, 17, 12, 9248, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "D " << c.num_d << " window " << c.window << " cap " << c.cap << " P2 "

@@ -42,8 +42,8 @@ TEST(MorphologyParamsTest, CheckReportsEachUnusableField)
         {"median fill radius 0", [](stereo::MorphologyParams& p) { p.median_fill_rad = 0; },
          "CheckMorphologyParams: median_fill_rad must be a positive integer number\n"},
         // 0 is a 1x1 element for the closing and opening, a copy for the median.
-        {"closing, opening and median radius 0", [](stereo::MorphologyParams& p) { p.close_rad = p.open_rad = p.med_rad = 0; },
-         "Ok"},
+        {"closing, opening and median radius 0",
+         [](stereo::MorphologyParams& p) { p.close_rad = p.open_rad = p.med_rad = 0; }, "Ok"},
     };
     for (const Case& c : cases) {
         stereo::MorphologyParams p = Defaults();

@@ -82,10 +82,11 @@ TEST(StereoPeopleCounterTest, MarkingModeWritesTheRectifiedViewsAlone)
 {
     TempIniDir folder;
     const ScopedWorkingDirectory in_folder(folder.PathOf(""));
-    RenderedStereoCounter rendered("marking_mode=true\nmarking_frames_num=4\nwrite_input_video=true\n"
-                                   "input_video_folder=" +
-                                       folder.PathOf("") + "\n",
-                                   "0,-20,0,130,8,180,0");
+    RenderedStereoCounter rendered(
+        "marking_mode=true\nmarking_frames_num=4\nwrite_input_video=true\n"
+        "input_video_folder=" +
+            folder.PathOf("") + "\n",
+        "0,-20,0,130,8,180,0");
     cv::Mat third_pair;
     std::vector<stereo::StereoCountingObjData> objects;
     for (int frame = 0; frame < 4; ++frame) {
