@@ -4,6 +4,7 @@
 
 #include <array>
 #include <opencv2/imgproc.hpp>
+#include <ostream>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -110,6 +111,11 @@ struct SwitchCase {
     const char* lines;
     bool counts;  // false: the switch stops the analysis or the output of objects
 };
+
+void PrintTo(const SwitchCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class StereoPeopleCounterSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
 
