@@ -61,8 +61,7 @@ std::vector<cv::Mat> PeopleCounterStereo::GetDebugImages()
     images.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const cv::Mat* picture = m_analyser->GetDebugBitmap(names[i]);
-        KIV_CHECK(picture && picture->data && !picture->empty(), "StereoFrontDebugImage_091226_083004")
-            << "no debug picture" << names[i];
+        KIV_CHECK(picture && picture->data && !picture->empty(), "StereoFrontDebugImage_091226_083004");
         images.push_back(picture->clone());
     }
     return images;

@@ -22,12 +22,27 @@ int RoundHalfAwayToInt(double value)
     return conversion_detail::TruncateToInt(conversion_detail::AddHalfAwayFromZero(value));
 }
 
-// The byte range a matrix's elements occupy; empty for a matrix without data.
+// Whether two matrices have elements in common (views into one buffer that do not overlap, such
+// as two halves of one matrix, have none).
 bool SharesMemory(const cv::Mat& a, const cv::Mat& b)
 {
-    if (!a.data || !b.data)
+    if (!a.data || !b.data || a.empty() || b.empty())
         return false;
-    return a.datastart < b.dataend && b.datastart < a.dataend;
+    // Byte span of each row, and of the whole matrix from its first element to past its last.
+    const auto row_bytes = [](const cv::Mat& m) { return static_cast<uintptr_t>(m.cols) * m.elemSize(); };
+    const auto row_start = [](const cv::Mat& m, int r) { return reinterpret_cast<uintptr_t>(m.ptr(r)); };
+    const auto overlap = [](uintptr_t a0, uintptr_t a1, uintptr_t b0, uintptr_t b1) { return a0 < b1 && b0 < a1; };
+    if (!overlap(row_start(a, 0), row_start(a, a.rows - 1) + row_bytes(a), row_start(b, 0),
+                 row_start(b, b.rows - 1) + row_bytes(b)))
+        return false;
+    for (int i = 0; i < a.rows; ++i) {
+        for (int k = 0; k < b.rows; ++k) {
+            if (overlap(row_start(a, i), row_start(a, i) + row_bytes(a), row_start(b, k),
+                        row_start(b, k) + row_bytes(b)))
+                return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace

@@ -71,10 +71,10 @@ void StereoMatcherSGBM::InitFromParamsImpl()
     KIV_CHECK(prefilter_cap <= 127, "SGBMPrefilterCap_261209_081003")
         << "SGBM_prefilter_cap above 127 overflows the clip table:" << prefilter_cap;
     // The 16-bit path costs of grey input (colour input is checked by the routine at every run):
-    // the largest block cost, which starts at P2, plus P2.
+    // the largest block cost plus P2.
     const int64_t area = static_cast<int64_t>(window) * window;
     const int64_t ftzero = std::max(prefilter_cap, 15) | 1;
-    const int64_t path_max = area * (2 * ftzero + 63) + 2 * kP2PerUnit * area;
+    const int64_t path_max = area * (2 * ftzero + 63) + kP2PerUnit * area;
     KIV_CHECK(path_max <= 32767, "SGBMCostOverflow_261209_081004")
         << "SGBM_SAD_window_size and SGBM_prefilter_cap let the 16-bit path costs overflow: window" << window
         << "prefilter cap" << prefilter_cap;

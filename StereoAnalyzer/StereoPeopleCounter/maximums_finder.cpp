@@ -29,8 +29,9 @@ void MaximumsFinder::ReinitIfNeed(cv::Size size)
     if (m_initialized) {
         Init(size, m_threshold);
     } else {
-        Log(kKivLogWarning) << "MaximumsFinder::ReinitIfNeed setting threshold to 0\n";
+        // Init raises a threshold below 1 to 1: the line names the threshold actually set.
         Init(size, 0);
+        Log(kKivLogWarning) << "MaximumsFinder::ReinitIfNeed setting threshold to " << m_threshold << "\n";
     }
 }
 

@@ -35,9 +35,11 @@ bool CheckMorphologyParams(std::string& report, const MorphologyParams& p)
     };
     check(p.segm_threshold >= 0, "CheckMorphologyParams: segm_threshold must be a positive integer number\n");
     check(p.hole_threshold >= 0, "CheckMorphologyParams: hole_threshold must be a positive integer number\n");
-    check(p.close_rad >= 1, "CheckMorphologyParams: close_rad must be a positive integer number\n");
-    check(p.open_rad >= 1, "CheckMorphologyParams: open_rad must be a positive integer number\n");
-    check(p.med_rad >= 1, "CheckMorphologyParams: med_rad must be a positive floating-point number\n");
+    // A closing or opening radius of 0 is a 1x1 element and a median radius of 0 a copy; the two
+    // double-median radii need at least one neighbour.
+    check(p.close_rad >= 0, "CheckMorphologyParams: close_rad must be a positive integer number\n");
+    check(p.open_rad >= 0, "CheckMorphologyParams: open_rad must be a positive integer number\n");
+    check(p.med_rad >= 0, "CheckMorphologyParams: med_rad must be a positive floating-point number\n");
     check(p.median_fill_rad >= 1, "CheckMorphologyParams: median_fill_rad must be a positive integer number\n");
     check(p.double_median_rad >= 1, "CheckMorphologyParams: double_median_rad must be a positive v number\n");
     if (ok)
@@ -45,13 +47,23 @@ bool CheckMorphologyParams(std::string& report, const MorphologyParams& p)
     return ok;
 }
 
+namespace {
+
+// A radius that is 0 stays 0; a positive one never falls below 1.
+int RescaleRadius(int radius, double scale)
+{
+    return radius > 0 ? std::max(1, RoundScaled(radius, scale)) : 0;
+}
+
+}  // namespace
+
 void RescaleMorphologyParams(double scale, MorphologyParams& p)
 {
-    p.med_rad = std::max(1, RoundScaled(p.med_rad, scale));
+    p.med_rad = RescaleRadius(p.med_rad, scale);
     p.segm_threshold = std::max(0, RoundScaled(p.segm_threshold, scale));
     p.hole_threshold = std::max(0, RoundScaled(p.hole_threshold, scale));
-    p.close_rad = std::max(1, RoundScaled(p.close_rad, scale));
-    p.open_rad = std::max(1, RoundScaled(p.open_rad, scale));
+    p.close_rad = RescaleRadius(p.close_rad, scale);
+    p.open_rad = RescaleRadius(p.open_rad, scale);
     p.double_median_rad = std::max(1, RoundScaled(p.double_median_rad, scale));
     p.median_fill_rad = std::max(1, RoundScaled(p.median_fill_rad, scale));
 }

@@ -20,12 +20,12 @@ struct MorphologyParams {
     int med_rad = 0;            // radius of the final median filtering
 };
 
-// Appends one line per unusable field to `report` (thresholds below 0, radii below 1); when all are
-// usable, `report` becomes "Ok" and the result is true.
+// Appends one line per unusable field to `report` (values below 0, double-median radii below 1);
+// when all are usable, `report` becomes "Ok" and the result is true.
 bool CheckMorphologyParams(std::string& report, const MorphologyParams& p);
 
-// Scales every field by `scale` (rounded half away from zero); a radius never falls below 1 and a
-// threshold never below 0.
+// Scales every field by `scale` (rounded half away from zero); a positive radius never falls below
+// 1 (a radius of 0 stays 0) and a threshold never below 0.
 void RescaleMorphologyParams(double scale, MorphologyParams& p);
 
 // The height-map level of 50 cm below the smallest object (levels are obj_h_max / 255 cm).

@@ -498,9 +498,14 @@ void Scene3DReconstructor::CalculateHeightFromDisparity(const cv::Mat& disp, eLe
     IfNeedAllocAndWriteWarning(disp, "CalculateHeightFromDisparityUseMap", height);
     const int v = ViewIndex(view);
     const std::vector<short>& table = m_height_tables[v];
-    // A disparity above the table is no height of the scene: it is where an invalid marker of the right
-    // view lands once the map is negated, and it must not become the tallest height.
+    // A negative disparity is a pixel without a match (the left view's marker is -1, the right
+    // view's is made -1 by NegateRightViewDisparity): no height, at the pixel's own column. A
+    // disparity above the table is no height of the scene either.
     auto lookup = [&](int r, int x, int d, int& column_shift) {
+        if (d < 0) {
+            column_shift = 0;
+            return static_cast<short>(0);
+        }
         if (d > m_table_max) {
             column_shift = m_table_max;
             return static_cast<short>(0);
@@ -509,6 +514,11 @@ void Scene3DReconstructor::CalculateHeightFromDisparity(const cv::Mat& disp, eLe
         column_shift = k + m_table_min;
         return table[TableIndex(r, x, k)];
     };
+    // Which columns of the right view's row a point landed on (the others are filled from their
+    // neighbours); one per thread, kept from call to call.
+    thread_local std::vector<uchar> landed;
+    if (v == 1)
+        landed.resize(static_cast<size_t>(m_width));
     for (int r = 0; r < m_height; ++r) {
         const short* d = disp.ptr<short>(r);
         short* out = height.ptr<short>(r);
@@ -517,6 +527,9 @@ void Scene3DReconstructor::CalculateHeightFromDisparity(const cv::Mat& disp, eLe
             for (int x = 0; x < m_width; ++x) out[x] = lookup(r, x, d[x], shift);
             continue;
         }
+        // Where two points land on one column, the nearer one (the larger height) is what the left
+        // camera sees there; a column only filled across a gap takes the point that lands on it.
+        std::fill(landed.begin(), landed.end(), 0);
         int next = 0;
         short last = 0;
         for (int x = 0; x < m_width; ++x) {
@@ -524,12 +537,26 @@ void Scene3DReconstructor::CalculateHeightFromDisparity(const cv::Mat& disp, eLe
             const int c = x + shift;
             if (c < 0 || c >= m_width)
                 continue;
-            out[c] = value;
-            for (int g = next; g < c; ++g) out[g] = value;
+            out[c] = landed[c] ? std::max(out[c], value) : value;
+            landed[c] = 1;
+            for (int g = next; g < c; ++g) {
+                if (!landed[g])
+                    out[g] = value;
+            }
             next = std::max(next, c + 1);
             last = value;
         }
         for (int g = next; g < m_width; ++g) out[g] = last;
+    }
+}
+
+void NegateRightViewDisparity(cv::Mat& disparity, short invalid)
+{
+    KIV_CHECK(disparity.type() == CV_16SC1, "NegateRightDisparityType_140312_130040") << disparity.type();
+    for (int r = 0; r < disparity.rows; ++r) {
+        short* row = disparity.ptr<short>(r);
+        for (int c = 0; c < disparity.cols; ++c)
+            row[c] = row[c] == invalid ? static_cast<short>(-1) : static_cast<short>(-row[c]);
     }
 }
 

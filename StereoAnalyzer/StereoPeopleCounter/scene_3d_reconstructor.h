@@ -135,6 +135,11 @@ private:
 // equals). Throws std::invalid_argument for a mask without marked pixels.
 void GetNearestPointInMask(const cv::Point& p, const cv::Mat& mask, cv::Point& nearest);
 
+// The right view's disparity map made ready for the height lookup, in place: valid disparities
+// negated (they become 0 or positive), the view's invalid marker `invalid` turned into -1, which
+// gives no height.
+void NegateRightViewDisparity(cv::Mat& disparity, short invalid);
+
 // A matrix of doubles from rows of numbers of one length.
 cv::Mat_<double> VectorReprToCVMat(const std::vector<std::vector<double>>& rows);
 

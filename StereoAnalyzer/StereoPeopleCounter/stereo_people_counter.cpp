@@ -251,6 +251,10 @@ void StereoPeopleCounter::EnsureBuffersAllocated()
     }
     EnsureMat(m_all_median_filled_image_l, m_heights_size, CV_8UC1);
     EnsureMat(m_median_filled_image_r, m_heights_size, CV_8UC1);
+    // Written only by the double median filling; left empty without it, so that its debug picture
+    // stays empty.
+    if (m_use_double_med_filling())
+        EnsureMat(m_median_filled_image_l, m_heights_size, CV_8UC1);
     EnsureMat(m_morphology_bin, m_heights_size, CV_8UC1);
     EnsureMat(m_morphology_tmp, m_heights_size, CV_8UC1);
     EnsureMat(m_median_first_output, m_heights_size, CV_8UC1);

@@ -12,6 +12,7 @@
 #include "StereoAnalyzer/StereoPeopleCounter/left_right_check.h"
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_collection.h"
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_opencv.h"
+#include "StereoAnalyzer/StereoPeopleCounter/scene_3d_reconstructor.h"
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter.h"
 
 namespace stereo {
@@ -121,7 +122,8 @@ void StereoPeopleCounter::ProcessStereoPairImpl()
     if (m_debug_output)
         KeepNonInterpolatedDisparity();
     DisparityInterpolation();
-    m_disparity[kRightView] = -m_disparity[kRightView];
+    NegateRightViewDisparity(m_disparity[kRightView],
+                             static_cast<short>(m_stereo_matcher->GetMinDispVal(kRightView) - 1));
     {
         auto timer = StatScopedTimeCalculator("Mark non-valid disparity");
         m_disparity[kLeftView].setTo(0, m_invalid_mask);

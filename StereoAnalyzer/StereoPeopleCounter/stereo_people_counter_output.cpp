@@ -160,13 +160,17 @@ void StereoPeopleCounter::GetHeightMapRight(cv::Mat& map)
     cv::resize(m_height_map[kRightView], map, map.size(), 0, 0, cv::INTER_LINEAR);
 }
 
+// The depth maps are looked up from the last pair's disparities only when asked for: no stage of the
+// pipeline needs them.
 void StereoPeopleCounter::GetDepthMapLeft(cv::Mat& map)
 {
+    m_reconstructor->CalculateDepthFromDisparity(m_disparity[kLeftView], kLeftView, m_depth[kLeftView]);
     cv::resize(m_depth[kLeftView], map, map.size(), 0, 0, cv::INTER_LINEAR);
 }
 
 void StereoPeopleCounter::GetDepthMapRight(cv::Mat& map)
 {
+    m_reconstructor->CalculateDepthFromDisparity(m_disparity[kRightView], kRightView, m_depth[kRightView]);
     cv::resize(m_depth[kRightView], map, map.size(), 0, 0, cv::INTER_LINEAR);
 }
 

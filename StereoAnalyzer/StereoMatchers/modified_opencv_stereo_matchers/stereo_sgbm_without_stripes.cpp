@@ -62,7 +62,7 @@ struct Geometry {
 
 // Pointers into the work buffer.
 struct Workspace {
-    CostType* cost = nullptr;       // C: block cost (+ P2), one row or one per image row
+    CostType* cost = nullptr;       // C: block cost, one row or one per image row
     CostType* sum = nullptr;        // S: sum of the path costs, same shape as C
     CostType* hsum = nullptr;       // ring of horizontal block sums
     CostType* pix = nullptr;        // pixel costs of one row
@@ -160,14 +160,15 @@ bool MakeGeometry(const StereoSGBMWithoutStripes& m, const cv::Mat& left, Geomet
     g.disp12_max_diff = m.disp12MaxDiff > 0 ? m.disp12MaxDiff : 1;
     g.full_dp = m.fullDP;
 
-    // A block cost starts at P2 and a path adds at most P2 to it: all of it must fit 16 bits.
+    // A path cost is its block cost plus at most P2 (the step from the previous minimum): that
+    // must fit 16 bits.
     const int64_t side = 2 * g.half_window + 1;
     const int64_t pixel_max = static_cast<int64_t>(g.channels) * (2 * g.ftzero + (255 >> kIntensityShift));
-    const int64_t path_max = side * side * pixel_max + 2 * static_cast<int64_t>(g.p2);
+    const int64_t path_max = side * side * pixel_max + static_cast<int64_t>(g.p2);
     KIV_CHECK(path_max <= kMaxCost, "SGBMCostOverflow_261209_080400")
         << "window, channels and prefilter cap let the 16-bit path costs overflow: window" << static_cast<int>(side)
-        << "channels" << g.channels << "prefilter cap" << m.preFilterCap << "P2" << g.p2
-        << "largest block cost plus twice P2" << static_cast<double>(path_max);
+        << "channels" << g.channels << "prefilter cap" << m.preFilterCap << "P2" << g.p2 << "largest block cost plus P2"
+        << static_cast<double>(path_max);
 
     g.max_d = g.min_d + g.num_d;
     g.invalid = static_cast<DispType>((g.min_d - 1) * kDispScale);
@@ -352,8 +353,8 @@ void ComputeRowSums(const Geometry& g, const cv::Mat& left, const cv::Mat& right
     HorizontalSums<kSimd>(g, ws.pix, ws.hsum + (k % Ring(g)) * cost_row);
 }
 
-// Block costs C of row y (top-down order): P2 plus the vertical sum of the horizontal sums, the
-// rows beyond both ends replicated.
+// Block costs C of row y (top-down order): the vertical sum of the horizontal sums, the rows
+// beyond both ends replicated.
 template <bool kSimd>
 void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, int y, CostType* cost,
                   const Workspace& ws)
@@ -366,7 +367,7 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
         for (int k = 0; k <= std::min(half, last); ++k) ComputeRowSums<kSimd>(g, left, right, k, ws);
         const CostType* first = slot(0);
         for (size_t i = 0; i < cost_row; ++i) {
-            int s = g.p2 + first[i] * (half + 1);
+            int s = first[i] * (half + 1);
             for (int k = 1; k <= half; ++k) s += slot(std::min(k, last))[i];
             cost[i] = static_cast<CostType>(s);
         }
@@ -382,6 +383,9 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
 // Path costs of kN directions at one pixel:
 //   L(d) = C(d) + min(Lp(d), Lp(d-1) + P1, Lp(d+1) + P1, min Lp + P2) - min Lp
 // with their minima, and out = sum_in + the new L's (saturated). sum_in may be null or alias out.
+// C holds the block cost alone, so L never exceeds the largest block cost + P2; every candidate of
+// the minimum is at least min Lp, and the one that is exact (Lp(d)) keeps a saturated candidate
+// from being chosen, so the step m - min Lp is exact.
 template <bool kSimd, int kN>
 void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* const* prev, const CostType* min_prev,
                     CostType* const* cur, CostType* min_cur, const CostType* sum_in, CostType* out)

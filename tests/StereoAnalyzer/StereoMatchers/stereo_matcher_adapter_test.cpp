@@ -283,6 +283,7 @@ TEST(StereoMatcherAdapterTest, BadInputsAndOutputsAreRefusedBeforeAnythingIsWrit
 {
     const cv::Mat gray(12, 20, CV_8UC1, cv::Scalar(1));
     const cv::Mat shared(12, 20, CV_16SC1, cv::Scalar(5));
+    const cv::Mat wide(12, 40, CV_16SC1, cv::Scalar(5));
     const auto outs = [](int type) {
         return stereo::StereoDisparities{cv::Mat(12, 20, type, cv::Scalar::all(5)),
                                          cv::Mat(12, 20, type, cv::Scalar::all(5))};
@@ -303,6 +304,7 @@ TEST(StereoMatcherAdapterTest, BadInputsAndOutputsAreRefusedBeforeAnythingIsWrit
         {"two-channel output", {gray, gray}, outs(CV_16SC2), 1, false, "must be stored in single channel matrix"},
         {"outputs of two types", {gray, gray}, {outs(CV_16SC1)[0], cv::Mat(12, 20, CV_32FC1)}, 1, false, ""},
         {"outputs sharing memory", {gray, gray}, {shared, shared(cv::Rect(2, 2, 10, 5))}, 1, false, "share memory"},
+        {"overlapping columns", {gray, gray}, {wide.colRange(0, 20), wide.colRange(10, 30)}, 1, false, "share"},
         {"scale 0", {gray, gray}, outs(CV_16SC1), 0, false, ""},
         {"scale too large for short", {gray, gray}, outs(CV_16SC1), 293, false, ""},
         {"scale beyond INT_MAX", {gray, gray}, outs(CV_32SC1), beyond_int, false, ""},
@@ -403,6 +405,25 @@ TEST(StereoMatcherAdapterTest, OneViewAloneMatchesItsTwoSidedResult)
         cv::Mat floating(12, 20, CV_32FC1);
         EXPECT_THROW(f.matcher.CalcDispOneSideIntegerScaled(f.images[0], f.images[1], v, 16, floating, nullptr),
                      exc::KIVException);
+    }
+}
+
+// Two halves of one matrix, side by side or one above the other, share no element: each is written
+// in place with its own view's map.
+TEST(StereoMatcherAdapterTest, HalvesOfOneMatrixAreSeparateOutputs)
+{
+    Fixture f;
+    f.matcher.InitFromParams();
+    cv::Mat side_by_side(12, 40, CV_16SC1), stacked(24, 20, CV_16SC1);
+    const stereo::StereoDisparities cases[] = {{side_by_side.colRange(0, 20), side_by_side.colRange(20, 40)},
+                                               {stacked.rowRange(12, 24), stacked.rowRange(0, 12)}};
+    for (const stereo::StereoDisparities& halves : cases) {
+        stereo::StereoDisparities out = halves;
+        ASSERT_NO_THROW(f.matcher.CalcDispTwoSides(f.images, out, {nullptr, nullptr}));
+        for (const auto view : {kLeftView, kRightView}) {
+            EXPECT_EQ(out[view].data, halves[view].data);
+            ExpectViewOutput(f.matcher, f.images[view], view, out[view], 1, nullptr);
+        }
     }
 }
 

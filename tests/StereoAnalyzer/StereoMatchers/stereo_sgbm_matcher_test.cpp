@@ -170,6 +170,15 @@ TEST_F(StereoMatcherSGBMTest, InitFromParamsRefusesUnworkableParametersAndSetsTh
     Rebuild();
     EXPECT_NO_THROW(Load("SGBM_SAD_window_size=11\nSGBM_prefilter_cap=63\nSGBM_disparity_levels=17\n"));
     EXPECT_EQ(Matcher().GetMaxDispVal(kLeftView), 31);
+    // The largest windows whose path costs fit 16 bits: 15 in grey, 9 in colour.
+    const ShiftedPair grey = MakeShiftedPair({64, 48}, 3, 7);
+    const ShiftedPair colour = MakeShiftedPair({64, 48}, 3, 7, 3);
+    for (const auto& [window, pair] : {std::pair{15, &grey}, std::pair{9, &colour}}) {
+        SCOPED_TRACE(window);
+        Rebuild();
+        EXPECT_NO_THROW(Load("SGBM_SAD_window_size=" + std::to_string(window) + "\nSGBM_disparity_levels=16\n"));
+        EXPECT_NO_THROW(Run(pair->left, pair->right));
+    }
     Rebuild();
     Load("");
     EXPECT_EQ(Matcher().GetMinDispVal(kLeftView), 0);

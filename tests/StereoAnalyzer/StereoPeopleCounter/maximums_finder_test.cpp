@@ -68,7 +68,7 @@ TEST(MaximumsFinderTest, ThresholdNeverFallsBelowOne)
     EXPECT_EQ(uninitialised.Threshold(), 1);
     ASSERT_EQ(log->lines.size(), 2u);
     EXPECT_EQ(log->lines[0].text, "MaximumsFinder::ReinitIfNeed reinitialising on fly, may be time consuming\n");
-    EXPECT_EQ(log->lines[1].text, "MaximumsFinder::ReinitIfNeed setting threshold to 0\n");
+    EXPECT_EQ(log->lines[1].text, "MaximumsFinder::ReinitIfNeed setting threshold to 1\n");
     EXPECT_THROW(uninitialised.FindHeightMaximums(cv::Mat_<uchar>(), points), exc::KIVException);
 }
 

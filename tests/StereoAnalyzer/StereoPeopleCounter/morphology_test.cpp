@@ -41,9 +41,9 @@ TEST(MorphologyParamsTest, CheckReportsEachUnusableField)
          "CheckMorphologyParams: double_median_rad must be a positive v number\n"},
         {"median fill radius 0", [](stereo::MorphologyParams& p) { p.median_fill_rad = 0; },
          "CheckMorphologyParams: median_fill_rad must be a positive integer number\n"},
-        {"closing and median radius 0", [](stereo::MorphologyParams& p) { p.close_rad = p.med_rad = 0; },
-         "CheckMorphologyParams: close_rad must be a positive integer number\n"
-         "CheckMorphologyParams: med_rad must be a positive floating-point number\n"},
+        // 0 is a 1x1 element for the closing and opening, a copy for the median.
+        {"closing, opening and median radius 0",
+         [](stereo::MorphologyParams& p) { p.close_rad = p.open_rad = p.med_rad = 0; }, "Ok"},
     };
     for (const Case& c : cases) {
         stereo::MorphologyParams p = Defaults();
@@ -54,19 +54,23 @@ TEST(MorphologyParamsTest, CheckReportsEachUnusableField)
     }
 }
 
-TEST(MorphologyParamsTest, RescaleKeepsRadiiAtLeastOne)
+TEST(MorphologyParamsTest, RescaleKeepsPositiveRadiiAtLeastOneAndZeroRadiiZero)
 {
     // segm_threshold, hole_threshold, close_rad, open_rad, median_fill_rad, double_median_rad, med_rad
     struct Case {
         double scale;
+        bool zero_radii;  // closing, opening and median radius 0
         std::vector<int> expected;
     };
     const Case cases[] = {
-        {0.5, {150, 400, 5, 2, 5, 13, 8}},  // 4.5 rounds away from zero
-        {0.05, {15, 40, 1, 1, 1, 1, 1}},    // radii of 0.2 .. 0.8 would be 0
+        {0.5, false, {150, 400, 5, 2, 5, 13, 8}},  // 4.5 rounds away from zero
+        {0.05, false, {15, 40, 1, 1, 1, 1, 1}},    // radii of 0.2 .. 0.8 would be 0
+        {2.0, true, {600, 1600, 0, 0, 18, 50, 0}},
     };
     for (const Case& c : cases) {
         stereo::MorphologyParams p = Defaults();
+        if (c.zero_radii)
+            p.close_rad = p.open_rad = p.med_rad = 0;
         stereo::RescaleMorphologyParams(c.scale, p);
         EXPECT_EQ((std::vector<int>{p.segm_threshold, p.hole_threshold, p.close_rad, p.open_rad, p.median_fill_rad,
                                     p.double_median_rad, p.med_rad}),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -52,4 +53,19 @@ struct RenderedStereoCounter {
     TempIniDir dir;
     std::shared_ptr<RecordingLog> log = std::make_shared<RecordingLog>();
     stereo::StereoPeopleCounter counter;
+};
+
+// The working directory of a scope (marking videos are written there).
+class ScopedWorkingDirectory {
+public:
+    explicit ScopedWorkingDirectory(const std::string& path) : m_previous(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(path);
+    }
+    ~ScopedWorkingDirectory() { std::filesystem::current_path(m_previous); }
+    ScopedWorkingDirectory(const ScopedWorkingDirectory&) = delete;
+    ScopedWorkingDirectory& operator=(const ScopedWorkingDirectory&) = delete;
+
+private:
+    std::filesystem::path m_previous;
 };

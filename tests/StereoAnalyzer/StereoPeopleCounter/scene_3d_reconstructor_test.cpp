@@ -283,13 +283,49 @@ TEST_F(HeightLookupTest, DisparitiesOutsideTheTableLookUpItsEndsOrNoHeight)
     const short table_max = 30;  // the table ends 10 cm above the largest object: 1520 / (260 - 210)
     EXPECT_NEAR(HeightsOf(stereo::kLeftView, table_max).at<short>(54, 72), 210, 1);
     for (const stereo::eLeftOrRightView view : {stereo::kLeftView, stereo::kRightView}) {
-        const short one = HeightsOf(view, 1).at<short>(54, 72);
-        for (const short d : {0, -1})  // looked up as disparity 1
-            EXPECT_EQ(HeightsOf(view, d).at<short>(54, 72), one) << "disparity " << d << " view " << view;
-        // Above the table: no height. The right view's invalid marker becomes a large positive value once
-        // the map is negated.
-        for (const short d : {31, 48, 32767})
+        // Disparity 0 is looked up as disparity 1; a negative one (no match) and one above the table
+        // give no height.
+        EXPECT_EQ(HeightsOf(view, 0).at<short>(54, 72), HeightsOf(view, 1).at<short>(54, 72)) << "view " << view;
+        for (const short d : {-1, -32768, 31, 48, 32767})
             EXPECT_EQ(cv::countNonZero(HeightsOf(view, d)), 0) << "disparity " << d << " view " << view;
+    }
+}
+
+// The invalid markers the matcher leaves in both views give no height, whatever the scene's largest
+// disparity: the left view's -1, and the right view's, which once the map is negated would equal the
+// level count (the largest disparity rounded up to 16), the table's last entry when that is a
+// multiple of 16.
+TEST(Scene3DReconstructorTest, InvalidMarkersOfBothViewsGiveNoHeight)
+{
+    const struct {
+        double mount;
+        int max_disparity;
+    } cases[] = {{266.3, 27}, {257.5, 32}, {210.0 + 1520.0 / 48.0, 48}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.max_disparity);
+        TestCalibration calibration;
+        calibration.mount = c.mount;
+        LoadedReconstructor loaded(calibration.Ini());
+        loaded.reconstructor->Init(144, 108);
+        stereo::SceneParams scene;
+        loaded.reconstructor->GetSceneParams(scene);
+        ASSERT_EQ(scene.max_disparity, c.max_disparity);
+        const short levels = static_cast<short>((c.max_disparity + 15) / 16 * 16);
+
+        // Left half matched at disparity 19, right half invalid, in both views as the matcher gives
+        // them (the right view's range is [-(levels - 1), 0], its marker one below).
+        cv::Mat left(108, 144, CV_16SC1, cv::Scalar(19)), right(108, 144, CV_16SC1, cv::Scalar(-19));
+        left.colRange(72, 144).setTo(-1);
+        right.colRange(72, 144).setTo(-levels);
+        stereo::NegateRightViewDisparity(right, static_cast<short>(-levels));
+        cv::Mat height[2];
+        loaded.reconstructor->CalculateHeightFromDisparity(left, stereo::kLeftView, height[0]);
+        loaded.reconstructor->CalculateHeightFromDisparity(right, stereo::kRightView, height[1]);
+        const double matched = c.mount - 1520.0 / 19;
+        EXPECT_NEAR(height[0].at<short>(54, 36), matched, 1);
+        EXPECT_NEAR(height[1].at<short>(54, 36 + 19), matched, 1);
+        EXPECT_EQ(cv::countNonZero(height[0].colRange(72, 144)), 0);
+        EXPECT_EQ(cv::countNonZero(height[1].colRange(72 + 19, 144)), 0);
     }
 }
 
@@ -350,6 +386,15 @@ TEST_F(HeightLookupTest, RightViewIsLaidOutInLeftColumns)
     EXPECT_NEAR(height.at<short>(60, 80), 209, 1);
     EXPECT_EQ(height.at<short>(60, 75), height.at<short>(60, 80));
     EXPECT_EQ(height.at<short>(60, 143), height.at<short>(60, 80));
+
+    // Where a near point and a farther one land on one column, the left camera sees the near one:
+    // columns 70 to 79 get the head (disparity 30, from 40..49) and keep it when the floor behind
+    // (disparity 19, from 51..60) lands there too.
+    cv::Mat_<short> row_c = disp.row(66);
+    row_c.colRange(40, 50).setTo(30);
+    loaded.reconstructor->CalculateHeightFromDisparity(disp, stereo::kRightView, height);
+    for (int x = 70; x < 80; ++x) EXPECT_NEAR(height.at<short>(66, x), 209, 1) << x;
+    EXPECT_NEAR(height.at<short>(66, 80), 180, 1);
 }
 
 TEST_F(HeightLookupTest, WorldPointsProjectBackToTheirPixels)

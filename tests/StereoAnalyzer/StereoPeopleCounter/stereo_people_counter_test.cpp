@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <opencv2/imgproc.hpp>
+#include <ostream>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -33,6 +36,7 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
         {"Stereo_resolution=0\n", "Stereo_resolution must be 1 or more"},
         {"area_max_grow_for_keep_ratio=0.5\n", "area_max_grow_for_keep_ratio must be 1 or more"},
         {"Stereo_med_rad=-1\n", "med_rad"},
+        {"Stereo_double_median_rad=0\n", "double_median_rad"},
     };
     for (const auto& c : at_init)
         EXPECT_NE(ErrorOf([&] { RenderedStereoCounter counter(c.lines); }).find(c.reason), std::string::npos)
@@ -61,12 +65,129 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
         EXPECT_NE(ErrorOf([&] { counter.Process(0); }).find("calculate_height=false"), std::string::npos);
     }
 
+    // Radii of 0 that still work: a 1x1 opening and closing element, a median that copies.
+    {
+        RenderedStereoCounter counter(
+            "Stereo_med_rad=0\nStereo_open_rad=0\nStereo_close_rad=0\nStereo_use_morphological_filtering=true\n");
+        EXPECT_NO_THROW(counter.Process(0));
+        EXPECT_NO_THROW(counter.Process(1));
+        EXPECT_EQ(counter.LoggedLines(kKivLogInfo, "m_morph_params.med_rad 0"), 1);
+    }
+
     RenderedStereoCounter counter("");
     const cv::Mat left = counter.renderer.RenderView(0, 0);
     EXPECT_THROW(counter.counter.ProcessStereoPair(left, left.colRange(0, left.cols - 1), false, 0), exc::KIVException);
     EXPECT_THROW(counter.counter.ProcessStereoPair(left, cv::Mat(left.size(), CV_16UC1), false, 0), exc::KIVException);
     stereo::StereoPeopleCounter uninitialised;
     EXPECT_THROW(uninitialised.ProcessStereoPair(left, left, false, 0), exc::KIVException);
+}
+
+// A rendered scene where one person walks in and a second one out, rendered once, with the passes
+// of its ground truth.
+struct InAndOutScene {
+    std::vector<std::array<cv::Mat, 2>> pairs;
+    int truth_in = 0;
+    int truth_out = 0;
+};
+
+const InAndOutScene& RenderedInAndOut()
+{
+    static const InAndOutScene rendered = [] {
+        InAndOutScene result;
+        RenderedStereoCounter counter("", "0,-130,0,130,10,180,0");
+        counter.scene.people.push_back(scene::ParsePerson("0,130,0,-130,10,175,30"));
+        counter.scene.frames = 58;
+        for (const scene::Crossing& crossing : scene::GroundTruth(counter.scene))
+            ++(crossing.incoming ? result.truth_in : result.truth_out);
+        for (int frame = 0; frame < counter.scene.frames; ++frame)
+            result.pairs.push_back({counter.renderer.RenderView(frame, 0), counter.renderer.RenderView(frame, 1)});
+        return result;
+    }();
+    return rendered;
+}
+
+struct SwitchCase {
+    const char* name;
+    const char* lines;
+    bool counts;  // false: the switch stops the analysis or the output of objects
+};
+
+void PrintTo(const SwitchCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class StereoPeopleCounterSwitchTest : public ::testing::TestWithParam<SwitchCase> {};
+
+// Every on/off switch of the analyser flipped from its default: every pair is analysed, and
+// wherever the switch leaves the counting stages on, the objects whose in and out flags were set
+// are the passes of the ground truth.
+TEST_P(StereoPeopleCounterSwitchTest, FlippedSwitchAnalysesEveryPairAndCountsTheScene)
+{
+    const SwitchCase c = GetParam();
+    const InAndOutScene& scene = RenderedInAndOut();
+    ASSERT_EQ(scene.truth_in, 1);
+    ASSERT_EQ(scene.truth_out, 1);
+    TempIniDir folder;
+    const ScopedWorkingDirectory in_folder(folder.PathOf(""));  // marking videos are written here
+    RenderedStereoCounter rendered(std::string(c.lines) + "debug_video_folder=" + folder.PathOf("") +
+                                   "\ninput_video_folder=" + folder.PathOf("") +
+                                   "\ndebug_video_frames_num=4\nmarking_frames_num=4\n");
+    std::set<int64_t> in, out;
+    std::vector<stereo::StereoCountingObjData> objects;
+    for (size_t i = 0; i < scene.pairs.size(); ++i) {
+        ASSERT_NO_THROW(rendered.counter.ProcessStereoPair(scene.pairs[i][0], scene.pairs[i][1], false, 400000LL * i))
+            << "pair " << i + 1;
+        rendered.counter.GetObjects(objects);
+        for (const auto& object : objects) {
+            if (object.in_flag)
+                in.insert(object.object_id);
+            if (object.out_flag)
+                out.insert(object.object_id);
+        }
+    }
+    EXPECT_EQ(rendered.counter.FrameCounter(), static_cast<long long>(scene.pairs.size()));
+    EXPECT_EQ(static_cast<int>(in.size()), c.counts ? scene.truth_in : 0);
+    EXPECT_EQ(static_cast<int>(out.size()), c.counts ? scene.truth_out : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, StereoPeopleCounterSwitchTest,
+    ::testing::Values(SwitchCase{"NoLeftRightCheck", "Stereo_use_left_right_check=false\n", true},
+                      SwitchCase{"NoHeightMapScale", "Stereo_use_height_map_processing_scale=false\n", true},
+                      SwitchCase{"HeightFromProcessedMap", "Stereo_obtain_height_directly_from_height_map=false\n",
+                                 true},
+                      SwitchCase{"DoubleMedianFilling", "Stereo_use_double_med_filling=true\n", true},
+                      SwitchCase{"Morphology", "Stereo_use_morphological_filtering=true\n", true},
+                      SwitchCase{"MedianO1", "Stereo_use_median_0m_filtering=false\n", true},
+                      SwitchCase{"NoForegroundWeighting", "use_backg_subtr_for_height_map_filter=false\n", true},
+                      SwitchCase{"ForegroundFromGradientOnly", "use_backgr_subtr_only_grad=true\n", true},
+                      SwitchCase{"DebugVideo", "write_debug_video=true\n", true},
+                      SwitchCase{"InputVideo", "write_input_video=true\n", true},
+                      SwitchCase{"FallenObjects", "output_fallen_objects=true\n", true},
+                      SwitchCase{"MarkingMode", "marking_mode=true\n", false},
+                      SwitchCase{"NoNonFallenObjects", "output_non_fallen_objects=false\n", false}),
+    [](const ::testing::TestParamInfo<SwitchCase>& p) { return std::string(p.param.name); });
+
+// The depth maps handed out are the reconstructor's depths of the last pair's disparities: the floor
+// 260 cm below the camera, a person's head 80 cm, in both views (the right one in its own columns).
+TEST(StereoPeopleCounterTest, DepthMapsAreTheLastPairsDepths)
+{
+    RenderedStereoCounter rendered("", "0,0,0,10,1,180,0");
+    rendered.Process(0);
+    const cv::Size size = rendered.counter.ProcessingSize();
+    cv::Mat depth[2] = {cv::Mat(size, CV_16SC1), cv::Mat(size, CV_16SC1)};
+    rendered.counter.GetDepthMapLeft(depth[0]);
+    rendered.counter.GetDepthMapRight(depth[1]);
+    for (int v = 0; v < 2; ++v) {
+        SCOPED_TRACE(v);
+        cv::Mat floor_pixels;
+        cv::compare(cv::abs(depth[v] - 260), 10, floor_pixels, cv::CMP_LE);
+        EXPECT_GE(cv::countNonZero(floor_pixels), size.area() / 2);
+        cv::Mat head_pixels;
+        cv::compare(cv::abs(depth[v] - 80), 6, head_pixels, cv::CMP_LE);
+        EXPECT_GE(cv::countNonZero(head_pixels), 10);
+    }
 }
 
 TEST(StereoPeopleCounterTest, ANewInputSizeRescalesFromTheValuesReadNotFromTheScaledOnes)

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <string>
 #include <vector>
@@ -72,6 +73,47 @@ TEST(StereoPeopleCounterTest, InputVideosRestartEverySoManyPairs)
             }
         }
     }
+}
+
+// Marking mode writes the rectified views alone: pairs 1 to 3 go to "_L.avi" and "_R.avi" in the
+// working directory at the processing size, pair 4 closes them, no input video is written and no
+// object is produced.
+TEST(StereoPeopleCounterTest, MarkingModeWritesTheRectifiedViewsAlone)
+{
+    TempIniDir folder;
+    const ScopedWorkingDirectory in_folder(folder.PathOf(""));
+    RenderedStereoCounter rendered(
+        "marking_mode=true\nmarking_frames_num=4\nwrite_input_video=true\n"
+        "input_video_folder=" +
+            folder.PathOf("") + "\n",
+        "0,-20,0,130,8,180,0");
+    cv::Mat third_pair;
+    std::vector<stereo::StereoCountingObjData> objects;
+    for (int frame = 0; frame < 4; ++frame) {
+        rendered.Process(frame);
+        rendered.counter.GetObjects(objects);
+        EXPECT_TRUE(objects.empty());
+        if (frame == 2)
+            rendered.counter.GetDebugBitmap("RectifiedPair")->copyTo(third_pair);
+    }
+    const cv::Size size = rendered.counter.ProcessingSize();
+    ASSERT_EQ(third_pair.size(), cv::Size(2 * size.width, size.height));
+    for (int view = 0; view < 2; ++view) {
+        const std::string file = folder.PathOf(view == 0 ? "_L.avi" : "_R.avi");
+        cv::VideoCapture video(file);
+        std::vector<cv::Mat> frames;
+        for (cv::Mat frame; video.read(frame);) frames.push_back(frame.clone());
+        ASSERT_EQ(frames.size(), 3u) << file;
+        ASSERT_EQ(frames[2].size(), size) << file;
+        cv::Mat grey;
+        cv::cvtColor(frames[2], grey, cv::COLOR_BGR2GRAY);
+        // Within the colour conversions' rounding of the third pair's view, and far from the other view.
+        const cv::Mat expected = third_pair.colRange(view * size.width, (view + 1) * size.width);
+        const cv::Mat other = third_pair.colRange((1 - view) * size.width, (2 - view) * size.width);
+        EXPECT_LE(cv::norm(grey, expected, cv::NORM_L1) / size.area(), 3.0) << file;
+        EXPECT_GE(cv::norm(grey, other, cv::NORM_L1) / size.area(), 10.0) << file;
+    }
+    EXPECT_TRUE(Files(folder.PathOf(""), "_orig_L.avi").empty());
 }
 
 TEST(StereoPeopleCounterTest, UnwritableVideoFolderWarnsOnceAndCountingGoesOn)
