@@ -10,10 +10,9 @@
 // size (160x120 per view) as the service scales it. The stereo counter counts the walk once per
 // column: a radius of "Stereo_double_median_rad" (25 is the default), optionally with a radius of
 // "Stereo_med_rad" after a slash (16 is the default), everything else at its defaults, with the
-// parameter file the renderer writes for the rig. Each
-// cell of the printed table says how many frames after the true crossing the one "Incoming" came,
-// "missed" when nothing was counted, or the counts when they are wrong. --set adds a parameter to
-// every run.
+// parameter file the renderer writes for the rig; --set adds a parameter to every run. Each cell of
+// the printed table (Markdown) says how many frames after the true crossing the one "Incoming"
+// came, "missed" when nothing was counted, or the counts when they are wrong.
 
 #include <unistd.h>
 
@@ -84,6 +83,19 @@ std::vector<int> IntList(const std::string& name, const std::string& text, int l
     return values;
 }
 
+// The counters' warnings and errors (a refused parameter file, for one) go to standard error.
+class ErrorLog : public BlockEntities::Log::ILog {
+public:
+    void Write(KIVLogLevel level, const BlockEntities::Context&, const std::string& text) override
+    {
+        if (level < kKivLogWarning || level > kKivLogError)
+            return;
+        static std::mutex mutex;
+        std::lock_guard<std::mutex> lock(mutex);
+        std::cerr << text << "\n";
+    }
+};
+
 // One person of the given height walking down through the middle of the picture.
 scene::Scene Walk(int mount, int height)
 {
@@ -126,7 +138,7 @@ std::string Count(const scene::Scene& s, const std::vector<cv::Mat>& frames, std
             throw std::runtime_error("Can not write " + ini);
     }
     std::unique_ptr<IUniversalPeopleCounter, AlgoLibrary::ReleaseDeleter> counter(
-        IUniversalPeopleCounter::CreateInstance<kCounterStereo>(ini, nullptr, 0.0));
+        IUniversalPeopleCounter::CreateInstance<kCounterStereo>(ini, std::make_shared<ErrorLog>(), 0.0));
     if (!counter)
         throw std::runtime_error("The stereo counter refused " + ini);
     counter->InitImage({kWorkWidth, kWorkHeight, 1, 2 * kWorkWidth, 0, 0});
@@ -255,9 +267,9 @@ int Run(int argc, char** argv)
     std::vector<std::thread> threads;
     for (int i = 0; i < options.jobs; ++i) threads.emplace_back(worker);
     for (std::thread& thread : threads) thread.join();
-    std::filesystem::remove_all(dir);
     if (!failure.empty())
-        throw std::runtime_error(failure);
+        throw std::runtime_error(failure + " (the parameter files are kept in " + dir.string() + ")");
+    std::filesystem::remove_all(dir);
 
     const std::string table = Table(options, cells);
     std::cout << table;
