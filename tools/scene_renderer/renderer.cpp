@@ -121,14 +121,17 @@ Body::Body(double h)
 
 // A person as one frame sees them, with what the renderer needs to draw them.
 struct Renderer::Standing {
-    double x, y;          // floor position
-    double cos_h, sin_h;  // walking direction
+    explicit Standing(double h) : body(h) {}
+
+    double x = 0.0, y = 0.0;          // floor position
+    double cos_h = 1.0, sin_h = 0.0;  // walking direction
     Body body;
-    double reach;  // horizontal radius that holds the whole body
-    int index;     // into the scene's people
-    std::uint32_t seed;
-    double hair_base, hair_span, skin_base, cloth_base, cloth_span, stripe_period;
-    int pattern;  // 0 plain fabric, 1 stripes across the walking direction, 2 checks
+    double reach = 0.0;  // horizontal radius that holds the whole body
+    int index = 0;       // into the scene's people
+    std::uint32_t seed = 0;
+    double hair_base = 0.0, hair_span = 0.0, skin_base = 0.0, cloth_base = 0.0, cloth_span = 0.0;
+    double stripe_period = 1.0;
+    int pattern = 0;  // 0 plain fabric, 1 stripes across the walking direction, 2 checks
 };
 
 Renderer::Renderer(const Scene& scene) : m_scene(scene) {}
@@ -143,23 +146,15 @@ std::vector<Renderer::Standing> Renderer::StandingAt(int frame) const
         if (!person.PositionAt(frame, x, y))
             continue;
         const double heading = std::atan2(person.y1 - person.y0, person.x1 - person.x0);
-        const Body body(person.height);
-        const std::uint32_t seed = scene_seed + 101u * static_cast<std::uint32_t>(i + 1);
-        Standing s{x,
-                   y,
-                   std::cos(heading),
-                   std::sin(heading),
-                   body,
-                   std::max({body.half_width, body.head_v, body.torso_v}) + 1.0,
-                   static_cast<int>(i),
-                   seed,
-                   0,
-                   0,
-                   0,
-                   0,
-                   0,
-                   0,
-                   0};
+        Standing s(person.height);
+        s.x = x;
+        s.y = y;
+        s.cos_h = std::cos(heading);
+        s.sin_h = std::sin(heading);
+        s.reach = std::max({s.body.half_width, s.body.head_v, s.body.torso_v}) + 1.0;
+        s.index = static_cast<int>(i);
+        s.seed = scene_seed + 101u * static_cast<std::uint32_t>(i + 1);
+        const std::uint32_t seed = s.seed;
         // Clothes from dark to light, hair from black to fair; the single-camera scenes ask for
         // dark people, who stand out from the lighter floor.
         if (person.dark) {
