@@ -82,7 +82,7 @@ struct PassCase {
     std::vector<const char*> people;
     int frames;
     int incoming, outgoing;
-    int moved_out;  // one per counted person once they have left
+    int moved_out;  // one per counted object once it has left
     const char* extra_ini = "";
 };
 
@@ -111,6 +111,7 @@ TEST_P(StereoCountingTest, PassesUnderTheCameraGiveOneAlarmEachAndAMovedOutAfter
     EXPECT_EQ(count(kIncoming), c.incoming) << Describe(result.alarms);
     EXPECT_EQ(count(kOutgoing), c.outgoing) << Describe(result.alarms);
     EXPECT_EQ(count(kMovedOut), c.moved_out) << Describe(result.alarms);
+    const auto truth = scene::GroundTruth(s);
     for (const Alarm& alarm : result.alarms) {
         if (alarm.type == kMovedOut)
             continue;
@@ -120,7 +121,6 @@ TEST_P(StereoCountingTest, PassesUnderTheCameraGiveOneAlarmEachAndAMovedOutAfter
         });
         EXPECT_TRUE(moved_out) << "object " << alarm.object_id;
         // The height is one of the heights of the people who pass in that direction.
-        const auto truth = scene::GroundTruth(s);
         EXPECT_TRUE(std::any_of(truth.begin(), truth.end(),
                                 [&](const scene::Crossing& crossing) {
                                     return crossing.incoming == (alarm.type == kIncoming) &&
