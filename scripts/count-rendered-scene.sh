@@ -3,10 +3,11 @@
 #
 #   ./scripts/count-rendered-scene.sh [stereo|mono] [work-dir]
 #
-# Renders people walking both ways under the camera (320x240 per view), plays the frames to the
-# optimised service through GStreamer (multifilesrc ! pngdec) without dropping frames, and checks
-# that the "Incoming ID" / "Outgoing ID" log lines and the database rows per direction equal the
-# truth. The service stops in order when the frames run out. Exit code 0 when every count matches.
+# Renders people of 150 to 190 cm walking both ways under the camera (320x240 per view), plays the
+# frames to the optimised service through GStreamer (multifilesrc ! pngdec) without dropping frames,
+# and checks that the "Incoming ID" / "Outgoing ID" log lines and the database rows per direction
+# equal the truth. The service stops in order when the frames run out. The last line says whether
+# every count matched; the exit code is 0 when it did.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,14 +21,28 @@ cmake --build build/release -j "$(nproc)" --target flowtally flowtally_render > 
 
 rm -rf "$work"
 mkdir -p "$work"
-# Six people: one at a time, two side by side in opposite directions, different heights and speeds.
+# Six people of 150 to 190 cm: one at a time, two side by side in opposite directions, different
+# speeds.
 dark=""
 [ "$mode" = mono ] && dark=",1"
+echo "Rendering the scene (330 frames) into $work/scene..."
 build/release/tools/flowtally_render --out "$work/scene" --mode "$mode" --frames 330 \
-  --person "0,-190,0,190,5,180,0$dark" --person "-50,190,-50,-190,5,175,40$dark" \
-  --person "45,-190,45,190,4,168,90$dark" --person "-45,-190,-45,190,5,185,170$dark" \
-  --person "50,190,50,-190,5,172,170$dark" --person "10,190,-10,-190,6,190,250$dark" > /dev/null
+  --person "0,-190,0,190,5,180,0$dark" --person "-50,190,-50,-190,5,155,40$dark" \
+  --person "45,-190,45,190,4,165,90$dark" --person "-45,-190,-45,190,5,150,170$dark" \
+  --person "50,190,50,-190,5,160,170$dark" --person "10,190,-10,-190,6,190,250$dark" > /dev/null
+if [ "$mode" = stereo ]; then
+  # What README's "Counting short people" recommends where people from 150 cm must be counted:
+  # at the defaults the stereo counter misses people below about 165 cm at this 260 cm mount.
+  cat >> "$work/scene/algo.ini" <<'EOF'
+
+; README "Counting short people": counts people from 150 cm on.
+[StereoPeopleCounter]
+Stereo_double_median_rad=10
+Stereo_med_rad=8
+EOF
+fi
 sqlite3 "$work/alarms.sqlite" < schema/alarms.sql
+echo "Counting it with the service..."
 
 stereo=true
 [ "$mode" = mono ] && stereo=false
@@ -56,5 +71,10 @@ printf '%-9s %8s %8s %8s\n' incoming "$truth_in" "$log_in" "$db_in"
 printf '%-9s %8s %8s %8s\n' outgoing "$truth_out" "$log_out" "$db_out"
 echo "service exit code $status, stopped in order: $stopped (log: $log)"
 
-[ "$stopped" = yes ] && [ "$log_in" = "$truth_in" ] && [ "$db_in" = "$truth_in" ] &&
-  [ "$log_out" = "$truth_out" ] && [ "$db_out" = "$truth_out" ]
+if [ "$stopped" = yes ] && [ "$log_in" = "$truth_in" ] && [ "$db_in" = "$truth_in" ] &&
+  [ "$log_out" = "$truth_out" ] && [ "$db_out" = "$truth_out" ]; then
+  echo "Every count equals the truth."
+else
+  echo "Counts differ from the truth (or the service did not stop in order)."
+  exit 1
+fi

@@ -4,11 +4,13 @@
 //
 //   flowtally_render --out DIR [--mode stereo|mono] [--width 320] [--height 240] [--focal 200]
 //                    [--mount 260] [--baseline 15] [--frames 100] [--seed 1]
-//                    [--line-row 0.5] [--line-id 1] --person x0,y0,x1,y1,speed,height,start[,dark] ...
+//                    [--line-row 0.5] [--line-id 1]
+//                    --person x0,y0,x1,y1,speed,height,start[,dark[,return_after]] ...
 //
 // Writes DIR/frame_00000.png, ... (grey; the two views side by side in stereo), DIR/truth.txt and
 // DIR/algo.ini. Floor coordinates are centimetres from the point below the left camera, x along
-// the picture's columns, y along its rows; speed is centimetres per frame.
+// the picture's columns, y along its rows; speed is centimetres per frame; a person with
+// return_after stands that many frames at the end of the walk and walks back to the start.
 
 #include <cmath>
 #include <cstdio>
@@ -57,7 +59,7 @@ int Run(int argc, char** argv)
         if (arg == "--help") {
             std::cout << "usage: flowtally_render --out DIR [--mode stereo|mono] [--width W] [--height H] "
                          "[--focal F] [--mount CM] [--baseline CM] [--frames N] [--seed S] [--line-row R] "
-                         "[--line-id ID] --person x0,y0,x1,y1,speed,height,start[,dark] ...\n";
+                         "[--line-id ID] --person x0,y0,x1,y1,speed,height,start[,dark[,return_after]] ...\n";
             return 0;
         }
         if (arg.rfind("--", 0) != 0 || i + 1 >= argc)

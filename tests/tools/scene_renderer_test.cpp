@@ -23,15 +23,82 @@ TEST(SceneRendererTest, GroundTruthCountsEachPassOfTheLineWithItsDirection)
     s.people.push_back(scene::ParsePerson("0,-150,0,150,5,180,0"));     // down: in
     s.people.push_back(scene::ParsePerson("40,150,40,-150,5,170,10"));  // up: out
     s.people.push_back(scene::ParsePerson("-150,20,150,20,5,175,0"));   // along the line: nothing
+    // Down 45 cm past the line, 10 frames standing, back up: in, then out.
+    s.people.push_back(scene::ParsePerson("-40,-100,-40,45,5,160,0,0,10"));
     const auto truth = scene::GroundTruth(s);
-    ASSERT_EQ(truth.size(), 2u);
-    EXPECT_EQ(truth[0].person, 0);
+    ASSERT_EQ(truth.size(), 4u);
+    EXPECT_EQ(truth[0].person, 3);
     EXPECT_TRUE(truth[0].incoming);
-    EXPECT_EQ(truth[0].frame, 31);  // the head passes row 54 just after y = 0 (frame 30)
-    EXPECT_EQ(truth[1].person, 1);
-    EXPECT_FALSE(truth[1].incoming);
-    EXPECT_DOUBLE_EQ(truth[1].height, 170.0);
-    EXPECT_NE(scene::TruthText(s, truth).find("incoming 1\noutgoing 1\n"), std::string::npos);
+    EXPECT_EQ(truth[0].frame, 21);
+    EXPECT_EQ(truth[1].person, 0);
+    EXPECT_TRUE(truth[1].incoming);
+    EXPECT_EQ(truth[1].frame, 31);  // the head passes row 54 just after y = 0 (frame 30)
+    EXPECT_EQ(truth[2].person, 1);
+    EXPECT_FALSE(truth[2].incoming);
+    EXPECT_DOUBLE_EQ(truth[2].height, 170.0);
+    // 29 frames walking, 10 standing, then back: at frame 48 the head is at y = 0 again, above
+    // the line.
+    EXPECT_EQ(truth[3].person, 3);
+    EXPECT_FALSE(truth[3].incoming);
+    EXPECT_EQ(truth[3].frame, 48);
+    EXPECT_EQ(s.people[3].LastFrame(), 68);
+    double x = 0.0, y = 0.0;
+    ASSERT_TRUE(s.people[3].PositionAt(68, x, y));
+    EXPECT_DOUBLE_EQ(y, -100.0);
+    EXPECT_FALSE(s.people[3].PositionAt(69, x, y));
+    EXPECT_NE(scene::TruthText(s, truth).find("incoming 2\noutgoing 2\n"), std::string::npos);
+}
+
+// The body's top surface, looked at straight down across the shoulders and along the walk.
+TEST(SceneRendererTest, PeopleHaveAdultProportions)
+{
+    for (const double height : {150.0, 175.0, 200.0}) {
+        scene::Scene s = SmallScene();
+        s.people.push_back(scene::ParsePerson("0,0,0,1,1," + std::to_string(height) + ",0"));  // walks along y
+        const scene::Renderer renderer(s);
+        struct Profile {
+            double top = 0.0;                                  // highest point
+            double shoulders_high = 0.0, shoulders_low = 1e9;  // of the visible shoulders
+            double head_from = 1e9, head_to = -1e9, body_from = 1e9, body_to = -1e9;
+            int outermost = scene::Renderer::kFloor;  // part at the far end
+        };
+        auto profile = [&](bool across) {
+            Profile p;
+            for (double at = -40.0; at <= 40.0; at += 0.05) {
+                const auto hit = across ? renderer.RayAt(0, at, 0.0) : renderer.RayAt(0, 0.0, at);
+                if (hit.part == scene::Renderer::kFloor)
+                    continue;
+                const double z = s.rig.mount_height - hit.t;
+                p.top = std::max(p.top, z);
+                if (hit.part == scene::Renderer::kShoulders) {
+                    p.shoulders_high = std::max(p.shoulders_high, z);
+                    p.shoulders_low = std::min(p.shoulders_low, z);
+                }
+                if (hit.part == scene::Renderer::kHead) {
+                    p.head_from = std::min(p.head_from, at);
+                    p.head_to = std::max(p.head_to, at);
+                }
+                p.body_from = std::min(p.body_from, at);
+                p.body_to = std::max(p.body_to, at);
+                p.outermost = hit.part;
+            }
+            return p;
+        };
+        const Profile across = profile(true), along = profile(false);
+        EXPECT_NEAR(across.top, height, 0.01) << height;
+        // 0.26 of the height across the arms, which hang at the sides; 24 cm deep along the walk.
+        EXPECT_NEAR(across.body_to - across.body_from, 0.26 * height, 0.2) << height;
+        EXPECT_EQ(across.outermost, scene::Renderer::kArm) << height;
+        EXPECT_NEAR(along.body_to - along.body_from, 24.0, 0.2) << height;
+        // The head: 0.11 of the height long, longer than wide.
+        const double head_width = across.head_to - across.head_from, head_length = along.head_to - along.head_from;
+        EXPECT_NEAR(head_length, 0.11 * height, 0.2) << height;
+        EXPECT_GT(head_length, 1.2 * head_width) << height;
+        // Rounded shoulders: beside the head just below 0.83 of the height, falling off outwards.
+        EXPECT_GT(across.shoulders_high, 0.815 * height) << height;
+        EXPECT_LE(across.shoulders_high, 0.83 * height) << height;
+        EXPECT_LT(across.shoulders_low, across.shoulders_high - 0.03 * height) << height;
+    }
 }
 
 TEST(SceneRendererTest, ViewsAreRectifiedWithTheDisparityOfTheirDepth)
@@ -49,21 +116,27 @@ TEST(SceneRendererTest, ViewsAreRectifiedWithTheDisparityOfTheirDepth)
     cv::Mat diff;
     cv::absdiff(left(band), right(band - cv::Point(shift, 0)), diff);
     EXPECT_LT(cv::mean(diff)[0], 12.0);
-    // The head (90 cm below the camera) is darker than the floor and lies f·B/90 further left in
-    // the right view.
+    // The head (90 cm below the camera) lies f·B/90 further left in the right view: its texture
+    // matches there, not at the floor's shift.
     const int head_shift = static_cast<int>(std::lround(s.rig.focal * s.rig.baseline / 90.0));
-    const int cx = s.rig.width / 2, cy = s.rig.height / 2;
-    EXPECT_LT(left.at<unsigned char>(cy, cx), 110);
-    EXPECT_LT(right.at<unsigned char>(cy, cx - head_shift + 1), 110);
+    const cv::Rect head(s.rig.width / 2 - 3, s.rig.height / 2 - 3, 6, 6);
+    cv::Mat head_diff, floor_diff;
+    cv::absdiff(left(head), right(head - cv::Point(head_shift, 0)), head_diff);
+    cv::absdiff(left(head), right(head - cv::Point(shift, 0)), floor_diff);
+    EXPECT_LT(cv::mean(head_diff)[0], 6.0);
+    EXPECT_GT(cv::mean(floor_diff)[0], 2.0 * cv::mean(head_diff)[0]);
     EXPECT_EQ(renderer.RenderFrame(0).size(), cv::Size(2 * s.rig.width, s.rig.height));
 }
 
 TEST(SceneRendererTest, RefusesMalformedPeople)
 {
-    for (const char* text : {"", "1,2,3", "1,2,3,4,5,180,x", "1,2,3,4,0,180,0", "1,2,3,4,5,20,0", "1,2,3,4,5,180,-1",
-                             "1,2,3,4,5,180,0,1,9"})
+    for (const char* text : {"", "1,2,3", "1,2,3,4,5,180,x", "1,2,3,4,0,180,0", "1,2,3,4,5,20,0", "1,2,3,4,5,400,0",
+                             "1,2,3,4,5,180,-1", "1,2,3,4,5,180,1e12", "0,0,0,100,1e-300,180,0", "1,2,3,4,5,180,0,1,-1",
+                             "1,2,3,4,5,180,0,1,1e12", "1,2,3,4,5,180,0,1,9,9"})
         EXPECT_THROW(scene::ParsePerson(text), std::invalid_argument) << text;
     EXPECT_TRUE(scene::ParsePerson("1,2,3,4,5,180,0,1").dark);
+    EXPECT_EQ(scene::ParsePerson("1,2,3,4,5,180,0,0,15").return_after, 15);
+    EXPECT_EQ(scene::ParsePerson("1,2,3,4,5,180,0").return_after, -1);
 }
 
 TEST(SceneRendererTest, AlgoIniDescribesTheRigAndTheLine)
@@ -77,15 +150,16 @@ TEST(SceneRendererTest, AlgoIniDescribesTheRigAndTheLine)
         EXPECT_NE(ini.find(expected), std::string::npos) << expected;
     EXPECT_EQ(ini.find("[MonoPeopleCounter]"), std::string::npos);
 
-    // One camera: the shoulders of a 175 cm person, 20 cm wide at 113 cm below the camera, are
-    // 20 x 90 / 113 = 15.93 pixels, 0.1475 of the 108 rows; the line is the first polyline.
+    // One camera: the shoulders of a 175 cm person, 22.75 cm to each side at 114.75 cm below the
+    // camera, are 22.75 x 90 / 114.75 = 17.84 pixels, 0.1652 of the 108 rows; the line is the first
+    // polyline.
     scene::Scene mono = SmallScene();
     mono.rig.stereo = false;
     mono.line.row = 0.4;
     const std::string mono_ini = scene::AlgoIni(mono);
     EXPECT_EQ(mono_ini.find("[StereoPeopleCounter"), std::string::npos);
     for (const char* expected :
-         {"[MonoPeopleCounter]", "target_circle=[[0.5,0.5],[0.5,0.35250", "lines=[[[0.0,0.4],[1.0,0.4]]]"})
+         {"[MonoPeopleCounter]", "target_circle=[[0.5,0.5],[0.5,0.33478", "lines=[[[0.0,0.4],[1.0,0.4]]]"})
         EXPECT_NE(mono_ini.find(expected), std::string::npos) << expected << "\n" << mono_ini;
 }
 

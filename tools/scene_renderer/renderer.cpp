@@ -9,12 +9,8 @@ namespace scene {
 
 namespace {
 
-constexpr double kBodyRadius = 20.0;
-constexpr double kHeadRadius = 11.0;
-constexpr double kShoulderDrop = 28.0;  // from the top of the head down to the shoulders
 constexpr double kNoHit = std::numeric_limits<double>::infinity();
-
-enum Part { kFloor, kBodyTop, kBodySide, kHead };
+constexpr double kPi = 3.14159265358979323846;
 
 std::uint32_t Hash(std::int32_t x, std::int32_t y, std::uint32_t seed)
 {
@@ -24,6 +20,12 @@ std::uint32_t Hash(std::int32_t x, std::int32_t y, std::uint32_t seed)
     h *= 0x5bd1e995u;
     h ^= h >> 15;
     return h;
+}
+
+// A number in [low, high) drawn from a seed and a slot.
+double Draw(std::uint32_t seed, int slot, double low, double high)
+{
+    return low + (high - low) * (Hash(slot, 17, seed) & 0xffffu) / 65536.0;
 }
 
 // Smooth value noise in [0, 1) with features of about `scale` units.
@@ -48,98 +50,240 @@ double Texture(double x, double y, std::uint32_t seed)
            0.20 * ValueNoise(x, y, 14.0, seed + 2);
 }
 
-// Nearest t > 0 where the ray origin + t·dir meets the sphere, or kNoHit.
-double HitSphere(double ox, double oy, double oz, double dx, double dy, double dz, double radius)
+// Nearest t > 0 where origin + t·dir enters the ellipsoid of centre c and semi-axes s, or kNoHit.
+double HitEllipsoid(const double o[3], const double d[3], const double c[3], const double s[3])
 {
-    const double a = dx * dx + dy * dy + dz * dz;
-    const double b = 2.0 * (ox * dx + oy * dy + oz * dz);
-    const double c = ox * ox + oy * oy + oz * oz - radius * radius;
-    const double disc = b * b - 4.0 * a * c;
+    double oo[3], dd[3];
+    for (int i = 0; i < 3; ++i) {
+        oo[i] = (o[i] - c[i]) / s[i];
+        dd[i] = d[i] / s[i];
+    }
+    const double a = dd[0] * dd[0] + dd[1] * dd[1] + dd[2] * dd[2];
+    const double b = 2.0 * (oo[0] * dd[0] + oo[1] * dd[1] + oo[2] * dd[2]);
+    const double cc = oo[0] * oo[0] + oo[1] * oo[1] + oo[2] * oo[2] - 1.0;
+    const double disc = b * b - 4.0 * a * cc;
     if (disc < 0.0)
         return kNoHit;
     const double t = (-b - std::sqrt(disc)) / (2.0 * a);
     return t > 0.0 ? t : kNoHit;
 }
 
+// Nearest t > 0 where origin + t·dir enters the upright elliptic cylinder of centre (cu, cv) and
+// semi-axes (su, sv), when that point's z lies in [z0, z1]; else kNoHit.
+double HitCylinder(const double o[3], const double d[3], double cu, double cv, double su, double sv, double z0,
+                   double z1)
+{
+    const double ou = (o[0] - cu) / su, ov = (o[1] - cv) / sv, du = d[0] / su, dv = d[1] / sv;
+    const double a = du * du + dv * dv;
+    if (a <= 0.0)
+        return kNoHit;
+    const double b = 2.0 * (ou * du + ov * dv);
+    const double c = ou * ou + ov * ov - 1.0;
+    const double disc = b * b - 4.0 * a * c;
+    if (disc < 0.0)
+        return kNoHit;
+    const double t = (-b - std::sqrt(disc)) / (2.0 * a);
+    const double z = o[2] + t * d[2];
+    return t > 0.0 && z >= z0 && z <= z1 ? t : kNoHit;
+}
+
+// Distance from the origin to the segment p..q in the plane.
+double DistanceToSegment(double px, double py, double qx, double qy)
+{
+    const double ex = qx - px, ey = qy - py;
+    const double length2 = ex * ex + ey * ey;
+    const double s = length2 > 0.0 ? std::clamp(-(px * ex + py * ey) / length2, 0.0, 1.0) : 0.0;
+    return std::hypot(px + s * ex, py + s * ey);
+}
+
 }  // namespace
+
+Body::Body(double h)
+    : height(h),
+      head_u(0.044 * h),
+      head_v(0.055 * h),
+      head_z(0.065 * h),
+      head_centre(h - 0.065 * h),
+      neck_radius(0.032 * h),
+      torso_u(0.0),
+      torso_v(12.0),
+      shoulder_top(0.83 * h),
+      shoulder_drop(0.06 * h),
+      arm_radius(0.024 * h),
+      arm_u(0.0),
+      arm_top(0.80 * h),
+      arm_bottom(0.45 * h),
+      half_width(0.13 * h)
+{
+    arm_u = half_width - arm_radius;
+    torso_u = arm_u - 0.8 * arm_radius;
+}
+
+// A person as one frame sees them, with what the renderer needs to draw them.
+struct Renderer::Standing {
+    explicit Standing(double h) : body(h) {}
+
+    double x = 0.0, y = 0.0;          // floor position
+    double cos_h = 1.0, sin_h = 0.0;  // walking direction
+    Body body;
+    double reach = 0.0;  // horizontal radius that holds the whole body
+    int index = 0;       // into the scene's people
+    std::uint32_t seed = 0;
+    double hair_base = 0.0, hair_span = 0.0, skin_base = 0.0, cloth_base = 0.0, cloth_span = 0.0;
+    double stripe_period = 1.0;
+    int pattern = 0;  // 0 plain fabric, 1 stripes across the walking direction, 2 checks
+};
 
 Renderer::Renderer(const Scene& scene) : m_scene(scene) {}
 
-double Renderer::Shade(double px, double py, double pz, const Standing* hit, int part) const
+std::vector<Renderer::Standing> Renderer::StandingAt(int frame) const
 {
-    const std::uint32_t seed = m_scene.seed * 7919u;
-    if (part == kFloor)
-        return 85.0 + 130.0 * Texture(px, py, seed);
-    const auto person_seed = seed + 101u * static_cast<std::uint32_t>(hit->index + 1);
-    const double lx = px - hit->x, ly = py - hit->y;
-    const double base = hit->dark ? 25.0 : 55.0;
-    const double span = hit->dark ? 60.0 : 95.0;
-    switch (part) {
-        case kBodyTop:
-            return base + span * Texture(lx, ly, person_seed);
-        case kBodySide:
-            return base + span * Texture(std::atan2(ly, lx) * kBodyRadius, pz, person_seed);
-        default: {
-            // Hair, lit from above: darker where the head turns away.
-            const double nz = std::clamp((pz - (hit->height - kHeadRadius)) / kHeadRadius, 0.0, 1.0);
-            return (0.65 + 0.35 * nz) * (base * 0.6 + span * 0.8 * Texture(lx, ly, person_seed + 3));
+    std::vector<Standing> people;
+    const std::uint32_t scene_seed = m_scene.seed * 7919u;
+    for (size_t i = 0; i < m_scene.people.size(); ++i) {
+        const Person& person = m_scene.people[i];
+        double x = 0.0, y = 0.0;
+        if (!person.PositionAt(frame, x, y))
+            continue;
+        const double heading = std::atan2(person.y1 - person.y0, person.x1 - person.x0);
+        Standing s(person.height);
+        s.x = x;
+        s.y = y;
+        s.cos_h = std::cos(heading);
+        s.sin_h = std::sin(heading);
+        s.reach = std::max({s.body.half_width, s.body.head_v, s.body.torso_v}) + 1.0;
+        s.index = static_cast<int>(i);
+        s.seed = scene_seed + 101u * static_cast<std::uint32_t>(i + 1);
+        const std::uint32_t seed = s.seed;
+        // Clothes from dark to light, hair from black to fair; the single-camera scenes ask for
+        // dark people, who stand out from the lighter floor.
+        if (person.dark) {
+            s.hair_base = Draw(seed, 1, 15.0, 30.0);
+            s.cloth_base = Draw(seed, 2, 18.0, 35.0);
+            s.cloth_span = Draw(seed, 3, 45.0, 60.0);
+            s.skin_base = Draw(seed, 4, 70.0, 95.0);
+        } else {
+            s.hair_base = Draw(seed, 1, 20.0, 120.0);
+            s.cloth_base = Draw(seed, 2, 25.0, 160.0);
+            s.cloth_span = std::min(Draw(seed, 3, 55.0, 95.0), 240.0 - s.cloth_base);
+            s.skin_base = Draw(seed, 4, 120.0, 170.0);
+        }
+        s.hair_span = Draw(seed, 5, 40.0, 70.0);
+        s.pattern = static_cast<int>(Draw(seed, 6, 0.0, 3.0));
+        s.stripe_period = Draw(seed, 7, 3.0, 8.0);
+        people.push_back(s);
+    }
+    return people;
+}
+
+Renderer::Hit Renderer::Cast(double from_x, double from_y, double dir_x, double dir_y,
+                             const std::vector<Standing>& people, double local[3]) const
+{
+    const double mount = m_scene.rig.mount_height;
+    // A point at depth t below the camera: (from_x + dir_x·t, from_y + dir_y·t, mount − t).
+    Hit best{mount, kFloor, -1};
+    for (const Standing& person : people) {
+        const Body& b = person.body;
+        const double top_t = mount - b.height;
+        if (top_t >= best.t)
+            continue;
+        const double wx = from_x - person.x, wy = from_y - person.y;
+        if (DistanceToSegment(wx + dir_x * top_t, wy + dir_y * top_t, wx + dir_x * mount, wy + dir_y * mount) >
+            person.reach)
+            continue;
+        // The person's own frame: v along the walking direction, u across it.
+        const double o[3] = {-wx * person.sin_h + wy * person.cos_h, wx * person.cos_h + wy * person.sin_h, mount};
+        const double d[3] = {-dir_x * person.sin_h + dir_y * person.cos_h, dir_x * person.cos_h + dir_y * person.sin_h,
+                             -1.0};
+        auto consider = [&](double t, int part) {
+            if (t < best.t) {
+                best = {t, part, person.index};
+                for (int i = 0; i < 3; ++i) local[i] = o[i] + t * d[i];
+            }
+        };
+        const double head_c[3] = {0.0, 0.0, b.head_centre}, head_s[3] = {b.head_u, b.head_v, b.head_z};
+        consider(HitEllipsoid(o, d, head_c, head_s), kHead);
+        const double cap_base = b.shoulder_top - b.shoulder_drop;
+        consider(HitCylinder(o, d, 0.0, 0.0, b.neck_radius, b.neck_radius, cap_base, b.head_centre), kNeck);
+        const double cap_c[3] = {0.0, 0.0, cap_base}, cap_s[3] = {b.torso_u, b.torso_v, b.shoulder_drop};
+        const double cap_t = HitEllipsoid(o, d, cap_c, cap_s);
+        if (cap_t < kNoHit && mount - cap_t >= cap_base)
+            consider(cap_t, kShoulders);
+        consider(HitCylinder(o, d, 0.0, 0.0, b.torso_u, b.torso_v, 0.0, cap_base), kTrunk);
+        for (const double side : {-1.0, 1.0}) {
+            const double joint[3] = {side * b.arm_u, 0.0, b.arm_top - b.arm_radius};
+            const double ball[3] = {b.arm_radius, b.arm_radius, b.arm_radius};
+            consider(HitEllipsoid(o, d, joint, ball), kArm);
+            consider(HitCylinder(o, d, side * b.arm_u, 0.0, b.arm_radius, b.arm_radius, b.arm_bottom, joint[2]), kArm);
         }
     }
+    if (best.part == kFloor) {
+        local[0] = from_x + dir_x * best.t;
+        local[1] = from_y + dir_y * best.t;
+        local[2] = 0.0;
+    }
+    return best;
 }
 
 double Renderer::Trace(double camera_x, double dir_x, double dir_y, const std::vector<Standing>& people) const
 {
-    const double mount = m_scene.rig.mount_height;
-    // A point at depth t below the camera: (camera_x + dir_x·t, dir_y·t, mount − t).
-    double best_t = mount;
-    int best_part = kFloor;
-    const Standing* best = nullptr;
-    for (const Standing& person : people) {
-        const double ox = camera_x - person.x, oy = -person.y;
-        // Head.
-        const double head_t = HitSphere(ox, oy, mount - (person.height - kHeadRadius), dir_x, dir_y, -1.0, kHeadRadius);
-        if (head_t < best_t) {
-            best_t = head_t;
-            best_part = kHead;
-            best = &person;
+    double p[3];
+    const Hit hit = Cast(camera_x, 0.0, dir_x, dir_y, people, p);
+    if (hit.part == kFloor)
+        return 85.0 + 130.0 * Texture(p[0], p[1], m_scene.seed * 7919u);
+    const Standing* person = nullptr;
+    for (const Standing& s : people)
+        if (s.index == hit.person)
+            person = &s;
+    const Body& b = person->body;
+    const std::uint32_t seed = person->seed;
+    // Clothes: a fabric's noise, with stripes or checks for some people.
+    auto cloth = [&](double x, double y) {
+        const double noise = Texture(x, y, seed);
+        double pattern = noise;
+        if (person->pattern == 1)
+            pattern = 0.55 * (0.5 + 0.5 * std::sin(2.0 * kPi * y / person->stripe_period)) + 0.45 * noise;
+        else if (person->pattern == 2)
+            pattern = 0.5 * ((std::sin(2.0 * kPi * x / person->stripe_period) > 0.0) !=
+                             (std::sin(2.0 * kPi * y / person->stripe_period) > 0.0)) +
+                      0.5 * noise;
+        return person->cloth_base + person->cloth_span * pattern;
+    };
+    // Lit from above: surfaces turning away from the camera are darker.
+    switch (hit.part) {
+        case kHead: {
+            const double nz = std::clamp((p[2] - b.head_centre) / b.head_z, 0.0, 1.0);
+            return (0.65 + 0.35 * nz) * (person->hair_base + person->hair_span * Texture(p[0], p[1], seed + 3));
         }
-        // Body: the shoulders' disc, then the side of the cylinder below it.
-        const double shoulders = person.height - kShoulderDrop;
-        const double top_t = mount - shoulders;
-        if (top_t < best_t) {
-            const double x = ox + dir_x * top_t, y = oy + dir_y * top_t;
-            if (x * x + y * y <= kBodyRadius * kBodyRadius) {
-                best_t = top_t;
-                best_part = kBodyTop;
-                best = &person;
-                continue;
-            }
-            const double a = dir_x * dir_x + dir_y * dir_y;
-            const double b = 2.0 * (ox * dir_x + oy * dir_y);
-            const double c = ox * ox + oy * oy - kBodyRadius * kBodyRadius;
-            const double disc = b * b - 4.0 * a * c;
-            if (a > 0.0 && disc >= 0.0) {
-                const double side_t = (-b - std::sqrt(disc)) / (2.0 * a);
-                if (side_t >= top_t && side_t < best_t) {
-                    best_t = side_t;
-                    best_part = kBodySide;
-                    best = &person;
-                }
-            }
+        case kNeck:
+            return 0.8 * (person->skin_base + 30.0 * Texture(std::atan2(p[1], p[0]) * b.neck_radius, p[2], seed + 4));
+        case kShoulders: {
+            const double cap_base = b.shoulder_top - b.shoulder_drop;
+            const double nu = p[0] / (b.torso_u * b.torso_u), nv = p[1] / (b.torso_v * b.torso_v);
+            const double nzz = (p[2] - cap_base) / (b.shoulder_drop * b.shoulder_drop);
+            const double nz = nzz / std::sqrt(nu * nu + nv * nv + nzz * nzz + 1e-12);
+            return (0.7 + 0.3 * nz) * cloth(p[0], p[1]);
+        }
+        case kTrunk:
+            return 0.7 * cloth(std::atan2(p[1], p[0]) * b.torso_u, p[2]);
+        default: {
+            const double joint = b.arm_top - b.arm_radius;
+            const double nz = std::clamp((p[2] - joint) / b.arm_radius, 0.0, 1.0);
+            return (0.7 + 0.3 * nz) * 0.9 * cloth(p[1] + 40.0, p[2]);
         }
     }
-    return Shade(camera_x + dir_x * best_t, dir_y * best_t, mount - best_t, best, best_part);
+}
+
+Renderer::Hit Renderer::RayAt(int frame, double x, double y, double dir_x, double dir_y) const
+{
+    double local[3];
+    return Cast(x, y, dir_x, dir_y, StandingAt(frame), local);
 }
 
 cv::Mat Renderer::RenderView(int frame, int view) const
 {
     const Rig& rig = m_scene.rig;
-    std::vector<Standing> people;
-    for (size_t i = 0; i < m_scene.people.size(); ++i) {
-        double x = 0.0, y = 0.0;
-        if (m_scene.people[i].PositionAt(frame, x, y))
-            people.push_back({x, y, m_scene.people[i].height, static_cast<int>(i), m_scene.people[i].dark});
-    }
+    const std::vector<Standing> people = StandingAt(frame);
     const double camera_x = view == 0 ? 0.0 : rig.baseline;
     const double cx = (rig.width - 1) / 2.0, cy = (rig.height - 1) / 2.0;
     cv::Mat out(rig.height, rig.width, CV_8UC1);

@@ -1,14 +1,35 @@
 #pragma once
 
 #include <opencv2/core.hpp>
+#include <vector>
 
 #include "tools/scene_renderer/scene.h"
 
 namespace scene {
 
+// A person's body for a height, in centimetres, in the person's own frame: u across the
+// shoulders, v along the walking direction, z up from the floor. Adult proportions: the head is
+// 0.13 of the height tall and longer than it is wide; the shoulders are a rounded body 0.26 of the
+// height wide (arms included) and 24 cm deep whose top is at 0.83 of the height.
+struct Body {
+    explicit Body(double height);
+
+    double height;
+    double head_u, head_v, head_z;  // semi-axes of the head's ellipsoid
+    double head_centre;             // height of its centre
+    double neck_radius;
+    double torso_u, torso_v;   // semi-axes of the trunk's cross-section
+    double shoulder_top;       // top of the rounded shoulders
+    double shoulder_drop;      // vertical semi-axis of their cap
+    double arm_radius, arm_u;  // arms hang at ±arm_u
+    double arm_top, arm_bottom;
+    double half_width;  // across the arms
+};
+
 // Ray-casts the scene for one frame: a textured floor and the people standing on it, seen from
 // above through ideal pinhole cameras (no distortion, parallel axes), so the views come out
-// rectified. Each pixel averages 2x2 samples.
+// rectified. Each pixel averages 2x2 samples. Every person's hair, clothes (brightness and
+// pattern) and skin are drawn from the scene's seed and the person's index.
 class Renderer {
 public:
     explicit Renderer(const Scene& scene);
@@ -20,16 +41,25 @@ public:
     // One view of a frame (0 left, 1 right), width x height, 8-bit grey.
     cv::Mat RenderView(int frame, int view) const;
 
-private:
-    struct Standing {
-        double x, y;    // floor position
-        double height;  // top of the head
-        int index;      // person, seeds the texture
-        bool dark;
-    };
+    enum Part { kFloor, kHead, kNeck, kShoulders, kTrunk, kArm };
 
-    double Shade(double px, double py, double pz, const Standing* hit, int part) const;
+    // The nearest surface along the ray from the floor point (x, y) at the camera's height in
+    // direction (dir_x, dir_y, -1), and how far below the camera it is; `part` kFloor when no
+    // person is hit.
+    struct Hit {
+        double t;    // depth below the camera
+        int part;    // Part
+        int person;  // index into the scene's people, -1 for the floor
+    };
+    Hit RayAt(int frame, double x, double y, double dir_x = 0.0, double dir_y = 0.0) const;
+
+private:
+    struct Standing;
+
+    Hit Cast(double from_x, double from_y, double dir_x, double dir_y, const std::vector<Standing>& people,
+             double local[3]) const;
     double Trace(double camera_x, double dir_x, double dir_y, const std::vector<Standing>& people) const;
+    std::vector<Standing> StandingAt(int frame) const;
 
     const Scene& m_scene;
 };

@@ -5,12 +5,27 @@
 
 namespace scene {
 
+namespace {
+
+// Frames a person needs to walk the path once.
+int WalkFrames(const Person& person)
+{
+    if (person.speed <= 0.0)
+        return 0;
+    return static_cast<int>(std::ceil(std::hypot(person.x1 - person.x0, person.y1 - person.y0) / person.speed));
+}
+
+}  // namespace
+
 bool Person::PositionAt(int frame, double& x, double& y) const
 {
     if (frame < start_frame || frame > LastFrame())
         return false;
     const double length = std::hypot(x1 - x0, y1 - y0);
-    const double travelled = std::min(length, (frame - start_frame) * speed);
+    int walked = frame - start_frame;
+    if (return_after >= 0 && walked > WalkFrames(*this) + return_after)
+        walked = LastFrame() - frame;  // on the way back
+    const double travelled = std::min(length, walked * speed);
     const double share = length > 0.0 ? travelled / length : 0.0;
     x = x0 + (x1 - x0) * share;
     y = y0 + (y1 - y0) * share;
@@ -19,10 +34,8 @@ bool Person::PositionAt(int frame, double& x, double& y) const
 
 int Person::LastFrame() const
 {
-    const double length = std::hypot(x1 - x0, y1 - y0);
-    if (speed <= 0.0)
-        return start_frame;
-    return start_frame + static_cast<int>(std::ceil(length / speed));
+    const int walk = WalkFrames(*this);
+    return start_frame + (return_after >= 0 ? 2 * walk + return_after : walk);
 }
 
 double HeadRowInView(const Rig& rig, double floor_y, double head_height)

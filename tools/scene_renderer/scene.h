@@ -18,15 +18,17 @@ struct Rig {
     bool stereo = true;
 };
 
-// One person walking a straight path at constant speed. The body is an upright cylinder whose top
-// is at the shoulders, the head a sphere whose top is at `height`.
+// One person walking a straight path at constant speed, facing along it, optionally standing at
+// its end for a while and walking back. The body has adult proportions for its height (see the
+// renderer): an elongated head whose top is at `height`, a neck, rounded shoulders and arms.
 struct Person {
     double x0 = 0.0, y0 = 0.0;  // start on the floor, cm
     double x1 = 0.0, y1 = 0.0;  // end on the floor, cm
     double speed = 4.0;         // cm per frame
     double height = 180.0;      // top of the head, cm
     int start_frame = 0;
-    bool dark = false;  // darker clothes and hair (the single-camera scenes use it)
+    bool dark = false;      // darker clothes and hair (the single-camera scenes use it)
+    int return_after = -1;  // frames standing at the end before walking back to the start; -1: no return
 
     // Where the person stands at a frame; false before the start and after the end of the walk.
     bool PositionAt(int frame, double& x, double& y) const;

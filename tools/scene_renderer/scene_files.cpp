@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tools/scene_renderer/renderer.h"
+
 namespace scene {
 
 namespace {
@@ -21,8 +23,9 @@ std::string CameraMatrix(const Rig& rig)
 // Apparent radius in pixels of the shoulders of a person of typical height (175 cm), seen from above.
 double PersonRadiusInView(const Rig& rig)
 {
-    const double distance = std::max(rig.mount_height - (175.0 - 28.0), 1.0);
-    return 20.0 * rig.focal / distance;
+    const Body body(175.0);
+    const double distance = std::max(rig.mount_height - body.shoulder_top, 1.0);
+    return body.half_width * rig.focal / distance;
 }
 
 }  // namespace
@@ -93,8 +96,11 @@ Person ParsePerson(const std::string& text)
             throw std::invalid_argument("Bad person '" + text + "': '" + field + "' is not a number");
         values.push_back(value);
     }
-    if (values.size() != 7 && values.size() != 8)
-        throw std::invalid_argument("Bad person '" + text + "': expected x0,y0,x1,y1,speed,height,start[,dark]");
+    if (values.size() < 7 || values.size() > 9)
+        throw std::invalid_argument("Bad person '" + text +
+                                    "': expected x0,y0,x1,y1,speed,height,start[,dark[,return_after]]");
+    if (values[6] < 0.0 || values[6] > 1000000.0)
+        throw std::invalid_argument("Bad person '" + text + "': start must be 0..1000000");
     Person person;
     person.x0 = values[0];
     person.y0 = values[1];
@@ -103,10 +109,16 @@ Person ParsePerson(const std::string& text)
     person.speed = values[4];
     person.height = values[5];
     person.start_frame = static_cast<int>(values[6]);
-    person.dark = values.size() == 8 && values[7] != 0.0;
-    if (person.speed <= 0.0 || person.height <= 30.0 || person.start_frame < 0)
-        throw std::invalid_argument("Bad person '" + text +
-                                    "': speed must be positive, height above 30 cm, start >= 0");
+    person.dark = values.size() >= 8 && values[7] != 0.0;
+    if (values.size() == 9) {
+        if (values[8] < 0.0 || values[8] > 100000.0)
+            throw std::invalid_argument("Bad person '" + text + "': return_after must be 0..100000 frames");
+        person.return_after = static_cast<int>(values[8]);
+    }
+    if (person.speed <= 0.0 || person.height <= 30.0 || person.height > 300.0)
+        throw std::invalid_argument("Bad person '" + text + "': speed must be positive, height 30..300 cm");
+    if (std::hypot(person.x1 - person.x0, person.y1 - person.y0) / person.speed > 1000000.0)
+        throw std::invalid_argument("Bad person '" + text + "': the walk must take at most 1000000 frames");
     return person;
 }
 

@@ -15,7 +15,8 @@ std::string AlgoIni(const Scene& scene);
 // ("<frame> <person> Incoming|Outgoing <line id> <height>"), then the totals.
 std::string TruthText(const Scene& scene, const std::vector<Crossing>& crossings);
 
-// Reads a person from "x0,y0,x1,y1,speed,height,start[,dark]"; throws std::invalid_argument.
+// Reads a person from "x0,y0,x1,y1,speed,height,start[,dark[,return_after]]"; throws
+// std::invalid_argument.
 Person ParsePerson(const std::string& text);
 
 }  // namespace scene
