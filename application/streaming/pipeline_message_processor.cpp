@@ -1,12 +1,12 @@
 #include "application/streaming/pipeline_message_processor.h"
 
-#include <gstreamermm/bus.h>
-#include <gstreamermm/message.h>
-#include <gstreamermm/pipeline.h>
-
 #include <exception>
 #include <memory>
 #include <string>
+
+#include <gstreamermm/bus.h>
+#include <gstreamermm/message.h>
+#include <gstreamermm/pipeline.h>
 
 #include "application/runtime/log_channels.h"
 

@@ -1,12 +1,13 @@
 #include "application/streaming/pipeline_message_processor.h"
 
-#include <gstreamermm/bus.h>
-#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <memory>
-#include <string>
+#include <gstreamermm/bus.h>
+#include <gtest/gtest.h>
 
 #include "application/runtime/unique_fd.h"
 #include "application/streaming/streaming_test_support.h"
