@@ -48,7 +48,7 @@ std::string ErrorText(GstMessage* message)
     std::unique_ptr<GError, GErrorDeleter> error(raw_error);
     GText debug(raw_debug);
     GstObject* source = GST_MESSAGE_SRC(message);
-    const std::string source_name = source ? GST_OBJECT_NAME(source) : "an element";
+    const std::string source_name = source && GST_OBJECT_NAME(source) ? GST_OBJECT_NAME(source) : "an element";
 
     if (IsNotNegotiated(message, error.get()))
         return "Caps do not match: " + source_name +
