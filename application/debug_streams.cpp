@@ -11,6 +11,7 @@
 #include "application/runtime/mat_utils.h"
 #include "application/runtime/thread_manager.h"
 #include "application/streaming/stream_clients.h"
+#include "application/streaming/stream_start.h"
 
 namespace {
 
@@ -85,6 +86,7 @@ void DebugStreams::AddStream(const cv::Mat& image)
     auto sink = std::make_shared<streaming::Sink>(
         name, "matroskamux streamable=true ! tcpserversink host=0.0.0.0 sync=false port=" + port, caps);
     streaming::LimitStreamClients(*sink);
+    streaming::StartClientsAtClusters(*sink);
     const cv::Size size(image.cols, image.rows);
     LOG(m_logger, info) << "Starting debug streaming on tcp port " << port << " with resolution " << SizeText(size);
     auto processor = m_manager.CreateThread<streaming::PipelineMessageProcessor>(std::ref(*sink));

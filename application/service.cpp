@@ -25,6 +25,7 @@
 #include "application/runtime/thread_manager.h"
 #include "application/runtime/util.h"
 #include "application/streaming/stream_clients.h"
+#include "application/streaming/stream_start.h"
 
 namespace {
 
@@ -161,6 +162,7 @@ void Service::CreateCapture()
             std::make_shared<streaming::Bin>(channel::kMainStreamer, MainStreamDescription(m_options.stream_port));
         ServeOnIpv4Loopback(*streamer);
         streaming::LimitStreamClients(*streamer);
+        streaming::StartClientsAtClusters(*streamer);
         m_capture->AddBin(streamer);
     }
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git
   libboost-dev libboost-system-dev libboost-thread-dev libboost-program-options-dev
-  libboost-filesystem-dev libboost-log-dev libboost-date-time-dev libboost-regex-dev
+  libboost-filesystem-dev libboost-log-dev libboost-date-time-dev libboost-chrono-dev
   libopencv-dev libtbb-dev
   libsoci-dev libsqlite3-dev sqlite3
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
@@ -13,7 +13,6 @@ packages=(
   libgstreamermm-1.0-dev libglibmm-2.4-dev
   libhidapi-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libxml2-utils
 )
 
 missing=()

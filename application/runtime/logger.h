@@ -34,7 +34,7 @@ public:
     LogSink(const LogSink&) = delete;
     LogSink& operator=(const LogSink&) = delete;
 
-    // Parses "*:warning;main:info;capture:trace" into the global minimum and per-channel minimums,
+    // Parses "*:warning;main:info;video_capture:trace" into the global minimum and per-channel minimums,
     // then installs the filter. Malformed items are ignored.
     void SetFilters(const std::string& filter);
     void SetChannelFilter(const std::string& channel, SeverityLevel level);

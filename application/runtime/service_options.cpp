@@ -103,9 +103,9 @@ ServiceOptionsParser::ServiceOptionsParser(ServiceOptions& options)
         ("pipeline", Bound(&o.pipeline, d.pipeline),
          "Gstreamer capture pipeline part. Use {camera_width} and {camera_height} macros.")
         ("log_filter", Bound(&o.log_filter, d.log_filter),
-         "Logger filter for different log sources. E.g., '*:warning;main:info;capture:trace' will make all "
-         "sources log at least warning messages, 'main' source log at least info messages, and 'capture' "
-         "source log at least trace messages.")
+         "Logger filter for different log sources. E.g., '*:warning;main:info;video_capture:trace' will make "
+         "all sources log at least warning messages, 'main' source log at least info messages, and "
+         "'video_capture' source log at least trace messages.")
         ("algo_may_drop", Switch(&o.algo_may_drop, d.algo_may_drop),
          "Allow dropping frames if algorithms are processing frames slower than frames are coming to sink");
 

@@ -74,15 +74,19 @@ TEST_F(DebugStreamsTest, EachImageIndexIsServedOnItsOwnPort)
     // The servers listen once their pipeline threads have started them.
     ASSERT_TRUE(testing_support::WaitUntil(
         [&] { return !testing_support::PortIsFree(m_port + 1) && !testing_support::PortIsFree(m_port + 2); }, 10s));
+    // One client connects at once, the other a second into the stream, in the middle of a cluster.
     StreamReader reader_one(m_port + 1);
+    std::this_thread::sleep_for(1s);
     StreamReader reader_two(m_port + 2);
     EXPECT_EQ(reader_one.FirstFrameFormat(), "GRAY8 160x120");
     EXPECT_EQ(reader_two.FirstFrameFormat(), "GRAY8 160x120");
+    EXPECT_TRUE(reader_one.FirstFrameTimed());
+    EXPECT_TRUE(reader_two.FirstFrameTimed());
     StopEmitting();
 }
 
 // A client that connects as soon as a stream listens, before its first frame has gone out, gets the
-// stream's header once and reads the frames (a second header made the demuxer stop).
+// stream's header once and reads time-stamped frames (a second header made the demuxer stop).
 TEST_F(DebugStreamsTest, ClientConnectingBeforeTheFirstFrameReadsTheStream)
 {
     const cv::Mat image(120, 160, CV_8UC1, cv::Scalar(10));
@@ -98,6 +102,7 @@ TEST_F(DebugStreamsTest, ClientConnectingBeforeTheFirstFrameReadsTheStream)
             streams.OnDebugImages({image}, timestamp);
         }
         EXPECT_EQ(reader.FirstFrameFormat(), "GRAY8 160x120") << "attempt " << attempt;
+        EXPECT_TRUE(reader.FirstFrameTimed()) << "attempt " << attempt;
         manager.Terminate();  // the stream threads end before the streams they serve
     }
 }

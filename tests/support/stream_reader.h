@@ -40,6 +40,8 @@ public:
         GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(m_sink), 10 * GST_SECOND);
         if (!sample)
             return "";
+        GstBuffer* buffer = gst_sample_get_buffer(sample);
+        m_first_frame_timed = buffer && GST_BUFFER_PTS_IS_VALID(buffer);
         const GstStructure* structure = gst_caps_get_structure(gst_sample_get_caps(sample), 0);
         int width = 0;
         int height = 0;
@@ -51,7 +53,12 @@ public:
         return result;
     }
 
+    // Whether the frame FirstFrameFormat read carried a time stamp (a demuxer that got frames
+    // before its segment gives them none).
+    bool FirstFrameTimed() const { return m_first_frame_timed; }
+
 private:
+    bool m_first_frame_timed = false;
     GstElement* m_pipeline = nullptr;
     GstElement* m_sink = nullptr;
 };

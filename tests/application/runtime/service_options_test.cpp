@@ -3,6 +3,7 @@
 #include <fstream>
 #include <cstdlib>
 #include <functional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "application/runtime/log_channels.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -102,6 +104,17 @@ TEST_F(ServiceOptionsTest, HelpListsGroupsDefaultsAndTexts)
     EXPECT_NE(help.find("only_people"), std::string::npos);
     EXPECT_NE(help.find("Alarms db name"), std::string::npos);
     EXPECT_LT(help.find("--inclinometer"), help.find("--algo_may_drop"));
+
+    // The log_filter example names only channels the service logs on (the help breaks a long word
+    // at the line's end, without a blank before the break).
+    const std::string flat = std::regex_replace(help, std::regex("\n +"), "");
+    std::smatch example;
+    ASSERT_TRUE(std::regex_search(flat, example, std::regex("E\\.g\\., '([^']*)'"))) << help;
+    const std::set<std::string> channels = {"*", channel::kMain, channel::kCapture, channel::kAlgo};
+    std::istringstream items(example[1].str());
+    for (std::string item; std::getline(items, item, ';');)
+        EXPECT_EQ(channels.count(item.substr(0, item.find(':'))), 1u) << item;
+    EXPECT_NE(flat.find("'" + std::string(channel::kCapture) + "' source"), std::string::npos) << flat;
 }
 
 TEST_F(ServiceOptionsTest, BoolOptionWithoutValueMeansTrue)

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -136,7 +137,7 @@ protected:
     boost::filesystem::path m_dir;
 };
 
-TEST_F(MainStreamTest, ServesTheCaptureAsMatroskaAndStopsCleanlyOnSigterm)
+TEST_F(MainStreamTest, ServesTimeStampedMatroskaToEarlyAndLateClientsAndStopsOnSigterm)
 {
     const std::string port = std::to_string(FreePort());
     ChildProcess service(
@@ -150,14 +151,25 @@ TEST_F(MainStreamTest, ServesTheCaptureAsMatroskaAndStopsCleanlyOnSigterm)
                           std::chrono::seconds(10)))
         << service.Output();
 
-    // silent=false with -v prints one "chain" line per buffer the client's sink receives.
-    ChildProcess client({"gst-launch-1.0", "-v", "tcpclientsrc", "host=127.0.0.1", "port=" + port, "!", "matroskademux",
-                         "!", "fakesink", "num-buffers=50", "silent=false"},
-                        Path("client.log"));
-    ASSERT_TRUE(client.Started());
-    ASSERT_TRUE(WaitUntil([&] { return client.CountInOutput("chain   ***") >= 50; }, std::chrono::seconds(10)))
-        << client.Output();
-
+    // Clients that connect as soon as the port listens and a second later. Each must get the stream
+    // header, then a segment, then time-stamped frames: silent=false with -v prints one "chain" line
+    // per frame, with its time stamp, and GStreamer warns of a frame that comes before its segment.
+    std::vector<std::unique_ptr<ChildProcess>> clients;
+    for (const auto delay : {std::chrono::milliseconds(0), std::chrono::milliseconds(1500)}) {
+        std::this_thread::sleep_for(delay);
+        const std::string log = Path("client" + std::to_string(clients.size()) + ".log");
+        clients.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{"gst-launch-1.0", "-v", "tcpclientsrc", "host=127.0.0.1", "port=" + port, "!",
+                                     "matroskademux", "!", "fakesink", "num-buffers=50", "silent=false"},
+            log));
+        ASSERT_TRUE(clients.back()->Started());
+    }
+    for (const auto& client : clients) {
+        ASSERT_TRUE(WaitUntil([&] { return client->CountInOutput("chain   ***") >= 50; }, std::chrono::seconds(10)))
+            << client->Output();
+        EXPECT_EQ(client->CountInOutput("pts: none"), 0u) << client->Output();
+        EXPECT_EQ(client->CountInOutput("Got data flow before segment event"), 0u) << client->Output();
+    }
     service.Signal(SIGTERM);
     const auto service_status = service.WaitForExit(std::chrono::seconds(10));
     ASSERT_TRUE(service_status.has_value()) << "the service did not stop";
@@ -165,11 +177,12 @@ TEST_F(MainStreamTest, ServesTheCaptureAsMatroskaAndStopsCleanlyOnSigterm)
     EXPECT_EQ(service.CountInOutput("[main] Caught signal 15"), 1u);
     EXPECT_EQ(service.CountInOutput("[main] Thread is terminated."), 1u);
 
-    // The closed connection ends the client's stream.
-    const auto client_status = client.WaitForExit(std::chrono::seconds(5));
-    ASSERT_TRUE(client_status.has_value()) << "the client did not see the end of the stream";
-    EXPECT_TRUE(WIFEXITED(*client_status) && WEXITSTATUS(*client_status) == 0) << client.Output();
-    EXPECT_EQ(client.CountInOutput("Got EOS from element"), 1u) << client.Output();
+    // Each client has read its 50 frames and ended on its own.
+    for (const auto& client : clients) {
+        const auto client_status = client->WaitForExit(std::chrono::seconds(5));
+        ASSERT_TRUE(client_status.has_value()) << "the client did not end";
+        EXPECT_TRUE(WIFEXITED(*client_status) && WEXITSTATUS(*client_status) == 0) << client->Output();
+    }
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 #include "application/streaming/pipeline_message_processor.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <memory>
 #include <string>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gstreamermm/bus.h>
 #include <gtest/gtest.h>
 
 #include "application/runtime/unique_fd.h"
@@ -42,26 +43,60 @@ TEST_F(PipelineMessageProcessorTest, EndOfStreamStopsTheThreadWithGotEos)
     EXPECT_EQ(CurrentState(bin), Gst::STATE_NULL);
 }
 
-TEST_F(PipelineMessageProcessorTest, ErrorMessageEndsTheThreadWithItsText)
+TEST_F(PipelineMessageProcessorTest, CapsThatDoNotMatchAreNamedAsSuch)
 {
-    streaming::Bin bin("caps",
-                       "videotestsrc ! capsfilter caps=video/x-raw,width=320 ! capsfilter name=limit ! fakesink");
-    // Set after parsing, so that the conflict shows only when the pipeline negotiates.
-    GstCaps* impossible = gst_caps_from_string("video/x-raw,width=640");
-    g_object_set(bin.GetPipeline()->get_element("limit")->gobj(), "caps", impossible, nullptr);
-    gst_caps_unref(impossible);
+    // The source offers one format or size and a later filter asks for another; the second caps
+    // are set after parsing, so that the conflict shows only when the pipeline negotiates.
+    const struct {
+        const char* offered;
+        const char* asked;
+    } cases[] = {
+        {"video/x-raw,width=320", "video/x-raw,width=640"},
+        {"video/x-raw,width=640,height=240", "video/x-raw,width=640,height=480"},
+        {"video/x-raw,format=GRAY8", "video/x-raw,format=BGR"},
+    };
+    for (const auto& c : cases) {
+        streaming::Bin bin("caps", std::string("videotestsrc name=camera ! capsfilter caps=") + c.offered +
+                                       " ! capsfilter name=limit ! fakesink");
+        GstCaps* asked = gst_caps_from_string(c.asked);
+        g_object_set(bin.GetPipeline()->get_element("limit")->gobj(), "caps", asked, nullptr);
+        gst_caps_unref(asked);
 
-    EXPECT_EQ(RunUntilFailure(bin), "Bin [caps]: GStreamer error: Internal data stream error.");
-    EXPECT_EQ(CurrentState(bin), Gst::STATE_NULL);
+        EXPECT_EQ(RunUntilFailure(bin),
+                  "Bin [caps]: GStreamer error: Caps do not match: camera and the elements "
+                  "after it accept no common format and size (not-negotiated)")
+            << c.offered << " / " << c.asked;
+        EXPECT_EQ(CurrentState(bin), Gst::STATE_NULL);
+    }
 }
 
-TEST_F(PipelineMessageProcessorTest, RefusedPauseReportsTheErrorOnTheBus)
+TEST_F(PipelineMessageProcessorTest, RefusedPauseReportsTheFirstErrorOnTheBus)
 {
-    streaming::Bin bin("missing", "filesrc location=/nonexistent/flowtally/input ! fakesink");
-    const std::string failure = RunUntilFailure(bin);
-
-    EXPECT_EQ(failure.rfind("Bin [missing]: GStreamer error: ", 0), 0u) << failure;
-    EXPECT_EQ(failure.find("Pipeline does not want to pause"), std::string::npos);
+    // A missing camera device or input file refuses PAUSED and posts its own error. A report of
+    // another kind already waiting on the bus (a buffering report here) must not hide it.
+    const struct {
+        const char* description;
+        const char* error;
+    } cases[] = {
+        {"v4l2src device=/dev/video97 ! fakesink", "Cannot identify device '/dev/video97'."},
+        {"v4l2src device=/dev/video97 ! tee name=t t. ! queue ! fakesink t. ! queue ! fakesink",
+         "Cannot identify device '/dev/video97'."},
+        {"filesrc location=/nonexistent/flowtally/input ! fakesink", "Resource not found."},
+    };
+    for (const auto& c : cases) {
+        for (const bool stale_report : {false, true}) {
+            for (int run = 0; run < 3; ++run) {
+                streaming::Bin bin("missing", c.description);
+                if (stale_report) {
+                    auto pipeline = bin.GetPipeline();
+                    gst_bus_post(pipeline->get_bus()->gobj(),
+                                 gst_message_new_buffering(GST_OBJECT(pipeline->gobj()), 100));
+                }
+                EXPECT_EQ(RunUntilFailure(bin), std::string("Bin [missing]: GStreamer error: ") + c.error)
+                    << c.description << (stale_report ? ", buffering report waiting" : "") << ", run " << run;
+            }
+        }
+    }
 }
 
 TEST_F(PipelineMessageProcessorTest, PortInUseNamesTheElementAndThePort)
@@ -76,8 +111,7 @@ TEST_F(PipelineMessageProcessorTest, PortInUseNamesTheElementAndThePort)
     ASSERT_EQ(::bind(holder.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     ASSERT_EQ(::listen(holder.get(), 1), 0);
 
-    streaming::Bin bin("busy", "videotestsrc ! tcpserversink name=server host=127.0.0.1 port=" +
-                                   std::to_string(port));
+    streaming::Bin bin("busy", "videotestsrc ! tcpserversink name=server host=127.0.0.1 port=" + std::to_string(port));
     EXPECT_EQ(RunUntilFailure(bin), "Bin [busy]: GStreamer error: Could not open resource for reading. (server, port " +
                                         std::to_string(port) + ")");
 }
