@@ -1,13 +1,16 @@
 #pragma once
 
 // What the comparison benchmarks share: a console reporter that keeps each benchmark's time, and the
-// ratios of our runs to the reference runs printed after them. A benchmark whose output check fails
+// ratios of our runs to the reference runs printed after them (the medians when the benchmarks run
+// with --benchmark_repetitions; --benchmark_enable_random_interleaving spreads a busy machine's
+// disturbance over all of them). A benchmark whose output check fails
 // calls state.SkipWithError; the program then ends with a non-zero code, so that a run with a tiny
 // --benchmark_min_time serves as a test of the checks.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,19 +32,27 @@ public:
                 failed = true;
                 continue;
             }
-            if (run.run_type != Run::RT_Iteration)
+            // With --benchmark_repetitions the median of the repetitions counts.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type != Run::RT_Iteration && !median)
                 continue;
+            const std::string name = run.run_name.str();
+            if (!median && medians.count(name))
+                continue;
+            if (median)
+                medians.insert(name);
             const double time = run.GetAdjustedRealTime();
-            times[run.benchmark_name()] = time;
+            times[name] = time;
             const auto cells = run.counters.find(kCellsCounter);
             if (cells != run.counters.end() && cells->second.value > 0)
-                per_cell[run.benchmark_name()] = time / cells->second.value;
+                per_cell[name] = time / cells->second.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
     std::map<std::string, double> times;
     std::map<std::string, double> per_cell;
+    std::set<std::string> medians;
     bool failed = false;
 };
 
