@@ -171,7 +171,23 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
         const uchar* s3 = src.ptr<uchar>(y + 2 < height ? y + 2 : y);
         uchar* d0 = dst.ptr<uchar>(rowOffset + y) + colOffset;
         uchar* d1 = dst.ptr<uchar>(rowOffset + y + 1) + colOffset;
-        for (int x = 1; x < width - 1; ++x) {
+        int x = 1;
+#if CV_SIMD128
+        // Eight columns at a time in 16 bits (|g0 + 2 g1 + g2| <= 1020), clipped as the table does.
+        const cv::v_int16x8 cap = cv::v_setall_s16(static_cast<short>(ftzero));
+        const cv::v_int16x8 negativeCap = cv::v_setall_s16(static_cast<short>(-ftzero));
+        auto gradient = [](const uchar* row, int at) {
+            return cv::v_reinterpret_as_s16(cv::v_load_expand(row + at + 1)) -
+                   cv::v_reinterpret_as_s16(cv::v_load_expand(row + at - 1));
+        };
+        auto clip = [&](const cv::v_int16x8& v) { return cv::v_min(cv::v_max(v, negativeCap), cap) + cap; };
+        for (; x + 8 <= width - 1; x += 8) {
+            const cv::v_int16x8 g0 = gradient(s0, x), g1 = gradient(s1, x), g2 = gradient(s2, x), g3 = gradient(s3, x);
+            cv::v_pack_u_store(d0 + x, clip(g0 + g1 + g1 + g2));
+            cv::v_pack_u_store(d1 + x, clip(g1 + g2 + g2 + g3));
+        }
+#endif
+        for (; x < width - 1; ++x) {
             const int g0 = s0[x + 1] - s0[x - 1];
             const int g1 = s1[x + 1] - s1[x - 1];
             const int g2 = s2[x + 1] - s2[x - 1];
@@ -310,11 +326,9 @@ struct SumVector<short> {
     // Adds the absolute differences of one chunk of 16 and removes the old ones.
     static void Update(short* hs, const cv::v_uint8x16& diff, const cv::v_uint8x16& old)
     {
-        cv::v_uint16x8 diff0, diff1, old0, old1;
-        cv::v_expand(diff, diff0, diff1);
-        cv::v_expand(old, old0, old1);
-        const V delta0 = cv::v_reinterpret_as_s16(diff0) - cv::v_reinterpret_as_s16(old0);
-        const V delta1 = cv::v_reinterpret_as_s16(diff1) - cv::v_reinterpret_as_s16(old1);
+        // Prefiltered values lie in 0..126, so the change of a sum fits 8 signed bits.
+        V delta0, delta1;
+        cv::v_expand(cv::v_reinterpret_as_s8(diff) - cv::v_reinterpret_as_s8(old), delta0, delta1);
         Store(hs, Add(Load(hs), delta0));
         Store(hs + 8, Add(Load(hs + 8), delta1));
     }
@@ -332,12 +346,11 @@ struct SumVector<int> {
     static V Sub(const V& a, const V& b) { return a - b; }
     static void Update(int* hs, const cv::v_uint8x16& diff, const cv::v_uint8x16& old)
     {
-        cv::v_uint16x8 diff0, diff1, old0, old1;
-        cv::v_expand(diff, diff0, diff1);
-        cv::v_expand(old, old0, old1);
+        cv::v_int16x8 delta0, delta1;
+        cv::v_expand(cv::v_reinterpret_as_s8(diff) - cv::v_reinterpret_as_s8(old), delta0, delta1);
         cv::v_int32x4 e0, e1, e2, e3;
-        cv::v_expand(cv::v_reinterpret_as_s16(diff0) - cv::v_reinterpret_as_s16(old0), e0, e1);
-        cv::v_expand(cv::v_reinterpret_as_s16(diff1) - cv::v_reinterpret_as_s16(old1), e2, e3);
+        cv::v_expand(delta0, e0, e1);
+        cv::v_expand(delta1, e2, e3);
         Store(hs, Load(hs) + e0);
         Store(hs + 4, Load(hs + 4) + e1);
         Store(hs + 8, Load(hs + 8) + e2);
@@ -370,7 +383,12 @@ private:
     void SlideAndFindMin(const S* add, const S* sub, int& mind, int64_t& minsad);
     // Whether an index outside mind - 1 .. mind + 1 has a sum within the uniqueness threshold.
     bool IsAmbiguous(int mind, int64_t minsad) const;
+    // kVectors > 0: the window sums stay in kVectors registers of 8 16-bit sums (S is short and
+    // ndisp = 8 kVectors); 0: they are slid in memory.
+    template <int kVectors>
     void ComputeColumn(int col);
+    template <int kVectors>
+    void Slide(void* registers, const S* add, const S* sub, int& mind, int64_t& minsad);
     // Writes the column's disparities from the per-row values ComputeColumn left.
     void WriteColumn(short* dptr) const;
 
@@ -388,6 +406,7 @@ private:
     int m_h;               // output rows of the stripe
     int m_nrows;           // window rows of the stripe: h + wsz - 1
     int m_textureThreshold;
+    bool m_textured;  // a texture sum is never negative: without a positive threshold none is kept
     int m_uniquenessRatio;
     bool m_vectorised;
 
@@ -419,6 +438,7 @@ StereoCorrespondenceBMFinder<S>::StereoCorrespondenceBMFinder(const cv::Mat& lef
       m_h(r1 - r0),
       m_nrows(r1 - r0 + geometry.wsz - 1),
       m_textureThreshold(state.textureThreshold),
+      m_textured(state.textureThreshold > 0),
       m_uniquenessRatio(state.uniquenessRatio),
       m_vectorised(vectorised)
 {
@@ -453,7 +473,8 @@ void StereoCorrespondenceBMFinder<S>::UpdateRowSumsScalar(int addCol, bool subtr
             const int diff = std::abs(lval - r[d]);
             hs[d] = static_cast<S>(hs[d] + diff - (subtract ? std::abs(lvalOld - ro[d]) : 0));
         }
-        m_htext[i] += m_tab[lval] - (subtract ? m_tab[lvalOld] : 0);
+        if (m_textured)
+            m_htext[i] += m_tab[lval] - (subtract ? m_tab[lvalOld] : 0);
     }
 }
 
@@ -485,7 +506,8 @@ void StereoCorrespondenceBMFinder<S>::UpdateRowSumsVector(int addCol, bool subtr
             for (int d = 0; d < ndisp; d += 16)
                 SumVector<S>::Update(hs + d, cv::v_absdiff(cv::v_load(r + d), lv), zero);
         }
-        m_htext[i] += m_tab[lval] - (subtract ? m_tab[lvalOld] : 0);
+        if (m_textured)
+            m_htext[i] += m_tab[lval] - (subtract ? m_tab[lvalOld] : 0);
     }
 #else
     UpdateRowSumsScalar(addCol, subtract);
@@ -605,6 +627,43 @@ bool StereoCorrespondenceBMFinder<S>::IsAmbiguous(int mind, int64_t minsad) cons
 }
 
 template <typename S>
+template <int kVectors>
+inline void StereoCorrespondenceBMFinder<S>::Slide(void* registers, const S* add, const S* sub, int& mind,
+                                                   int64_t& minsad)
+{
+#if CV_SIMD128
+    if constexpr (kVectors > 0 && std::is_same_v<S, short>) {
+        // All sums in registers: no store-to-load chain from one row to the next. The first index of
+        // the smallest sum comes from the bit mask of the lanes that hold it.
+        static_assert(kVectors % 2 == 0 && kVectors <= 8, "two to eight vectors, in pairs");
+        cv::v_int16x8* sums = static_cast<cv::v_int16x8*>(registers);
+        for (int k = 0; k < kVectors; ++k) {
+            cv::v_int16x8 v = cv::v_add_wrap(sums[k], cv::v_load_aligned(add + 8 * k));
+            if (sub)
+                v = cv::v_sub_wrap(v, cv::v_load_aligned(sub + 8 * k));
+            sums[k] = v;
+            cv::v_store_aligned(m_sad + 8 * k, v);
+        }
+        cv::v_int16x8 minv = cv::v_min(sums[0], sums[1]);
+        for (int k = 2; k < kVectors; k += 2) minv = cv::v_min(minv, cv::v_min(sums[k], sums[k + 1]));
+        const short best = static_cast<short>(cv::v_reduce_min(minv));
+        const cv::v_int16x8 bestv = cv::v_setall_s16(best);
+        uint64_t lanes = 0;
+        for (int k = 0; k < kVectors; k += 2) {
+            const cv::v_int8x16 pair = cv::v_pack(sums[k] == bestv, sums[k + 1] == bestv);
+            lanes |= static_cast<uint64_t>(static_cast<uint16_t>(cv::v_signmask(pair))) << (8 * k);
+        }
+        mind = __builtin_ctzll(lanes);  // never 0: some lane holds the smallest sum
+        minsad = best;
+        return;
+    }
+#endif
+    (void)registers;
+    SlideAndFindMin(add, sub, mind, minsad);
+}
+
+template <typename S>
+template <int kVectors>
 void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
 {
     const int ndisp = m_g.ndisp;
@@ -616,9 +675,18 @@ void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
     int64_t tsum = 0;
     for (int i = 0; i < wsz - 1; ++i) tsum += m_htext[i];
 
+#if CV_SIMD128
+    cv::v_int16x8 registers[kVectors > 0 ? kVectors : 1];
+    if constexpr (kVectors > 0 && std::is_same_v<S, short>) {
+        for (int k = 0; k < kVectors; ++k) registers[k] = cv::v_load_aligned(m_sad + 8 * k);
+    }
+#else
+    int registers[1];
+#endif
     int* costptr = m_costptr ? m_costptr + col : nullptr;
     const size_t coststep = m_coststep;
     const int textureThreshold = m_textureThreshold;
+    const bool textured = m_textured;
     const bool unique = m_uniquenessRatio > 0;
     const uint64_t base = static_cast<uint64_t>(static_cast<int64_t>(ndisp - 1) + m_g.minD);
     const S* hsad = m_hsad;
@@ -627,12 +695,13 @@ void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
     for (int y = 0; y < m_h; ++y) {
         const S* add = hsad + (y + wsz - 1) * rowStride;
         const S* sub = y > 0 ? hsad + (y - 1) * rowStride : nullptr;
-        tsum += htext[y + wsz - 1] - (y > 0 ? htext[y - 1] : 0);
+        if (textured)
+            tsum += htext[y + wsz - 1] - (y > 0 ? htext[y - 1] : 0);
         int mind = 0;
         int64_t minsad = 0;
-        SlideAndFindMin(add, sub, mind, minsad);
+        Slide<kVectors>(registers, add, sub, mind, minsad);
 
-        if (tsum < textureThreshold || (unique && IsAmbiguous(mind, minsad))) {
+        if ((textured && tsum < textureThreshold) || (unique && IsAmbiguous(mind, minsad))) {
             m_den[y] = -1;
             continue;
         }
@@ -700,10 +769,23 @@ void StereoCorrespondenceBMFinder<S>::FindStereoCorrespondence()
     std::fill(m_htext, m_htext + m_nrows, 0);
     // Columns -w2 - 1 .. w2 - 1 first; each output column then adds column c + w2 and removes c - w2 - 1.
     for (int col = -m_g.w2 - 1; col < m_g.w2; ++col) UpdateRowSums(col, false);
-    for (int c = 0; c < m_g.width; ++c) {
-        UpdateRowSums(c + m_g.w2, true);
-        ComputeColumn(c);
-    }
+    auto run = [&](auto vectors) {
+        for (int c = 0; c < m_g.width; ++c) {
+            UpdateRowSums(c + m_g.w2, true);
+            ComputeColumn<decltype(vectors)::value>(c);
+        }
+    };
+    const bool inRegisters = CV_SIMD128 && m_vectorised && std::is_same_v<S, short>;
+    if (inRegisters && ndisp == 16)
+        run(std::integral_constant<int, 2>());
+    else if (inRegisters && ndisp == 32)
+        run(std::integral_constant<int, 4>());
+    else if (inRegisters && ndisp == 48)
+        run(std::integral_constant<int, 6>());
+    else if (inRegisters && ndisp == 64)
+        run(std::integral_constant<int, 8>());
+    else
+        run(std::integral_constant<int, 0>());
 }
 
 // Runs the search (and the left-right check) on each stripe of the range.
