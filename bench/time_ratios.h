@@ -21,7 +21,7 @@ namespace bench_support {
 // where both contenders set it, the time per cell is compared too.
 constexpr const char* kCellsCounter = "cells";
 
-// Prints as usual and keeps each benchmark's CPU time per iteration (every contender runs on one
+// Prints as usual and keeps each benchmark's CPU time per iteration in seconds (every contender runs on one
 // thread; CPU time is what a busy machine disturbs least), its time per computed cell, and
 // whether any run failed.
 class RecordingReporter : public benchmark::ConsoleReporter {
@@ -42,7 +42,7 @@ public:
                 continue;
             if (median)
                 medians.insert(name);
-            const double time = run.GetAdjustedCPUTime();
+            const double time = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
             times[name] = time;
             const auto cells = run.counters.find(kCellsCounter);
             if (cells != run.counters.end() && cells->second.value > 0)
