@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "StereoAnalyzer/StereoPeopleCounter/column_histogram_median.h"
 #include "StereoAnalyzer/StereoPeopleCounter/running_median.h"
 
 namespace stereo {
@@ -65,144 +66,6 @@ void HistMedCycleImpl<N>::operator()(const cv::Mat_<uchar>** inputs, const RectP
 }
 
 namespace {
-
-// The histograms of one column of the window (all N pictures): 256 levels and 16 coarse bins of 16.
-struct ColumnHistogram {
-    uint16_t fine[256];
-    uint16_t coarse[16];
-};
-
-// Per output row, the window's histogram is the sum of the histograms of its columns, each kept for
-// the window's rows and moved down one row at a time (the constant-time median of Perreault and
-// Hebert). The coarse sum moves one column at a time; the 16 levels of a coarse bin are summed only
-// when the median lies in it, from the columns that changed since they were last summed.
-template <int N>
-class ColumnHistogramMedian {
-public:
-    ColumnHistogramMedian(const cv::Mat_<uchar>** inputs, int radius, bool fill, cv::Mat_<uchar>& dst)
-        : m_inputs(inputs), m_r(radius), m_fill(fill), m_dst(dst), m_rows(dst.rows), m_cols(dst.cols)
-    {
-    }
-
-    // Output columns [x0, x1).
-    void Run(int x0, int x1)
-    {
-        const int r = m_r;
-        m_c0 = std::max(x0 - r, 0);
-        const int c1 = std::min(x1 - 1 + r, m_cols - 1);
-        // Work memory of this thread, grown once to the largest size asked for.
-        thread_local std::vector<ColumnHistogram> columns;
-        if (columns.size() < static_cast<size_t>(c1 - m_c0 + 1))
-            columns.resize(static_cast<size_t>(c1 - m_c0 + 1));
-        m_columns = columns.data();
-        for (int c = m_c0; c <= c1; ++c) std::memset(&Column(c), 0, sizeof(ColumnHistogram));
-        for (int y = 0; y <= std::min(r, m_rows - 1); ++y) UpdateColumns(y, -1, m_c0, c1);
-
-        for (int y = 0; y < m_rows; ++y) {
-            if (y > 0)
-                UpdateColumns(y + r < m_rows ? y + r : -1, y - r - 1 >= 0 ? y - r - 1 : -1, m_c0, c1);
-            const int windowRows = std::min(y + r, m_rows - 1) - std::max(y - r, 0) + 1;
-            RunRow(y, x0, x1, windowRows);
-        }
-    }
-
-private:
-    ColumnHistogram& Column(int c) { return m_columns[c - m_c0]; }
-
-    // Adds row `in` and removes row `out` (-1: none) of every picture in columns [ca, cb].
-    void UpdateColumns(int in, int out, int ca, int cb)
-    {
-        for (int i = 0; i < N; ++i) {
-            const uchar* add = in >= 0 ? (*m_inputs[i])[in] : nullptr;
-            const uchar* sub = out >= 0 ? (*m_inputs[i])[out] : nullptr;
-            for (int c = ca; c <= cb; ++c) {
-                ColumnHistogram& h = Column(c);
-                if (add && sub && add[c] == sub[c])
-                    continue;
-                if (add) {
-                    ++h.fine[add[c]];
-                    ++h.coarse[add[c] >> 4];
-                }
-                if (sub) {
-                    --h.fine[sub[c]];
-                    --h.coarse[sub[c] >> 4];
-                }
-            }
-        }
-    }
-
-    void RunRow(int y, int x0, int x1, int windowRows)
-    {
-        const int r = m_r;
-        // Window counts fit 16 bits (checked by the caller); sums of 16 lanes vectorise well.
-        uint16_t coarse[16] = {};
-        uint16_t fine[16][16];
-        int summedAt[16];  // the window column range [summedFrom, summedTo] of each bin's levels
-        int summedFrom[16];
-        for (int b = 0; b < 16; ++b) summedAt[b] = -1;  // before every column
-        const uchar* own = (*m_inputs[0])[y];
-        uchar* out = m_dst[y];
-        int from = std::max(x0 - r, 0), to = std::min(x0 + r, m_cols - 1);
-        for (int c = from; c <= to; ++c)
-            for (int b = 0; b < 16; ++b) coarse[b] = static_cast<uint16_t>(coarse[b] + Column(c).coarse[b]);
-        for (int x = x0; x < x1; ++x) {
-            if (x > x0) {
-                if (x + r < m_cols) {
-                    const ColumnHistogram& h = Column(x + r);
-                    for (int b = 0; b < 16; ++b) coarse[b] = static_cast<uint16_t>(coarse[b] + h.coarse[b]);
-                    to = x + r;
-                }
-                if (x - r - 1 >= 0) {
-                    const ColumnHistogram& h = Column(x - r - 1);
-                    for (int b = 0; b < 16; ++b) coarse[b] = static_cast<uint16_t>(coarse[b] - h.coarse[b]);
-                    from = x - r;
-                }
-            }
-            const int count = N * windowRows * (to - from + 1);
-            const int target = count / 2;
-            int below = 0;
-            int b = 0;
-            while (b < 15 && below + coarse[b] <= target) below += coarse[b++];
-            uint16_t* levels = fine[b];
-            if (summedAt[b] < from) {
-                // Nothing to reuse: sum the bin's levels over the window's columns.
-                for (int k = 0; k < 16; ++k) levels[k] = 0;
-                for (int c = from; c <= to; ++c) AddLevels(levels, Column(c), b);
-            } else {
-                // The columns that entered and left since the bin was last summed.
-                for (int c = summedAt[b] + 1; c <= to; ++c) AddLevels(levels, Column(c), b);
-                for (int c = summedFrom[b]; c < from; ++c) SubtractLevels(levels, Column(c), b);
-            }
-            summedAt[b] = to;
-            summedFrom[b] = from;
-            int v = 0;
-            while (v < 15 && below + levels[v] <= target) below += levels[v++];
-            const int m = b * 16 + v;
-            out[x] = m_fill && m == 0 ? own[x] : static_cast<uchar>(m);
-        }
-    }
-
-    static void AddLevels(uint16_t* levels, const ColumnHistogram& h, int bin)
-    {
-        const uint16_t* f = h.fine + bin * 16;
-        for (int k = 0; k < 16; ++k) levels[k] = static_cast<uint16_t>(levels[k] + f[k]);
-    }
-
-    static void SubtractLevels(uint16_t* levels, const ColumnHistogram& h, int bin)
-    {
-        const uint16_t* f = h.fine + bin * 16;
-        for (int k = 0; k < 16; ++k) levels[k] = static_cast<uint16_t>(levels[k] - f[k]);
-    }
-
-    const cv::Mat_<uchar>** m_inputs;  // owned by the caller
-    int m_r;
-    bool m_fill;
-    cv::Mat_<uchar>& m_dst;  // owned by the caller
-    int m_rows;
-    int m_cols;
-    int m_c0 = 0;                          // the first column with a histogram
-    ColumnHistogram* m_columns = nullptr;  // this thread's work memory
-};
 
 // The running-median walk: each task snakes down and up its columns with one histogram of 32-bit
 // counters (for windows whose column counts could pass 16 bits).
@@ -287,11 +150,11 @@ void HistMedFilter<Impl, N>::operator()(const cv::Mat_<uchar>** inputs, int radi
         return;
     // Windows clipped to the picture are the same for every radius from its larger side on.
     const int r = std::min(radius, std::max(dst.rows, dst.cols));
-    // Small windows: the running median, whose cost grows with the window's side. Larger ones: the
-    // column histograms, whose cost does not, while a window's counts fit their 16-bit counters.
+    // The column histograms, whose cost does not grow with the radius, while a window's counts fit
+    // their 16-bit counters; else the running median.
     const int64_t side = 2 * static_cast<int64_t>(r) + 1;
     const int64_t windowCount = N * std::min<int64_t>(side, dst.rows) * std::min<int64_t>(side, dst.cols);
-    if (N * side <= 16 || windowCount > 65535) {
+    if (windowCount > 65535) {
         SnakeMedian<N>(inputs, r, fill, dst);
         return;
     }
@@ -304,7 +167,7 @@ void HistMedFilter<Impl, N>::operator()(const cv::Mat_<uchar>** inputs, int radi
     tbb::parallel_for(
         tbb::blocked_range<int>(0, dst.cols, band),
         [&](const tbb::blocked_range<int>& range) {
-            ColumnHistogramMedian<N>(inputs, r, fill, dst).Run(range.begin(), range.end());
+            median_detail::ColumnHistogramMedian<N>(inputs, r, fill, false, dst).Run(range.begin(), range.end());
         },
         tbb::simple_partitioner());
 }

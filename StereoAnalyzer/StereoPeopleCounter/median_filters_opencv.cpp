@@ -1,11 +1,16 @@
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_opencv.h"
 
 #include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <opencv2/imgproc.hpp>
 
+#include "StereoAnalyzer/StereoPeopleCounter/column_histogram_median.h"
 #include "StereoAnalyzer/StereoPeopleCounter/running_median.h"
 
 namespace stereo {
@@ -17,6 +22,25 @@ void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius)
     const int r = radius;
     CV_Assert(r >= 1 && bordered.cols > 2 * r);
     dst.create(bordered.rows, bordered.cols - 2 * r, CV_8UC1);
+    if ((2 * static_cast<int64_t>(r) + 1) * (2 * r + 1) <= 65535) {
+        // Per-column histograms summed along each row, one band of columns per thread: the cost does
+        // not grow with the radius.
+        const cv::Mat_<uchar> source = bordered;
+        cv::Mat_<uchar> out = dst;
+        const cv::Mat_<uchar>* inputs[1] = {&source};
+        const int threads = std::max(
+            1, std::min<int>(
+                   tbb::this_task_arena::max_concurrency(),
+                   static_cast<int>(tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism))));
+        const int band = std::max((out.cols + threads - 1) / threads, 2 * r + 1);
+        tbb::parallel_for(
+            tbb::blocked_range<int>(0, out.cols, band),
+            [&](const tbb::blocked_range<int>& range) {
+                median_detail::ColumnHistogramMedian<1>(inputs, r, false, true, out).Run(range.begin(), range.end());
+            },
+            tbb::simple_partitioner());
+        return;
+    }
     const int rows = bordered.rows;
     const int cols = dst.cols;
     const int width = 2 * r + 1;
@@ -54,9 +78,15 @@ void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius)
 
 void MedianBlur8uO1(const cv::Mat& bordered, cv::Mat& dst, int ksize)
 {
+    // The per-column histograms are this constant-time algorithm; OpenCV's serves the largest
+    // windows, whose counts pass 16 bits.
+    const int r = ksize / 2;
+    if (ksize % 2 == 1 && r >= 1 && bordered.cols > 2 * r && (2 * static_cast<int64_t>(r) + 1) * (2 * r + 1) <= 65535) {
+        MedianBlur8uOm(bordered, dst, r);
+        return;
+    }
     thread_local cv::Mat whole;
     cv::medianBlur(bordered, whole, ksize);
-    const int r = ksize / 2;
     dst.create(bordered.rows, bordered.cols - 2 * r, CV_8UC1);
     whole(cv::Rect(r, 0, dst.cols, dst.rows)).copyTo(dst);
 }
