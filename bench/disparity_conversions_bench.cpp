@@ -2,6 +2,10 @@
 // same 16-bit fixed-point map (320 x 240, 16 units per pixel), one thread each. convertTo rounds
 // half to even where ours rounds half away from zero; the work is the same. The time ratios are
 // printed at the end.
+//
+// Our kernels are built for the 128-bit vectors every target has (NEON on the device); on x86 OpenCV
+// picks AVX2 at run time. For the comparison the device sees, hold OpenCV to the same width:
+//   OPENCV_CPU_DISABLE=AVX512_SKX,AVX2,FMA3,AVX,POPCNT,SSE4_2,SSE4_1,SSSE3 disparity_conversions_bench
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
