@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/format.hpp>
 #include <cmath>
+#include <opencv2/core/utility.hpp>
 #include <stdexcept>
 
 #include "application/console_log.h"
@@ -120,6 +121,10 @@ void AlgoThread::Terminate(bool wait)
 
 void AlgoThread::ThreadFunc()
 {
+    // OpenCV's own parallel loops would wake a pool as large as the machine for pictures of a few
+    // thousand pixels: they run on the calling thread (the stereo analyser runs its two views in
+    // parallel itself).
+    cv::setNumThreads(1);
     const WaitersRelease<Frame> release_producers(m_frames);
     const auto start = std::chrono::steady_clock::now();
     // The skip ends early when the thread is terminated; the loop below then does not run.

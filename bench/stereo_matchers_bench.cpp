@@ -1,10 +1,17 @@
 // Stereo matching of one view on a rectified textured pair: our routines against OpenCV's, in the
-// same process, one thread each. Each benchmark reports the pixels it computes times the disparity
-// levels ("px_levels"); at the end the time per computed pixel x level of each pair of contenders
-// and their ratio are printed.
+// same process, one thread each, per call on the same pair. The analyser's settings come first
+// (144 x 108, 32 levels, the block matcher with window 9 and no texture or uniqueness test, the
+// semi-global one with its defaults), then larger sizes. OpenCV leaves the first columns of the view
+// unmatched, so it also runs on the pair padded on the left to give it our coverage ("padded").
+// Each benchmark reports the pixels it computes times the levels as "cells"; the ratios printed at
+// the end are per call and per computed cell.
+//
+// Before it is timed, every benchmark checks its output against the reference and fails when they
+// disagree: the block matcher's disparities equal OpenCV's inside OpenCV's valid region (ties between
+// equal sums may resolve differently on at most 0.1% of the pixels), and on the pixels both
+// semi-global matchers call valid at least 95% agree within one pixel.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <map>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -15,13 +22,10 @@
 
 #include "StereoAnalyzer/StereoMatchers/modified_opencv_stereo_matchers/stereo_bm_without_stripes.h"
 #include "StereoAnalyzer/StereoMatchers/modified_opencv_stereo_matchers/stereo_sgbm_without_stripes.h"
+#include "bench/time_ratios.h"
 
 namespace {
 
-constexpr int kWindow = 9;
-
-// A rectified pair with texture everywhere: the right view is the left one shifted by 24 pixels,
-// with a band of rows in front shifted by 40. Generated once per size, with a fixed seed.
 struct RectifiedPair {
     cv::Mat left;
     cv::Mat right;
@@ -37,177 +41,259 @@ RectifiedPair MakeShifted(cv::Size size, int shift, unsigned seed)
     return {base.colRange(0, size.width).clone(), base.colRange(shift, shift + size.width).clone()};
 }
 
-const RectifiedPair& GetPair(cv::Size size)
+// A textured background with a band of rows in front of it (disparities levels / 4 and levels / 2
+// + 4), generated once per size and range with a fixed seed.
+const RectifiedPair& GetPair(cv::Size size, int levels)
 {
-    static std::map<std::pair<int, int>, RectifiedPair> pairs;
-    auto found = pairs.find({size.width, size.height});
+    static std::map<std::pair<std::pair<int, int>, int>, RectifiedPair> pairs;
+    const auto key = std::make_pair(std::make_pair(size.width, size.height), levels);
+    auto found = pairs.find(key);
     if (found != pairs.end())
         return found->second;
-    RectifiedPair pair = MakeShifted(size, 24, 20261209);
-    const RectifiedPair front = MakeShifted(size, 40, 20261210);
+    RectifiedPair pair = MakeShifted(size, levels / 4, 20261209);
+    const RectifiedPair front = MakeShifted(size, levels / 2 + 4, 20261210);
     const cv::Range rows(size.height / 3, 2 * size.height / 3);
     front.left.rowRange(rows).copyTo(pair.left.rowRange(rows));
     front.right.rowRange(rows).copyTo(pair.right.rowRange(rows));
-    return pairs.emplace(std::make_pair(size.width, size.height), std::move(pair)).first->second;
+    return pairs.emplace(key, std::move(pair)).first->second;
 }
 
-void SetComputed(benchmark::State& state, double pixels, int levels)
+// The pair widened on the left by `margin` replicated columns.
+RectifiedPair Padded(const RectifiedPair& pair, int margin)
 {
-    state.counters["px_levels"] = pixels * levels;
+    RectifiedPair padded;
+    cv::copyMakeBorder(pair.left, padded.left, 0, 0, margin, 0, cv::BORDER_REPLICATE);
+    cv::copyMakeBorder(pair.right, padded.right, 0, 0, margin, 0, cv::BORDER_REPLICATE);
+    return padded;
+}
+
+void SetCells(benchmark::State& state, double pixels, int levels)
+{
+    state.counters[bench_support::kCellsCounter] = pixels * levels;
+}
+
+template <typename Call>
+void TimeCalls(benchmark::State& state, Call call)
+{
+    for (auto _ : state) {
+        call();
+        benchmark::ClobberMemory();
+    }
 }
 
 // --- Block matching ---
 
-// Ours computes every pixel of the view.
-void BM_StereoBMWithoutStripes(benchmark::State& state, cv::Size size, int levels)
+struct BMSettings {
+    int window = 9;
+    int texture = 0;
+    int uniqueness = 0;
+};
+
+constexpr BMSettings kAnalyserBM{};
+
+stereo::StereoBMWithoutStripes OurBM(int levels, const BMSettings& s)
 {
-    const RectifiedPair& pair = GetPair(size);
     stereo::StereoBMWithoutStripes bm;
-    stereo::CvStereoBMState& s = *bm.state;
-    s.SADWindowSize = kWindow;
-    s.minDisparity = 0;
-    s.numberOfDisparities = levels;
-    s.textureThreshold = 10;
-    s.uniquenessRatio = 15;
+    stereo::CvStereoBMState& st = *bm.state;
+    st.SADWindowSize = s.window;
+    st.minDisparity = 0;
+    st.numberOfDisparities = levels;
+    st.textureThreshold = s.texture;
+    st.uniquenessRatio = s.uniqueness;
+    return bm;
+}
+
+cv::Ptr<cv::StereoBM> OpenCVBM(int levels, const BMSettings& s)
+{
+    cv::Ptr<cv::StereoBM> bm = cv::StereoBM::create(levels, s.window);
+    bm->setMinDisparity(0);
+    bm->setPreFilterType(cv::StereoBM::PREFILTER_XSOBEL);
+    bm->setPreFilterCap(31);
+    bm->setTextureThreshold(s.texture);
+    bm->setUniquenessRatio(s.uniqueness);
+    bm->setSpeckleWindowSize(0);
+    bm->setDisp12MaxDiff(-1);
+    return bm;
+}
+
+// The reference's disparities inside its valid region, shrunk by a window's reach, against ours.
+bool BMAgrees(const cv::Mat& ours, const cv::Mat& theirs, int levels, int window)
+{
+    const cv::Rect whole(cv::Point(), ours.size());
+    cv::Rect valid = cv::getValidDisparityROI(whole, whole, 0, levels, window);
+    const int shrink = window / 2 + 1;
+    valid = cv::Rect(valid.x + shrink, valid.y + shrink, valid.width - 2 * shrink, valid.height - 2 * shrink);
+    if (valid.area() <= 0)
+        return false;
+    return cv::countNonZero(ours(valid) != theirs(valid)) <= 0.001 * valid.area();
+}
+
+cv::Mat OpenCVBMDisparity(const RectifiedPair& pair, int levels, const BMSettings& s)
+{
+    cv::Mat disp;
+    OpenCVBM(levels, s)->compute(pair.left, pair.right, disp);
+    return disp;
+}
+
+void BM_Ours(benchmark::State& state, cv::Size size, int levels, BMSettings s)
+{
+    const RectifiedPair& pair = GetPair(size, levels);
+    stereo::StereoBMWithoutStripes bm = OurBM(levels, s);
     cv::Mat disp;
     bm(pair.left, pair.right, disp, CV_16S);
-    for (auto _ : state) {
-        bm(pair.left, pair.right, disp, CV_16S);
-        benchmark::DoNotOptimize(disp.data);
-        benchmark::ClobberMemory();
-    }
-    SetComputed(state, static_cast<double>(size.area()), levels);
+    if (!BMAgrees(disp, OpenCVBMDisparity(pair, levels, s), levels, s.window))
+        state.SkipWithError("the block matcher's disparities differ from OpenCV's in its valid region");
+    TimeCalls(state, [&] { bm(pair.left, pair.right, disp, CV_16S); });
+    SetCells(state, static_cast<double>(size.area()), levels);
 }
 
 // OpenCV's search visits the columns whose whole range lies inside the image.
-void BM_OpenCVStereoBM(benchmark::State& state, cv::Size size, int levels)
+void BM_OpenCV(benchmark::State& state, cv::Size size, int levels, BMSettings s)
 {
-    const RectifiedPair& pair = GetPair(size);
-    cv::Ptr<cv::StereoBM> bm = cv::StereoBM::create(levels, kWindow);
-    bm->setMinDisparity(0);
-    bm->setTextureThreshold(10);
-    bm->setUniquenessRatio(15);
-    cv::Mat disp;
+    const RectifiedPair& pair = GetPair(size, levels);
+    cv::Ptr<cv::StereoBM> bm = OpenCVBM(levels, s);
+    stereo::StereoBMWithoutStripes ours = OurBM(levels, s);
+    cv::Mat disp, reference;
+    ours(pair.left, pair.right, reference, CV_16S);
     bm->compute(pair.left, pair.right, disp);
-    for (auto _ : state) {
-        bm->compute(pair.left, pair.right, disp);
-        benchmark::DoNotOptimize(disp.data);
-        benchmark::ClobberMemory();
-    }
-    SetComputed(state, static_cast<double>(size.width - levels + 1) * size.height, levels);
+    if (!BMAgrees(reference, disp, levels, s.window))
+        state.SkipWithError("OpenCV's disparities differ from the block matcher's in its valid region");
+    TimeCalls(state, [&] { bm->compute(pair.left, pair.right, disp); });
+    SetCells(state, static_cast<double>(size.width - levels + 1) * size.height, levels);
 }
 
-BENCHMARK_CAPTURE(BM_StereoBMWithoutStripes, 160x120_64, cv::Size(160, 120), 64);
-BENCHMARK_CAPTURE(BM_OpenCVStereoBM, 160x120_64, cv::Size(160, 120), 64);
-BENCHMARK_CAPTURE(BM_StereoBMWithoutStripes, 160x120_112, cv::Size(160, 120), 112);
-BENCHMARK_CAPTURE(BM_OpenCVStereoBM, 160x120_112, cv::Size(160, 120), 112);
-BENCHMARK_CAPTURE(BM_StereoBMWithoutStripes, 320x240_64, cv::Size(320, 240), 64);
-BENCHMARK_CAPTURE(BM_OpenCVStereoBM, 320x240_64, cv::Size(320, 240), 64);
-BENCHMARK_CAPTURE(BM_StereoBMWithoutStripes, 320x240_112, cv::Size(320, 240), 112);
-BENCHMARK_CAPTURE(BM_OpenCVStereoBM, 320x240_112, cv::Size(320, 240), 112);
-
-// --- Semi-global matching, 5 directions and full dynamic programming (8 directions) ---
-
-constexpr int kSgbmWindow = 3;
-constexpr int kSgbmP1 = 8 * kSgbmWindow * kSgbmWindow;
-constexpr int kSgbmP2 = 32 * kSgbmWindow * kSgbmWindow;
-
-// Ours computes every pixel of the view.
-void SGBM_StereoSGBMWithoutStripes(benchmark::State& state, cv::Size size, int levels, bool full_dp)
+// OpenCV on the pair padded so that it computes every column of the original view.
+void BM_OpenCVPadded(benchmark::State& state, cv::Size size, int levels, BMSettings s)
 {
-    const RectifiedPair& pair = GetPair(size);
-    stereo::StereoSGBMWithoutStripes sgbm(0, levels, kSgbmWindow, kSgbmP1, kSgbmP2, 1, 12, 10, 0, 32, full_dp);
+    const int margin = levels + s.window / 2;
+    const RectifiedPair padded = Padded(GetPair(size, levels), margin);
+    cv::Ptr<cv::StereoBM> bm = OpenCVBM(levels, s);
+    cv::Mat disp;
+    bm->compute(padded.left, padded.right, disp);
+    if (!BMAgrees(disp.colRange(margin, disp.cols), OpenCVBMDisparity(GetPair(size, levels), levels, s), levels,
+                  s.window))
+        state.SkipWithError("OpenCV on the padded pair differs from OpenCV on the pair");
+    TimeCalls(state, [&] { bm->compute(padded.left, padded.right, disp); });
+    SetCells(state, static_cast<double>(size.area()), levels);
+}
+
+const cv::Size kAnalyserSize(144, 108);
+constexpr int kAnalyserLevels = 32;
+
+BENCHMARK_CAPTURE(BM_Ours, 144x108_32, kAnalyserSize, kAnalyserLevels, kAnalyserBM);
+BENCHMARK_CAPTURE(BM_OpenCV, 144x108_32, kAnalyserSize, kAnalyserLevels, kAnalyserBM);
+BENCHMARK_CAPTURE(BM_OpenCVPadded, 144x108_32, kAnalyserSize, kAnalyserLevels, kAnalyserBM);
+BENCHMARK_CAPTURE(BM_Ours, 320x240_64_tests, cv::Size(320, 240), 64, (BMSettings{9, 10, 15}));
+BENCHMARK_CAPTURE(BM_OpenCV, 320x240_64_tests, cv::Size(320, 240), 64, (BMSettings{9, 10, 15}));
+BENCHMARK_CAPTURE(BM_OpenCVPadded, 320x240_64_tests, cv::Size(320, 240), 64, (BMSettings{9, 10, 15}));
+
+// --- Semi-global matching ---
+
+// The matcher's settings: window 1 (P1 and P2 per window area), left-right tolerance 0, prefilter
+// cap 12, uniqueness 1, no speckle filter.
+struct SGBMSettings {
+    int window = 1;
+    bool fullDP = false;
+};
+
+stereo::StereoSGBMWithoutStripes OurSGBM(int levels, const SGBMSettings& s)
+{
+    const int area = s.window * s.window;
+    return stereo::StereoSGBMWithoutStripes(0, levels, s.window, 8 * area, 32 * area, 0, 12, 1, 0, 32, s.fullDP);
+}
+
+cv::Ptr<cv::StereoSGBM> OpenCVSGBM(int levels, const SGBMSettings& s)
+{
+    const int area = s.window * s.window;
+    return cv::StereoSGBM::create(0, levels, s.window, 8 * area, 32 * area, 0, 12, 1, 0, 32,
+                                  s.fullDP ? cv::StereoSGBM::MODE_HH : cv::StereoSGBM::MODE_SGBM);
+}
+
+bool SGBMAgrees(const cv::Mat& ours, const cv::Mat& theirs)
+{
+    const cv::Mat both = (ours != -16) & (theirs != -16);
+    const int bothValid = cv::countNonZero(both);
+    const int agree = cv::countNonZero(both & (cv::abs(ours - theirs) <= 16));
+    return 2.0 * bothValid >= static_cast<double>(ours.total()) && agree >= 0.95 * bothValid;
+}
+
+cv::Mat OpenCVSGBMDisparity(const RectifiedPair& pair, int levels, const SGBMSettings& s)
+{
+    cv::Mat disp;
+    OpenCVSGBM(levels, s)->compute(pair.left, pair.right, disp);
+    return disp;
+}
+
+void SGBM_Ours(benchmark::State& state, cv::Size size, int levels, SGBMSettings s)
+{
+    const RectifiedPair& pair = GetPair(size, levels);
+    stereo::StereoSGBMWithoutStripes sgbm = OurSGBM(levels, s);
     cv::Mat disp;
     sgbm(pair.left, pair.right, disp);
-    for (auto _ : state) {
-        sgbm(pair.left, pair.right, disp);
-        benchmark::DoNotOptimize(disp.data);
-        benchmark::ClobberMemory();
-    }
-    SetComputed(state, static_cast<double>(size.area()), levels);
+    if (!SGBMAgrees(disp, OpenCVSGBMDisparity(pair, levels, s)))
+        state.SkipWithError("the semi-global matcher disagrees with OpenCV's on the pixels both match");
+    TimeCalls(state, [&] { sgbm(pair.left, pair.right, disp); });
+    SetCells(state, static_cast<double>(size.area()), levels);
 }
 
 // OpenCV's leaves the first `levels` columns of the left view unmatched.
-void SGBM_OpenCVStereoSGBM(benchmark::State& state, cv::Size size, int levels, bool full_dp)
+void SGBM_OpenCV(benchmark::State& state, cv::Size size, int levels, SGBMSettings s)
 {
-    const RectifiedPair& pair = GetPair(size);
-    cv::Ptr<cv::StereoSGBM> sgbm =
-        cv::StereoSGBM::create(0, levels, kSgbmWindow, kSgbmP1, kSgbmP2, 1, 12, 10, 0, 32,
-                               full_dp ? cv::StereoSGBM::MODE_HH : cv::StereoSGBM::MODE_SGBM);
-    cv::Mat disp;
+    const RectifiedPair& pair = GetPair(size, levels);
+    cv::Ptr<cv::StereoSGBM> sgbm = OpenCVSGBM(levels, s);
+    stereo::StereoSGBMWithoutStripes ours = OurSGBM(levels, s);
+    cv::Mat disp, reference;
+    ours(pair.left, pair.right, reference);
     sgbm->compute(pair.left, pair.right, disp);
-    for (auto _ : state) {
-        sgbm->compute(pair.left, pair.right, disp);
-        benchmark::DoNotOptimize(disp.data);
-        benchmark::ClobberMemory();
-    }
-    SetComputed(state, static_cast<double>(size.width - levels) * size.height, levels);
+    if (!SGBMAgrees(reference, disp))
+        state.SkipWithError("OpenCV's semi-global matcher disagrees with ours on the pixels both match");
+    TimeCalls(state, [&] { sgbm->compute(pair.left, pair.right, disp); });
+    SetCells(state, static_cast<double>(size.width - levels) * size.height, levels);
 }
 
-BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, 5dir_160x120_64, cv::Size(160, 120), 64, false);
-BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, 5dir_160x120_64, cv::Size(160, 120), 64, false);
-BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, fullDP_160x120_64, cv::Size(160, 120), 64, true);
-BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, fullDP_160x120_64, cv::Size(160, 120), 64, true);
-BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, 5dir_320x240_64, cv::Size(320, 240), 64, false);
-BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, 5dir_320x240_64, cv::Size(320, 240), 64, false);
-BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, fullDP_320x240_64, cv::Size(320, 240), 64, true);
-BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, fullDP_320x240_64, cv::Size(320, 240), 64, true);
-BENCHMARK_CAPTURE(SGBM_StereoSGBMWithoutStripes, 5dir_320x240_112, cv::Size(320, 240), 112, false);
-BENCHMARK_CAPTURE(SGBM_OpenCVStereoSGBM, 5dir_320x240_112, cv::Size(320, 240), 112, false);
-
-// The pairs of contenders whose ratio is printed: ours, then the reference.
-const std::vector<std::pair<std::string, std::string>>& Comparisons()
+void SGBM_OpenCVPadded(benchmark::State& state, cv::Size size, int levels, SGBMSettings s)
 {
-    static const std::vector<std::pair<std::string, std::string>> comparisons = {
-        {"BM_StereoBMWithoutStripes", "BM_OpenCVStereoBM"},
-        {"SGBM_StereoSGBMWithoutStripes", "SGBM_OpenCVStereoSGBM"},
-    };
-    return comparisons;
+    const int margin = levels + s.window / 2;
+    const RectifiedPair padded = Padded(GetPair(size, levels), margin);
+    cv::Ptr<cv::StereoSGBM> sgbm = OpenCVSGBM(levels, s);
+    stereo::StereoSGBMWithoutStripes ours = OurSGBM(levels, s);
+    cv::Mat disp, reference;
+    ours(GetPair(size, levels).left, GetPair(size, levels).right, reference);
+    sgbm->compute(padded.left, padded.right, disp);
+    if (!SGBMAgrees(reference, disp.colRange(margin, disp.cols)))
+        state.SkipWithError("OpenCV's semi-global matcher on the padded pair disagrees with ours");
+    TimeCalls(state, [&] { sgbm->compute(padded.left, padded.right, disp); });
+    SetCells(state, static_cast<double>(size.area()), levels);
 }
 
-// Prints as usual and keeps each benchmark's time per computed pixel x level, in nanoseconds.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration)
-                continue;
-            const auto counter = run.counters.find("px_levels");
-            if (counter == run.counters.end() || counter->second.value <= 0)
-                continue;
-            const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            per_px_level[run.benchmark_name()] = seconds * 1e9 / counter->second.value;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> per_px_level;
-};
+BENCHMARK_CAPTURE(SGBM_Ours, 144x108_32, kAnalyserSize, kAnalyserLevels, SGBMSettings{});
+BENCHMARK_CAPTURE(SGBM_OpenCV, 144x108_32, kAnalyserSize, kAnalyserLevels, SGBMSettings{});
+BENCHMARK_CAPTURE(SGBM_OpenCVPadded, 144x108_32, kAnalyserSize, kAnalyserLevels, SGBMSettings{});
+BENCHMARK_CAPTURE(SGBM_Ours, 144x108_32_fullDP, kAnalyserSize, kAnalyserLevels, (SGBMSettings{1, true}));
+BENCHMARK_CAPTURE(SGBM_OpenCV, 144x108_32_fullDP, kAnalyserSize, kAnalyserLevels, (SGBMSettings{1, true}));
+BENCHMARK_CAPTURE(SGBM_OpenCVPadded, 144x108_32_fullDP, kAnalyserSize, kAnalyserLevels, (SGBMSettings{1, true}));
+BENCHMARK_CAPTURE(SGBM_Ours, 320x240_64_window3, cv::Size(320, 240), 64, (SGBMSettings{3, false}));
+BENCHMARK_CAPTURE(SGBM_OpenCV, 320x240_64_window3, cv::Size(320, 240), 64, (SGBMSettings{3, false}));
+BENCHMARK_CAPTURE(SGBM_OpenCVPadded, 320x240_64_window3, cv::Size(320, 240), 64, (SGBMSettings{3, false}));
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     cv::setNumThreads(1);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    std::printf("\nTime per computed pixel x level (ns), ours / reference (below 1 means ours is faster):\n");
-    for (const auto& [ours, reference] : Comparisons()) {
-        for (const auto& [name, time] : reporter.per_px_level) {
-            if (name.compare(0, ours.size() + 1, ours + "/") != 0)
-                continue;
-            const std::string variant = name.substr(ours.size());
-            const auto other = reporter.per_px_level.find(reference + variant);
-            if (other == reporter.per_px_level.end() || other->second <= 0.0)
-                continue;
-            std::printf("  %s%s: %.4f vs %s: %.4f  ratio %.3f\n", ours.c_str(), variant.c_str(), time,
-                        reference.c_str(), other->second, time / other->second);
-        }
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (const char* matcher : {"BM", "SGBM"}) {
+        const std::string prefix = matcher;
+        const char* variants[] = {"144x108_32", "320x240_64_tests"};
+        const char* sgbmVariants[] = {"144x108_32", "144x108_32_fullDP", "320x240_64_window3"};
+        auto add = [&](const char* variant) {
+            for (const char* reference : {"_OpenCV/", "_OpenCVPadded/"})
+                pairs.emplace_back(prefix + "_Ours/" + variant, prefix + reference + variant);
+        };
+        if (prefix == "BM")
+            for (const char* v : variants) add(v);
+        else
+            for (const char* v : sgbmVariants) add(v);
     }
-    return 0;
+    return bench_support::RunAndPrintTimeRatios(argc, argv, pairs);
 }

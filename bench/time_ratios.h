@@ -1,32 +1,64 @@
 #pragma once
 
 // What the comparison benchmarks share: a console reporter that keeps each benchmark's time, and the
-// ratios of our runs to the reference runs printed after them.
+// ratios of our runs to the reference runs printed after them (the medians when the benchmarks run
+// with --benchmark_repetitions; --benchmark_enable_random_interleaving spreads a busy machine's
+// disturbance over all of them). A benchmark whose output check fails
+// calls state.SkipWithError; the program then ends with a non-zero code, so that a run with a tiny
+// --benchmark_min_time serves as a test of the checks.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace bench_support {
 
-// Prints as usual and keeps each benchmark's time per iteration.
+// The counter a benchmark sets to the number of cells (pixels x levels, pixels, ...) it computes;
+// where both contenders set it, the time per cell is compared too.
+constexpr const char* kCellsCounter = "cells";
+
+// Prints as usual and keeps each benchmark's CPU time per iteration in seconds (every contender runs on one
+// thread; CPU time is what a busy machine disturbs least), its time per computed cell, and
+// whether any run failed.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run& run : runs) {
+            if (run.error_occurred) {
+                failed = true;
+                continue;
+            }
+            // With --benchmark_repetitions the median of the repetitions counts.
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (run.run_type != Run::RT_Iteration && !median)
+                continue;
+            const std::string name = run.run_name.str();
+            if (!median && medians.count(name))
+                continue;
+            if (median)
+                medians.insert(name);
+            const double time = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            times[name] = time;
+            const auto cells = run.counters.find(kCellsCounter);
+            if (cells != run.counters.end() && cells->second.value > 0)
+                per_cell[name] = time / cells->second.value;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
 
     std::map<std::string, double> times;
+    std::map<std::string, double> per_cell;
+    std::set<std::string> medians;
+    bool failed = false;
 };
 
-// Runs the benchmarks asked for on the command line and prints ours/reference for each pair.
+// Runs the benchmarks asked for on the command line and prints ours/reference per call for each
+// pair (and per computed cell where both count cells). Returns 1 when a benchmark's check failed.
 inline int RunAndPrintTimeRatios(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& pairs)
 {
     benchmark::Initialize(&argc, argv);
@@ -34,14 +66,25 @@ inline int RunAndPrintTimeRatios(int argc, char** argv, const std::vector<std::p
         return 1;
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\nTime ratios, ours / reference (below 1 means ours is faster):\n");
     for (const auto& [ours, theirs] : pairs) {
         const auto a = reporter.times.find(ours);
         const auto b = reporter.times.find(theirs);
-        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0.0)
-            std::printf("%s/%s time ratio: not measured\n", ours.c_str(), theirs.c_str());
-        else
-            std::printf("%s/%s time ratio: %.3f (below 1 means ours is faster)\n", ours.c_str(), theirs.c_str(),
-                        a->second / b->second);
+        if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0.0) {
+            std::printf("  %s / %s: not measured\n", ours.c_str(), theirs.c_str());
+            continue;
+        }
+        std::printf("  %s / %s: per call %.3f", ours.c_str(), theirs.c_str(), a->second / b->second);
+        const auto c = reporter.per_cell.find(ours);
+        const auto d = reporter.per_cell.find(theirs);
+        if (c != reporter.per_cell.end() && d != reporter.per_cell.end())
+            std::printf(", per computed cell %.3f", c->second / d->second);
+        std::printf("\n");
+    }
+    benchmark::Shutdown();
+    if (reporter.failed) {
+        std::printf("An output check failed (see the errors above).\n");
+        return 1;
     }
     return 0;
 }

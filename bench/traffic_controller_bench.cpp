@@ -20,6 +20,7 @@
 #include "CommonUtilities/algorithm_support/block_light.h"
 #include "CommonUtilities/algorithm_support/stats_readable_text.h"
 #include "PeopleCounter/analytics/traffic_controller/src/traffic_controller.h"
+#include "bench/time_ratios.h"
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"
 
@@ -122,24 +123,14 @@ void BM_OpenCvPyramidalLK(benchmark::State& state)
 BENCHMARK(BM_TrafficController)->Arg(1)->Arg(5)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OpenCvPyramidalLK)->Arg(1)->Arg(5)->Unit(benchmark::kMicrosecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.iterations > 0)
-                g_ns_per_frame[run.benchmark_name()] = run.GetAdjustedRealTime() * 1000.0;  // microseconds
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    bench_support::RecordingReporter reporter;  // CPU seconds per iteration
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    for (const auto& [name, seconds] : reporter.times) g_ns_per_frame[name] = seconds * 1e9;
     for (int people : {1, 5}) {
         const std::string ours = "BM_TrafficController/" + std::to_string(people);
         const std::string reference = "BM_OpenCvPyramidalLK/" + std::to_string(people);
@@ -154,5 +145,5 @@ int main(int argc, char** argv)
     for (const auto& stages : g_stages)
         std::printf("\nStages with %d people (microseconds):\n%s\n", stages.first, stages.second.c_str());
     benchmark::Shutdown();
-    return 0;
+    return reporter.failed ? 1 : 0;
 }

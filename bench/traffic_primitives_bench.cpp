@@ -12,6 +12,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/background_subtractor.h"
@@ -21,6 +22,7 @@
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/mark_extremums.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
+#include "bench/time_ratios.h"
 
 namespace {
 
@@ -278,29 +280,6 @@ void BM_CvAccumulateWeighted(benchmark::State& state)
     }
 }
 
-// Prints as usual and keeps each benchmark's time per iteration.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> times;
-};
-
-void PrintRatio(const RecordingReporter& reporter, const std::string& ours, const std::string& theirs)
-{
-    const auto a = reporter.times.find(ours);
-    const auto b = reporter.times.find(theirs);
-    if (a == reporter.times.end() || b == reporter.times.end() || b->second <= 0.0)
-        return;
-    std::printf("%-40s / %-28s %7.3f\n", ours.c_str(), theirs.c_str(), a->second / b->second);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -328,29 +307,23 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("BM_BackgroundUpdate", BM_BackgroundUpdate);
     benchmark::RegisterBenchmark("BM_CvAccumulateWeighted", BM_CvAccumulateWeighted);
 
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-
-    std::printf("\nTime ratios, ours / OpenCV (below 1 means ours is faster), sigma %.1f at %dx%d:\n", kSigma, kWidth,
-                kHeight);
+    std::vector<std::pair<std::string, std::string>> pairs;
     for (const BlurKind& kind : BlurKinds()) {
         for (const char* prefix : {"BM_Blur/", "BM_BlurScalar/"}) {
-            PrintRatio(reporter, prefix + std::string(kind.name), "BM_CvGaussianBlur");
-            PrintRatio(reporter, prefix + std::string(kind.name), "BM_CvSepFilter2D");
+            pairs.emplace_back(prefix + std::string(kind.name), "BM_CvGaussianBlur");
+            pairs.emplace_back(prefix + std::string(kind.name), "BM_CvSepFilter2D");
         }
     }
     for (const char* window : {"5", "25"}) {
-        PrintRatio(reporter, std::string("BM_WindowMeans/") + window, std::string("BM_CvBlur/") + window);
-        PrintRatio(reporter, std::string("BM_WindowMeansScalar/") + window, std::string("BM_CvBlur/") + window);
+        pairs.emplace_back(std::string("BM_WindowMeans/") + window, std::string("BM_CvBlur/") + window);
+        pairs.emplace_back(std::string("BM_WindowMeansScalar/") + window, std::string("BM_CvBlur/") + window);
     }
-    PrintRatio(reporter, "BM_Smoothness3x3", "BM_CvBlur3x3");
-    PrintRatio(reporter, "BM_MarkExtremumsRunning", "BM_CvDilate");
-    PrintRatio(reporter, "BM_MarkExtremumsRunningScalar", "BM_CvDilate");
-    PrintRatio(reporter, "BM_MarkExtremumsScan", "BM_CvDilate");
-    PrintRatio(reporter, "BM_Labelling", "BM_CvConnectedComponents");
-    PrintRatio(reporter, "BM_BackgroundUpdate", "BM_CvAccumulateWeighted");
-    return 0;
+    pairs.emplace_back("BM_Smoothness3x3", "BM_CvBlur3x3");
+    pairs.emplace_back("BM_MarkExtremumsRunning", "BM_CvDilate");
+    pairs.emplace_back("BM_MarkExtremumsRunningScalar", "BM_CvDilate");
+    pairs.emplace_back("BM_MarkExtremumsScan", "BM_CvDilate");
+    pairs.emplace_back("BM_Labelling", "BM_CvConnectedComponents");
+    pairs.emplace_back("BM_BackgroundUpdate", "BM_CvAccumulateWeighted");
+    std::printf("OpenCV references at sigma %.1f and %dx%d.\n", kSigma, kWidth, kHeight);
+    return bench_support::RunAndPrintTimeRatios(argc, argv, pairs);
 }

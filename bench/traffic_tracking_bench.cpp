@@ -18,6 +18,7 @@
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/optic_flow/optic_flow_lk_fixed.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/point_tracker.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+#include "bench/time_ratios.h"
 
 namespace {
 
@@ -187,20 +188,6 @@ void BM_PointTracker(benchmark::State& state)
 }
 BENCHMARK(BM_PointTracker)->Arg(0)->Arg(1);
 
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);  // seconds  // seconds
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -208,7 +195,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    RecordingReporter reporter;
+    bench_support::RecordingReporter reporter;  // CPU seconds per iteration
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
     const auto time_of = [&reporter](const std::string& name) {
@@ -239,5 +226,6 @@ int main(int argc, char** argv)
             std::printf("BM_PointTracker/%s (50 key points, %s): %.1f us, %.3f of a 2 ms frame\n", regions,
                         regions[0] == '0' ? "one region each" : "all in one region", t * 1e6, t / 2e-3);
     }
-    return 0;
+    benchmark::Shutdown();
+    return reporter.failed ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the packages, builds everything with AddressSanitizer and UBSan, and runs every test;
-# then runs the stereo matcher tests in a ThreadSanitizer build of their own.
+# Installs the packages, builds everything with AddressSanitizer and UBSan, and runs every test
+# (each benchmark program too, once and briefly, as a test of its output checks); then runs the
+# stereo matcher tests in a ThreadSanitizer build of their own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -164,9 +164,25 @@ inline int ExactRightShift(double factor)
     return 1 - exponent;  // factor = 0.5 * 2^exponent
 }
 
+// Whether factor is exactly multiplier * 2^-shift with multiplier in 2..32767 and shift in 1..15
+// (the smallest such shift), so that factor * x for a short x is exact in double and in 32 bits.
+inline bool ExactMultiplyShift(double factor, int& multiplier, int& shift)
+{
+    for (int s = 1; s <= 15; ++s) {
+        const double scaled = std::ldexp(factor, s);
+        if (scaled >= 2.0 && scaled <= 32767.0 && scaled == std::floor(scaled)) {
+            multiplier = static_cast<int>(scaled);
+            shift = s;
+            return true;
+        }
+    }
+    return false;
+}
+
 // The vectorised walk of two continuous matrices, for the operations the matchers run every frame
 // and only where it gives the scalar operation's values exactly: a short map rescaled by 2^-m into
-// short or int, and a short map divided by a power of two into float. False when it does not apply.
+// short or int, or by k * 2^-m into int (16ths into thirds), and a short map divided by a power of two into float.
+// False when it does not apply.
 template <typename S, typename D, typename State>
 bool RunVectorised(const State& state, const S* src, int src_step, int cols, int rows, int dst_step, D* dst)
 {
@@ -174,10 +190,23 @@ bool RunVectorised(const State& state, const S* src, int src_step, int cols, int
     constexpr bool kShortToFloat = std::is_same_v<S, short> && std::is_same_v<D, float>;
     if constexpr (kShortToInteger && std::is_same_v<State, Rescaler<double, int>>) {
         // x * 2^-m is exact in double, so rounding it half away from zero is an integer shift.
+        const Rescaler<S, D> op(state);
+        int multiplier = 1;
+        int scaledShift = 0;
+        if constexpr (std::is_same_v<D, int>) {
+            if (ExactMultiplyShift(state.GetFactor(), multiplier, scaledShift)) {
+                for (int row = 0; row < rows; ++row) {
+                    const S* s = src + static_cast<std::ptrdiff_t>(row) * src_step;
+                    D* d = dst + static_cast<std::ptrdiff_t>(row) * dst_step;
+                    int x = conversion_simd::RescaleRowByMultiplyShift(s, d, cols, multiplier, scaledShift);
+                    for (; x < cols; ++x) d[x] = op(s[x]);
+                }
+                return true;
+            }
+        }
         const int shift = ExactRightShift(state.GetFactor());
         if (shift < 1 || shift > 15)
             return false;
-        const Rescaler<S, D> op(state);
         for (int row = 0; row < rows; ++row) {
             const S* s = src + static_cast<std::ptrdiff_t>(row) * src_step;
             D* d = dst + static_cast<std::ptrdiff_t>(row) * dst_step;

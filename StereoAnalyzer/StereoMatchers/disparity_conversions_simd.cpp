@@ -48,6 +48,23 @@ int RescaleRowByRightShift(const short* src, int* dst, int width, int shift)
     return x;
 }
 
+int RescaleRowByMultiplyShift(const short* src, int* dst, int width, int multiplier, int shift)
+{
+    const cv::v_int16x8 factor = cv::v_setall_s16(static_cast<short>(multiplier));
+    const cv::v_int32x4 half = cv::v_setall_s32(1 << (shift - 1));
+    // n = x * multiplier fits 32 bits; n / 2^shift rounded half away from zero is
+    // (n + half - 1) >> shift for a negative n and (n + half) >> shift otherwise.
+    auto round = [&](const cv::v_int32x4& n) { return (n + half + (n >> 31)) >> shift; };
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        cv::v_int32x4 low, high;
+        cv::v_mul_expand(cv::v_load(src + x), factor, low, high);
+        cv::v_store(dst + x, round(low));
+        cv::v_store(dst + x + 4, round(high));
+    }
+    return x;
+}
+
 int ScaleRowToFloat(const short* src, float* dst, int width, float factor)
 {
     const cv::v_float32x4 scale = cv::v_setall_f32(factor);
@@ -68,6 +85,10 @@ int RescaleRowByRightShift(const short*, short*, int, int)
     return 0;
 }
 int RescaleRowByRightShift(const short*, int*, int, int)
+{
+    return 0;
+}
+int RescaleRowByMultiplyShift(const short*, int*, int, int, int)
 {
     return 0;
 }

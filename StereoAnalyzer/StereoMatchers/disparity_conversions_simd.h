@@ -10,6 +10,8 @@ namespace conversion_simd {
 // dst = x / 2^shift rounded half away from zero, shift in 1..15.
 int RescaleRowByRightShift(const short* src, short* dst, int width, int shift);
 int RescaleRowByRightShift(const short* src, int* dst, int width, int shift);
+// dst = x * multiplier / 2^shift rounded half away from zero, multiplier in 1..32767, shift in 1..15.
+int RescaleRowByMultiplyShift(const short* src, int* dst, int width, int multiplier, int shift);
 // dst = x * factor in float, for a factor whose products with every short are exact in float.
 int ScaleRowToFloat(const short* src, float* dst, int width, float factor);
 

@@ -1,13 +1,20 @@
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_collection.h"
 
 #include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <cassert>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "StereoAnalyzer/StereoPeopleCounter/column_histogram_median.h"
+#include "StereoAnalyzer/StereoPeopleCounter/running_median.h"
 
 namespace stereo {
 
@@ -21,19 +28,6 @@ inline void AddRow(const cv::Mat_<uchar>& img, int y, int x0, int x1, int sign, 
         coarse[row[x] >> 4] += sign;
     }
     count += sign * (x1 - x0 + 1);
-}
-
-// The smallest value whose cumulative count exceeds count / 2.
-inline int MedianOfHistogram(const int* fine, const int* coarse, int count)
-{
-    const int target = count / 2;
-    int sum = 0;
-    int bin = 0;
-    while (bin < 15 && sum + coarse[bin] <= target) sum += coarse[bin++];
-    int v = bin * 16;
-    const int last = v + 15;
-    while (v < last && sum + fine[v] <= target) sum += fine[v++];
-    return v;
 }
 
 }  // namespace
@@ -71,6 +65,78 @@ void HistMedCycleImpl<N>::operator()(const cv::Mat_<uchar>** inputs, const RectP
     }
 }
 
+namespace {
+
+// The running-median walk: each task snakes down and up its columns with one histogram of 32-bit
+// counters (for windows whose column counts could pass 16 bits).
+template <int N>
+void SnakeMedian(const cv::Mat_<uchar>** inputs, int r, bool fill, cv::Mat_<uchar>& dst)
+{
+    const int rows = dst.rows;
+    const int cols = dst.cols;
+    // Each task walks its columns as a snake: down one column, one step right, up the next, so the
+    // histogram is built once per task and every move changes one row or one column of the window
+    // (both clipped to the picture).
+    tbb::parallel_for(tbb::blocked_range<int>(0, cols, 16), [&](const tbb::blocked_range<int>& range) {
+        RunningMedian window;
+        auto addRow = [&](int y, int xa, int xb, bool add) {
+            for (int i = 0; i < N; ++i) {
+                const uchar* row = (*inputs[i])[y];
+                for (int x = xa; x <= xb; ++x) add ? window.Add(row[x]) : window.Remove(row[x]);
+            }
+        };
+        auto replaceRow = [&](int yIn, int yOut, int xa, int xb) {
+            for (int i = 0; i < N; ++i) {
+                const uchar* in = (*inputs[i])[yIn];
+                const uchar* out = (*inputs[i])[yOut];
+                for (int x = xa; x <= xb; ++x) window.Replace(in[x], out[x]);
+            }
+        };
+        auto addColumn = [&](int x, int ya, int yb, bool add) {
+            for (int i = 0; i < N; ++i)
+                for (int y = ya; y <= yb; ++y) add ? window.Add((*inputs[i])(y, x)) : window.Remove((*inputs[i])(y, x));
+        };
+
+        const int x0 = range.begin();
+        for (int y = 0; y <= std::min(r, rows - 1); ++y)
+            addRow(y, std::max(x0 - r, 0), std::min(x0 + r, cols - 1), true);
+        int y = 0;
+        for (int x = x0; x != range.end(); ++x) {
+            const int xa = std::max(x - r, 0), xb = std::min(x + r, cols - 1);
+            if (x != x0) {
+                const int ya = std::max(y - r, 0), yb = std::min(y + r, rows - 1);
+                if (x + r < cols)
+                    addColumn(x + r, ya, yb, true);
+                if (x - r - 1 >= 0)
+                    addColumn(x - r - 1, ya, yb, false);
+            }
+            const bool down = ((x - x0) % 2) == 0;
+            for (int n = 0; n < rows; ++n) {
+                const int count = window.Count();
+                const int m = count > 0 ? window.Median(count / 2) : 0;
+                const uchar own = (*inputs[0])(y, x);
+                dst(y, x) = fill ? (count > 0 && m >= 1 ? static_cast<uchar>(m) : own) : static_cast<uchar>(m);
+                if (n + 1 == rows)
+                    break;
+                const int next = down ? y + 1 : y - 1;
+                const int entering = down ? next + r : next - r;  // inside the picture or not
+                const int leaving = down ? y - r : y + r;
+                const bool enters = entering >= 0 && entering < rows;
+                const bool leaves = leaving >= 0 && leaving < rows;
+                if (enters && leaves)
+                    replaceRow(entering, leaving, xa, xb);
+                else if (enters)
+                    addRow(entering, xa, xb, true);
+                else if (leaves)
+                    addRow(leaving, xa, xb, false);
+                y = next;
+            }
+        }
+    });
+}
+
+}  // namespace
+
 template <template <int> class Impl, int N>
 void HistMedFilter<Impl, N>::operator()(const cv::Mat_<uchar>** inputs, int radius, bool fill,
                                         cv::Mat_<uchar>& dst) const
@@ -80,31 +146,30 @@ void HistMedFilter<Impl, N>::operator()(const cv::Mat_<uchar>** inputs, int radi
     for (int i = 0; i < N; ++i)
         KIV_CHECK(dst.empty() || inputs[i]->data != dst.data, "HistMedFilterInPlace_140312_120303");
     KIV_CHECK(radius >= 1, "HistMedFilterRadius_140312_120302") << radius;
-    const int rows = dst.rows;
-    const int cols = dst.cols;
-    const int r = radius;
-    tbb::parallel_for(tbb::blocked_range<int>(0, cols), [&](const tbb::blocked_range<int>& range) {
-        int fine[256];
-        int coarse[16];
-        const Impl<N> update;
-        for (int x = range.begin(); x != range.end(); ++x) {
-            std::memset(fine, 0, sizeof(fine));
-            std::memset(coarse, 0, sizeof(coarse));
-            int count = 0;
-            RectPoints rect{std::max(x - r, 0), std::min(x + r, cols - 1), 0, 0};
-            for (int y = 0; y < rows; ++y) {
-                rect.y0 = std::max(y - r, 0);
-                rect.y1 = std::min(y + r, rows - 1);
-                if (y == 0)
-                    update(inputs, rect, false, false, true, fine, coarse, count);
-                else
-                    update(inputs, rect, y + r < rows, y - r >= 1, false, fine, coarse, count);
-                const int m = count > 0 ? MedianOfHistogram(fine, coarse, count) : 0;
-                const uchar own = (*inputs[0])(y, x);
-                dst(y, x) = fill ? (count > 0 && m >= 1 ? static_cast<uchar>(m) : own) : static_cast<uchar>(m);
-            }
-        }
-    });
+    if (dst.empty())
+        return;
+    // Windows clipped to the picture are the same for every radius from its larger side on.
+    const int r = std::min(radius, std::max(dst.rows, dst.cols));
+    // The column histograms, whose cost does not grow with the radius, while a window's counts fit
+    // their 16-bit counters; else the running median.
+    const int64_t side = 2 * static_cast<int64_t>(r) + 1;
+    const int64_t windowCount = N * std::min<int64_t>(side, dst.rows) * std::min<int64_t>(side, dst.cols);
+    if (windowCount > 65535) {
+        SnakeMedian<N>(inputs, r, fill, dst);
+        return;
+    }
+    // One band of columns per thread that may run: each band also keeps the histograms of the 2 r
+    // columns around it.
+    const int threads = std::max(
+        1, std::min<int>(tbb::this_task_arena::max_concurrency(), static_cast<int>(tbb::global_control::active_value(
+                                                                      tbb::global_control::max_allowed_parallelism))));
+    const int band = std::max((dst.cols + threads - 1) / threads, 2 * r + 1);
+    tbb::parallel_for(
+        tbb::blocked_range<int>(0, dst.cols, band),
+        [&](const tbb::blocked_range<int>& range) {
+            median_detail::ColumnHistogramMedian<N>(inputs, r, fill, false, dst).Run(range.begin(), range.end());
+        },
+        tbb::simple_partitioner());
 }
 
 template struct HistMedCycleImpl<1>;

@@ -1,36 +1,19 @@
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_opencv.h"
 
 #include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
+#include <tbb/partitioner.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
-#include <cstring>
+#include <cstdint>
 #include <opencv2/imgproc.hpp>
 
+#include "StereoAnalyzer/StereoPeopleCounter/column_histogram_median.h"
+#include "StereoAnalyzer/StereoPeopleCounter/running_median.h"
+
 namespace stereo {
-
-namespace {
-
-inline void AddSamples(const uchar* p, int n, int sign, int* fine, int* coarse)
-{
-    for (int i = 0; i < n; ++i) {
-        fine[p[i]] += sign;
-        coarse[p[i] >> 4] += sign;
-    }
-}
-
-inline uchar Median(const int* fine, const int* coarse, int target)
-{
-    int sum = 0;
-    int bin = 0;
-    while (bin < 15 && sum + coarse[bin] <= target) sum += coarse[bin++];
-    int v = bin * 16;
-    const int last = v + 15;
-    while (v < last && sum + fine[v] <= target) sum += fine[v++];
-    return static_cast<uchar>(v);
-}
-
-}  // namespace
 
 void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius)
 {
@@ -39,40 +22,55 @@ void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius)
     const int r = radius;
     CV_Assert(r >= 1 && bordered.cols > 2 * r);
     dst.create(bordered.rows, bordered.cols - 2 * r, CV_8UC1);
+    if ((2 * static_cast<int64_t>(r) + 1) * (2 * r + 1) <= 65535) {
+        // Per-column histograms summed along each row, one band of columns per thread: the cost does
+        // not grow with the radius.
+        const cv::Mat_<uchar> source = bordered;
+        cv::Mat_<uchar> out = dst;
+        const cv::Mat_<uchar>* inputs[1] = {&source};
+        const int threads = std::max(
+            1, std::min<int>(
+                   tbb::this_task_arena::max_concurrency(),
+                   static_cast<int>(tbb::global_control::active_value(tbb::global_control::max_allowed_parallelism))));
+        const int band = std::max((out.cols + threads - 1) / threads, 2 * r + 1);
+        tbb::parallel_for(
+            tbb::blocked_range<int>(0, out.cols, band),
+            [&](const tbb::blocked_range<int>& range) {
+                median_detail::ColumnHistogramMedian<1>(inputs, r, false, true, out).Run(range.begin(), range.end());
+            },
+            tbb::simple_partitioner());
+        return;
+    }
     const int rows = bordered.rows;
     const int cols = dst.cols;
     const int width = 2 * r + 1;
     const int target = width * width / 2;
-    tbb::parallel_for(tbb::blocked_range<int>(0, cols), [&](const tbb::blocked_range<int>& range) {
-        int fine[256];
-        int coarse[16];
-        for (int x = range.begin(); x != range.end(); ++x) {
-            std::memset(fine, 0, sizeof(fine));
-            std::memset(coarse, 0, sizeof(coarse));
-            // Even columns run down, odd ones up; "first" is the row the walk starts from.
-            const bool down = (x % 2) == 0;
-            const int step = down ? 1 : -1;
-            const int first = down ? 0 : rows - 1;
-            auto row_at = [&](int y) {
-                const int clamped = std::min(std::max(y, 0), rows - 1);
-                return bordered.ptr<uchar>(clamped) + x;
-            };
-            AddSamples(row_at(first), width, r + 1, fine, coarse);
-            for (int k = 1; k <= r; ++k) AddSamples(row_at(first + step * k), width, 1, fine, coarse);
-            for (int i = 0, y = first; i < rows; ++i, y += step) {
-                dst.at<uchar>(y, x) = Median(fine, coarse, target);
-                // One row enters and one leaves; equal samples cancel and need no update.
-                const uchar* entering = row_at(y + step * (r + 1));
-                const uchar* leaving = row_at(y - step * r);
-                for (int k = 0; k < width; ++k) {
-                    const int in = entering[k], out = leaving[k];
-                    if (in == out)
-                        continue;
-                    ++fine[in];
-                    --fine[out];
-                    ++coarse[in >> 4];
-                    --coarse[out >> 4];
-                }
+    // Row i of the replicated picture, for i in -r - 1 .. rows + r.
+    cv::AutoBuffer<const uchar*, 512> rowBuffer(static_cast<size_t>(rows) + 2 * r + 2);
+    const uchar** rowAt = rowBuffer.data() + r + 1;
+    for (int i = -r - 1; i <= rows + r; ++i) rowAt[i] = bordered.ptr<uchar>(std::min(std::max(i, 0), rows - 1));
+
+    // Each task walks its columns as a snake: down one column, one step right, up the next, so the
+    // histogram is built once per task and every move replaces one row or one column of the window.
+    tbb::parallel_for(tbb::blocked_range<int>(0, cols, 16), [&](const tbb::blocked_range<int>& range) {
+        RunningMedian window;
+        const int x0 = range.begin();
+        for (int i = -r; i <= r; ++i)
+            for (int k = 0; k < width; ++k) window.Add(rowAt[i][x0 + k]);
+        int y = 0;
+        for (int x = x0; x != range.end(); ++x) {
+            if (x != x0) {
+                for (int i = y - r; i <= y + r; ++i) window.Replace(rowAt[i][x + 2 * r], rowAt[i][x - 1]);
+            }
+            const bool down = ((x - x0) % 2) == 0;
+            for (int n = 0; n < rows; ++n) {
+                dst.ptr<uchar>(y)[x] = static_cast<uchar>(window.Median(target));
+                if (n + 1 == rows)
+                    break;
+                const uchar* entering = (down ? rowAt[y + r + 1] : rowAt[y - r - 1]) + x;
+                const uchar* leaving = (down ? rowAt[y - r] : rowAt[y + r]) + x;
+                for (int k = 0; k < width; ++k) window.Replace(entering[k], leaving[k]);
+                y += down ? 1 : -1;
             }
         }
     });
@@ -80,9 +78,15 @@ void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius)
 
 void MedianBlur8uO1(const cv::Mat& bordered, cv::Mat& dst, int ksize)
 {
+    // The per-column histograms are this constant-time algorithm; OpenCV's serves the largest
+    // windows, whose counts pass 16 bits.
+    const int r = ksize / 2;
+    if (ksize % 2 == 1 && r >= 1 && bordered.cols > 2 * r && (2 * static_cast<int64_t>(r) + 1) * (2 * r + 1) <= 65535) {
+        MedianBlur8uOm(bordered, dst, r);
+        return;
+    }
     thread_local cv::Mat whole;
     cv::medianBlur(bordered, whole, ksize);
-    const int r = ksize / 2;
     dst.create(bordered.rows, bordered.cols - 2 * r, CV_8UC1);
     whole(cv::Rect(r, 0, dst.cols, dst.rows)).copyTo(dst);
 }

@@ -11,7 +11,8 @@ void MedianFilterOpenCV(const cv::Mat& src, int radius, bool use_om, cv::Mat& bo
 
 // The constant-time median of a bordered picture; dst (the unbordered size) gets its middle columns.
 void MedianBlur8uO1(const cv::Mat& bordered, cv::Mat& dst, int ksize);
-// Huang's running-histogram median down each column of a bordered picture (columns in parallel).
+// The median of a bordered picture from per-column histograms summed along each row (bands of
+// columns in parallel; Huang's running histogram for windows whose counts pass 16 bits).
 void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius);
 
 }  // namespace stereo

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <tbb/task_arena.h>
+
 #include <array>
 #include <deque>
 #include <map>
@@ -37,8 +39,8 @@ class StereoPeopleCounterVisualiser;
 // height maps over the floor weighted by a foreground model, filters them, finds the heads as
 // height maxima, tracks them and decides which counting lines each track crossed.
 //
-// Runs on the algorithm thread; the per-view stages run the two views on TBB workers, each writing
-// only its own view's buffers.
+// Runs on the algorithm thread; the per-view stages run the two views in a task arena of two threads
+// (the caller and one TBB worker), each writing only its own view's buffers.
 class StereoPeopleCounter : public BlockHighlevel::LightBlock<IStereoPeopleCounter> {
 public:
     using Views = std::array<cv::Mat, kViewsNum>;
@@ -144,6 +146,10 @@ private:
     std::vector<StereoCountingObjData> m_previous_objects;  // the records of the previous pair
 
     StereoMatcherAdapter* m_stereo_matcher;  // one of the two matchers above
+
+    // Every parallel loop of a pair (the two views, the medians' columns) runs here: the calling
+    // thread and at most one worker, not the whole default pool for two views' work.
+    tbb::task_arena m_arena{2};
 
     // Working values.
     bool m_initialized = false;

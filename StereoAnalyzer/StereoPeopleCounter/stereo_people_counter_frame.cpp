@@ -56,7 +56,7 @@ void StereoPeopleCounter::ProcessStereoPair(const cv::Mat& left, const cv::Mat& 
 
     m_input_views[kLeftView] = left;
     m_input_views[kRightView] = right;
-    ProcessStereoPairImpl();
+    m_arena.execute([this] { ProcessStereoPairImpl(); });
 
     if (m_write_debug_video() || m_marking_mode()) {
         const long long n = m_marking_mode() ? m_marking_frames_num() : m_debug_video_frames_num();

@@ -74,13 +74,21 @@ Geometry MakeGeometry(const CvStereoBMState& state, cv::Size size)
     return g;
 }
 
-// Work area of one stripe, in bytes.
+// Work area of one stripe, in bytes: the window sums, the per-row sums and texture sums, and three
+// values per output row of the column in work, each 16-byte aligned.
 size_t StripeBufferSize(const Geometry& g)
 {
     const size_t rows = static_cast<size_t>(g.paddedRows) + g.wsz + 2;
     const size_t ndisp = static_cast<size_t>(g.ndisp);
-    return (ndisp + 2) * sizeof(int) + rows * ndisp * sizeof(int) + rows * sizeof(int) + rows * ndisp * (g.wsz + 2) +
-           256;
+    return (ndisp + 2) * sizeof(int) + rows * ndisp * sizeof(int) + 4 * rows * sizeof(int) + 256;
+}
+
+// The stripes of one call: each recomputes wsz - 1 rows of its neighbour's window sums, so a stripe
+// is worth it only with a thread to run it and at least 8 windows of rows to share the overlap.
+int StripeCount(const Geometry& g)
+{
+    const int byRows = g.height / (8 * g.wsz);
+    return std::max(1, std::min({kStripes, cv::getNumThreads(), byRows}));
 }
 
 // Signed 16-bit sums are exact when the largest possible window sum fits them.
@@ -88,6 +96,21 @@ bool ShortSumsSuffice(const CvStereoBMState& state)
 {
     const int64_t largest = static_cast<int64_t>(state.SADWindowSize) * state.SADWindowSize * 2 * state.preFilterCap;
     return largest < std::numeric_limits<short>::max() && state.numberOfDisparities < std::numeric_limits<short>::max();
+}
+
+// a / k truncated toward zero, for k > 0 and |a| <= 256 k (the sub-pixel step). A float quotient is
+// within one of the true one, and one exact correction makes it exact: cheaper than an integer
+// division, which 32-bit ARM cores without a divider call as a library routine.
+inline int DivideTruncated(int a, int k)
+{
+    const int64_t magnitude = std::llabs(static_cast<int64_t>(a));
+    int64_t q = static_cast<int64_t>(static_cast<float>(magnitude) / static_cast<float>(k));
+    const int64_t rest = magnitude - q * k;
+    if (rest < 0)
+        --q;
+    else if (rest >= k)
+        ++q;
+    return static_cast<int>(a < 0 ? -q : q);
 }
 
 // Copies the value of padded column `from` into columns [begin, end) of one padded row.
@@ -148,7 +171,23 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
         const uchar* s3 = src.ptr<uchar>(y + 2 < height ? y + 2 : y);
         uchar* d0 = dst.ptr<uchar>(rowOffset + y) + colOffset;
         uchar* d1 = dst.ptr<uchar>(rowOffset + y + 1) + colOffset;
-        for (int x = 1; x < width - 1; ++x) {
+        int x = 1;
+#if CV_SIMD128
+        // Eight columns at a time in 16 bits (|g0 + 2 g1 + g2| <= 1020), clipped as the table does.
+        const cv::v_int16x8 cap = cv::v_setall_s16(static_cast<short>(ftzero));
+        const cv::v_int16x8 negativeCap = cv::v_setall_s16(static_cast<short>(-ftzero));
+        auto gradient = [](const uchar* row, int at) {
+            return cv::v_reinterpret_as_s16(cv::v_load_expand(row + at + 1)) -
+                   cv::v_reinterpret_as_s16(cv::v_load_expand(row + at - 1));
+        };
+        auto clip = [&](const cv::v_int16x8& v) { return cv::v_min(cv::v_max(v, negativeCap), cap) + cap; };
+        for (; x + 8 <= width - 1; x += 8) {
+            const cv::v_int16x8 g0 = gradient(s0, x), g1 = gradient(s1, x), g2 = gradient(s2, x), g3 = gradient(s3, x);
+            cv::v_pack_u_store(d0 + x, clip(g0 + g1 + g1 + g2));
+            cv::v_pack_u_store(d1 + x, clip(g1 + g2 + g2 + g3));
+        }
+#endif
+        for (; x < width - 1; ++x) {
             const int g0 = s0[x + 1] - s0[x - 1];
             const int g1 = s1[x + 1] - s1[x - 1];
             const int g2 = s2[x + 1] - s2[x - 1];
@@ -287,11 +326,9 @@ struct SumVector<short> {
     // Adds the absolute differences of one chunk of 16 and removes the old ones.
     static void Update(short* hs, const cv::v_uint8x16& diff, const cv::v_uint8x16& old)
     {
-        cv::v_uint16x8 diff0, diff1, old0, old1;
-        cv::v_expand(diff, diff0, diff1);
-        cv::v_expand(old, old0, old1);
-        const V delta0 = cv::v_reinterpret_as_s16(diff0) - cv::v_reinterpret_as_s16(old0);
-        const V delta1 = cv::v_reinterpret_as_s16(diff1) - cv::v_reinterpret_as_s16(old1);
+        // Prefiltered values lie in 0..126, so the change of a sum fits 8 signed bits.
+        V delta0, delta1;
+        cv::v_expand(cv::v_reinterpret_as_s8(diff) - cv::v_reinterpret_as_s8(old), delta0, delta1);
         Store(hs, Add(Load(hs), delta0));
         Store(hs + 8, Add(Load(hs + 8), delta1));
     }
@@ -309,12 +346,11 @@ struct SumVector<int> {
     static V Sub(const V& a, const V& b) { return a - b; }
     static void Update(int* hs, const cv::v_uint8x16& diff, const cv::v_uint8x16& old)
     {
-        cv::v_uint16x8 diff0, diff1, old0, old1;
-        cv::v_expand(diff, diff0, diff1);
-        cv::v_expand(old, old0, old1);
+        cv::v_int16x8 delta0, delta1;
+        cv::v_expand(cv::v_reinterpret_as_s8(diff) - cv::v_reinterpret_as_s8(old), delta0, delta1);
         cv::v_int32x4 e0, e1, e2, e3;
-        cv::v_expand(cv::v_reinterpret_as_s16(diff0) - cv::v_reinterpret_as_s16(old0), e0, e1);
-        cv::v_expand(cv::v_reinterpret_as_s16(diff1) - cv::v_reinterpret_as_s16(old1), e2, e3);
+        cv::v_expand(delta0, e0, e1);
+        cv::v_expand(delta1, e2, e3);
         Store(hs, Load(hs) + e0);
         Store(hs + 4, Load(hs + 4) + e1);
         Store(hs + 8, Load(hs + 8) + e2);
@@ -336,7 +372,8 @@ public:
 
 private:
     // Adds column `addCol`'s absolute differences to every row's horizontal sums and, when
-    // `subtract` is set, removes those of column `addCol - wsz` (kept in the column ring).
+    // `subtract` is set, removes those of column `addCol - wsz` (computed again from the images,
+    // which costs less than keeping them).
     void UpdateRowSums(int addCol, bool subtract);
     void UpdateRowSumsScalar(int addCol, bool subtract);
     void UpdateRowSumsVector(int addCol, bool subtract);
@@ -346,11 +383,17 @@ private:
     void SlideAndFindMin(const S* add, const S* sub, int& mind, int64_t& minsad);
     // Whether an index outside mind - 1 .. mind + 1 has a sum within the uniqueness threshold.
     bool IsAmbiguous(int mind, int64_t minsad) const;
+    // kVectors > 0: the window sums stay in kVectors registers of 8 16-bit sums (S is short and
+    // ndisp = 8 kVectors); 0: they are slid in memory.
+    template <int kVectors>
     void ComputeColumn(int col);
+    template <int kVectors>
+    void Slide(void* registers, const S* add, const S* sub, int& mind, int64_t& minsad);
+    // Writes the column's disparities from the per-row values ComputeColumn left.
+    void WriteColumn(short* dptr) const;
 
     int LeftBase(int col) const { return std::min(std::max(m_g.L + col, 0), m_g.paddedCols - 1); }
     int RightBase(int col) const { return std::min(std::max(m_g.L + col - m_g.maxD, 0), m_g.paddedCols - 1); }
-    int Slot(int col) const { return FindEquivalentInIntegersModN(col + m_g.w2 + 1, m_g.wsz + 1); }
 
     const Geometry& m_g;
     const uchar* m_lptr0;  // padded left row of the stripe's first window row
@@ -363,14 +406,19 @@ private:
     int m_h;               // output rows of the stripe
     int m_nrows;           // window rows of the stripe: h + wsz - 1
     int m_textureThreshold;
+    bool m_textured;  // a texture sum is never negative: without a positive threshold none is kept
     int m_uniquenessRatio;
     bool m_vectorised;
 
-    S* m_sad;        // current window sums, ndisp
-    S* m_hsad;       // per row, the sums over the window columns, nrows x ndisp
-    int* m_htext;    // per row, the texture sums over the window columns
-    uchar* m_cbuf;   // ring of wsz + 1 columns of absolute differences, nrows x ndisp each
-    size_t m_cstep;  // bytes per ring slot
+    S* m_sad;      // current window sums, ndisp
+    S* m_hsad;     // per row, the sums over the window columns, nrows x ndisp
+    int* m_htext;  // per row, the texture sums over the window columns
+    // Per output row of the column in work: the whole part of the disparity, (index part) * 16
+    // wrapped to 32 bits; the sub-pixel numerator (p - n) * 256; its denominator k (0: no sub-pixel
+    // step; -1: the pixel is filtered).
+    int* m_whole;
+    int* m_num;
+    int* m_den;
     int m_tab[256];  // |v - preFilterCap|
 };
 
@@ -390,6 +438,7 @@ StereoCorrespondenceBMFinder<S>::StereoCorrespondenceBMFinder(const cv::Mat& lef
       m_h(r1 - r0),
       m_nrows(r1 - r0 + geometry.wsz - 1),
       m_textureThreshold(state.textureThreshold),
+      m_textured(state.textureThreshold > 0),
       m_uniquenessRatio(state.uniquenessRatio),
       m_vectorised(vectorised)
 {
@@ -398,8 +447,9 @@ StereoCorrespondenceBMFinder<S>::StereoCorrespondenceBMFinder(const cv::Mat& lef
     m_sad = cv::alignPtr(reinterpret_cast<S*>(p), 16);
     m_hsad = cv::alignPtr(m_sad + ndisp, 16);
     m_htext = cv::alignPtr(reinterpret_cast<int*>(m_hsad + ndisp * m_nrows), 16);
-    m_cbuf = cv::alignPtr(reinterpret_cast<uchar*>(m_htext + m_nrows), 16);
-    m_cstep = ndisp * m_nrows;
+    m_whole = cv::alignPtr(m_htext + m_nrows, 16);
+    m_num = cv::alignPtr(m_whole + m_h, 16);
+    m_den = cv::alignPtr(m_num + m_h, 16);
     for (int v = 0; v < 256; ++v) m_tab[v] = std::abs(v - state.preFilterCap);
 }
 
@@ -410,21 +460,21 @@ void StereoCorrespondenceBMFinder<S>::UpdateRowSumsScalar(int addCol, bool subtr
     const int lb = LeftBase(addCol);
     const int rb = RightBase(addCol);
     const int lbOld = LeftBase(addCol - m_g.wsz);
-    uchar* cnew = m_cbuf + Slot(addCol) * m_cstep;
-    const uchar* cold = m_cbuf + Slot(addCol - m_g.wsz) * m_cstep;
+    const int rbOld = RightBase(addCol - m_g.wsz);
     for (int i = 0; i < m_nrows; ++i) {
         const uchar* lrow = m_lptr0 + i * m_sstep;
+        const uchar* rrow = m_rptr0 + i * m_sstep;
         const int lval = lrow[lb];
-        const uchar* r = m_rptr0 + i * m_sstep + rb;
-        uchar* cn = cnew + static_cast<size_t>(i) * ndisp;
-        const uchar* co = cold + static_cast<size_t>(i) * ndisp;
+        const int lvalOld = lrow[lbOld];
+        const uchar* r = rrow + rb;
+        const uchar* ro = rrow + rbOld;
         S* hs = m_hsad + static_cast<size_t>(i) * ndisp;
         for (int d = 0; d < ndisp; ++d) {
             const int diff = std::abs(lval - r[d]);
-            hs[d] = static_cast<S>(hs[d] + diff - (subtract ? co[d] : 0));
-            cn[d] = static_cast<uchar>(diff);
+            hs[d] = static_cast<S>(hs[d] + diff - (subtract ? std::abs(lvalOld - ro[d]) : 0));
         }
-        m_htext[i] += m_tab[lval] - (subtract ? m_tab[lrow[lbOld]] : 0);
+        if (m_textured)
+            m_htext[i] += m_tab[lval] - (subtract ? m_tab[lvalOld] : 0);
     }
 }
 
@@ -436,24 +486,28 @@ void StereoCorrespondenceBMFinder<S>::UpdateRowSumsVector(int addCol, bool subtr
     const int lb = LeftBase(addCol);
     const int rb = RightBase(addCol);
     const int lbOld = LeftBase(addCol - m_g.wsz);
-    uchar* cnew = m_cbuf + Slot(addCol) * m_cstep;
-    const uchar* cold = m_cbuf + Slot(addCol - m_g.wsz) * m_cstep;
+    const int rbOld = RightBase(addCol - m_g.wsz);
     const cv::v_uint8x16 zero = cv::v_setzero_u8();
     for (int i = 0; i < m_nrows; ++i) {
         const uchar* lrow = m_lptr0 + i * m_sstep;
+        const uchar* rrow = m_rptr0 + i * m_sstep;
         const int lval = lrow[lb];
+        const int lvalOld = lrow[lbOld];
         const cv::v_uint8x16 lv = cv::v_setall_u8(static_cast<uchar>(lval));
-        const uchar* r = m_rptr0 + i * m_sstep + rb;
-        uchar* cn = cnew + static_cast<size_t>(i) * ndisp;
-        const uchar* co = cold + static_cast<size_t>(i) * ndisp;
+        const cv::v_uint8x16 lvOld = cv::v_setall_u8(static_cast<uchar>(lvalOld));
+        const uchar* r = rrow + rb;
+        const uchar* ro = rrow + rbOld;
         S* hs = m_hsad + static_cast<size_t>(i) * ndisp;
-        for (int d = 0; d < ndisp; d += 16) {
-            const cv::v_uint8x16 diff = cv::v_absdiff(cv::v_load(r + d), lv);
-            const cv::v_uint8x16 old = subtract ? cv::v_load_aligned(co + d) : zero;
-            cv::v_store_aligned(cn + d, diff);
-            SumVector<S>::Update(hs + d, diff, old);
+        if (subtract) {
+            for (int d = 0; d < ndisp; d += 16)
+                SumVector<S>::Update(hs + d, cv::v_absdiff(cv::v_load(r + d), lv),
+                                     cv::v_absdiff(cv::v_load(ro + d), lvOld));
+        } else {
+            for (int d = 0; d < ndisp; d += 16)
+                SumVector<S>::Update(hs + d, cv::v_absdiff(cv::v_load(r + d), lv), zero);
         }
-        m_htext[i] += m_tab[lval] - (subtract ? m_tab[lrow[lbOld]] : 0);
+        if (m_textured)
+            m_htext[i] += m_tab[lval] - (subtract ? m_tab[lvalOld] : 0);
     }
 #else
     UpdateRowSumsScalar(addCol, subtract);
@@ -492,21 +546,17 @@ void StereoCorrespondenceBMFinder<S>::SumRows(int rows)
 }
 
 template <typename S>
-void StereoCorrespondenceBMFinder<S>::SlideAndFindMin(const S* add, const S* sub, int& mind, int64_t& minsad)
+inline void StereoCorrespondenceBMFinder<S>::SlideAndFindMin(const S* add, const S* sub, int& mind, int64_t& minsad)
 {
     const int ndisp = m_g.ndisp;
     S* sad = m_sad;
 #if CV_SIMD128
     if (m_vectorised) {
-        // Two independent groups of lanes; each lane keeps the first index of its smallest sum.
+        // The smallest sum first (two independent groups of lanes), then the first index holding it.
         using SV = SumVector<S>;
         using V = typename SV::V;
         constexpr int kLanes = SV::kLanes;
         V minv0 = SV::All(std::numeric_limits<S>::max()), minv1 = minv0;
-        V mini0 = SV::All(0), mini1 = mini0;
-        V idx0 = SV::Iota();
-        V idx1 = SV::Add(idx0, SV::All(kLanes));
-        const V step = SV::All(2 * kLanes);
         for (int d = 0; d < ndisp; d += 2 * kLanes) {
             V s0 = SV::Add(SV::Load(sad + d), SV::Load(add + d));
             V s1 = SV::Add(SV::Load(sad + d + kLanes), SV::Load(add + d + kLanes));
@@ -516,20 +566,18 @@ void StereoCorrespondenceBMFinder<S>::SlideAndFindMin(const S* add, const S* sub
             }
             SV::Store(sad + d, s0);
             SV::Store(sad + d + kLanes, s1);
-            const V better0 = s0 < minv0;
-            const V better1 = s1 < minv1;
-            minv0 = cv::v_select(better0, s0, minv0);
-            minv1 = cv::v_select(better1, s1, minv1);
-            mini0 = cv::v_select(better0, idx0, mini0);
-            mini1 = cv::v_select(better1, idx1, mini1);
-            idx0 = SV::Add(idx0, step);
-            idx1 = SV::Add(idx1, step);
+            minv0 = cv::v_min(minv0, s0);
+            minv1 = cv::v_min(minv1, s1);
         }
         const S best = static_cast<S>(cv::v_reduce_min(cv::v_min(minv0, minv1)));
         const V bestv = SV::All(best);
-        const V none = SV::All(std::numeric_limits<S>::max());
-        mind = cv::v_reduce_min(
-            cv::v_min(cv::v_select(minv0 == bestv, mini0, none), cv::v_select(minv1 == bestv, mini1, none)));
+        int d = 0;
+        V found = SV::Load(sad) == bestv;
+        while (!cv::v_check_any(found)) {
+            d += kLanes;
+            found = SV::Load(sad + d) == bestv;
+        }
+        mind = d + cv::v_scan_forward(found);
         minsad = best;
         return;
     }
@@ -579,6 +627,43 @@ bool StereoCorrespondenceBMFinder<S>::IsAmbiguous(int mind, int64_t minsad) cons
 }
 
 template <typename S>
+template <int kVectors>
+inline void StereoCorrespondenceBMFinder<S>::Slide(void* registers, const S* add, const S* sub, int& mind,
+                                                   int64_t& minsad)
+{
+#if CV_SIMD128
+    if constexpr (kVectors > 0 && std::is_same_v<S, short>) {
+        // All sums in registers: no store-to-load chain from one row to the next. The first index of
+        // the smallest sum comes from the bit mask of the lanes that hold it.
+        static_assert(kVectors % 2 == 0 && kVectors <= 8, "two to eight vectors, in pairs");
+        cv::v_int16x8* sums = static_cast<cv::v_int16x8*>(registers);
+        for (int k = 0; k < kVectors; ++k) {
+            cv::v_int16x8 v = cv::v_add_wrap(sums[k], cv::v_load_aligned(add + 8 * k));
+            if (sub)
+                v = cv::v_sub_wrap(v, cv::v_load_aligned(sub + 8 * k));
+            sums[k] = v;
+            cv::v_store_aligned(m_sad + 8 * k, v);
+        }
+        cv::v_int16x8 minv = cv::v_min(sums[0], sums[1]);
+        for (int k = 2; k < kVectors; k += 2) minv = cv::v_min(minv, cv::v_min(sums[k], sums[k + 1]));
+        const short best = static_cast<short>(cv::v_reduce_min(minv));
+        const cv::v_int16x8 bestv = cv::v_setall_s16(best);
+        uint64_t lanes = 0;
+        for (int k = 0; k < kVectors; k += 2) {
+            const cv::v_int8x16 pair = cv::v_pack(sums[k] == bestv, sums[k + 1] == bestv);
+            lanes |= static_cast<uint64_t>(static_cast<uint16_t>(cv::v_signmask(pair))) << (8 * k);
+        }
+        mind = __builtin_ctzll(lanes);  // never 0: some lane holds the smallest sum
+        minsad = best;
+        return;
+    }
+#endif
+    (void)registers;
+    SlideAndFindMin(add, sub, mind, minsad);
+}
+
+template <typename S>
+template <int kVectors>
 void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
 {
     const int ndisp = m_g.ndisp;
@@ -590,30 +675,89 @@ void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
     int64_t tsum = 0;
     for (int i = 0; i < wsz - 1; ++i) tsum += m_htext[i];
 
-    short* dptr = m_dptr + col;
+#if CV_SIMD128
+    cv::v_int16x8 registers[kVectors > 0 ? kVectors : 1];
+    if constexpr (kVectors > 0 && std::is_same_v<S, short>) {
+        for (int k = 0; k < kVectors; ++k) registers[k] = cv::v_load_aligned(m_sad + 8 * k);
+    }
+#else
+    int registers[1];
+#endif
     int* costptr = m_costptr ? m_costptr + col : nullptr;
+    const size_t coststep = m_coststep;
+    const int textureThreshold = m_textureThreshold;
+    const bool textured = m_textured;
+    const bool unique = m_uniquenessRatio > 0;
+    const uint64_t base = static_cast<uint64_t>(static_cast<int64_t>(ndisp - 1) + m_g.minD);
+    const S* hsad = m_hsad;
+    const int* htext = m_htext;
+    const S* sad = m_sad;
     for (int y = 0; y < m_h; ++y) {
-        const S* add = m_hsad + (y + wsz - 1) * rowStride;
-        const S* sub = y > 0 ? m_hsad + (y - 1) * rowStride : nullptr;
-        tsum += m_htext[y + wsz - 1] - (y > 0 ? m_htext[y - 1] : 0);
+        const S* add = hsad + (y + wsz - 1) * rowStride;
+        const S* sub = y > 0 ? hsad + (y - 1) * rowStride : nullptr;
+        if (textured)
+            tsum += htext[y + wsz - 1] - (y > 0 ? htext[y - 1] : 0);
         int mind = 0;
         int64_t minsad = 0;
-        SlideAndFindMin(add, sub, mind, minsad);
+        Slide<kVectors>(registers, add, sub, mind, minsad);
 
-        short& out = dptr[y * m_dstep];
-        if (tsum < m_textureThreshold || (m_uniquenessRatio > 0 && IsAmbiguous(mind, minsad))) {
-            out = m_g.filtered;
+        if ((textured && tsum < textureThreshold) || (unique && IsAmbiguous(mind, minsad))) {
+            m_den[y] = -1;
             continue;
         }
         // A window sum is at most 255 * 255 * 126 < 2^23, so (p - n) * 256 and k fit 32 bits.
-        const int p = m_sad[mind + 1 < ndisp ? mind + 1 : ndisp - 2];
-        const int n = m_sad[mind > 0 ? mind - 1 : 1];
-        const int k = p + n - 2 * static_cast<int>(minsad) + std::abs(p - n);
-        const int64_t value =
-            (static_cast<int64_t>(ndisp - mind - 1) + m_g.minD) * 256 + (k != 0 ? (p - n) * 256 / k : 0) + 15;
-        out = static_cast<short>(value >> 4);
+        const int p = sad[mind + 1 < ndisp ? mind + 1 : ndisp - 2];
+        const int n = sad[mind > 0 ? mind - 1 : 1];
+        m_whole[y] = static_cast<int>(static_cast<uint32_t>((base - static_cast<uint64_t>(mind)) * 16));
+        m_num[y] = (p - n) * 256;
+        m_den[y] = p + n - 2 * static_cast<int>(minsad) + std::abs(p - n);
         if (costptr)
-            costptr[y * m_coststep] = static_cast<int>(minsad);
+            costptr[y * coststep] = static_cast<int>(minsad);
+    }
+    WriteColumn(m_dptr + col);
+}
+
+// The disparity is ((index part) * 256 + q + 15) >> 4 with q = num / den truncated toward zero (0
+// when den is 0), that is (index part) * 16 + ((q + 15) >> 4), kept to 16 bits.
+template <typename S>
+void StereoCorrespondenceBMFinder<S>::WriteColumn(short* dptr) const
+{
+    const size_t dstep = m_dstep;
+    const short filtered = m_g.filtered;
+    int y = 0;
+#if CV_SIMD128
+    if (m_vectorised) {
+        // Four quotients at once in float: each is within one of the true one (|q| <= 128), and one
+        // exact correction in integers makes it exact.
+        const cv::v_int32x4 zero = cv::v_setzero_s32();
+        const cv::v_int32x4 one = cv::v_setall_s32(1);
+        const cv::v_int32x4 fifteen = cv::v_setall_s32(15);
+        int values[4];
+        for (; y + 4 <= m_h; y += 4) {
+            const cv::v_int32x4 num = cv::v_load_aligned(m_num + y);
+            const cv::v_int32x4 den = cv::v_load_aligned(m_den + y);
+            const cv::v_int32x4 stepped = den > zero;
+            const cv::v_int32x4 divisor = cv::v_select(stepped, den, one);
+            const cv::v_int32x4 sign = num >> 31;
+            const cv::v_int32x4 magnitude = (num ^ sign) - sign;
+            cv::v_int32x4 q = cv::v_trunc(cv::v_cvt_f32(magnitude) / cv::v_cvt_f32(divisor));
+            const cv::v_int32x4 rest = magnitude - q * divisor;
+            q = q + (rest < zero) - (rest >= divisor);
+            q = ((q ^ sign) - sign) & stepped;
+            cv::v_store(values, cv::v_load_aligned(m_whole + y) + ((q + fifteen) >> 4));
+            for (int i = 0; i < 4; ++i)
+                dptr[(y + i) * dstep] = m_den[y + i] < 0 ? filtered : static_cast<short>(values[i]);
+        }
+    }
+#endif
+    for (; y < m_h; ++y) {
+        const int den = m_den[y];
+        if (den < 0) {
+            dptr[y * dstep] = filtered;
+            continue;
+        }
+        const int q = den != 0 ? DivideTruncated(m_num[y], den) : 0;
+        dptr[y * dstep] = static_cast<short>(static_cast<uint32_t>(m_whole[y]) + static_cast<uint32_t>((q + 15) >> 4));
     }
 }
 
@@ -625,13 +769,26 @@ void StereoCorrespondenceBMFinder<S>::FindStereoCorrespondence()
     std::fill(m_htext, m_htext + m_nrows, 0);
     // Columns -w2 - 1 .. w2 - 1 first; each output column then adds column c + w2 and removes c - w2 - 1.
     for (int col = -m_g.w2 - 1; col < m_g.w2; ++col) UpdateRowSums(col, false);
-    for (int c = 0; c < m_g.width; ++c) {
-        UpdateRowSums(c + m_g.w2, true);
-        ComputeColumn(c);
-    }
+    auto run = [&](auto vectors) {
+        for (int c = 0; c < m_g.width; ++c) {
+            UpdateRowSums(c + m_g.w2, true);
+            ComputeColumn<decltype(vectors)::value>(c);
+        }
+    };
+    const bool inRegisters = CV_SIMD128 && m_vectorised && std::is_same_v<S, short>;
+    if (inRegisters && ndisp == 16)
+        run(std::integral_constant<int, 2>());
+    else if (inRegisters && ndisp == 32)
+        run(std::integral_constant<int, 4>());
+    else if (inRegisters && ndisp == 48)
+        run(std::integral_constant<int, 6>());
+    else if (inRegisters && ndisp == 64)
+        run(std::integral_constant<int, 8>());
+    else
+        run(std::integral_constant<int, 0>());
 }
 
-// Runs the search (and the left-right check) on each of the four stripes.
+// Runs the search (and the left-right check) on each stripe of the range.
 class FindStereoCorrespInvoker : public cv::ParallelLoopBody {
 public:
     FindStereoCorrespInvoker(const cv::Mat& left, const cv::Mat& right, cv::Mat& disp, CvStereoBMState* state,
@@ -743,7 +900,8 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
     const size_t stripeBufSize = StripeBufferSize(g);
     const size_t prefilterBufSize = (static_cast<size_t>(g.paddedCols) + state->preFilterSize + 2) * sizeof(int) + 256;
     const size_t speckleBufSize = speckles ? static_cast<size_t>(9) * g.paddedRows * g.paddedCols : 0;
-    const size_t total = std::max({kStripes * stripeBufSize, 2 * prefilterBufSize, speckleBufSize});
+    const int nstripes = StripeCount(g);
+    const size_t total = std::max({nstripes * stripeBufSize, 2 * prefilterBufSize, speckleBufSize});
     if (total > static_cast<size_t>(INT_MAX))
         RaiseError(cv::Error::StsOutOfRange, "disparity range is too large for the image buffers", __LINE__);
     if (state->slidingSumBuf.empty() || static_cast<size_t>(state->slidingSumBuf.cols) < total)
@@ -770,9 +928,12 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
     }
 
     const bool vectorised = simd == SimdUse::kAuto && CV_SIMD128;
-    FindStereoCorrespInvoker invoker(state->preFilteredImg0, state->preFilteredImg1, *disp, state, kStripes,
+    FindStereoCorrespInvoker invoker(state->preFilteredImg0, state->preFilteredImg1, *disp, state, nstripes,
                                      stripeBufSize, g, vectorised);
-    cv::parallel_for_(cv::Range(0, kStripes), invoker, -1);
+    if (nstripes == 1)
+        invoker(cv::Range(0, 1));
+    else
+        cv::parallel_for_(cv::Range(0, nstripes), invoker, nstripes);
 
     if (speckles)
         cv::filterSpeckles(*disp, g.filtered, state->speckleWindowSize, state->speckleRange, state->slidingSumBuf);

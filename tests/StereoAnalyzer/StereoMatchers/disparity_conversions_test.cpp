@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
@@ -242,6 +243,15 @@ TEST(DisparityConversionsTest, VectorisedPathsGiveTheScalarValues)
         EXPECT_TRUE(Identical(to_short, Scalar<short>(all, CV_16SC1, stereo::Rescaler<short, short>(f, 1))));
         EXPECT_TRUE(Identical(to_int, Scalar<int>(all, CV_32SC1, stereo::Rescaler<short, int>(f, 1))));
         EXPECT_TRUE(Identical(in_place, to_short));
+    }
+    // Into thirds and other whole multiples of a power-of-two fraction (int only), and factors that are none.
+    const std::pair<unsigned int, unsigned int> scales[] = {{16, 3}, {16, 5}, {1, 3}, {2, 32767}, {48, 3}, {16, 12}};
+    for (const auto& [from, to] : scales) {
+        SCOPED_TRACE(std::to_string(from) + " to " + std::to_string(to));
+        cv::Mat to_int(all.size(), CV_32SC1);
+        stereo::RescaleDisparityInt(all, from, to, to_int);
+        const stereo::Rescaler<short, int> op(static_cast<int>(from), static_cast<int>(to));
+        EXPECT_TRUE(Identical(to_int, Scalar<int>(all, CV_32SC1, op)));
     }
     for (double divisor : {16.0, 2.0, 0.25, 3.0}) {
         SCOPED_TRACE(divisor);

@@ -142,9 +142,15 @@ TEST(StereoBMWithoutStripesTest, VectorAndScalarPathsGiveIdenticalMaps)
     };
     // Windows up to 21 with cap 31 use 16-bit sums, larger ones 32-bit sums.
     const Case cases[] = {
-        {{160, 120}, {9, 0, 64, 31, 0, 0, -1, 0, 32}},     {{160, 120}, {9, 0, 112, 31, 40, 10, 1, 60, 16}},
-        {{123, 67}, {15, -20, 48, 63, 20, 5, 0, 0, 32}},   {{160, 120}, {41, 0, 32, 31, 0, 15, 2, 0, 32}},
+        {{160, 120}, {9, 0, 64, 31, 0, 0, -1, 0, 32}},
+        {{160, 120}, {9, 0, 112, 31, 40, 10, 1, 60, 16}},
+        {{123, 67}, {15, -20, 48, 63, 20, 5, 0, 0, 32}},
+        {{160, 120}, {41, 0, 32, 31, 0, 15, 2, 0, 32}},
         {{90, 64}, {33, -31, 32, 63, 100, 0, -1, 30, 32}},
+        // The analyser's size and levels, 16 levels, and a left-right check (sums kept in registers).
+        {{144, 108}, {9, 0, 32, 31, 0, 0, -1, 0, 32}},
+        {{144, 108}, {9, 0, 32, 31, 30, 12, 0, 0, 32}},
+        {{77, 50}, {7, 3, 16, 31, 10, 5, 1, 0, 32}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.size << " window " << c.s.wsz << " levels " << c.s.ndisp);
@@ -233,6 +239,8 @@ TEST(StereoBMWithoutStripesTest, EveryPixelEqualsTheDirectWindowSearch)
         {{80, 60}, {9, 0, 64}},
         {{70, 45}, {7, 5, 16}},
         {{48, 40}, {9, 0, 64}},
+        // Tall enough for two stripes, each with its own context rows, when threads are free.
+        {{60, 150}, {9, 0, 32}},
     };
     for (const Case& c : cases) {
         const Settings& s = c.s;

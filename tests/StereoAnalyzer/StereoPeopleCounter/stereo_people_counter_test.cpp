@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <iterator>
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgproc.hpp>
 #include <ostream>
 #include <set>
@@ -209,6 +212,26 @@ TEST(StereoPeopleCounterTest, ANewInputSizeRescalesFromTheValuesReadNotFromTheSc
     const std::vector<std::string> lines = med_rad_lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[2], lines[0]);
+}
+
+// The threads of this process (TBB starts its workers on demand and keeps them).
+long ThreadsOfProcess()
+{
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return std::distance(std::filesystem::begin(tasks), std::filesystem::end(tasks));
+}
+
+TEST(StereoPeopleCounterTest, BothMatchersProcessAPairWithOneWorkerBesidesTheCaller)
+{
+    cv::setNumThreads(1);  // as the algorithm thread runs
+    for (const char* matcher : {"BM", "SGBM"}) {
+        SCOPED_TRACE(matcher);
+        RenderedStereoCounter counter(std::string("Stereo_matching_algorithm_name=") + matcher + "\n",
+                                      "0,-190,0,190,5,180,0");
+        const long before = ThreadsOfProcess();
+        for (int frame = 0; frame < 4; ++frame) counter.Process(frame);
+        EXPECT_LE(ThreadsOfProcess(), std::max(before, 2L));
+    }
 }
 
 }  // namespace
