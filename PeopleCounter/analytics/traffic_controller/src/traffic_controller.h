@@ -5,6 +5,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "CommonUtilities/ParameterAccess/parameters.h"
@@ -121,6 +122,9 @@ public:
     kiv::SPOINT MapToInput(int x, int y) const;
 
 private:
+    // Empty when every numeric parameter of the controller and its children can work on the image
+    // set up by InitImage; otherwise the refusal of the first that cannot.
+    std::string CheckParameterRanges(const PerspectiveFilterParams& perspective) const;
     void InitPerspectiveFilter(const PerspectiveFilterParams& p);
     void ApplyPerspectiveFilter(avector<unsigned char>& image);
     void SubtractBackground(avector<unsigned char>& image);

@@ -88,8 +88,8 @@ TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
     const Case cases[] = {
         {"zero radius", Section("target_circle=[[0.5,0.5],[0.5,0.5]]\n"), GreyFormat(kW, kH), "target_circle"},
         {"radius of one pixel", Section("target_circle=[[0.5,0.5],[0.5,0.49]]\n"), GreyFormat(kW, kH), "target_circle"},
-        {"optic-flow step of 1", Section("target_circle=[[0.5,0.5],[0.5,0.46]]\n"), GreyFormat(kW, kH),
-         "optic-flow seed step"},
+        {"optic-flow window of 1", Section("target_circle=[[0.5,0.5],[0.5,0.46]]\n"), GreyFormat(kW, kH),
+         "window_radius_multiplier"},
         {"zoom 0",
          Section("perspective_filter=preview=1;top_factor=1;bottom_factor=1;shift_x=0;shift_y=0;"
                  "translation=0;zoom=0\n"),
@@ -102,7 +102,6 @@ TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
          Section("perspective_filter=preview=1;top_factor=1e8;bottom_factor=1;shift_x=0;shift_y=0;translation=0;"
                  "zoom=1\n"),
          GreyFormat(kW, kH), "out of range"},
-        {"blur window too large", Section("gauss_radius_multiplier=1000\n"), GreyFormat(kW, kH), "blur refuses"},
         {"zero width", "", GreyFormat(0, kH), "video size"},
         {"zero bytes per pixel", "", kiv::VideoFormat{kW, kH, 0, kW, 0, 1}, "bytes per pixel"},
         {"colour with one byte per pixel", "", kiv::VideoFormat{kW, kH, 1, kW, 0, 0}, "bytes per pixel"},
