@@ -181,6 +181,7 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
 {
     m_initialised = false;
     m_uniform = false;
+    for (BrightnessReport& report : m_brightness_reports) report = BrightnessReport();
 
     // The frame format: every later step indexes the frame by these numbers.
     {
@@ -254,6 +255,18 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
                 {FloorClamped(static_cast<double>(w * point.x)), FloorClamped(static_cast<double>(h * point.y))});
         m_lines.push_back(line);
         m_common.line_ids.push_back(line.id);
+    }
+    const std::string lines_name = GetFullParameterName(m_params.lines.GetName(), GetContext());
+    if (m_params.lines.GetState() != ParamsLib::ParameterState::kDeserialized)
+        Log(kKivLogWarning) << "No counting lines in the parameter file (" << lines_name
+                            << "): the built-in line " << m_params.lines.GetDefaultText()
+                            << " is used, which need not suit this camera";
+    if (polylines.size() > m_lines.size()) {
+        std::string ignored;
+        for (std::size_t k = m_lines.size(); k < polylines.size(); ++k)
+            ignored += (ignored.empty() ? "" : ", ") + std::to_string(k + 1);
+        Log(kKivLogWarning) << "Only " << static_cast<int>(kMaxCountingLines) << " counting lines are counted ("
+                            << lines_name << "): the lines " << ignored << " are ignored";
     }
 
     const std::size_t pixels = static_cast<std::size_t>(m_w) * static_cast<std::size_t>(m_h);
@@ -478,21 +491,38 @@ void CTrafficController::WatchBrightness(int mean, long long time)
 {
     StatSpecialValueInt("grey intensity mean", mean, kStatBrightness);
     const auto changes = m_brightness.ProcessNextValueAndGetAlarmChanges(mean, time);
-    const auto on = [&](std::uint32_t bit) { return (changes.current & bit) && !(changes.previous & bit); };
-    const auto off = [&](std::uint32_t bit) { return (changes.previous & bit) && !(changes.current & bit); };
+    // A warning is logged when it starts, and its end only once it has stayed off for a while, so
+    // that a flickering light gives one warning and not one line per frame. A rise and a fall of a
+    // flicker are one unsteady state: the first of them is logged.
     using Monitor = AlgoBlocks::Monitor<double>;
-    if (on(Monitor::kTooHigh))
-        Log(kKivLogWarning) << "Frame brightness: Too_High (" << mean << ").";
-    if (off(Monitor::kTooHigh))
-        Log(kKivLogWarning) << "Frame brightness: not_Too_High (" << mean << ").";
-    if (on(Monitor::kTooLow))
-        Log(kKivLogWarning) << "Frame brightness: Too_Low (" << mean << ").";
-    if (off(Monitor::kTooLow))
-        Log(kKivLogWarning) << "Frame brightness: not_Too_Low (" << mean << ").";
-    if (on(Monitor::kFastIncrease))
-        Log(kKivLogWarning) << "Frame brightness: Too_FastIncrease (" << mean << " now).";
-    if (on(Monitor::kFastDecrease))
-        Log(kKivLogWarning) << "Frame brightness: Too_FastDecrease (" << mean << " now).";
+    const std::uint32_t kinds[kBrightnessKinds] = {Monitor::kTooHigh, Monitor::kTooLow,
+                                                   Monitor::kFastIncrease | Monitor::kFastDecrease};
+    for (int k = 0; k < kBrightnessKinds; ++k) {
+        BrightnessReport& report = m_brightness_reports[k];
+        const std::uint32_t bits = changes.current & kinds[k];
+        if (bits) {
+            report.last_seen = time;
+            if (report.reported)
+                continue;
+            report.reported = true;
+            if (bits & Monitor::kTooHigh)
+                Log(kKivLogWarning) << "Frame brightness: Too_High (" << mean << ").";
+            else if (bits & Monitor::kTooLow)
+                Log(kKivLogWarning) << "Frame brightness: Too_Low (" << mean << ").";
+            else if (bits & Monitor::kFastIncrease)
+                Log(kKivLogWarning) << "Frame brightness: Too_FastIncrease (" << mean << " now).";
+            else
+                Log(kKivLogWarning) << "Frame brightness: Too_FastDecrease (" << mean << " now).";
+            continue;
+        }
+        if (!report.reported || time - report.last_seen < kBrightnessRecoveryTicks)
+            continue;
+        report.reported = false;
+        if (kinds[k] == Monitor::kTooHigh)
+            Log(kKivLogWarning) << "Frame brightness: not_Too_High (" << mean << ").";
+        else if (kinds[k] == Monitor::kTooLow)
+            Log(kKivLogWarning) << "Frame brightness: not_Too_Low (" << mean << ").";
+    }
 }
 
 void CTrafficController::ApplyPerspectiveFilter(avector<unsigned char>& image)

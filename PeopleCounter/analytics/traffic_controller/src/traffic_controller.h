@@ -180,6 +180,16 @@ private:
     float m_changed_percent = 0.f;
     long long m_changed_pixels = -1;
 
+    // The brightness warnings as logged: too high, too low, too fast a change.
+    struct BrightnessReport {
+        bool reported = false;
+        long long last_seen = 0;  // 100-ns ticks of the last frame that raised it
+    };
+    static constexpr int kBrightnessKinds = 3;
+    // How long a logged warning must stay off before its end is logged: one second.
+    static constexpr long long kBrightnessRecoveryTicks = 10000000;
+    BrightnessReport m_brightness_reports[kBrightnessKinds];
+
     // Objects and lines.
     std::vector<LineInfo> m_lines;
     CommonInfoForObjectData m_common;
