@@ -4,6 +4,7 @@
 #include <boost/property_tree/ini_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <cinttypes>
+#include <cstdint>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -91,6 +92,7 @@ using dbbridge_project::DBB_OK;
 namespace {
 
 constexpr char kSpecialEnumerateName[] = "MAIN_ENUMERATE_SOURCES";
+constexpr std::uintmax_t kMaxIniFileBytes = 1024 * 1024;
 
 bool IsRegularFile(const std::string& path)
 {
@@ -306,6 +308,16 @@ const pt::ptree* CIniDBBridge::ParsedFile(const std::string& iniFile)
     const auto known = m_parsed.find(iniFile);
     if (known != m_parsed.end())
         return known->second.get();
+    // A parameter file holds some hundred keys; a file of megabytes is not one, and parsing it would
+    // hold up the counter's start (and a stop request) for seconds.
+    std::error_code size_error;
+    const std::uintmax_t bytes = fs::file_size(iniFile, size_error);
+    if (!size_error && bytes > kMaxIniFileBytes) {
+        LogError("IniBridgeFileSize_110615_102700")
+            << "ini file " << iniFile << " is " << std::to_string(bytes) << " bytes, more than the "
+            << std::to_string(kMaxIniFileBytes) << " bytes a parameter file may have; it is not read";
+        return m_parsed.emplace(iniFile, nullptr).first->second.get();
+    }
     auto tree = std::make_unique<pt::ptree>();
     try {
         pt::read_ini(iniFile, *tree);
