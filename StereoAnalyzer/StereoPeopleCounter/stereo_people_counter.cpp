@@ -255,6 +255,19 @@ void StereoPeopleCounter::CheckDerivedSizes(double scale) const
                    " pixels, " + origin + "; it must lie in 0 .. " + std::to_string(limit) +
                    " (the heights picture " + std::to_string(m_heights_size.width) + "x" +
                    std::to_string(m_heights_size.height) + ")";
+    const long long area = static_cast<long long>(m_heights_size.width) * m_heights_size.height;
+    KIV_CHECK(!m_use_morphological_filtering() || m_morph_params.segm_threshold <= area,
+              "StereoCounterDerivedSegmThreshold_200811_140119")
+        << "Parameter " + GetFullParameterName(m_segm_threshold.GetName(), GetContext()) + " = " +
+               std::to_string(m_segm_threshold()) + " gives the least segment of " +
+               std::to_string(m_morph_params.segm_threshold) + " pixels, " + origin + "; it must lie in 0 .. " +
+               std::to_string(area) + " (the heights picture's area), else every head is removed";
+    // Heads are the heights above obj_h_min less the error: an error as large as obj_h_min makes
+    // every pixel a head.
+    const std::string error_refusal = ParamsLib::CheckWorkingRange(
+        m_max_height_error, GetContext(), ParamsLib::WorkingRange{0, m_scene_params.obj_h_min, false, true},
+        "below the least object height obj_h_min_param of 3DReconstructor");
+    KIV_CHECK(error_refusal.empty(), "StereoCounterMaxHeightError_200811_140120") << error_refusal;
     const double sigma = m_foregr_blur_sigma_scaled;
     KIV_CHECK(std::isfinite(sigma) && sigma <= limit, "StereoCounterDerivedSigma_200811_140116")
         << "Parameter " + GetFullParameterName(m_foregr_blur_gauss_sigma.GetName(), GetContext()) + " = " +
