@@ -172,8 +172,9 @@ void Scene3DReconstructor::CheckCalibrationParameters() const
         << name(m_rotate_matrix_l_r) + " must be a finite 3x3 matrix";
     const double off_rotation = cv::norm(rotation.t() * rotation, cv::Mat_<double>::eye(3, 3), cv::NORM_INF);
     KIV_CHECK(off_rotation < 1e-2 && cv::determinant(rotation) > 0, "Scene3DRotationOrthonormal_140312_130041")
-        << name(m_rotate_matrix_l_r) + " must be a rotation (orthonormal, determinant 1); R^T R differs from the "
-                                        "identity by"
+        << name(m_rotate_matrix_l_r) +
+               " must be a rotation (orthonormal, determinant 1); R^T R differs from the "
+               "identity by"
         << off_rotation;
     const cv::Mat_<double> base = VectorReprToCVMat(m_base_vect());
     KIV_CHECK(base.total() == 3 && finite(base) && cv::norm(base) > 0, "Scene3DBaseVectSize_140312_130007")
@@ -188,8 +189,8 @@ void Scene3DReconstructor::CheckRectification() const
     const double cameras = std::sqrt(m_camera_matrix[0].at<double>(0, 0) * m_camera_matrix[1].at<double>(0, 0));
     const std::string section = "[" + GetContext().cached + "]";
     KIV_CHECK(std::isfinite(f) && f >= 0.1 * cameras && f <= 10.0 * cameras, "Scene3DRectifiedFocal_140312_130042")
-        << "the calibration of " + section +
-               " rectifies to the focal length " + std::to_string(f) + " pixels against " + std::to_string(cameras) +
+        << "the calibration of " + section + " rectifies to the focal length " + std::to_string(f) +
+               " pixels against " + std::to_string(cameras) +
                " of its cameras: check dist_coeff_l, dist_coeff_r, camera_matrix_l, camera_matrix_r and "
                "rotate_matrix_l_r";
     const double baseline_term = m_q.at<double>(3, 2);

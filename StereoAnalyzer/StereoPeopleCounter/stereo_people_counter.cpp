@@ -191,22 +191,23 @@ void StereoPeopleCounter::CheckCalibrationRead()
     KIV_CHECK(m_reconstructor, "StereoCounterNoReconstructorForCheck_200811_140113");
     std::string section;
     std::string missing;
-    ParamsLib::TraverseParameters(
-        m_reconstructor.get(), [&](ParamsLib::BaseParameter& parameter, const BlockEntities::Context& context) {
-            section = context.cached;
-            ParamsLib::ParameterOptions options;
-            parameter.FillParameterOptions(options);
-            if (!options.count(ParamsLib::ParameterOption::kValueRequired) ||
-                parameter.GetState() == ParamsLib::ParameterState::kDeserialized)
-                return;
-            if (m_tilt_angle_set && parameter.GetName() == "cam_tilt_angle")
-                return;
-            missing += (missing.empty() ? "" : ", ") + parameter.GetName();
-        });
+    ParamsLib::TraverseParameters(m_reconstructor.get(),
+                                  [&](ParamsLib::BaseParameter& parameter, const BlockEntities::Context& context) {
+                                      section = context.cached;
+                                      ParamsLib::ParameterOptions options;
+                                      parameter.FillParameterOptions(options);
+                                      if (!options.count(ParamsLib::ParameterOption::kValueRequired) ||
+                                          parameter.GetState() == ParamsLib::ParameterState::kDeserialized)
+                                          return;
+                                      if (m_tilt_angle_set && parameter.GetName() == "cam_tilt_angle")
+                                          return;
+                                      missing += (missing.empty() ? "" : ", ") + parameter.GetName();
+                                  });
     KIV_CHECK(missing.empty(), "StereoCounterCalibrationNotRead_200811_140114")
         << "the stereo calibration was not read from the parameter file(s): section [" + section + "] lacks " +
-               missing + " (is the file readable and not empty?); the built-in values belong to no camera of "
-                         "this installation, so the stereo counter does not start";
+               missing +
+               " (is the file readable and not empty?); the built-in values belong to no camera of "
+               "this installation, so the stereo counter does not start";
 }
 
 std::string StereoPeopleCounter::CheckParameterRanges()
@@ -218,8 +219,7 @@ std::string StereoPeopleCounter::CheckParameterRanges()
         CheckWorkingRange(m_stereo_resolution, own, WorkingRange::AtLeast(1), "pixels of the processing picture"),
         CheckWorkingRange(m_area_max_grow_for_keep_ratio, own, WorkingRange::AtLeast(1),
                           "a share of the requested area"),
-        CheckWorkingRange(m_foregr_blur_gauss_sigma, own, WorkingRange::Above(0),
-                          "the blur of the foreground picture"),
+        CheckWorkingRange(m_foregr_blur_gauss_sigma, own, WorkingRange::Above(0), "the blur of the foreground picture"),
         CheckWorkingRange(m_blurred_foreground_gradient_multiplier, own, WorkingRange::Above(0),
                           "a multiplier of 0 or less weights every height away"),
         m_brightness_checker.CheckWorkingRanges(),
@@ -252,9 +252,8 @@ void StereoPeopleCounter::CheckDerivedSizes(double scale) const
         KIV_CHECK(radius.second >= 0 && radius.second <= limit, "StereoCounterDerivedRadius_200811_140115")
             << "Parameter " + GetFullParameterName(radius.first->GetName(), GetContext()) + " = " +
                    std::to_string((*radius.first)()) + " gives the radius " + std::to_string(radius.second) +
-                   " pixels, " + origin + "; it must lie in 0 .. " + std::to_string(limit) +
-                   " (the heights picture " + std::to_string(m_heights_size.width) + "x" +
-                   std::to_string(m_heights_size.height) + ")";
+                   " pixels, " + origin + "; it must lie in 0 .. " + std::to_string(limit) + " (the heights picture " +
+                   std::to_string(m_heights_size.width) + "x" + std::to_string(m_heights_size.height) + ")";
     const long long area = static_cast<long long>(m_heights_size.width) * m_heights_size.height;
     KIV_CHECK(!m_use_morphological_filtering() || m_morph_params.segm_threshold <= area,
               "StereoCounterDerivedSegmThreshold_200811_140119")
@@ -271,9 +270,8 @@ void StereoPeopleCounter::CheckDerivedSizes(double scale) const
     const double sigma = m_foregr_blur_sigma_scaled;
     KIV_CHECK(std::isfinite(sigma) && sigma <= limit, "StereoCounterDerivedSigma_200811_140116")
         << "Parameter " + GetFullParameterName(m_foregr_blur_gauss_sigma.GetName(), GetContext()) + " = " +
-               ParamsLib::NumberText(m_foregr_blur_gauss_sigma()) + " gives the sigma " +
-               ParamsLib::NumberText(sigma) + " pixels, " + origin + "; it must lie in (0, " +
-               std::to_string(limit) + "] (the heights picture)";
+               ParamsLib::NumberText(m_foregr_blur_gauss_sigma()) + " gives the sigma " + ParamsLib::NumberText(sigma) +
+               " pixels, " + origin + "; it must lie in (0, " + std::to_string(limit) + "] (the heights picture)";
     KIV_CHECK(m_circle_around_head_rad >= 1 && m_circle_around_head_rad <= limit,
               "StereoCounterDerivedHeadRadius_200811_140117")
         << "the head radius " + std::to_string(m_circle_around_head_rad) + " pixels, " + origin +
@@ -438,8 +436,7 @@ void StereoPeopleCounter::RescaleParameters()
     KIV_CHECK(std::isfinite(s1) && s1 > 0, "StereoCounterHeadSizeScale_200811_140118")
         << "the calibration gives the head size factor " + ParamsLib::NumberText(s1) + " (focal length " +
                ParamsLib::NumberText(m_scene_params.focal_length) + " pixels, mount height " +
-               ParamsLib::NumberText(m_scene_params.h_camera_mount) +
-               " cm); check the calibration of 3DReconstructor";
+               ParamsLib::NumberText(m_scene_params.h_camera_mount) + " cm); check the calibration of 3DReconstructor";
     m_morph_params = m_morph_params_unscaled;
     RescaleMorphologyParams(s, m_morph_params);
     m_foregr_blur_sigma_scaled = s * m_foregr_blur_gauss_sigma();

@@ -173,8 +173,9 @@ TEST_F(IniDBBridgeTest, EachFileIsParsedOnceAndAFileOfMoreThanOneMebibyteIsNotRe
     auto bridge = Create(near + "?" + over);
     ASSERT_TRUE(bridge);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadText(*bridge, L"S_k"), "1");  // from near.ini
-    ASSERT_EQ(sink.messages.size(), 1u);  // once per load, not once per lookup
-    EXPECT_NE(sink.messages[0].find("ini file " + over + " is 1048577 bytes, more than the 1048576 bytes a "
+    ASSERT_EQ(sink.messages.size(), 1u);                                    // once per load, not once per lookup
+    EXPECT_NE(sink.messages[0].find("ini file " + over +
+                                    " is 1048577 bytes, more than the 1048576 bytes a "
                                     "parameter file may have; it is not read"),
               std::string::npos)
         << sink.messages[0];
@@ -279,7 +280,7 @@ TEST_F(ParametersTransferTest, StringBufferTakesLengthCharactersAndTheTerminator
         const char* expected;
     };
     const Case cases[] = {
-        {L"S_k", "xy", 3, "abc"},           // stored text cut to length
+        {L"S_k", "xy", 3, "abc"},            // stored text cut to length
         {L"S_none", "defaults", 4, "defa"},  // default cut to length
         {L"S_k", "xy", 6, "abcdef"},         // exactly length characters
         {L"S_k", "xy", 9, "abcdef"},         // shorter text

@@ -110,8 +110,9 @@ TEST_F(LoadParametersTest, MalformedFileIsLoggedAndDefaultsStay)
     // The file is parsed once per load, so its error is reported once, not once per parameter.
     ASSERT_EQ(log->lines.size(), 1u);
     EXPECT_EQ(log->lines[0].level, kKivLogError);
-    EXPECT_NE(log->lines[0].text.find("CIniDBBridge error parsing ini file " + std::filesystem::canonical(ini).string()),
-              std::string::npos)
+    EXPECT_NE(
+        log->lines[0].text.find("CIniDBBridge error parsing ini file " + std::filesystem::canonical(ini).string()),
+        std::string::npos)
         << log->lines[0].text;
 }
 

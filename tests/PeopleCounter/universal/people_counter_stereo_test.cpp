@@ -146,8 +146,8 @@ TEST_F(PeopleCounterStereoTest, FactoryBuildsTheAnalyserOnlyOnAReadCalibrationOr
     s.rig.height = 108;
     const std::string calibration = scene::AlgoIni(s);
     std::string without_base = calibration;
-    without_base.erase(without_base.find("base_vect="), without_base.find('\n', without_base.find("base_vect=")) -
-                                                              without_base.find("base_vect=") + 1);
+    without_base.erase(without_base.find("base_vect="),
+                       without_base.find('\n', without_base.find("base_vect=")) - without_base.find("base_vect=") + 1);
     const struct {
         const char* name;
         std::string text;
@@ -176,8 +176,8 @@ TEST_F(PeopleCounterStereoTest, FactoryBuildsTheAnalyserOnlyOnAReadCalibrationOr
         EXPECT_EQ(counter, nullptr) << c.name;
         ASSERT_FALSE(m_log->lines.empty()) << c.name;
         EXPECT_EQ(m_log->lines.back().level, kKivLogError) << c.name;
-        EXPECT_NE(m_log->lines.back().text.find(c.refusal), std::string::npos) << c.name << ": "
-                                                                                << m_log->lines.back().text;
+        EXPECT_NE(m_log->lines.back().text.find(c.refusal), std::string::npos)
+            << c.name << ": " << m_log->lines.back().text;
     }
 }
 

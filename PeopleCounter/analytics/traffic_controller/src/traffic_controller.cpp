@@ -258,9 +258,8 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     }
     const std::string lines_name = GetFullParameterName(m_params.lines.GetName(), GetContext());
     if (m_params.lines.GetState() != ParamsLib::ParameterState::kDeserialized)
-        Log(kKivLogWarning) << "No counting lines in the parameter file (" << lines_name
-                            << "): the built-in line " << m_params.lines.GetDefaultText()
-                            << " is used, which need not suit this camera";
+        Log(kKivLogWarning) << "No counting lines in the parameter file (" << lines_name << "): the built-in line "
+                            << m_params.lines.GetDefaultText() << " is used, which need not suit this camera";
     if (polylines.size() > m_lines.size()) {
         std::string ignored;
         for (std::size_t k = m_lines.size(); k < polylines.size(); ++k)
@@ -342,8 +341,7 @@ std::string CTrafficController::CheckParameterRanges(const PerspectiveFilterPara
     const float radius = m_target_radius;
     const float zoom = perspective.zoom;
     const std::string of_radius = "with the target radius " + ParamsLib::NumberText(radius) +
-                                  " (target_circle) of the image " +
-                                  std::to_string(m_w) + "x" + std::to_string(m_h);
+                                  " (target_circle) of the image " + std::to_string(m_w) + "x" + std::to_string(m_h);
     // A radius or window derived from a multiplier must fit the image: the loops over them run
     // in pixels.
     const auto multiplier_range = [&](float scale, float low, float high) {

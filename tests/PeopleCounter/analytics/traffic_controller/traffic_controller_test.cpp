@@ -190,6 +190,13 @@ TEST(CTrafficControllerTest, BrightnessWarningsAreLoggedWhenTheStateChangesNotEv
         int level;
         int frames;
     };
+    // Frames alternating between two levels, `pairs` times, then a steady run.
+    const auto Flicker = [](int a, int b, int pairs, Run then = {0, 0}) {
+        std::vector<Run> runs;
+        for (int i = 0; i < pairs; ++i) runs.insert(runs.end(), {{a, 1}, {b, 1}});
+        runs.push_back(then);
+        return runs;
+    };
     const struct {
         const char* name;
         std::vector<Run> runs;
@@ -199,23 +206,14 @@ TEST(CTrafficControllerTest, BrightnessWarningsAreLoggedWhenTheStateChangesNotEv
          {{100, 2}, {10, 2}, {100, 30}},
          {"Frame brightness: Too_Low (10).", "Frame brightness: Too_FastDecrease (10 now).",
           "Frame brightness: not_Too_Low (100)."}},
-        {"too bright", {{100, 30}, {250, 3}},
+        {"too bright",
+         {{100, 30}, {250, 3}},
          {"Frame brightness: Too_High (250).", "Frame brightness: Too_FastIncrease (250 now)."}},
         {"a light flickering for four seconds",
-         {{100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1},
-          {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1},
-          {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1},
-          {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1},
-          {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1},
-          {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1},
-          {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1},
-          {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1},
-          {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}, {100, 1}, {200, 1}},
+         Flicker(100, 200, 50),
          {"Frame brightness: Too_FastIncrease (200 now)."}},
         {"a light flickering about the upper limit",
-         {{230, 1}, {250, 1}, {230, 1}, {250, 1}, {230, 1}, {250, 1}, {230, 1}, {250, 1}, {230, 1}, {250, 1},
-          {230, 1}, {250, 1}, {230, 1}, {250, 1}, {230, 1}, {250, 1}, {230, 1}, {250, 1}, {230, 1}, {250, 1},
-          {200, 40}},
+         Flicker(230, 250, 10, {200, 40}),
          {"Frame brightness: Too_High (250).", "Frame brightness: not_Too_High (200)."}},
     };
     for (const auto& c : cases) {
