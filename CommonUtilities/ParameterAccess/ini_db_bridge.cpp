@@ -5,6 +5,7 @@
 #include <boost/property_tree/ptree.hpp>
 #include <cinttypes>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -91,6 +92,7 @@ using dbbridge_project::DBB_OK;
 namespace {
 
 constexpr char kSpecialEnumerateName[] = "MAIN_ENUMERATE_SOURCES";
+constexpr std::uintmax_t kMaxIniFileBytes = 1024 * 1024;
 
 bool IsRegularFile(const std::string& path)
 {
@@ -301,6 +303,36 @@ int CIniDBBridge::GetDBParameter(DBB_SECTION section, unsigned long componentId,
     return result;
 }
 
+const pt::ptree* CIniDBBridge::ParsedFile(const std::string& iniFile)
+{
+    const auto known = m_parsed.find(iniFile);
+    if (known != m_parsed.end())
+        return known->second.get();
+    // A parameter file holds some hundred keys; a file of megabytes is not one, and parsing it would
+    // hold up the counter's start (and a stop request) for seconds.
+    std::error_code size_error;
+    const std::uintmax_t bytes = fs::file_size(iniFile, size_error);
+    if (!size_error && bytes > kMaxIniFileBytes) {
+        LogError("IniBridgeFileSize_110615_102700")
+            << "ini file " << iniFile << " is " << std::to_string(bytes) << " bytes, more than the "
+            << std::to_string(kMaxIniFileBytes) << " bytes a parameter file may have; it is not read";
+        return m_parsed.emplace(iniFile, nullptr).first->second.get();
+    }
+    auto tree = std::make_unique<pt::ptree>();
+    try {
+        pt::read_ini(iniFile, *tree);
+    } catch (const pt::ini_parser_error& e) {
+        LogError("IniBridgeParseFile_110615_101800")
+            << "CIniDBBridge error parsing ini file " << iniFile << ": " << e.what();
+        tree.reset();
+    } catch (const pt::ptree_error&) {
+        tree.reset();
+    } catch (const fs::filesystem_error&) {
+        tree.reset();
+    }
+    return m_parsed.emplace(iniFile, std::move(tree)).first->second.get();
+}
+
 int CIniDBBridge::GetDBParameterFromIniFile(const std::string& iniFile, DBB_SECTION section, unsigned long componentId,
                                             const wchar_t* name, DBB_TYPE type, unsigned long* size, void** value)
 {
@@ -310,18 +342,10 @@ int CIniDBBridge::GetDBParameterFromIniFile(const std::string& iniFile, DBB_SECT
         LogError("IniBridgeMissingFile_110615_101700") << "ini file " << iniFile << " doesn't exist";
         return DBB_NOT_FOUND;
     }
-    pt::ptree tree;
-    try {
-        pt::read_ini(iniFile, tree);
-    } catch (const pt::ini_parser_error& e) {
-        LogError("IniBridgeParseFile_110615_101800")
-            << "CIniDBBridge error parsing ini file " << iniFile << ": " << e.what();
+    const pt::ptree* parsed = ParsedFile(iniFile);
+    if (!parsed)
         return DBB_NOT_FOUND;
-    } catch (const pt::ptree_error&) {
-        return DBB_NOT_FOUND;
-    } catch (const fs::filesystem_error&) {
-        return DBB_NOT_FOUND;
-    }
+    const pt::ptree& tree = *parsed;
 
     const std::string narrow_name = ParamsLib::WideToUtf8(name);
     if (!ParseName(narrow_name)) {
@@ -445,6 +469,7 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
                     << "Incorrect type " << static_cast<int>(type) << " for parameter " << narrow_name;
                 return DBB_BAD_CALL;
         }
+        m_parsed.erase(target);
         pt::write_ini(target, tree);
     } catch (const std::exception&) {
         return -3;

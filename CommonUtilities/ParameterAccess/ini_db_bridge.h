@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <boost/intrusive_ptr.hpp>
+#include <boost/property_tree/ptree_fwd.hpp>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,8 +44,9 @@ LoggerWrapper ErrLoggerWrapper(IKIVLogSink* sink, const char* siteId);
 
 }  // namespace logging
 
-// The parameter store over one or more INI files (later files win). Nothing is cached: every lookup
-// reads its file again.
+// The parameter store over one or more INI files (later files win). A bridge lives for one load of
+// the parameters: each file is parsed once, at its first lookup, and its tree (or its parse error,
+// reported once) serves every later lookup. A write drops the written file's tree.
 class CIniDBBridge : public dbbridge_project::CIDBBridgeAuto {
 public:
     using DBB_SECTION = dbbridge_project::DBB_SECTION;
@@ -97,6 +100,8 @@ protected:
 private:
     friend struct std::default_delete<CIniDBBridge>;
 
+    // The parsed tree of a file, or null when it does not parse (reported at the first attempt).
+    const boost::property_tree::ptree* ParsedFile(const std::string& iniFile);
     unsigned long ResolveComponentId(DBB_SECTION section, unsigned long componentId) const;
     logging::LoggerWrapper LogError(const char* siteId) const;
 
@@ -108,6 +113,8 @@ private:
     IKIVLogSink* m_log_sink;  // held with AddRef, released by the destructor
     std::string m_section;
     std::string m_key;
+    // Canonical path to its tree; a null tree marks a file that does not parse.
+    std::map<std::string, std::unique_ptr<boost::property_tree::ptree>> m_parsed;
 };
 
 // Creates a bridge over the file list; on success out adopts it (no extra reference).

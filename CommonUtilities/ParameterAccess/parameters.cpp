@@ -2,8 +2,18 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <stdexcept>
+#include <string>
 
 namespace ParamsLib {
+
+void CheckCountingLinePoints(const std::string& parameter, long long id, std::size_t points)
+{
+    if (points < 2)
+        throw std::runtime_error("Deserialization failed.    Name = " + parameter + "    counting line " +
+                                 std::to_string(id) + " has " + std::to_string(points) +
+                                 (points == 1 ? " point" : " points") + "; a line needs two or more");
+}
 
 void BaseParameter::FillParameterOptions(ParameterOptions& options) const
 {

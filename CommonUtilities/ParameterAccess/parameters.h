@@ -351,10 +351,20 @@ public:
     }
 };
 
+// Refuses a counting line of fewer than two points: it can never be crossed.
+void CheckCountingLinePoints(const std::string& parameter, long long id, std::size_t points);
+
 // Counting lines with their ids and directions.
 class VectOfRelPolyLineParam : public CompoundValueParam<std::vector<InputLineFormat>> {
 public:
     const char* ParameterSemanticTypeName() const override { return "VectorOfRelativePolyLine"; }
+
+    std::string ParseStringTo(std::vector<InputLineFormat>& out) override
+    {
+        std::string text = CompoundValueParam<std::vector<InputLineFormat>>::ParseStringTo(out);
+        for (const InputLineFormat& line : out) CheckCountingLinePoints(GetName(), line.id, line.points.size());
+        return text;
+    }
 };
 
 // The parameter list of a block, declared on first use.
@@ -429,6 +439,15 @@ class VectorOfRelativePolyLineParam
     : public ParamsLib::CompoundValueParam<std::vector<std::vector<ParameterSPOINTType>>> {
 public:
     const char* ParameterSemanticTypeName() const override { return "VectorOfRelativePolyLine"; }
+
+    // The polylines are numbered from 1 in the order of the text.
+    std::string ParseStringTo(std::vector<std::vector<ParameterSPOINTType>>& out) override
+    {
+        std::string text = CompoundValueParam::ParseStringTo(out);
+        for (std::size_t k = 0; k < out.size(); ++k)
+            ParamsLib::CheckCountingLinePoints(GetName(), static_cast<long long>(k) + 1, out[k].size());
+        return text;
+    }
 };
 
 namespace stereo {

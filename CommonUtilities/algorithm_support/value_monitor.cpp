@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "CommonUtilities/ParameterAccess/parameter_range.h"
+
 namespace AlgoBlocks {
 
 void Monitor<double>::InitializeDefaultParameters()
@@ -59,6 +61,34 @@ void BrightnessStability::InitializeDefaultParameters()
     InitValueParameterDefault(m_params.period_for_measure_change_ms, "", "", "period_for_measure_change_ms",
                               "Period to be used for calculating max change, milliseconds", "", 400);
     m_params.period_for_measure_change_ms.SetLimits(0, std::numeric_limits<int>::max());
+}
+
+namespace {
+
+// The longest measuring period: the window holds every sample of the period and is searched per frame.
+constexpr int kMaxMeasurePeriodMs = 60000;
+
+}  // namespace
+
+std::string BrightnessStability::CheckWorkingRanges() const
+{
+    using ParamsLib::CheckWorkingRange;
+    using ParamsLib::WorkingRange;
+    const BlockEntities::Context& context = GetContext();
+    for (std::string refusal : {
+             CheckWorkingRange(m_params.too_high, context, WorkingRange::Above(0),
+                               "every mean of 8-bit pixels reaches a limit of 0 or less"),
+             CheckWorkingRange(m_params.too_low, context, WorkingRange::Below(255),
+                               "every mean of 8-bit pixels stays at or below a limit of 255 or more"),
+             CheckWorkingRange(m_params.too_high_change_in_period, context, WorkingRange::Above(0),
+                               "every change reaches a limit of 0 or less"),
+             CheckWorkingRange(m_params.period_for_measure_change_ms, context,
+                               WorkingRange::Closed(0, kMaxMeasurePeriodMs),
+                               "the window keeps every sample of the period"),
+         })
+        if (!refusal.empty())
+            return refusal;
+    return std::string();
 }
 
 }  // namespace AlgoBlocks

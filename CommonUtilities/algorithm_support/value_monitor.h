@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 
 #include "CommonUtilities/algorithm_support/block_light.h"
 
@@ -59,6 +60,10 @@ class BrightnessStability : public Monitor<double> {
 public:
     ~BrightnessStability() override = default;
     void InitializeDefaultParameters() override;
+
+    // Empty when the loaded limits can tell good frames from bad ones; otherwise the refusal of the
+    // first that cannot (a limit that every 8-bit mean meets, a period that keeps every sample).
+    std::string CheckWorkingRanges() const;
 };
 
 }  // namespace AlgoBlocks

@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 #include <stdexcept>
 
+#include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 
 namespace stereo {
@@ -144,6 +145,57 @@ void Scene3DReconstructor::CheckCalibrationParameters() const
         << "initial_height must be at least 1, it is" << m_initial_height();
     KIV_CHECK(m_obj_h_max_param() >= 1.0f, "Scene3DObjHMax_140312_130003")
         << "obj_h_max_param must be at least 1 cm, it is" << static_cast<double>(m_obj_h_max_param());
+
+    // The calibration as a camera pair: finite numbers, focal lengths that see a field of view of
+    // more than about half a degree, a rotation and a baseline between two distinct cameras.
+    const auto name = [this](const ParamsLib::BaseParameter& parameter) {
+        return GetFullParameterName(parameter.GetName(), GetContext());
+    };
+    const auto finite = [](const cv::Mat& m) { return cv::checkRange(m, true, nullptr, -DBL_MAX, DBL_MAX); };
+    const double largest_focal = 100.0 * std::max(m_initial_width(), m_initial_height());
+    const MatrixParam* cameras[2] = {&m_camera_matrix_l, &m_camera_matrix_r};
+    for (const MatrixParam* camera : cameras) {
+        const cv::Mat_<double> k = VectorReprToCVMat((*camera)());
+        KIV_CHECK(k.rows == 3 && k.cols == 3, "Scene3DCameraMatrixSize_140312_130005")
+            << name(*camera) + " must be 3x3, it is" << k.rows << k.cols;
+        KIV_CHECK(finite(k) && k(0, 0) > 0 && k(1, 1) > 0 && k(0, 0) <= largest_focal && k(1, 1) <= largest_focal,
+                  "Scene3DCameraMatrixFocal_140312_130039")
+            << name(*camera) + ": its focal lengths (first two diagonal values) must be finite and lie in (0, " +
+                   std::to_string(static_cast<long long>(largest_focal)) + "] pixels of the calibration size; they are"
+            << k(0, 0) << k(1, 1);
+    }
+    for (const MatrixParam* coefficients : {&m_dist_coeff_l, &m_dist_coeff_r})
+        KIV_CHECK(finite(VectorReprToCVMat((*coefficients)())), "Scene3DDistortionFinite_140312_130040")
+            << name(*coefficients) + " must hold finite numbers";
+    const cv::Mat_<double> rotation = VectorReprToCVMat(m_rotate_matrix_l_r());
+    KIV_CHECK(rotation.rows == 3 && rotation.cols == 3 && finite(rotation), "Scene3DRotationSize_140312_130006")
+        << name(m_rotate_matrix_l_r) + " must be a finite 3x3 matrix";
+    const double off_rotation = cv::norm(rotation.t() * rotation, cv::Mat_<double>::eye(3, 3), cv::NORM_INF);
+    KIV_CHECK(off_rotation < 1e-2 && cv::determinant(rotation) > 0, "Scene3DRotationOrthonormal_140312_130041")
+        << name(m_rotate_matrix_l_r) +
+               " must be a rotation (orthonormal, determinant 1); R^T R differs from the "
+               "identity by"
+        << off_rotation;
+    const cv::Mat_<double> base = VectorReprToCVMat(m_base_vect());
+    KIV_CHECK(base.total() == 3 && finite(base) && cv::norm(base) > 0, "Scene3DBaseVectSize_140312_130007")
+        << name(m_base_vect) + " must be three finite numbers, not all 0 (the cameras' distance in cm)";
+}
+
+void Scene3DReconstructor::CheckRectification() const
+{
+    // A distortion model that bends the picture beyond use makes the rectified focal length run away
+    // from the cameras' (and every size derived from it with it).
+    const double f = m_q.at<double>(2, 3);
+    const double cameras = std::sqrt(m_camera_matrix[0].at<double>(0, 0) * m_camera_matrix[1].at<double>(0, 0));
+    const std::string section = "[" + GetContext().cached + "]";
+    KIV_CHECK(std::isfinite(f) && f >= 0.1 * cameras && f <= 10.0 * cameras, "Scene3DRectifiedFocal_140312_130042")
+        << "the calibration of " + section + " rectifies to the focal length " + std::to_string(f) +
+               " pixels against " + std::to_string(cameras) +
+               " of its cameras: check dist_coeff_l, dist_coeff_r, camera_matrix_l, camera_matrix_r and "
+               "rotate_matrix_l_r";
+    const double baseline_term = m_q.at<double>(3, 2);
+    KIV_CHECK(std::isfinite(baseline_term) && baseline_term != 0, "Scene3DRectifiedBaseline_140312_130043")
+        << "the calibration of " + section + " gives no baseline after rectification: check base_vect";
 }
 
 void Scene3DReconstructor::Init(int width, int height)
@@ -164,7 +216,6 @@ void Scene3DReconstructor::Init(int width, int height, double tilt_angle)
     const MatrixParam* cameras[2] = {&m_camera_matrix_l, &m_camera_matrix_r};
     for (int v = 0; v < 2; ++v) {
         cv::Mat_<double> k = VectorReprToCVMat((*cameras[v])());
-        KIV_CHECK(k.rows == 3 && k.cols == 3, "Scene3DCameraMatrixSize_140312_130005") << k.rows << k.cols;
         cv::Mat_<double> along_x = k.row(0);
         cv::Mat_<double> along_y = k.row(1);
         along_x *= sx;
@@ -175,8 +226,6 @@ void Scene3DReconstructor::Init(int width, int height, double tilt_angle)
     m_dist_coeffs[1] = VectorReprToCVMat(m_dist_coeff_r());
     m_rotation = VectorReprToCVMat(m_rotate_matrix_l_r());
     m_translation = VectorReprToCVMat(m_base_vect());
-    KIV_CHECK(m_rotation.rows == 3 && m_rotation.cols == 3, "Scene3DRotationSize_140312_130006");
-    KIV_CHECK(m_translation.total() == 3, "Scene3DBaseVectSize_140312_130007");
     m_p1.create(3, 4, CV_64F);
     m_p2.create(3, 4, CV_64F);
     m_rotation_angle = -tilt_angle;
@@ -239,6 +288,7 @@ void Scene3DReconstructor::ComputeRectificationMapping()
     cv::initUndistortRectifyMap(m_camera_matrix[1], m_dist_coeffs[1], r2, m_p2, size, CV_16SC2, m_coord_maps[1],
                                 m_index_maps[1]);
     ComputeValidPixelsMasks();
+    CheckRectification();
 }
 
 void Scene3DReconstructor::ComputeValidPixelsMasks()
@@ -364,8 +414,17 @@ void Scene3DReconstructor::ComputeSceneParams()
     const float c = static_cast<float>(std::cos(theta));
     const float s = static_cast<float>(std::sin(theta));
     m_world_rotation = cv::Matx33f(1.f, 0.f, 0.f, 0.f, c, -s, 0.f, -s, -c);
-    KIV_CHECK(m_x_min <= m_x_max, "Scene3DFloorX_140312_130012") << m_x_min << m_x_max;
-    KIV_CHECK(m_y_min <= m_y_max, "Scene3DFloorY_140312_130013") << m_y_min << m_y_max;
+    // The floor the camera sees, from the rectified views' principal point and focal length.
+    KIV_CHECK(m_x_min <= m_x_max, "Scene3DFloorX_140312_130012")
+        << "the calibration of [" + GetContext().cached + "] gives no floor across the picture (x from " +
+               std::to_string(m_x_min) + " to " + std::to_string(m_x_max) + " cm, principal point x " +
+               std::to_string(cx) + ", focal length " + std::to_string(f) +
+               "): check camera_matrix_l, camera_matrix_r and dist_coeff_l, dist_coeff_r";
+    KIV_CHECK(m_y_min <= m_y_max, "Scene3DFloorY_140312_130013")
+        << "the calibration and tilt give no floor along the picture (y from " + std::to_string(m_y_min) + " to " +
+               std::to_string(m_y_max) + " cm, principal point y " + std::to_string(cy) + ", focal length " +
+               std::to_string(f) + ", tilt " + std::to_string(theta) +
+               " rad): check camera_matrix_l, camera_matrix_r, cam_tilt_angle and the inclinometer";
 }
 
 template <bool kConditions>

@@ -45,6 +45,8 @@ private:
     static int ViewIndex(eLeftOrRightView view) { return view == kRightView ? 1 : 0; }
 
     void CheckCalibrationParameters() const;
+    // Refuses a calibration whose rectification cannot give heights (runaway focal length, no baseline).
+    void CheckRectification() const;
     void ResizeBuffers(cv::Size size);
     void ComputeRectificationMapping();
     void ComputeValidPixelsMasks();

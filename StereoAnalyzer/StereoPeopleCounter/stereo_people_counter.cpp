@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "CommonUtilities/ParameterAccess/load_parameters.h"
+#include "CommonUtilities/ParameterAccess/parameter_range.h"
 #include "CommonUtilities/algorithm_support/cimage_cvmat.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter_visualiser.h"
@@ -166,11 +168,11 @@ void StereoPeopleCounter::InitFromParams()
     std::string report;
     if (!CheckMorphologyParams(report, params))
         throw std::logic_error(report);
-    // Values that make the size reduction fail at the first pair are refused now.
-    KIV_CHECK(m_stereo_resolution() >= 1, "StereoCounterResolution_200811_140101")
-        << "Stereo_resolution must be 1 or more, got " << m_stereo_resolution();
-    KIV_CHECK(m_area_max_grow_for_keep_ratio() >= 1.0f, "StereoCounterAreaGrow_200811_140102")
-        << "area_max_grow_for_keep_ratio must be 1 or more, got " << double(m_area_max_grow_for_keep_ratio());
+    CheckCalibrationRead();
+    // Values that make the size reduction fail at the first pair, or that make counting impossible,
+    // are refused now.
+    const std::string refusal = CheckParameterRanges();
+    KIV_CHECK(refusal.empty(), "StereoCounterParameterRange_200811_140112") << refusal;
     m_morph_params_unscaled = params;
     m_morph_params = params;
     m_frame_counter = 0;
@@ -179,6 +181,101 @@ void StereoPeopleCounter::InitFromParams()
     // The next pair initialises for its size, also when the size did not change.
     m_input_views = Views();
     m_initialized = true;
+}
+
+void StereoPeopleCounter::CheckCalibrationRead()
+{
+    // The built-in calibration belongs to another camera: counting with it gives wrong heights and
+    // wrong counts without a word. The reconstructor marks the values that only a parameter file can
+    // give; the tilt comes from the inclinometer when it was set.
+    KIV_CHECK(m_reconstructor, "StereoCounterNoReconstructorForCheck_200811_140113");
+    std::string section;
+    std::string missing;
+    ParamsLib::TraverseParameters(m_reconstructor.get(),
+                                  [&](ParamsLib::BaseParameter& parameter, const BlockEntities::Context& context) {
+                                      section = context.cached;
+                                      ParamsLib::ParameterOptions options;
+                                      parameter.FillParameterOptions(options);
+                                      if (!options.count(ParamsLib::ParameterOption::kValueRequired) ||
+                                          parameter.GetState() == ParamsLib::ParameterState::kDeserialized)
+                                          return;
+                                      if (m_tilt_angle_set && parameter.GetName() == "cam_tilt_angle")
+                                          return;
+                                      missing += (missing.empty() ? "" : ", ") + parameter.GetName();
+                                  });
+    KIV_CHECK(missing.empty(), "StereoCounterCalibrationNotRead_200811_140114")
+        << "the stereo calibration was not read from the parameter file(s): section [" + section + "] lacks " +
+               missing +
+               " (is the file readable and not empty?); the built-in values belong to no camera of "
+               "this installation, so the stereo counter does not start";
+}
+
+std::string StereoPeopleCounter::CheckParameterRanges()
+{
+    using ParamsLib::CheckWorkingRange;
+    using ParamsLib::WorkingRange;
+    const BlockEntities::Context& own = GetContext();
+    const std::vector<std::string> refusals = {
+        CheckWorkingRange(m_stereo_resolution, own, WorkingRange::AtLeast(1), "pixels of the processing picture"),
+        CheckWorkingRange(m_area_max_grow_for_keep_ratio, own, WorkingRange::AtLeast(1),
+                          "a share of the requested area"),
+        CheckWorkingRange(m_foregr_blur_gauss_sigma, own, WorkingRange::Above(0), "the blur of the foreground picture"),
+        CheckWorkingRange(m_blurred_foreground_gradient_multiplier, own, WorkingRange::Above(0),
+                          "a multiplier of 0 or less weights every height away"),
+        m_brightness_checker.CheckWorkingRanges(),
+    };
+    for (const std::string& refusal : refusals)
+        if (!refusal.empty())
+            return refusal;
+    return std::string();
+}
+
+void StereoPeopleCounter::CheckDerivedSizes(double scale) const
+{
+    // Every radius derived from a parameter is scaled by the head size the calibration gives; one
+    // larger than the picture it filters cannot work (and a filter of millions of pixels would hold
+    // up the first pair without end).
+    const int limit = std::max(m_heights_size.width, m_heights_size.height);
+    const std::string origin = "scaled by the head size factor " + ParamsLib::NumberText(scale) +
+                               " that the calibration gives (focal length " +
+                               ParamsLib::NumberText(m_scene_params.focal_length) + " pixels, mount height " +
+                               ParamsLib::NumberText(m_scene_params.h_camera_mount) +
+                               " cm); check the calibration of 3DReconstructor";
+    const std::pair<const ParamsLib::IntValueParam<>*, int> radii[] = {
+        {&m_close_rad, m_morph_params.close_rad},
+        {&m_open_rad, m_morph_params.open_rad},
+        {&m_median_fill_rad, m_morph_params.median_fill_rad},
+        {&m_double_median_rad, m_morph_params.double_median_rad},
+        {&m_med_rad, m_morph_params.med_rad},
+    };
+    for (const auto& radius : radii)
+        KIV_CHECK(radius.second >= 0 && radius.second <= limit, "StereoCounterDerivedRadius_200811_140115")
+            << "Parameter " + GetFullParameterName(radius.first->GetName(), GetContext()) + " = " +
+                   std::to_string((*radius.first)()) + " gives the radius " + std::to_string(radius.second) +
+                   " pixels, " + origin + "; it must lie in 0 .. " + std::to_string(limit) + " (the heights picture " +
+                   std::to_string(m_heights_size.width) + "x" + std::to_string(m_heights_size.height) + ")";
+    const long long area = static_cast<long long>(m_heights_size.width) * m_heights_size.height;
+    KIV_CHECK(!m_use_morphological_filtering() || m_morph_params.segm_threshold <= area,
+              "StereoCounterDerivedSegmThreshold_200811_140119")
+        << "Parameter " + GetFullParameterName(m_segm_threshold.GetName(), GetContext()) + " = " +
+               std::to_string(m_segm_threshold()) + " gives the least segment of " +
+               std::to_string(m_morph_params.segm_threshold) + " pixels, " + origin + "; it must lie in 0 .. " +
+               std::to_string(area) + " (the heights picture's area), else every head is removed";
+    // Heads are the heights above obj_h_min less the error: an error as large as obj_h_min makes
+    // every pixel a head.
+    const std::string error_refusal = ParamsLib::CheckWorkingRange(
+        m_max_height_error, GetContext(), ParamsLib::WorkingRange{0, m_scene_params.obj_h_min, false, true},
+        "below the least object height obj_h_min_param of 3DReconstructor");
+    KIV_CHECK(error_refusal.empty(), "StereoCounterMaxHeightError_200811_140120") << error_refusal;
+    const double sigma = m_foregr_blur_sigma_scaled;
+    KIV_CHECK(std::isfinite(sigma) && sigma <= limit, "StereoCounterDerivedSigma_200811_140116")
+        << "Parameter " + GetFullParameterName(m_foregr_blur_gauss_sigma.GetName(), GetContext()) + " = " +
+               ParamsLib::NumberText(m_foregr_blur_gauss_sigma()) + " gives the sigma " + ParamsLib::NumberText(sigma) +
+               " pixels, " + origin + "; it must lie in (0, " + std::to_string(limit) + "] (the heights picture)";
+    KIV_CHECK(m_circle_around_head_rad >= 1 && m_circle_around_head_rad <= limit,
+              "StereoCounterDerivedHeadRadius_200811_140117")
+        << "the head radius " + std::to_string(m_circle_around_head_rad) + " pixels, " + origin +
+               ", must lie in 1 .. " + std::to_string(limit);
 }
 
 void StereoPeopleCounter::InitAll(const cv::Size& input_size)
@@ -340,16 +437,21 @@ void StereoPeopleCounter::RescaleParameters()
     const double s = s1 * m_heights_to_processing;
     // Always from the values read from the parameters, so a second initialisation does not scale
     // the scaled values again.
+    KIV_CHECK(std::isfinite(s1) && s1 > 0, "StereoCounterHeadSizeScale_200811_140118")
+        << "the calibration gives the head size factor " + ParamsLib::NumberText(s1) + " (focal length " +
+               ParamsLib::NumberText(m_scene_params.focal_length) + " pixels, mount height " +
+               ParamsLib::NumberText(m_scene_params.h_camera_mount) + " cm); check the calibration of 3DReconstructor";
     m_morph_params = m_morph_params_unscaled;
     RescaleMorphologyParams(s, m_morph_params);
     m_foregr_blur_sigma_scaled = s * m_foregr_blur_gauss_sigma();
+    m_circle_around_head_rad = static_cast<int>(std::clamp<long long>(RoundHalfAway(s1 * 21), 0, INT_MAX - 2)) + 2;
+    CheckDerivedSizes(s);
     if (m_foregr_blur_sigma_scaled > 0) {
         // The size cv::GaussianBlur derives for an 8-bit picture, bounded by the picture.
         const double size = std::min(m_foregr_blur_sigma_scaled * 6.0 + 1.0,
                                      4.0 * std::max(m_heights_size.width, m_heights_size.height) + 1.0);
         m_foregr_blur_kernel = cv::getGaussianKernel(cvRound(size) | 1, m_foregr_blur_sigma_scaled, CV_32F);
     }
-    m_circle_around_head_rad = static_cast<int>(RoundHalfAway(s1 * 21)) + 2;
     Log(kKivLogInfo) << "head_size_scale" << s1;
     Log(kKivLogInfo) << "height_map_proc_corrected_scale" << s;
     Log(kKivLogInfo) << "m_morph_params.med_rad " << m_morph_params.med_rad;

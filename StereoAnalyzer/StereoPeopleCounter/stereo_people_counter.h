@@ -84,6 +84,12 @@ private:
 
     // Initialisation for a new input size.
     void InitAll(const cv::Size& input_size);
+    // Refuses a calibration that the parameter files did not give.
+    void CheckCalibrationRead();
+    // Empty when the analyser's own numeric parameters can work; otherwise the first refusal.
+    std::string CheckParameterRanges();
+    // Refuses radii and sigmas that the head size scale makes larger than the heights picture.
+    void CheckDerivedSizes(double scale) const;
     void InitFrameSize(const cv::Size& input_size);
     cv::Size ReducedResolution(const cv::Size& size, int area, const char* name);
     void EnsureBuffersAllocated();

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoPeopleCounter/delete_spaces_in_array.h"
 
@@ -96,6 +97,17 @@ void CrossingsCounter::InitCrossingLines()
         info.points.reserve(line.points.size());
         for (const auto& point : line.points) info.points.emplace_back(point.x * width, point.y * height);
         m_lines.push_back(std::move(info));
+    }
+    const std::string name = GetFullParameterName(m_counting_lines.GetName(), GetContext());
+    if (m_counting_lines.GetState() != ParamsLib::ParameterState::kDeserialized)
+        Log(kKivLogWarning) << "No counting lines in the parameter file (" << name << "): the built-in line "
+                            << kCountingLinesDefault << " is used, which need not suit this camera";
+    if (lines.size() > m_lines.size()) {
+        std::string ignored;
+        for (std::size_t k = m_lines.size(); k < lines.size(); ++k)
+            ignored += (ignored.empty() ? "" : ", ") + std::to_string(lines[k].id);
+        Log(kKivLogWarning) << "Only " << kMaxLines << " counting lines are counted (" << name << "): the lines "
+                            << ignored << " are ignored";
     }
 }
 

@@ -159,6 +159,28 @@ TEST_F(IniDBBridgeTest, MalformedFileIsReportedAndReadAsNotFound)
     EXPECT_NE(sink.messages.back().find("ini file " + good + " doesn't exist"), std::string::npos);
 }
 
+TEST_F(IniDBBridgeTest, EachFileIsParsedOnceAndAFileOfMoreThanOneMebibyteIsNotRead)
+{
+    // Files of a kilobyte short of and past the limit: a value first, then comment lines.
+    const auto file = [this](const char* name, std::size_t bytes) {
+        std::string text = "[S]\nk=1\n";
+        while (text.size() < bytes) text += "; a comment line of the parameter file\n";
+        text.resize(bytes, ' ');
+        return dir.Write(name, text);
+    };
+    const std::string near = file("near.ini", 1024 * 1024 - 1024);
+    const std::string over = file("over.ini", 1024 * 1024 + 1);
+    auto bridge = Create(near + "?" + over);
+    ASSERT_TRUE(bridge);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadText(*bridge, L"S_k"), "1");  // from near.ini
+    ASSERT_EQ(sink.messages.size(), 1u);                                    // once per load, not once per lookup
+    EXPECT_NE(sink.messages[0].find("ini file " + over +
+                                    " is 1048577 bytes, more than the 1048576 bytes a "
+                                    "parameter file may have; it is not read"),
+              std::string::npos)
+        << sink.messages[0];
+}
+
 TEST_F(IniDBBridgeTest, ReadsAndWritesReportUnderTheirOwnSiteIds)
 {
     const auto bad_type = static_cast<dbbridge_project::DBB_TYPE>(4);
@@ -258,7 +280,7 @@ TEST_F(ParametersTransferTest, StringBufferTakesLengthCharactersAndTheTerminator
         const char* expected;
     };
     const Case cases[] = {
-        {L"S_k", "xy", 3, "abc"},           // stored text cut to length
+        {L"S_k", "xy", 3, "abc"},            // stored text cut to length
         {L"S_none", "defaults", 4, "defa"},  // default cut to length
         {L"S_k", "xy", 6, "abcdef"},         // exactly length characters
         {L"S_k", "xy", 9, "abcdef"},         // shorter text

@@ -107,13 +107,13 @@ TEST_F(LoadParametersTest, MalformedFileIsLoggedAndDefaultsStay)
     ParamsLib::load_parameters(ini.c_str(), 0, root.get(), log);
     EXPECT_EQ(root->counter->tracker.radius(), 10);
     EXPECT_EQ(root->counter->tracker.radius.GetState(), ParameterState::kDefaultLoaded);
-    ASSERT_FALSE(log->lines.empty());
-    for (const auto& line : log->lines) {
-        EXPECT_EQ(line.level, kKivLogError);
-        EXPECT_NE(line.text.find("CIniDBBridge error parsing ini file " + std::filesystem::canonical(ini).string()),
-                  std::string::npos)
-            << line.text;
-    }
+    // The file is parsed once per load, so its error is reported once, not once per parameter.
+    ASSERT_EQ(log->lines.size(), 1u);
+    EXPECT_EQ(log->lines[0].level, kKivLogError);
+    EXPECT_NE(
+        log->lines[0].text.find("CIniDBBridge error parsing ini file " + std::filesystem::canonical(ini).string()),
+        std::string::npos)
+        << log->lines[0].text;
 }
 
 TEST_F(LoadParametersTest, RequiredParameterLeftUnsetIsReported)

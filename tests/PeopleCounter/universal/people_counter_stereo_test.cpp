@@ -12,6 +12,7 @@
 #include "CommonUtilities/DebugInterfaces/recording_log.h"
 #include "CommonUtilities/ParameterAccess/temp_ini_dir.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "tools/scene_renderer/scene_files.h"
 
 namespace {
 
@@ -138,19 +139,46 @@ TEST_F(PeopleCounterStereoTest, ConstructionFailuresLeaveTheConstructor)
                  std::exception);
 }
 
-TEST_F(PeopleCounterStereoTest, FactoryBuildsTheAnalyserOrReportsItsRefusal)
+TEST_F(PeopleCounterStereoTest, FactoryBuildsTheAnalyserOnlyOnAReadCalibrationOrReportsItsRefusal)
 {
-    IUniversalPeopleCounter* counter =
-        IUniversalPeopleCounter::CreateInstance<kCounterStereo>(m_dir.Write("algo.ini", ""), m_log, 0.0);
-    ASSERT_NE(counter, nullptr);
-    counter->Release();
-
-    const std::string bad = m_dir.Write("bad.ini", "[StereoPeopleCounter]\nStereo_resolution=0\n");
-    m_log->lines.clear();
-    EXPECT_EQ(IUniversalPeopleCounter::CreateInstance<kCounterStereo>(bad, m_log, 0.0), nullptr);
-    ASSERT_FALSE(m_log->lines.empty());
-    EXPECT_EQ(m_log->lines.back().level, kKivLogError);
-    EXPECT_NE(m_log->lines.back().text.find("Stereo_resolution must be 1 or more"), std::string::npos);
+    scene::Scene s;
+    s.rig.width = 144;
+    s.rig.height = 108;
+    const std::string calibration = scene::AlgoIni(s);
+    std::string without_base = calibration;
+    without_base.erase(without_base.find("base_vect="),
+                       without_base.find('\n', without_base.find("base_vect=")) - without_base.find("base_vect=") + 1);
+    const struct {
+        const char* name;
+        std::string text;
+        const char* refusal;  // null: the counter is built
+    } cases[] = {
+        {"calibration", calibration, nullptr},
+        {"empty file", "",
+         "section [StereoPeopleCounter--3DReconstructor] lacks camera_matrix_l, camera_matrix_r, dist_coeff_l, "
+         "dist_coeff_r, rotate_matrix_l_r, base_vect, initial_width, initial_height, h_camera_mount_param "},
+        {"no reconstructor section", "[StereoPeopleCounter]\nStereo_resolution=14000\n",
+         "section [StereoPeopleCounter--3DReconstructor] lacks camera_matrix_l,"},
+        {"one key missing", without_base, "section [StereoPeopleCounter--3DReconstructor] lacks base_vect "},
+        {"unusable value", calibration + "[StereoPeopleCounter]\nStereo_resolution=0\n",
+         "StereoPeopleCounter_Stereo_resolution = 0"},
+    };
+    for (const auto& c : cases) {
+        m_log->lines.clear();
+        IUniversalPeopleCounter* counter =
+            IUniversalPeopleCounter::CreateInstance<kCounterStereo>(m_dir.Write("algo.ini", c.text), m_log, 0.0);
+        if (!c.refusal) {
+            EXPECT_NE(counter, nullptr) << c.name;
+            if (counter)
+                counter->Release();
+            continue;
+        }
+        EXPECT_EQ(counter, nullptr) << c.name;
+        ASSERT_FALSE(m_log->lines.empty()) << c.name;
+        EXPECT_EQ(m_log->lines.back().level, kKivLogError) << c.name;
+        EXPECT_NE(m_log->lines.back().text.find(c.refusal), std::string::npos)
+            << c.name << ": " << m_log->lines.back().text;
+    }
 }
 
 TEST_F(PeopleCounterStereoTest, FrameTimeBecomesTicksSince1601)

@@ -36,8 +36,6 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
         const char* lines;
         const char* reason;
     } at_init[] = {
-        {"Stereo_resolution=0\n", "Stereo_resolution must be 1 or more"},
-        {"area_max_grow_for_keep_ratio=0.5\n", "area_max_grow_for_keep_ratio must be 1 or more"},
         {"Stereo_med_rad=-1\n", "med_rad"},
         {"Stereo_double_median_rad=0\n", "double_median_rad"},
     };

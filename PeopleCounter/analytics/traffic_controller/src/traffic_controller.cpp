@@ -12,6 +12,7 @@
 
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/ParameterAccess/parameter_profile.h"
+#include "CommonUtilities/ParameterAccess/parameter_range.h"
 #include "CommonUtilities/algorithm_support/rounding.h"
 #include "CommonUtilities/algorithm_support/stats_utils.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
@@ -189,6 +190,7 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
 {
     m_initialised = false;
     m_uniform = false;
+    for (BrightnessReport& report : m_brightness_reports) report = BrightnessReport();
 
     // The frame format: every later step indexes the frame by these numbers.
     {
@@ -221,13 +223,16 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     const float zoom = perspective.zoom;
     if (!(zoom > 0.f) || !std::isfinite(zoom))
         FailInit("perspective_filter zoom must be above 0, got " + std::to_string(zoom));
-    m_keypoint_radius =
-        AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
-    if (!std::isfinite(m_target_radius) || m_target_radius < 1.f || m_keypoint_radius < 1 ||
-        m_keypoint_radius > std::max(m_w, m_h))
-        FailInit("target_circle gives the radius " + std::to_string(m_target_radius) + " and the keypoint radius " +
-                 std::to_string(m_keypoint_radius) + ", outside 1 .. image size");
+    if (!std::isfinite(m_target_radius) || m_target_radius < 1.f ||
+        m_target_radius > static_cast<float>(std::max(m_w, m_h)))
+        FailInit("target_circle gives the radius " + std::to_string(m_target_radius) + ", outside 1 .. " +
+                 std::to_string(std::max(m_w, m_h)) + " (the image size)");
 
+    {
+        const std::string refusal = CheckParameterRanges(perspective);
+        if (!refusal.empty())
+            FailInit(refusal);
+    }
     m_optic_flow_enabled = m_params.optic_flow_shift_filter_enabled();
     if (m_optic_flow_enabled) {
         // The optic flow seeds its points every step pixels and follows each within a window; a
@@ -238,10 +243,14 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
         const int step = step_factor >= 1 ? object_radius / step_factor : 0;
         const int window = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * flow.window_radius_multiplier());
         if (step < 2 || window < 2)
-            FailInit("target_circle radius " + std::to_string(m_target_radius) + " gives the optic-flow seed step " +
-                     std::to_string(step) + " and window radius " + std::to_string(window) +
-                     ", both must be at least 2");
+            FailInit("with the target_circle radius " + ParamsLib::NumberText(m_target_radius) + ", " +
+                     GetFullParameterName("object_radius_multiplier", m_optic_flow.GetContext()) + " = " +
+                     ParamsLib::NumberText(flow.object_radius_multiplier()) + " and point_step_factor = " +
+                     std::to_string(step_factor) + " give the optic-flow seed step " + std::to_string(step) +
+                     ", window_radius_multiplier = " + ParamsLib::NumberText(flow.window_radius_multiplier()) +
+                     " the window radius " + std::to_string(window) + "; both must be at least 2");
     }
+    m_keypoint_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
 
     // Counting lines.
     m_lines.clear();
@@ -255,6 +264,17 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
                 {FloorClamped(static_cast<double>(w * point.x)), FloorClamped(static_cast<double>(h * point.y))});
         m_lines.push_back(line);
         m_common.line_ids.push_back(line.id);
+    }
+    const std::string lines_name = GetFullParameterName(m_params.lines.GetName(), GetContext());
+    if (m_params.lines.GetState() != ParamsLib::ParameterState::kDeserialized)
+        Log(kKivLogWarning) << "No counting lines in the parameter file (" << lines_name << "): the built-in line "
+                            << m_params.lines.GetDefaultText() << " is used, which need not suit this camera";
+    if (polylines.size() > m_lines.size()) {
+        std::string ignored;
+        for (std::size_t k = m_lines.size(); k < polylines.size(); ++k)
+            ignored += (ignored.empty() ? "" : ", ") + std::to_string(k + 1);
+        Log(kKivLogWarning) << "Only " << static_cast<int>(kMaxCountingLines) << " counting lines are counted ("
+                            << lines_name << "): the lines " << ignored << " are ignored";
     }
 
     const std::size_t pixels = static_cast<std::size_t>(m_w) * static_cast<std::size_t>(m_h);
@@ -316,6 +336,82 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     ParamsLib::TraverseParameters(this, CompactParameterDescription<BlockEntities::Context>(description));
     Log(kKivLogInfo) << "\n Parameter values:\n" << description.str();
     m_common.optic_flow_shift_filter_enabled = m_optic_flow_enabled;
+}
+
+std::string CTrafficController::CheckParameterRanges(const PerspectiveFilterParams& perspective) const
+{
+    using ParamsLib::CheckWorkingRange;
+    using ParamsLib::OutOfRangeText;
+    using ParamsLib::WorkingRange;
+    const BlockEntities::Context& own = GetContext();
+    const std::string perspective_name = GetFullParameterName(m_params.perspective_filter.GetName(), own);
+    const float size = static_cast<float>(std::max(m_w, m_h));
+    const float smaller_side = static_cast<float>(std::min(m_w, m_h));
+    const float radius = m_target_radius;
+    const float zoom = perspective.zoom;
+    const std::string of_radius = "with the target radius " + ParamsLib::NumberText(radius) +
+                                  " (target_circle) of the image " + std::to_string(m_w) + "x" + std::to_string(m_h);
+    // A radius or window derived from a multiplier must fit the image: the loops over them run
+    // in pixels.
+    const auto multiplier_range = [&](float scale, float low, float high) {
+        return WorkingRange::Closed(static_cast<double>(low / scale), static_cast<double>(high / scale));
+    };
+
+    const OpticFlowParams& flow = m_optic_flow.GetParams();
+    const CPointTracker::DetectorParameters& tracker = m_tracker.GetDetectorParameters();
+    const BlockEntities::Context& flow_context = m_optic_flow.GetContext();
+    const BlockEntities::Context& tracker_context = m_tracker.GetContext();
+    // The corner measure of 8-bit pixels never exceeds half of a squared 8-bit difference.
+    constexpr double kLargestLambda = 255.0 * 255.0 / 2.0;
+
+    std::vector<std::string> refusals = {
+        OutOfRangeText(perspective_name + ".top_factor", perspective.top_factor, WorkingRange::Above(0)),
+        OutOfRangeText(perspective_name + ".bottom_factor", perspective.bottom_factor, WorkingRange::Above(0)),
+        CheckWorkingRange(m_params.gauss_radius_multiplier, own,
+                          WorkingRange::Closed(0.5 / (BlurRadiusFactor(m_params.gauss_type()) * radius * zoom),
+                                               static_cast<double>(size / (radius * zoom))),
+                          "the blur window " + of_radius + " must be at least 1 and its radius at most " +
+                              ParamsLib::NumberText(size)),
+        CheckWorkingRange(m_params.keypoint_ops_radius_multiplier, own, multiplier_range(radius * zoom, 0.5f, size),
+                          "the keypoint radius " + of_radius + " must lie in 1 .. " + ParamsLib::NumberText(size)),
+        CheckWorkingRange(m_params.lambda_thr, own, WorkingRange::Closed(0, kLargestLambda),
+                          "the corner measure of 8-bit pixels"),
+        CheckWorkingRange(m_params.background_subtractor_alpha, own, WorkingRange::Closed(0, 1),
+                          "the share of a new frame in the background"),
+        CheckWorkingRange(tracker.lambda_low_thr, tracker_context, WorkingRange::Closed(1, kLargestLambda),
+                          "the corner measure of 8-bit pixels"),
+        CheckWorkingRange(tracker.lambda_high_thr, tracker_context, WorkingRange::Closed(1, kLargestLambda),
+                          "the corner measure of 8-bit pixels"),
+        CheckWorkingRange(tracker.nsmooth_img, tracker_context, WorkingRange::Closed(0, smaller_side / 2),
+                          "a smoothing radius within the image " + std::to_string(m_w) + "x" + std::to_string(m_h)),
+        CheckWorkingRange(tracker.min_track_diameter, tracker_context, WorkingRange::AtLeast(0)),
+        CheckWorkingRange(tracker.min_fast_track_age, tracker_context, WorkingRange::Above(0)),
+        CheckWorkingRange(tracker.min_fast_track_speed, tracker_context, WorkingRange::Above(0)),
+        CheckWorkingRange(tracker.min_slow_track_age, tracker_context, WorkingRange::Above(0)),
+        CheckWorkingRange(tracker.min_slow_track_speed, tracker_context, WorkingRange::Above(0)),
+        m_brightness.CheckWorkingRanges(),
+    };
+    if (m_params.optic_flow_shift_filter_enabled()) {
+        const std::vector<std::string> flow_refusals = {
+            CheckWorkingRange(flow.cv_term_iter, flow_context, WorkingRange::AtLeast(1),
+                              "the tracker needs at least one iteration"),
+            CheckWorkingRange(flow.cv_term_eps, flow_context, WorkingRange::AtLeast(0)),
+            CheckWorkingRange(flow.point_step_factor, flow_context, WorkingRange::AtLeast(1)),
+            CheckWorkingRange(flow.object_radius_multiplier, flow_context, multiplier_range(radius, 0.f, size),
+                              "the object radius " + of_radius + " must lie in 0 .. " + ParamsLib::NumberText(size)),
+            CheckWorkingRange(flow.window_radius_multiplier, flow_context,
+                              multiplier_range(radius, 1.5f, (smaller_side - 1.f) / 2.f),
+                              "the window radius " + of_radius + " must lie in 2 .. " +
+                                  ParamsLib::NumberText(std::floor((smaller_side - 1.f) / 2.f))),
+            CheckWorkingRange(flow.min_point_shift_multiplier, flow_context, multiplier_range(radius, 0.f, size),
+                              "the least shift " + of_radius + " must lie in 0 .. " + ParamsLib::NumberText(size)),
+        };
+        refusals.insert(refusals.end(), flow_refusals.begin(), flow_refusals.end());
+    }
+    for (const std::string& refusal : refusals)
+        if (!refusal.empty())
+            return refusal;
+    return std::string();
 }
 
 void CTrafficController::InitPerspectiveFilter(const PerspectiveFilterParams& p)
@@ -408,21 +504,38 @@ void CTrafficController::WatchBrightness(int mean, long long time)
 {
     StatSpecialValueInt("grey intensity mean", mean, kStatBrightness);
     const auto changes = m_brightness.ProcessNextValueAndGetAlarmChanges(mean, time);
-    const auto on = [&](std::uint32_t bit) { return (changes.current & bit) && !(changes.previous & bit); };
-    const auto off = [&](std::uint32_t bit) { return (changes.previous & bit) && !(changes.current & bit); };
+    // A warning is logged when it starts, and its end only once it has stayed off for a while, so
+    // that a flickering light gives one warning and not one line per frame. A rise and a fall of a
+    // flicker are one unsteady state: the first of them is logged.
     using Monitor = AlgoBlocks::Monitor<double>;
-    if (on(Monitor::kTooHigh))
-        Log(kKivLogWarning) << "Frame brightness: Too_High (" << mean << ").";
-    if (off(Monitor::kTooHigh))
-        Log(kKivLogWarning) << "Frame brightness: not_Too_High (" << mean << ").";
-    if (on(Monitor::kTooLow))
-        Log(kKivLogWarning) << "Frame brightness: Too_Low (" << mean << ").";
-    if (off(Monitor::kTooLow))
-        Log(kKivLogWarning) << "Frame brightness: not_Too_Low (" << mean << ").";
-    if (on(Monitor::kFastIncrease))
-        Log(kKivLogWarning) << "Frame brightness: Too_FastIncrease (" << mean << " now).";
-    if (on(Monitor::kFastDecrease))
-        Log(kKivLogWarning) << "Frame brightness: Too_FastDecrease (" << mean << " now).";
+    const std::uint32_t kinds[kBrightnessKinds] = {Monitor::kTooHigh, Monitor::kTooLow,
+                                                   Monitor::kFastIncrease | Monitor::kFastDecrease};
+    for (int k = 0; k < kBrightnessKinds; ++k) {
+        BrightnessReport& report = m_brightness_reports[k];
+        const std::uint32_t bits = changes.current & kinds[k];
+        if (bits) {
+            report.last_seen = time;
+            if (report.reported)
+                continue;
+            report.reported = true;
+            if (bits & Monitor::kTooHigh)
+                Log(kKivLogWarning) << "Frame brightness: Too_High (" << mean << ").";
+            else if (bits & Monitor::kTooLow)
+                Log(kKivLogWarning) << "Frame brightness: Too_Low (" << mean << ").";
+            else if (bits & Monitor::kFastIncrease)
+                Log(kKivLogWarning) << "Frame brightness: Too_FastIncrease (" << mean << " now).";
+            else
+                Log(kKivLogWarning) << "Frame brightness: Too_FastDecrease (" << mean << " now).";
+            continue;
+        }
+        if (!report.reported || time - report.last_seen < kBrightnessRecoveryTicks)
+            continue;
+        report.reported = false;
+        if (kinds[k] == Monitor::kTooHigh)
+            Log(kKivLogWarning) << "Frame brightness: not_Too_High (" << mean << ").";
+        else if (kinds[k] == Monitor::kTooLow)
+            Log(kKivLogWarning) << "Frame brightness: not_Too_Low (" << mean << ").";
+    }
 }
 
 // Perspective: a camera that is not looking straight down sees the passage as a trapezoid; the

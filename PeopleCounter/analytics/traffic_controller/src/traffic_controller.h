@@ -5,6 +5,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "CommonUtilities/ParameterAccess/parameters.h"
@@ -121,6 +122,9 @@ public:
     kiv::SPOINT MapToInput(int x, int y) const;
 
 private:
+    // Empty when every numeric parameter of the controller and its children can work on the image
+    // set up by InitImage; otherwise the refusal of the first that cannot.
+    std::string CheckParameterRanges(const PerspectiveFilterParams& perspective) const;
     void InitPerspectiveFilter(const PerspectiveFilterParams& p);
     void ApplyPerspectiveFilter(avector<unsigned char>& image);
     void SubtractBackground(avector<unsigned char>& image);
@@ -175,6 +179,16 @@ private:
     avector<int64_t> m_sum_c;
     float m_changed_percent = 0.f;
     long long m_changed_pixels = -1;
+
+    // The brightness warnings as logged: too high, too low, too fast a change.
+    struct BrightnessReport {
+        bool reported = false;
+        long long last_seen = 0;  // 100-ns ticks of the last frame that raised it
+    };
+    static constexpr int kBrightnessKinds = 3;
+    // How long a logged warning must stay off before its end is logged: one second.
+    static constexpr long long kBrightnessRecoveryTicks = 10000000;
+    BrightnessReport m_brightness_reports[kBrightnessKinds];
 
     // Objects and lines.
     std::vector<LineInfo> m_lines;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <sstream>
 #include <stdexcept>
@@ -66,15 +67,55 @@ TEST(CTrafficControllerTest, DefaultSetUpAt160x120)
                                                "MonoPeopleCounter--BrightnessWarnings"}));
 }
 
-TEST(CTrafficControllerTest, LinesBeyondTheThirtySecondAreDropped)
+TEST(CTrafficControllerTest, CountingLinesAreNumberedFromOneAndWhatIsNotCountedIsSaid)
 {
-    std::string lines = "lines=[";
-    for (int k = 0; k < 33; ++k) lines += std::string(k ? "," : "") + "[[0.0,0.5],[1.0,0.5]]";
-    ControllerHarness h(Section(lines + "]\n"));
-    h->InitImage(GreyFormat(kW, kH));
-    ASSERT_EQ(h->GetLines().size(), 32u);
-    for (int k = 0; k < 32; ++k) EXPECT_EQ(h->GetLines()[k].id, k + 1);
-    EXPECT_EQ(h->GetLines()[5].points[1], (kiv::SPOINT{160, 60}));
+    const auto lines = [](int count, const std::string& extra = "") {
+        std::string text = "lines=[";
+        for (int k = 0; k < count; ++k) text += std::string(k ? "," : "") + "[[0.0,0.5],[1.0,0.5]]";
+        return text + extra + "]\n";
+    };
+    const struct {
+        const char* name;
+        std::string ini;
+        std::size_t kept;
+        const char* warning;  // null: none
+        const char* refusal;  // null: the lines are read
+    } cases[] = {
+        {"one line", Section(lines(1)), 1, nullptr, nullptr},
+        {"no lines in the file", "", 1,
+         "No counting lines in the parameter file (MonoPeopleCounter_lines): the built-in line "
+         "[[[0.181818,0.00347222],",
+         nullptr},
+        {"33 lines", Section(lines(33)), 32,
+         "Only 32 counting lines are counted (MonoPeopleCounter_lines): the lines 33 are ignored", nullptr},
+        {"34 lines", Section(lines(34)), 32, "the lines 33, 34 are ignored", nullptr},
+        {"a line of one point", Section(lines(1, ",[[0.5,0.5]]")), 0, nullptr, "counting line 2 has 1 point;"},
+        {"a line of no point", Section("lines=[[]]\n"), 0, nullptr, "counting line 1 has 0 points;"},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<ControllerHarness> h;
+        try {
+            h = std::make_unique<ControllerHarness>(c.ini);
+        } catch (const std::runtime_error& error) {
+            ASSERT_NE(c.refusal, nullptr) << c.name << ": " << error.what();
+            EXPECT_NE(std::string(error.what()).find(c.refusal), std::string::npos) << c.name << ": " << error.what();
+            continue;
+        }
+        ASSERT_EQ(c.refusal, nullptr) << c.name << ": accepted";
+        (*h)->InitImage(GreyFormat(kW, kH));
+        ASSERT_EQ((*h)->GetLines().size(), c.kept) << c.name;
+        for (std::size_t k = 0; k < c.kept; ++k) EXPECT_EQ((*h)->GetLines()[k].id, static_cast<int>(k) + 1);
+        std::vector<std::string> warnings;
+        for (const auto& line : h->log->lines)
+            if (line.level == kKivLogWarning)
+                warnings.push_back(line.text);
+        if (!c.warning) {
+            EXPECT_TRUE(warnings.empty()) << c.name << ": " << warnings.front();
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u) << c.name;
+        EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << c.name << ": " << warnings[0];
+    }
 }
 
 TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
@@ -88,8 +129,8 @@ TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
     const Case cases[] = {
         {"zero radius", Section("target_circle=[[0.5,0.5],[0.5,0.5]]\n"), GreyFormat(kW, kH), "target_circle"},
         {"radius of one pixel", Section("target_circle=[[0.5,0.5],[0.5,0.49]]\n"), GreyFormat(kW, kH), "target_circle"},
-        {"optic-flow step of 1", Section("target_circle=[[0.5,0.5],[0.5,0.46]]\n"), GreyFormat(kW, kH),
-         "optic-flow seed step"},
+        {"optic-flow window of 1", Section("target_circle=[[0.5,0.5],[0.5,0.46]]\n"), GreyFormat(kW, kH),
+         "window_radius_multiplier"},
         {"zoom 0",
          Section("perspective_filter=preview=1;top_factor=1;bottom_factor=1;shift_x=0;shift_y=0;"
                  "translation=0;zoom=0\n"),
@@ -102,7 +143,6 @@ TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
          Section("perspective_filter=preview=1;top_factor=1e8;bottom_factor=1;shift_x=0;shift_y=0;translation=0;"
                  "zoom=1\n"),
          GreyFormat(kW, kH), "out of range"},
-        {"blur window too large", Section("gauss_radius_multiplier=1000\n"), GreyFormat(kW, kH), "blur refuses"},
         {"zero width", "", GreyFormat(0, kH), "video size"},
         {"zero bytes per pixel", "", kiv::VideoFormat{kW, kH, 0, kW, 0, 1}, "bytes per pixel"},
         {"colour with one byte per pixel", "", kiv::VideoFormat{kW, kH, 1, kW, 0, 0}, "bytes per pixel"},
@@ -143,32 +183,55 @@ TEST(CTrafficControllerTest, GreyConversionFollowsRowOrderAndPixelFormat)
                         static_cast<unsigned char>(bgr(70, 80, 90)), static_cast<unsigned char>(bgr(200, 100, 0))}));
 }
 
-TEST(CTrafficControllerTest, BrightnessWarningsComeWhenTheyChange)
+TEST(CTrafficControllerTest, BrightnessWarningsAreLoggedWhenTheStateChangesNotEveryFrame)
 {
-    ControllerHarness h("");
-    h->InitImage(GreyFormat(kW, kH));
-    const auto warnings = [&h] {
-        std::vector<std::string> texts;
-        for (const auto& line : h.log->lines)
-            if (line.level == kKivLogWarning)
-                texts.push_back(line.text);
-        h.log->lines.clear();
-        return texts;
+    // Frames of constant grey levels at 25 frames per second: {level, frames}; the expected lines.
+    struct Run {
+        int level;
+        int frames;
     };
-    const std::vector<unsigned char> grey100 = Constant(100), grey10 = Constant(10);
-    h->ProcessImage(grey100.data(), 0);
-    h->ProcessImage(grey100.data(), 40 * kTicksPerMs);
-    EXPECT_TRUE(warnings().empty());
-    h->ProcessImage(grey10.data(), 100 * kTicksPerMs);
-    EXPECT_EQ(warnings(), (std::vector<std::string>{"Frame brightness: Too_Low (10).",
-                                                    "Frame brightness: Too_FastDecrease (10 now)."}));
-    h->ProcessImage(grey10.data(), 140 * kTicksPerMs);
-    EXPECT_TRUE(warnings().empty());
-    h->ProcessImage(grey100.data(), 1000 * kTicksPerMs);
-    EXPECT_EQ(warnings(), (std::vector<std::string>{"Frame brightness: not_Too_Low (100)."}));
-    const std::vector<unsigned char> grey250 = Constant(250);
-    h->ProcessImage(grey250.data(), 2000 * kTicksPerMs);
-    EXPECT_EQ(warnings(), (std::vector<std::string>{"Frame brightness: Too_High (250)."}));
+    // Frames alternating between two levels, `pairs` times, then a steady run.
+    const auto Flicker = [](int a, int b, int pairs, Run then = {0, 0}) {
+        std::vector<Run> runs;
+        for (int i = 0; i < pairs; ++i) runs.insert(runs.end(), {{a, 1}, {b, 1}});
+        runs.push_back(then);
+        return runs;
+    };
+    const struct {
+        const char* name;
+        std::vector<Run> runs;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"a drop, then light again",
+         {{100, 2}, {10, 2}, {100, 30}},
+         {"Frame brightness: Too_Low (10).", "Frame brightness: Too_FastDecrease (10 now).",
+          "Frame brightness: not_Too_Low (100)."}},
+        {"too bright",
+         {{100, 30}, {250, 3}},
+         {"Frame brightness: Too_High (250).", "Frame brightness: Too_FastIncrease (250 now)."}},
+        {"a light flickering for four seconds",
+         Flicker(100, 200, 50),
+         {"Frame brightness: Too_FastIncrease (200 now)."}},
+        {"a light flickering about the upper limit",
+         Flicker(230, 250, 10, {200, 40}),
+         {"Frame brightness: Too_High (250).", "Frame brightness: not_Too_High (200)."}},
+    };
+    for (const auto& c : cases) {
+        ControllerHarness h("");
+        h->InitImage(GreyFormat(kW, kH));
+        long long time = 0;
+        for (const Run& run : c.runs) {
+            const std::vector<unsigned char> frame = Constant(run.level);
+            for (int i = 0; i < run.frames; ++i, time += 40 * kTicksPerMs) h->ProcessImage(frame.data(), time);
+        }
+        std::vector<std::string> lines;
+        for (const auto& line : h.log->lines)
+            if (line.text.rfind("Frame brightness: ", 0) == 0) {
+                EXPECT_EQ(line.level, kKivLogWarning) << c.name;
+                lines.push_back(line.text);
+            }
+        EXPECT_EQ(lines, c.lines) << c.name;
+    }
 }
 
 TEST(CTrafficControllerTest, ChangedPixelsCountFromADifferenceOf15AndTheCallbackSeesEachChange)

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <opencv2/imgproc.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "CommonUtilities/DebugInterfaces/recording_log.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoPeopleCounter/block_parameters.h"
 
@@ -166,9 +169,6 @@ TEST_F(CrossingsCounterTest, OneMoveAcrossTheMiddleIsJudgedByTheLinesTheirTypesA
         {Horizontal(5, "TwoDirections"), 60, {40, {-5}, {5, -1}, false, true, true}},
         {two_ways, 40, {60, {1, -2}, {1, 2, -1}, false, false, true}},
         {two_ways + "," + Horizontal(3, "TwoDirections"), 40, {60, {1, -2, 3}, {1, 2, 3, -1}, true, false, true}},
-        {Horizontal(1, "TwoDirections", false) + ", [2, \"Incoming\", [[0.5,0.5]]]",
-         40,
-         {60, {-1}, {1, -1}, false, true, true}},
         {"", 40, {60, {}, {-1}, false, false, false}},
     };
     for (const Case& c : cases) {
@@ -191,6 +191,54 @@ TEST_F(CrossingsCounterTest, ThirtyTwoLinesAreKeptAndFurtherOnesIgnored)
     ASSERT_EQ(crossed.alarm_lines_count, 33);
     EXPECT_EQ(crossed.alarm_lines[31], 32);
     EXPECT_EQ(crossed.alarm_lines[32], -1);
+}
+
+TEST(CrossingsCounterLinesTest, WhatIsNotCountedIsSaidAndALineOfLessThanTwoPointsIsRefused)
+{
+    std::string lines34;
+    for (int id = 1; id <= 34; ++id) lines34 += (id > 1 ? "," : "") + Horizontal(id * 10, "TwoDirections");
+    const struct {
+        const char* name;
+        std::string ini;
+        const char* warning;  // null: none
+        const char* refusal;  // null: the lines are read
+    } cases[] = {
+        {"one line", "[CrossingsCounter]\nCountingLines=[" + Horizontal(7, "Incoming") + "]\n", nullptr, nullptr},
+        {"no lines in the file", "",
+         "No counting lines in the parameter file (CrossingsCounter_CountingLines): the built-in line [ [ 0, "
+         "\"TwoDirections\"",
+         nullptr},
+        {"34 lines", "[CrossingsCounter]\nCountingLines=[" + lines34 + "]\n",
+         "Only 32 counting lines are counted (CrossingsCounter_CountingLines): the lines 330, 340 are ignored",
+         nullptr},
+        {"a line of one point",
+         "[CrossingsCounter]\nCountingLines=[" + Horizontal(7, "Incoming") + ", [8, \"Incoming\", [[0.2,0.2]]]]\n",
+         nullptr, "counting line 8 has 1 point;"},
+    };
+    for (const auto& c : cases) {
+        crossings::CrossingsCounter counter;
+        const auto log = std::make_shared<RecordingLog>();
+        counter.SetDebugInterfaces(BlockEntities::DebugInterfaces(log, nullptr, nullptr));
+        try {
+            LoadBlockParameters(counter, "CrossingsCounter", c.ini);
+        } catch (const std::runtime_error& error) {
+            ASSERT_NE(c.refusal, nullptr) << c.name << ": " << error.what();
+            EXPECT_NE(std::string(error.what()).find(c.refusal), std::string::npos) << c.name << ": " << error.what();
+            continue;
+        }
+        ASSERT_EQ(c.refusal, nullptr) << c.name << ": accepted";
+        counter.Reinit(kFrame);
+        std::vector<std::string> warnings;
+        for (const auto& line : log->lines)
+            if (line.level == kKivLogWarning)
+                warnings.push_back(line.text);
+        if (!c.warning) {
+            EXPECT_TRUE(warnings.empty()) << c.name << ": " << warnings.front();
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u) << c.name;
+        EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << c.name << ": " << warnings[0];
+    }
 }
 
 TEST_F(CrossingsCounterTest, ObjectMemoryEndsWithItsRecordOrAReinit)
@@ -224,9 +272,9 @@ TEST_F(CrossingsCounterTest, ZeroAreaFrameIsRefused)
     EXPECT_THROW(crossings::CrossingsCounter().Reinit(kFrame), std::logic_error);  // parameters never loaded
 }
 
-TEST_F(CrossingsCounterTest, DrawsSegmentsOfLinesWithTwoPointsOrMore)
+TEST_F(CrossingsCounterTest, DrawsTheSegmentsOfTheLines)
 {
-    Lines("[" + Horizontal(7, "TwoDirections") + ", [8, \"Incoming\", [[0.2,0.2]]]]");
+    Lines("[" + Horizontal(7, "TwoDirections") + "]");
     cv::Mat image = cv::Mat::zeros(kFrame, CV_8UC3);
     counter.DrawLine(image);
     EXPECT_EQ(image.at<cv::Vec3b>(50, 30), cv::Vec3b(255, 255, 0));
