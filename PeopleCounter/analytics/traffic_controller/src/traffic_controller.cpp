@@ -385,10 +385,10 @@ std::string CTrafficController::CheckParameterRanges(const PerspectiveFilterPara
         CheckWorkingRange(tracker.nsmooth_img, tracker_context, WorkingRange::Closed(0, smaller_side / 2),
                           "a smoothing radius within the image " + std::to_string(m_w) + "x" + std::to_string(m_h)),
         CheckWorkingRange(tracker.min_track_diameter, tracker_context, WorkingRange::AtLeast(0)),
-        CheckWorkingRange(tracker.min_fast_track_age, tracker_context, WorkingRange::Above(0)),
-        CheckWorkingRange(tracker.min_fast_track_speed, tracker_context, WorkingRange::Above(0)),
-        CheckWorkingRange(tracker.min_slow_track_age, tracker_context, WorkingRange::Above(0)),
-        CheckWorkingRange(tracker.min_slow_track_speed, tracker_context, WorkingRange::Above(0)),
+        CheckWorkingRange(tracker.min_fast_track_age, tracker_context, WorkingRange::AtLeast(0)),
+        CheckWorkingRange(tracker.min_fast_track_speed, tracker_context, WorkingRange::AtLeast(0)),
+        CheckWorkingRange(tracker.min_slow_track_age, tracker_context, WorkingRange::AtLeast(0)),
+        CheckWorkingRange(tracker.min_slow_track_speed, tracker_context, WorkingRange::AtLeast(0)),
         m_brightness.CheckWorkingRanges(),
     };
     if (m_params.optic_flow_shift_filter_enabled()) {
