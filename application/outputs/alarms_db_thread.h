@@ -108,6 +108,10 @@ private:
     void OnWriteAccepted(bool insert);
     // Opens the database anew (after the file was replaced or made writable again).
     void Reconnect();
+    // SQLite waits for a lock held by another connection in short steps: up to its time-out while
+    // the thread runs, briefly once it is stopping.
+    void WaitForLocksInSteps();
+    static int OnBusy(void* context, int attempt);
     // Executes what is still queued at stop, within a time limit, and logs what is left.
     void Drain(Statement& statement, bool pending);
     // The statement as the row it would store (or the update it would make).
