@@ -1,8 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <boost/signals2/connection.hpp>
-#include <boost/signals2/signal.hpp>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -16,6 +14,7 @@
 #include "application/runtime/base_thread.h"
 #include "application/runtime/bounded_buffer.h"
 #include "application/runtime/service_options.h"
+#include "application/runtime/signals2.h"
 
 class ThreadManager;
 

@@ -6,7 +6,6 @@
 #include <iomanip>
 #include <thread>
 
-#include <boost/signals2/slot.hpp>
 #include <gst/gst.h>
 #include <gstreamermm/iterator.h>
 #include <opencv2/imgproc.hpp>
@@ -22,6 +21,7 @@
 #include "application/runtime/file_error_handler.h"
 #include "application/runtime/log_channels.h"
 #include "application/runtime/mat_utils.h"
+#include "application/runtime/signals2.h"
 #include "application/runtime/thread_manager.h"
 #include "application/runtime/util.h"
 #include "application/streaming/stream_clients.h"
