@@ -161,23 +161,44 @@ void AlgoThread::CountFrames(const CounterPtr& counter)
         Frame frame;
         if (!m_frames.timed_front(frame, kFrameWait)) {
             if (IsTerminated())
-                return;
+                break;
             throw std::runtime_error("No frames for too long.");
         }
-        if (counter) {
-            const AlgoTimePoint time =
-                m_base_time + boost::chrono::nanoseconds(static_cast<long long>(frame.timestamp));
-            counter->ProcessImage(frame.image->clone(), time, m_debug);
-            if (m_debug)
-                debug_images = counter->GetDebugImages();
-            counter->GetAlarms(alarms);
-            if (!m_stereo && IsMotion(*counter))
-                m_on_motion();
-        }
-        if (!debug_images.empty())
-            m_on_debug_image(debug_images, frame.timestamp);
-        EmitAlarms(alarms, frame.timestamp);
+        ProcessFrame(counter, frame, alarms, debug_images);
     }
+    if (!IsTerminated())
+        return;
+    // The frames still queued at the stop: when the capture waits for the algorithms no frame may
+    // be lost, so they are counted; otherwise they are dropped like frames the queue overwrites.
+    if (!counter) {
+        m_frames.clear();
+        return;
+    }
+    if (m_algo_may_drop) {
+        m_dropped_frames += static_cast<int>(m_frames.size());
+        m_frames.clear();
+        return;
+    }
+    Frame frame;
+    while (m_frames.timed_front(frame, std::chrono::milliseconds(0)))
+        ProcessFrame(counter, frame, alarms, debug_images);
+}
+
+void AlgoThread::ProcessFrame(const CounterPtr& counter, const Frame& frame, AlarmVector& alarms,
+                              std::vector<cv::Mat>& debug_images)
+{
+    if (counter) {
+        const AlgoTimePoint time = m_base_time + boost::chrono::nanoseconds(static_cast<long long>(frame.timestamp));
+        counter->ProcessImage(frame.image->clone(), time, m_debug);
+        if (m_debug)
+            debug_images = counter->GetDebugImages();
+        counter->GetAlarms(alarms);
+        if (!m_stereo && IsMotion(*counter))
+            m_on_motion();
+    }
+    if (!debug_images.empty())
+        m_on_debug_image(debug_images, frame.timestamp);
+    EmitAlarms(alarms, frame.timestamp);
 }
 
 bool AlgoThread::IsMotion(const IUniversalPeopleCounter& counter) const
@@ -210,9 +231,16 @@ AlgoThread::CounterPtr AlgoThread::CreateFlowtally(const std::string& config_pat
     else if (m_motion_subject == kMotionOnlyPeople)
         LOG(GetLogger(), info) << "Using kMotionOnlyPeople with m_moving_threshold " << m_moving_threshold;
 
-    if (stereo && !util::CheckFileExistence(config_path)) {
-        LOG(GetLogger(), info) << "File '" << config_path << "' does not exist. Not starting algorithms.";
-        return nullptr;
+    // The stereo counter cannot count without its calibration: every file of the list must be there.
+    if (stereo) {
+        if (const auto unusable = util::FirstUnusableFile(config_path)) {
+            if (unusable->empty())
+                LOG(GetLogger(), error) << "Empty entry in the parameter file list '" << config_path
+                                        << "'. Not starting algorithms.";
+            else
+                LOG(GetLogger(), error) << "File '" << *unusable << "' does not exist. Not starting algorithms.";
+            return nullptr;
+        }
     }
     if (stereo)
         LOG(GetLogger(), info) << "Using tilt angle " << angle;

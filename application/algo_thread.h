@@ -1,8 +1,6 @@
 #pragma once
 
 #include <atomic>
-#include <boost/signals2/connection.hpp>
-#include <boost/signals2/signal.hpp>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -16,6 +14,7 @@
 #include "application/runtime/base_thread.h"
 #include "application/runtime/bounded_buffer.h"
 #include "application/runtime/service_options.h"
+#include "application/runtime/signals2.h"
 
 class ThreadManager;
 
@@ -71,8 +70,12 @@ private:
     using CounterPtr = std::shared_ptr<IUniversalPeopleCounter>;
 
     CounterPtr CreateFlowtally(const std::string& config_path, bool stereo, double angle);
-    // Runs the counter on frames until the thread is terminated or the angle changes.
+    // Runs the counter on frames until the thread is terminated or the angle changes; at the
+    // stop, also on the frames still queued (or counts them as dropped when dropping is allowed).
     void CountFrames(const CounterPtr& counter);
+    // Hands one frame to the counter (if any) and emits what it produced.
+    void ProcessFrame(const CounterPtr& counter, const Frame& frame, AlarmVector& alarms,
+                      std::vector<cv::Mat>& debug_images);
     bool IsMotion(const IUniversalPeopleCounter& counter) const;
     void EmitAlarms(const AlarmVector& alarms, unsigned long long timestamp);
     void LogClosingLines(std::chrono::steady_clock::time_point start);

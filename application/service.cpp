@@ -6,7 +6,6 @@
 #include <iomanip>
 #include <thread>
 
-#include <boost/signals2/slot.hpp>
 #include <gst/gst.h>
 #include <gstreamermm/iterator.h>
 #include <opencv2/imgproc.hpp>
@@ -22,6 +21,7 @@
 #include "application/runtime/file_error_handler.h"
 #include "application/runtime/log_channels.h"
 #include "application/runtime/mat_utils.h"
+#include "application/runtime/signals2.h"
 #include "application/runtime/thread_manager.h"
 #include "application/runtime/util.h"
 #include "application/streaming/stream_clients.h"
@@ -276,32 +276,35 @@ void Service::ConnectAlarmSlots()
                       }).track_foreign(m_indicator));
 }
 
-// Queues the alarm's statement. While the queue is full it retries, so no pass is lost, but it
-// gives up when the service is stopping and the statement could never be taken.
+// Queues the alarm's statement. While the queue is full it tries again, holding up the algorithm
+// thread, so no pass is lost; it gives up, logging the row, only when the statement could never
+// be stored: the database thread has ended, or the service stops while the database refuses writes.
 void Service::StoreAlarm(const Alarm& alarm)
 {
     if (!m_database)
         return;
-    const std::tm now = util::localtime();
+    AlarmsDbThread::Statement statement;
+    statement.is_insert = alarm.type != kMovedOut;
+    statement.object_id = alarm.object_id;
+    statement.local_time = util::localtime();
+    if (statement.is_insert) {
+        statement.pass_type = static_cast<AlarmsDbThread::PassType>(alarm.type);
+        statement.object_height = alarm.object_height;
+    }
     for (bool first_try = true;; first_try = false) {
-        const bool queued = alarm.type == kMovedOut
-                                ? m_database->Update(alarm.object_id)
-                                : m_database->Insert(alarm.object_id, static_cast<AlarmsDbThread::PassType>(alarm.type),
-                                                     now, alarm.object_height);
-        if (queued) {
+        if (m_database->InsertOrUpdate(statement)) {
             // The episode of a full queue ends with the first statement queued at once.
             if (first_try)
                 m_statement_queue_full = false;
             return;
         }
+        if (!m_database->CanTakeStatements()) {
+            m_database->ReportNotStored(statement);
+            return;
+        }
         if (!m_statement_queue_full) {
             LOG(m_logger, error) << "The buffer of DB statements is full!";
             m_statement_queue_full = true;
-        }
-        if (m_algo->IsTerminated() || m_database->IsTerminated()) {
-            LOG(m_logger, error) << "Alarm of object " << alarm.object_id << " (" << AlarmTypeName(alarm.type)
-                                 << ") not stored: the service is stopping";
-            return;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <atomic>
-#include <boost/signals2/signal.hpp>
 #include <deque>
 #include <memory>
 #include <string>
 
 #include "application/devices/hid_device.h"
 #include "application/runtime/base_thread.h"
+#include "application/runtime/signals2.h"
 
 class ThreadManager;
 

@@ -1,13 +1,19 @@
 #include "application/outputs/alarms_db_thread.h"
 
+#include <algorithm>
 #include <ctime>
+#include <filesystem>
+#include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 // Also brings the SQLite result codes (SQLITE_BUSY, SQLITE_FULL).
 #include <soci/sqlite3/soci-sqlite3.h>
 
 #include "application/runtime/file_error_handler.h"
+#include "application/runtime/thread_manager.h"
+#include "application/runtime/util.h"
 
 namespace {
 
@@ -16,8 +22,16 @@ constexpr int kConnectionTimeoutMs = 5000;
 constexpr auto kStatementWait = std::chrono::milliseconds(50);
 // Pause before a statement refused by a busy database is tried again.
 constexpr auto kBusyRetryPause = std::chrono::milliseconds(50);
+// Pauses before a statement refused for the database's state is tried again: doubled after each
+// refusal up to the longest.
+constexpr auto kFirstRefusalPause = std::chrono::milliseconds(100);
+constexpr auto kLongestRefusalPause = std::chrono::milliseconds(3200);
 // How long statements still queued at stop may take to be stored.
-constexpr auto kDrainTimeout = std::chrono::seconds(5);
+constexpr auto kDrainTimeout = std::chrono::seconds(2);
+// SQLite's own wait for a lock held by another connection while the queue is stored at stop.
+constexpr int kDrainBusyTimeoutMs = 250;
+// The steps of that wait, so that a stop does not wait out the whole time-out.
+constexpr int kLockPollMs = 10;
 
 const char kDbErrorMarker[] = "db_error";
 
@@ -38,6 +52,20 @@ bool IsFull(const soci::soci_error& error)
 {
     return ResultCode(error) == SQLITE_FULL ||
            error.get_error_message().find("database or disk is full") != std::string::npos;
+}
+
+// Refused for the statement's own content (a constraint of the table, a value of the wrong kind):
+// trying it again cannot help.
+bool IsContentError(const soci::soci_error& error)
+{
+    const int code = ResultCode(error);
+    return code == SQLITE_CONSTRAINT || code == SQLITE_MISMATCH || code == SQLITE_TOOBIG;
+}
+
+// A statement built without a time is stamped when it runs.
+bool HasTime(const std::tm& time)
+{
+    return time.tm_mday != 0;
 }
 
 
@@ -104,7 +132,10 @@ const char AlarmsDbThread::kOutgoingStr[] = "Outgoing";
 
 AlarmsDbThread::AlarmsDbThread(const std::string& database_path, const std::string& name, int max_page_count,
                                ThreadManager& manager)
-    : BaseThread(name, manager), m_statements(kQueueCapacity), m_max_page_count(max_page_count)
+    : BaseThread(name, manager),
+      m_database_path(database_path),
+      m_statements(kQueueCapacity),
+      m_max_page_count(max_page_count)
 {
     try {
         m_session.open(soci::sqlite3, ConnectionText(database_path));
@@ -112,6 +143,7 @@ AlarmsDbThread::AlarmsDbThread(const std::string& database_path, const std::stri
         HandleDatabaseError(error);
         throw;
     }
+    WaitForLocksInSteps();
     if (!ReadStartState())
         LOG(GetLogger(), warning) << "Alarms database is locked, it is read again when it is free";
 }
@@ -181,7 +213,9 @@ bool AlarmsDbThread::CompleteStart()
         // The database cannot be used (e.g. it has no table): count on without storing.
         LOG(GetLogger(), error) << "Alarms database unavailable, passes will not be stored: " << error.what();
         m_given_up.store(true);
-        m_statements.clear();
+        Statement statement;
+        while (m_statements.timed_front(statement, std::chrono::milliseconds(0)))
+            ReportNotStored(statement);
         return false;
     }
 }
@@ -201,21 +235,60 @@ bool AlarmsDbThread::Update(long long object_id)
 {
     Statement statement;
     statement.object_id = object_id;
+    statement.local_time = util::localtime();
     return InsertOrUpdate(statement);
 }
 
 bool AlarmsDbThread::InsertOrUpdate(const Statement& statement)
 {
+    // A database given up takes the statement and stores nothing, so no caller waits for it.
+    if (m_given_up.load()) {
+        ReportNotStored(statement);
+        return true;
+    }
     // A full queue would overwrite its oldest statement: refuse instead. Only this thread removes
     // statements, so the room found here is still there at the push.
-    // A database given up takes the statement and stores nothing, so no caller waits for it.
-    if (m_given_up.load())
-        return true;
     std::lock_guard<std::mutex> lock(m_push_mutex);
-    if (m_statements.is_full())
+    if (m_closed || m_statements.is_full())
         return false;
     m_statements.push_back(statement);
     return true;
+}
+
+bool AlarmsDbThread::CanTakeStatements()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_push_mutex);
+        if (m_closed)
+            return false;
+    }
+    return !(GetManager().IsTerminated() && m_refusing.load());
+}
+
+std::string AlarmsDbThread::RowText(const Statement& statement) const
+{
+    std::ostringstream text;
+    if (!statement.is_insert)
+        text << "MovedOut";
+    else if (statement.pass_type == kIncomingPass || statement.pass_type == kOutgoingPass)
+        text << PassTypeToString(statement.pass_type);
+    else
+        text << "pass type " << static_cast<int>(statement.pass_type);
+    if (m_ready.load())
+        text << " Object_id=" << statement.object_id + m_object_id_base;
+    else
+        text << " object " << statement.object_id << " (object-id base not read)";
+    if (HasTime(statement.local_time))
+        text << " Alarm_date=" << FormatTm(statement.local_time, "%Y-%m-%d")
+             << " Alarm_time=" << FormatTm(statement.local_time, "%H:%M:%S");
+    if (statement.is_insert)
+        text << " Object_height=" << statement.object_height;
+    return text.str();
+}
+
+void AlarmsDbThread::ReportNotStored(const Statement& statement)
+{
+    LOG(GetLogger(), error) << "not stored: " << RowText(statement);
 }
 
 long long AlarmsDbThread::GetAlarmsCount(PassType pass_type, const std::string& start_date,
@@ -278,20 +351,9 @@ bool AlarmsDbThread::IsAtPageLimit()
 
 bool AlarmsDbThread::HandleDatabaseError(const soci::soci_error& error)
 {
-    const bool full = IsFull(error);
-    // While the database stays at its page limit the error is reported once, not for every alarm.
-    const bool reported = full && m_full_episode;
-    if (!reported)
-        LOG(GetLogger(), error) << "Database error: " << error.what();
-    if (full && IsAtPageLimit()) {
-        if (!m_full_episode) {
-            FileErrorHandler::SetError(kDbErrorMarker);
-            m_full_episode = true;
-        }
+    LOG(GetLogger(), error) << "Database error: " << error.what();
+    if (IsFull(error) && IsAtPageLimit())
         return true;
-    }
-    if (reported)
-        LOG(GetLogger(), error) << "Database error: " << error.what();
     if (!IsLockedError(error))
         FileErrorHandler::SetError(kDbErrorMarker);
     return false;
@@ -307,45 +369,131 @@ void AlarmsDbThread::ExecuteInsert(const Statement& statement, long long object_
                  soci::use(height, "object_height"), soci::use(date, "date"), soci::use(time, "time"));
 }
 
-void AlarmsDbThread::ExecuteUpdate(long long object_id)
+// The rows are stamped with the time the object left, which an update kept queued while the
+// database refused writes carries from when it was queued.
+void AlarmsDbThread::ExecuteUpdate(const Statement& statement, long long object_id)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    std::tm local = statement.local_time;
+    if (!HasTime(local)) {
+        const std::time_t now = std::time(nullptr);
+        localtime_r(&now, &local);
+    }
     const std::string date = FormatTm(local, "%Y-%m-%d");
     const std::string time = FormatTm(local, "%H:%M:%S");
     RunStatement(m_session, kUpdateCmd, soci::use(object_id, "id"), soci::use(date, "date"), soci::use(time, "time"));
 }
 
-bool AlarmsDbThread::Execute(const Statement& statement)
+AlarmsDbThread::Outcome AlarmsDbThread::Execute(const Statement& statement)
 {
-    long long object_id = statement.object_id + m_object_id_base;
+    const long long object_id = statement.object_id + m_object_id_base;
     try {
         if (statement.is_insert)
             ExecuteInsert(statement, object_id);
         else
-            ExecuteUpdate(object_id);
+            ExecuteUpdate(statement, object_id);
     } catch (const soci::soci_error& error) {
         if (IsBusy(error)) {
             // Another connection holds the lock: keep the statement and try again.
             if (!m_busy_episode)
                 LOG(GetLogger(), warning) << "Database error: " << error.what();
             m_busy_episode = true;
-            return false;
+            m_refusing.store(true);
+            return Outcome::kBusy;
         }
-        if (HandleDatabaseError(error))
-            return true;
-        throw;
+        if (IsContentError(error)) {
+            LOG(GetLogger(), error) << "Database error: " << error.what();
+            ReportNotStored(statement);
+            return Outcome::kDone;
+        }
+        if (IsFull(error) && IsAtPageLimit()) {
+            // The file has reached its configured size: while it stays there every insert is
+            // dropped, and that is reported once.
+            if (!m_full_episode) {
+                LOG(GetLogger(), error) << "Database error: " << error.what();
+                FileErrorHandler::SetError(kDbErrorMarker);
+                m_marker_raised = true;
+                m_full_episode = true;
+            }
+            return Outcome::kDone;
+        }
+        // The file itself refuses (read-only, disk full, table missing, file replaced or damaged):
+        // the statement and those behind it wait until it takes writes again.
+        m_refusing.store(true);
+        if (!m_marker_raised) {
+            FileErrorHandler::SetError(kDbErrorMarker);
+            m_marker_raised = true;
+        }
+        if (m_refusal_reported != error.what()) {
+            LOG(GetLogger(), error) << "Database error: " << error.what();
+            m_refusal_reported = error.what();
+        }
+        if (!m_refused_episode)
+            LOG(GetLogger(), warning) << "Alarms database refuses writes, statements are kept and tried again";
+        m_refused_episode = true;
+        return Outcome::kRefused;
     }
-    m_full_episode = false;
+    OnWriteAccepted(statement.is_insert);
+    return Outcome::kDone;
+}
+
+void AlarmsDbThread::OnWriteAccepted(bool insert)
+{
     m_busy_episode = false;
-    return true;
+    m_refusing.store(false);
+    if (m_refused_episode) {
+        LOG(GetLogger(), info) << "Alarms database accepts writes again";
+        m_refused_episode = false;
+        m_refusal_reported.clear();
+    }
+    // Updates touch rows already stored; only an insert shows that the file has room again.
+    if (insert)
+        m_full_episode = false;
+    if (m_marker_raised && !m_full_episode) {
+        FileErrorHandler::ClearError(kDbErrorMarker);
+        m_marker_raised = false;
+    }
+}
+
+// The back end's type information stays inside the SOCI library, out of reach of the type
+// sanitizer's check of this cast.
+__attribute__((no_sanitize("vptr"))) void AlarmsDbThread::WaitForLocksInSteps()
+{
+    auto* backend = static_cast<soci::sqlite3_session_backend*>(m_session.get_backend());
+    if (backend && backend->conn_)
+        sqlite_api::sqlite3_busy_handler(backend->conn_, &AlarmsDbThread::OnBusy, this);
+}
+
+int AlarmsDbThread::OnBusy(void* context, int attempt)
+{
+    auto* self = static_cast<AlarmsDbThread*>(context);
+    const int limit_ms = self->IsTerminated() ? kDrainBusyTimeoutMs : kConnectionTimeoutMs;
+    if (attempt * kLockPollMs >= limit_ms)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLockPollMs));
+    return 1;
+}
+
+void AlarmsDbThread::Reconnect()
+{
+    // A missing file is not created anew (it would lack the table): it stays refused until it is back.
+    std::error_code error;
+    if (!std::filesystem::exists(m_database_path, error))
+        return;
+    try {
+        m_session.close();
+        m_session.open(soci::sqlite3, ConnectionText(m_database_path));
+        WaitForLocksInSteps();
+        RunStatement(m_session, "PRAGMA max_page_count = " + std::to_string(m_max_page_count));
+    } catch (const soci::soci_error&) {
+        // The next try of the statement meets the same refusal and reports it.
+    }
 }
 
 void AlarmsDbThread::ThreadFunc()
 {
     Statement statement;
-    bool pending = false;  // `statement` was refused by a busy database and waits for a retry
+    bool pending = false;  // `statement` was refused and waits to be tried again
+    auto refusal_pause = std::chrono::steady_clock::duration(kFirstRefusalPause);
     while (!IsTerminated()) {
         // While a lock at start is in the way the statements stay queued.
         if (!CompleteStart()) {
@@ -354,8 +502,16 @@ void AlarmsDbThread::ThreadFunc()
         }
         if (!pending && !m_statements.timed_front(statement, kStatementWait))
             continue;
-        pending = !Execute(statement);
-        if (pending)
+        const Outcome outcome = Execute(statement);
+        pending = outcome != Outcome::kDone;
+        if (outcome == Outcome::kRefused) {
+            if (WaitFor(refusal_pause))
+                Reconnect();
+            refusal_pause = std::min<std::chrono::steady_clock::duration>(refusal_pause * 2, kLongestRefusalPause);
+            continue;
+        }
+        refusal_pause = kFirstRefusalPause;
+        if (outcome == Outcome::kBusy)
             WaitFor(kBusyRetryPause);
     }
     Drain(statement, pending);
@@ -370,14 +526,26 @@ void AlarmsDbThread::Drain(Statement& statement, bool pending)
         std::this_thread::sleep_for(kBusyRetryPause);
         started = CompleteStart();
     }
+    // A database that refused writes gets one more try, opened anew.
+    if (started && m_refused_episode)
+        Reconnect();
     while (started && std::chrono::steady_clock::now() < deadline) {
         if (!pending && !m_statements.timed_front(statement, std::chrono::milliseconds(0)))
-            return;
-        pending = !Execute(statement);
-        if (pending)
+            break;
+        const Outcome outcome = Execute(statement);
+        pending = outcome != Outcome::kDone;
+        if (outcome == Outcome::kRefused)
+            break;
+        if (outcome == Outcome::kBusy)
             std::this_thread::sleep_for(kBusyRetryPause);
     }
-    const std::size_t lost = m_statements.size() + (pending ? 1 : 0);
-    if (lost > 0)
-        LOG(GetLogger(), error) << "Database statements not stored at stop: " << lost;
+    {
+        // From here on nothing is queued any more: the alarm slot reports what it still holds.
+        std::lock_guard<std::mutex> lock(m_push_mutex);
+        m_closed = true;
+    }
+    if (pending)
+        ReportNotStored(statement);
+    while (m_statements.timed_front(statement, std::chrono::milliseconds(0)))
+        ReportNotStored(statement);
 }

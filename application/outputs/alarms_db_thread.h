@@ -18,6 +18,12 @@ class ThreadManager;
 // Owns the SQLite alarms database and executes, one at a time and in arrival order, the
 // statements other threads queue for it. Apart from the start-up sequence (before alarms flow)
 // no other thread touches the database.
+//
+// A database that refuses writes for its own state (read-only, disk full, table missing, file
+// replaced, locked) keeps the statement and those behind it queued and is tried again, reopened,
+// after a pause that grows up to a few seconds; the "db_error" marker stands meanwhile. A
+// statement refused for its own content is logged with its row and dropped. At stop the queue is
+// stored first; what cannot be stored is logged with its row, so no pass exists nowhere.
 class AlarmsDbThread : public BaseThread {
 public:
     enum PassType : int {
@@ -29,7 +35,7 @@ public:
         bool is_insert = false;              // an alarm row to insert; else the update of an object's rows
         long long object_id = 0;             // without the object-id base
         PassType pass_type = kIncomingPass;  // inserts only
-        std::tm local_time{};                // inserts only
+        std::tm local_time{};                // when the alarm came; all zero: when the statement runs
         int object_height = 0;               // inserts only
     };
 
@@ -52,10 +58,16 @@ public:
                    ThreadManager& manager);
 
     // Each queues one statement and returns true, or returns false, queuing nothing, while the
-    // queue is full. Callable from any thread.
+    // queue is full or once the thread has ended (see CanTakeStatements). Callable from any thread.
     bool Insert(long long object_id, PassType pass_type, const std::tm& local_time, int object_height);
+    // The update is stamped with the local time of this call.
     bool Update(long long object_id);
     bool InsertOrUpdate(const Statement& statement);
+    // False once the thread has ended, or while the service stops and the database refuses
+    // writes: a statement waiting for room would then never be stored. Any thread.
+    bool CanTakeStatements();
+    // Logs a statement that will never be stored with its whole row ("not stored: ..."). Any thread.
+    void ReportNotStored(const Statement& statement);
 
     // The number of objects recorded as having left the scene in that direction at or after the
     // start ("%Y-%m-%d", "%H:%M:%S"). For start-up, before alarms flow; runs on the caller's thread.
@@ -82,13 +94,28 @@ protected:
     void ThreadFunc() override;
 
 private:
-    // Runs one statement. False when the database is busy and the statement must be tried again;
-    // throws on an error that is not excused.
-    bool Execute(const Statement& statement);
+    enum class Outcome {
+        kDone,      // stored, or dropped for good (and reported)
+        kBusy,      // another connection holds the lock: try again soon
+        kRefused,   // the database refuses writes for its state: try again after a growing pause
+    };
+
+    // Runs one statement and decides what its failure means.
+    Outcome Execute(const Statement& statement);
     void ExecuteInsert(const Statement& statement, long long object_id);
-    void ExecuteUpdate(long long object_id);
-    // Executes what is still queued at stop, within a time limit.
+    void ExecuteUpdate(const Statement& statement, long long object_id);
+    // A write succeeded: the episodes of refused writes are over.
+    void OnWriteAccepted(bool insert);
+    // Opens the database anew (after the file was replaced or made writable again).
+    void Reconnect();
+    // SQLite waits for a lock held by another connection in short steps: up to its time-out while
+    // the thread runs, briefly once it is stopping.
+    void WaitForLocksInSteps();
+    static int OnBusy(void* context, int attempt);
+    // Executes what is still queued at stop, within a time limit, and logs what is left.
     void Drain(Statement& statement, bool pending);
+    // The statement as the row it would store (or the update it would make).
+    std::string RowText(const Statement& statement) const;
     // The start-up reads; false while another connection holds the lock.
     bool ReadStartState();
     // Finishes what a lock put off at start (the start-up reads, the requested totals); false
@@ -96,6 +123,7 @@ private:
     bool CompleteStart();
     bool IsAtPageLimit();
 
+    const std::string m_database_path;
     soci::session m_session;
     util::bounded_buffer<Statement> m_statements;
     int m_max_page_count;
@@ -110,7 +138,14 @@ private:
     std::string m_totals_time;
     TotalsCallback m_on_totals;
 
-    std::mutex m_push_mutex;      // makes the room test and the push of producers one step
-    bool m_full_episode = false;  // the page limit has been met and reported; cleared by a success
-    bool m_busy_episode = false;  // a busy database has been reported; cleared by a success
+    std::mutex m_push_mutex;  // makes the room test and the push of producers one step
+    bool m_closed = false;    // the thread has ended: nothing is queued any more (under m_push_mutex)
+    std::atomic<bool> m_refusing{false};  // the last write was refused for the database's state
+
+    // Used on this thread only.
+    bool m_full_episode = false;     // the page limit has been met and reported; ended by an insert
+    bool m_busy_episode = false;     // a busy database has been reported; ended by a success
+    bool m_refused_episode = false;  // writes are refused for the file's state; ended by a success
+    std::string m_refusal_reported;  // the last refusal's message, logged once
+    bool m_marker_raised = false;    // "db_error" stands for one of the episodes above
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -7,7 +8,9 @@
 #include "PeopleCounter/universal/alarm.h"
 
 // Signals every counted pass on the camera's LEDs by running an external utility, without ever
-// holding up the caller: each event runs on a detached worker thread.
+// holding up the caller: each event runs on a detached worker thread. Each utility runs in a
+// process group of its own, so that Stop (at the latest the destructor) can end a utility that
+// hangs together with the processes it started, and reap it, before the service exits.
 class LedController {
 public:
     static constexpr const char* kModeArg = "--mode";
@@ -18,12 +21,23 @@ public:
     // Events waiting beyond this number are dropped (with a warning) rather than piled up.
     static constexpr std::size_t kMaxPending = 100;
 
+    // How long running utilities may take to finish at Stop before they are ended, first with
+    // SIGTERM and then, after as long again, with SIGKILL.
+    static constexpr std::chrono::milliseconds kStopGrace{200};
+
     explicit LedController(const std::string& set_leds_path);
+    // Stops as Stop does.
+    ~LedController();
+    LedController(const LedController&) = delete;
+    LedController& operator=(const LedController&) = delete;
 
     void EventIn();
     void EventOut();
     // The alarm slot: EventIn for "Incoming", EventOut for "Outgoing", nothing for the others.
     void ProcessAlarm(const Alarm& alarm);
+    // Runs no further event, drops those waiting (with a warning), and ends and reaps every
+    // utility still running, with the processes of its group. Idempotent.
+    void Stop();
 
 private:
     struct Launcher;

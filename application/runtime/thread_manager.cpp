@@ -91,12 +91,13 @@ void ThreadManager::Terminate()
         std::lock_guard<std::mutex> lock(m_mutex);
         threads.swap(m_threads);
     }
-    for (auto& settings : threads) {
-        if (!settings.base_thread->IsTerminated())
-            settings.base_thread->Terminate(false);
-    }
-    for (auto& settings : threads) {
-        if (settings.os_thread && settings.os_thread->joinable())
-            settings.os_thread->join();
+    // The last thread started stops first, and each one has ended before the next is asked: a
+    // consumer is started before the producers that feed it, so it still takes what they hand
+    // over while they stop, and it stops only when nothing can reach it any more.
+    for (auto it = threads.rbegin(); it != threads.rend(); ++it) {
+        if (!it->base_thread->IsTerminated())
+            it->base_thread->Terminate(false);
+        if (it->os_thread && it->os_thread->joinable())
+            it->os_thread->join();
     }
 }

@@ -51,7 +51,8 @@ public:
         StartThread(std::static_pointer_cast<BaseThread>(thread));
     }
 
-    // Asks every thread to stop in start order, then joins them all. Idempotent.
+    // Stops and joins every thread, the last started first: each is asked to stop only once the
+    // threads started after it have ended. Idempotent.
     void Terminate();
     bool IsTerminated() const { return m_terminated.load(); }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace util {
@@ -10,6 +11,10 @@ std::tm localtime();
 
 // True when an input file stream opened on the path is in good state.
 bool CheckFileExistence(const std::string& path);
+
+// The first entry of a "?"-separated list of paths that is not a readable regular file (an empty
+// entry included), or nothing when every entry is one.
+std::optional<std::string> FirstUnusableFile(const std::string& path_list);
 
 // Deletes `path` when it names a regular file (not a directory, link or device); anything
 // else, a missing path included, is left alone.

@@ -5,11 +5,11 @@
 #include <string>
 
 #include <boost/optional.hpp>
-#include <boost/signals2/signal.hpp>
 
 #include <gstreamermm/appsink.h>
 #include <gstreamermm/sample.h>
 
+#include "application/runtime/signals2.h"
 #include "application/streaming/bin.h"
 
 namespace streaming {

@@ -380,33 +380,77 @@ TEST_F(AlgoThreadTest, FailedCounterConstructionFailsTheThread)
     EXPECT_EQ(WaitForFailure(), "IUniversalPeopleCounter (mono) instance construction failed.");
 }
 
-TEST_F(AlgoThreadTest, StereoWithoutParameterFileDiscardsFrames)
+TEST_F(AlgoThreadTest, StereoCounterIsBuiltOnlyWhenEveryParameterFileOfTheListIsThere)
 {
-    Settings settings;
-    settings.stereo = true;
-    settings.config = (m_dir / "missing.ini").string();
-    auto thread = Make(settings);
-    m_manager.AddThread(thread);
-    EXPECT_TRUE(m_log.WaitFor("[algo] File '" + settings.config + "' does not exist. Not starting algorithms."));
-    Push(*thread, 1);
-    thread->Terminate(false);
-    m_manager.Terminate();
-    EXPECT_TRUE(m_probe->Angles().empty());
-    EXPECT_TRUE(m_alarms.empty());
+    const std::string first = (m_dir / "first.ini").string();
+    const std::string second = (m_dir / "second.ini").string();
+    const std::string missing = (m_dir / "missing.ini").string();
+    std::ofstream(first) << "[StereoPeopleCounter]\n";
+    std::ofstream(second) << "[StereoPeopleCounter]\n";
+    struct Case {
+        std::string config;
+        std::string refusal;  // empty: the counter is built
+    };
+    const Case cases[] = {
+        {first, ""},
+        {first + "?" + second, ""},
+        {first + "?" + missing, "[algo, error] File '" + missing + "' does not exist. Not starting algorithms."},
+        {missing, "[algo, error] File '" + missing + "' does not exist. Not starting algorithms."},
+        {m_dir.string(), "[algo, error] File '" + m_dir.string() + "' does not exist. Not starting algorithms."},
+        {first + "?", "[algo, error] Empty entry in the parameter file list '" + first + "?'. Not starting algorithms."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config);
+        m_probe = std::make_shared<CounterProbe>();
+        Settings settings;
+        settings.stereo = true;
+        settings.config = c.config;
+        auto thread = Make(settings);
+        m_manager.AddThread(thread);
+        if (c.refusal.empty())
+            EXPECT_TRUE(m_probe->WaitForBuild(0.0));
+        else
+            EXPECT_TRUE(m_log.WaitFor(c.refusal));
+        // With or without a counter the frames are taken.
+        Push(*thread, 1);
+        StopNow(*thread);
+        EXPECT_EQ(m_probe->Angles().size(), c.refusal.empty() ? 1u : 0u);
+    }
+    EXPECT_FALSE(m_failed);
 }
 
-TEST_F(AlgoThreadTest, FullQueueDropsTheOldestFrameWhenDroppingIsAllowed)
+// At the stop the counter still holds frame 0 and more frames are queued behind it.
+TEST_F(AlgoThreadTest, FramesQueuedAtTheStopAreCountedOrReportedAsDropped)
 {
-    m_probe->Stall(true);
-    auto thread = Make({});
-    m_manager.AddThread(thread);
-    Push(*thread, 0);
-    ASSERT_TRUE(m_probe->WaitForFrames(1));  // the counter holds frame 0; the queue is empty
-    for (unsigned long long ts = 1; ts <= AlgoThread::kQueueCapacity + 1; ++ts) Push(*thread, ts);
-    thread->Terminate(false);
-    m_probe->Stall(false);
-    m_manager.Terminate();
-    EXPECT_TRUE(m_log.Contains("[algo, warning] Dropped frames due to slow algorithms: 1"));
+    struct Case {
+        bool may_drop;
+        unsigned long long queued;  // frames pushed behind frame 0
+        std::vector<unsigned long long> counted;
+        std::string closing_line;
+    };
+    const Case cases[] = {
+        // The capture waits for the algorithms: a frame it handed over is never lost.
+        {false, 1, {0, 1}, "[algo] Dropped frames due to slow algorithms: 0"},
+        // One frame overwritten in the full queue, and the 200 still queued.
+        {true, AlgoThread::kQueueCapacity + 1, {0}, "[algo, warning] Dropped frames due to slow algorithms: 201"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.may_drop);
+        m_probe = std::make_shared<CounterProbe>();
+        m_probe->Stall(true);
+        Settings settings;
+        settings.may_drop = c.may_drop;
+        auto thread = Make(settings);
+        m_manager.AddThread(thread);
+        Push(*thread, 0);
+        ASSERT_TRUE(m_probe->WaitForFrames(1));  // the counter holds frame 0; the queue is empty
+        for (unsigned long long ts = 1; ts <= c.queued; ++ts) Push(*thread, ts);
+        thread->Terminate(false);
+        m_probe->Stall(false);
+        m_manager.JoinThread(*thread);
+        EXPECT_EQ(m_probe->Timestamps(), c.counted);
+        EXPECT_TRUE(m_log.Contains(c.closing_line));
+    }
 }
 
 TEST_F(AlgoThreadTest, TerminationReleasesAProducerWaitingForTheQueue)

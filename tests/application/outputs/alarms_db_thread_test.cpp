@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -260,9 +262,13 @@ TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceAndThreadGoesOn)
     auto db = Start(pages);
 
     // Far more rows than the pages hold, and more than the queue holds: the thread must keep
-    // taking statements after the database is full.
+    // taking statements after the database is full. The updates of objects that leave still
+    // succeed in a full file, and do not make the next refused insert a new report.
     const int alarms = 400;
-    for (int i = 1; i <= alarms; ++i) ASSERT_TRUE(InsertRetrying(*db, i, AlarmsDbThread::kIncomingPass)) << i;
+    for (int i = 1; i <= alarms; ++i) {
+        ASSERT_TRUE(InsertRetrying(*db, i, AlarmsDbThread::kIncomingPass)) << i;
+        ASSERT_TRUE(WaitUntil([&] { return db->Update(i); })) << i;
+    }
     ASSERT_TRUE(WaitUntil([&] { return MarkerRaised(); }));
     m_manager.Terminate();
 
@@ -389,6 +395,128 @@ TEST_F(AlarmsDbThreadTest, DatabaseLockedAtStartIsReadWhenFreeAndKeepsItsStateme
     EXPECT_TRUE(WaitUntil([&] { return check.Count("Object_id = 44 AND Alarm_type = 'Outgoing'") == 1; }));
     EXPECT_FALSE(m_thread_failed);
     EXPECT_FALSE(MarkerRaised());
+}
+
+// Faults of the database file while the service runs, and their repair.
+struct WriteFault {
+    const char* name;
+    std::function<bool(const std::string& path)> apply;  // false: cannot be made here (skipped)
+    std::function<void(const std::string& path)> repair;
+};
+
+bool Shell(const std::string& command)
+{
+    return std::system((command + " 2>/dev/null").c_str()) == 0;
+}
+
+TEST_F(AlarmsDbThreadTest, WritesRefusedForTheFilesStateAreKeptAndStoredInOrderOnceAccepted)
+{
+    const WriteFault faults[] = {
+        {"table dropped",
+         [](const std::string& path) {
+             Connection(path).Exec("DROP TABLE Alarms");
+             return true;
+         },
+         [](const std::string& path) { Connection(path).Exec(ReadSchema()); }},
+        {"file moved away, then a new one put in its place",
+         [](const std::string& path) {
+             boost::filesystem::rename(path, path + ".old");
+             return true;
+         },
+         [](const std::string& path) { Connection(path).Exec(ReadSchema()); }},
+        // Needs the right to make a file immutable (a read-only file does not stop root).
+        {"file made immutable", [](const std::string& path) { return Shell("chattr +i '" + path + "'"); },
+         [](const std::string& path) { Shell("chattr -i '" + path + "'"); }},
+    };
+    for (const WriteFault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        testing_support::TempDir dir;
+        const std::string path = dir.Path("alarms.sqlite");
+        Connection(path).Exec(ReadSchema());
+        FileErrorHandler::SetErrorFileDirectory(dir.Path("errors"));
+        testing_support::LogCapture log;
+        ThreadManager manager;
+        std::atomic<bool> failed{false};
+        manager.m_exception_callback = [&](std::shared_ptr<BaseThread>, const std::exception*) { failed = true; };
+        auto db = manager.CreateThread<AlarmsDbThread>(path, "alarms", 250000);
+        ASSERT_TRUE(db->Insert(1, AlarmsDbThread::kIncomingPass, Tm(2015, 6, 1, 8, 0, 0), 170));
+        ASSERT_TRUE(WaitUntil([&] { return Connection(path).Count() == 1; }));
+        if (!fault.apply(path)) {
+            std::cout << "skipped: " << fault.name << " cannot be made here\n";
+            continue;
+        }
+
+        for (int id = 2; id <= 4; ++id)
+            ASSERT_TRUE(db->Insert(id, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 9, 0, id), 160 + id));
+        // The update keeps the time the object left, however late it is stored.
+        AlarmsDbThread::Statement update;
+        update.object_id = 2;
+        update.local_time = Tm(2015, 6, 1, 9, 0, 9);
+        ASSERT_TRUE(db->InsertOrUpdate(update));
+        ASSERT_TRUE(log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again"));
+        EXPECT_TRUE(boost::filesystem::exists(dir.Path("errors/db_error")));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few tries, all refused
+        fault.repair(path);
+
+        ASSERT_TRUE(log.WaitFor("[alarms] Alarms database accepts writes again", std::chrono::seconds(10)));
+        Connection check(path);
+        ASSERT_TRUE(WaitUntil([&] { return check.Count("Pass_type IS NOT NULL") == 1; }));
+        EXPECT_EQ(check.Query("SELECT Object_id, Alarm_time, Object_height, Pass_type FROM Alarms "
+                              "WHERE Object_id > 1 ORDER BY Alarm_id"),
+                  (Rows{{"2", "09:00:09", "162", "-1"}, {"3", "09:00:03", "163", "NULL"},
+                        {"4", "09:00:04", "164", "NULL"}}));
+        EXPECT_FALSE(boost::filesystem::exists(dir.Path("errors/db_error")));
+        manager.Terminate();
+        EXPECT_FALSE(failed);
+    }
+}
+
+TEST_F(AlarmsDbThreadTest, StatementRefusedForItsContentIsLoggedWithItsRowAndDropped)
+{
+    Connection(m_path).Exec(
+        "CREATE TRIGGER refuse_giants BEFORE INSERT ON Alarms WHEN NEW.Object_height > 300 "
+        "BEGIN SELECT RAISE(ABORT, 'no giants'); END");
+    testing_support::LogCapture log;
+    auto db = Start();
+    const std::tm time = Tm(2015, 6, 1, 8, 0, 0);
+    ASSERT_TRUE(db->Insert(1, AlarmsDbThread::kIncomingPass, time, 170));
+    ASSERT_TRUE(db->Insert(2, AlarmsDbThread::kIncomingPass, time, 999));
+    ASSERT_TRUE(db->Insert(3, AlarmsDbThread::kOutgoingPass, time, 171));
+
+    Connection check(m_path);
+    ASSERT_TRUE(WaitUntil([&] { return check.Count() == 2; }));
+    EXPECT_EQ(check.Query("SELECT Object_id FROM Alarms ORDER BY Alarm_id"), (Rows{{"1"}, {"3"}}));
+    EXPECT_TRUE(log.WaitFor(
+        "[alarms, error] not stored: Incoming Object_id=2 Alarm_date=2015-06-01 Alarm_time=08:00:00 "
+        "Object_height=999"));
+    m_manager.Terminate();
+    EXPECT_FALSE(m_thread_failed);
+    EXPECT_FALSE(MarkerRaised());
+}
+
+TEST_F(AlarmsDbThreadTest, StatementsTheDatabaseStillRefusesAtStopAreLoggedWithTheirRows)
+{
+    testing_support::LogCapture log;
+    auto db = Start();
+    Connection(m_path).Exec("DROP TABLE Alarms");
+    ASSERT_TRUE(db->Insert(5, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 150));
+    AlarmsDbThread::Statement update;
+    update.object_id = 5;
+    update.local_time = Tm(2015, 6, 1, 8, 0, 9);
+    ASSERT_TRUE(db->InsertOrUpdate(update));
+    ASSERT_TRUE(log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again"));
+
+    const auto before = std::chrono::steady_clock::now();
+    m_manager.Terminate();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+    EXPECT_FALSE(m_thread_failed);
+    EXPECT_TRUE(log.Contains(
+        "[alarms, error] not stored: Outgoing Object_id=5 Alarm_date=2015-06-01 Alarm_time=08:00:00 "
+        "Object_height=150"));
+    EXPECT_TRUE(log.Contains("[alarms, error] not stored: MovedOut Object_id=5 Alarm_date=2015-06-01 Alarm_time=08:00:09"));
+    // Nothing is queued once the thread has ended: the caller must report what it holds.
+    EXPECT_FALSE(db->Insert(6, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 150));
+    EXPECT_FALSE(db->CanTakeStatements());
 }
 
 }  // namespace

@@ -139,19 +139,52 @@ TEST_F(LedControllerTest, AlarmsOfPassesRunUtilityAndMovedOutRunsNothing)
     EXPECT_NE(modes.find("[pass_out_event]"), std::string::npos);
 }
 
-TEST_F(LedControllerTest, SlowUtilityHoldsUpNeitherCallerNorControllerLifetime)
+// A process that has ended (or is only a zombie waiting for another parent) is no longer alive.
+bool IsAlive(const std::string& pid)
 {
-    auto leds = std::make_unique<LedController>(BlockingUtility());
-    leds->EventIn();
-    leds->EventOut();
-    // Both utilities run side by side while the caller has long returned.
-    ASSERT_TRUE(WaitForFiles("started", 2));
-    EXPECT_TRUE(Files("finished").empty());
+    std::ifstream stat("/proc/" + pid + "/stat");
+    std::string skip;
+    std::string name;
+    std::string state;
+    return stat >> skip >> name >> state && state != "Z";
+}
 
-    // The workers keep what they need when the controller goes away.
-    leds.reset();
-    Release();
-    EXPECT_TRUE(WaitForFiles("finished", 2));
+// Utilities that hang with a child of their own; at the stop both are ended and reaped.
+TEST_F(LedControllerTest, HangingUtilitiesAndTheirChildrenAreEndedAtStopWithoutHoldingUpTheCaller)
+{
+    struct Case {
+        const char* name;
+        const char* prologue;
+    };
+    const Case cases[] = {{"ends on SIGTERM", ""}, {"ignores SIGTERM", "trap '' TERM\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& file : Files("pids")) fs::remove(file);
+        auto leds = std::make_unique<LedController>(
+            Script("hanging.sh", std::string(c.prologue) +
+                                     "/bin/sleep 1000 &\n"
+                                     "echo \"$$ $!\" > \"$dir/tmp.$$\"; /bin/mv \"$dir/tmp.$$\" \"$dir/pids.$$\"\n"
+                                     "while true; do wait; done\n"));
+        leds->EventIn();
+        leds->EventOut();
+        // Both run side by side while the caller has long returned.
+        ASSERT_TRUE(WaitForFiles("pids", 2));
+        std::vector<std::string> pids;
+        for (const auto& file : Files("pids")) {
+            std::ifstream text(file);
+            for (std::string pid; text >> pid;) pids.push_back(pid);
+        }
+        ASSERT_EQ(pids.size(), 4u);
+        for (const auto& pid : pids) EXPECT_TRUE(IsAlive(pid)) << pid;
+
+        const auto before = std::chrono::steady_clock::now();
+        leds->Stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+        // The utilities are reaped by the controller; their children are gone as well.
+        for (const auto& pid : pids)
+            EXPECT_TRUE(WaitUntil([&] { return !IsAlive(pid); }, std::chrono::seconds(2))) << pid;
+        leds.reset();
+    }
 }
 
 TEST_F(LedControllerTest, NumberOfUtilitiesRunningAtOnceIsBounded)

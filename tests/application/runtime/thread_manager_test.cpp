@@ -5,10 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <typeinfo>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -123,18 +125,54 @@ TEST(ThreadManagerTest, NonStandardExceptionGivesNullPointerAndNoDetails)
         EXPECT_EQ(line.find("Error details"), std::string::npos);
 }
 
-TEST(ThreadManagerTest, TerminateStopsAndJoinsEveryThreadAndIsIdempotent)
+// Notes, when it sees its stop request, which threads had already ended.
+class EndRecordingThread : public BaseThread {
+public:
+    EndRecordingThread(const std::string& name, std::shared_ptr<std::vector<std::string>> ended,
+                       std::shared_ptr<std::mutex> mutex, ThreadManager& manager)
+        : BaseThread(name, manager), m_ended(std::move(ended)), m_mutex(std::move(mutex))
+    {
+    }
+
+    std::vector<std::string> ended_before_stop;
+
+protected:
+    void ThreadFunc() override
+    {
+        while (!IsTerminated())
+            std::this_thread::sleep_for(1ms);
+        {
+            std::lock_guard<std::mutex> lock(*m_mutex);
+            ended_before_stop = *m_ended;
+        }
+        // Lingers a little, as a consumer taking its last work does.
+        std::this_thread::sleep_for(20ms);
+        std::lock_guard<std::mutex> lock(*m_mutex);
+        m_ended->push_back(GetName());
+    }
+
+private:
+    std::shared_ptr<std::vector<std::string>> m_ended;
+    std::shared_ptr<std::mutex> m_mutex;
+};
+
+TEST(ThreadManagerTest, TerminateStopsTheLastStartedFirstEachAfterTheLaterOnesEndedAndIsIdempotent)
 {
+    auto ended = std::make_shared<std::vector<std::string>>();
+    auto mutex = std::make_shared<std::mutex>();
     ThreadManager manager;
-    auto first = manager.CreateThread<PollingThread>("first");
-    auto second = manager.CreateThread<PollingThread>("second");
+    std::vector<std::shared_ptr<EndRecordingThread>> threads;
+    for (const char* name : {"consumer", "middle", "producer"})
+        threads.push_back(manager.CreateThread<EndRecordingThread>(name, ended, mutex));
     manager.Terminate();
-    EXPECT_TRUE(first->IsTerminated());
-    EXPECT_TRUE(second->IsTerminated());
+
+    EXPECT_EQ(*ended, (std::vector<std::string>{"producer", "middle", "consumer"}));
+    EXPECT_EQ(threads[0]->ended_before_stop, (std::vector<std::string>{"producer", "middle"}));
+    EXPECT_EQ(threads[1]->ended_before_stop, (std::vector<std::string>{"producer"}));
     EXPECT_TRUE(manager.IsTerminated());
     manager.Terminate();
     // The entry was already taken by the manager: this returns without joining.
-    first->Terminate(true);
+    threads[0]->Terminate(true);
 }
 
 TEST(ThreadManagerTest, NoThreadStartsAfterTerminate)
