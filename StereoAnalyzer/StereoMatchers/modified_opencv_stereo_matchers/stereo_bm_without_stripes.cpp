@@ -12,6 +12,8 @@
 #include <opencv2/core/utility.hpp>
 #include <type_traits>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
+
 namespace stereo {
 
 namespace {
@@ -204,6 +206,11 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
     FillRowsAround(dst, rowOffset, lastRow);
 }
 
+namespace {
+
+// Normalised-response prefilter: for each pixel the centre-weighted local brightness minus the
+// window mean, clipped to [-ftzero, ftzero] and shifted by ftzero. `dst` has the size of `src`;
+// `buf` holds at least (width + winsize + 2) ints plus 256 bytes.
 void prefilterNorm(const cv::Mat& src, cv::Mat& dst, int winsize, int ftzero, unsigned char* buf)
 {
     const int width = src.cols;
@@ -241,8 +248,6 @@ void prefilterNorm(const cv::Mat& src, cv::Mat& dst, int winsize, int ftzero, un
         }
     }
 }
-
-namespace {
 
 template <typename CostT>
 void ValidateRows(cv::Mat& disp, const cv::Mat& cost, int minDisparity, int numberOfDisparities, int disp12MaxDiff)
@@ -307,6 +312,8 @@ void ValidateDisparityAllRow(cv::OutputArray _disp, cv::InputArray _cost, int mi
     else
         ValidateRows<int>(disp, cost, minDisparity, numberOfDisparities, disp12MaxDiff);
 }
+
+namespace {
 
 #if CV_SIMD128
 // The vector operations of the search for each type of sums; 16-bit sums wrap.
@@ -844,10 +851,9 @@ private:
     bool m_vectorised;
 };
 
-namespace bm_detail {
+}  // namespace
 
-void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv::Mat& disp0, CvStereoBMState* state,
-                                SimdUse simd)
+void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv::Mat& disp0, CvStereoBMState* state)
 {
     if (left0.size() != right0.size() || disp0.size() != left0.size())
         RaiseError(cv::Error::StsUnmatchedSizes, "All the images must have the same size", __LINE__);
@@ -927,7 +933,7 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
         }
     }
 
-    const bool vectorised = simd == SimdUse::kAuto && CV_SIMD128;
+    const bool vectorised = AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector && CV_SIMD128;
     FindStereoCorrespInvoker invoker(state->preFilteredImg0, state->preFilteredImg1, *disp, state, nstripes,
                                      stripeBufSize, g, vectorised);
     if (nstripes == 1)
@@ -939,13 +945,6 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
         cv::filterSpeckles(*disp, g.filtered, state->speckleWindowSize, state->speckleRange, state->slidingSumBuf);
     if (disp != &disp0)
         disp->convertTo(disp0, disp0.type(), 1.0 / 16);
-}
-
-}  // namespace bm_detail
-
-void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv::Mat& disp0, CvStereoBMState* state)
-{
-    bm_detail::findStereoCorrespondenceBM(left0, right0, disp0, state, bm_detail::SimdUse::kAuto);
 }
 
 StereoBMWithoutStripes::StereoBMWithoutStripes() : state(cvCreateStereoBMState(0, 0)) {}

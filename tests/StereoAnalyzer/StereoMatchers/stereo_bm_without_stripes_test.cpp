@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "StereoAnalyzer/StereoMatchers/stereo_pair_images.h"
 
 namespace {
@@ -164,10 +165,11 @@ TEST(StereoBMWithoutStripesTest, VectorAndScalarPathsGiveIdenticalMaps)
             auto vectorBm = MakeMatcher(s);
             auto scalarBm = MakeMatcher(s);
             cv::Mat vectorDisp(c.size, CV_16S), scalarDisp(c.size, CV_16S);
-            stereo::bm_detail::findStereoCorrespondenceBM(left, right, vectorDisp, vectorBm.state.get(),
-                                                          stereo::bm_detail::SimdUse::kAuto);
-            stereo::bm_detail::findStereoCorrespondenceBM(left, right, scalarDisp, scalarBm.state.get(),
-                                                          stereo::bm_detail::SimdUse::kScalarOnly);
+            stereo::findStereoCorrespondenceBM(left, right, vectorDisp, vectorBm.state.get());
+            {
+                const AlgoLibrary::ScopedKernelPath scalar(AlgoLibrary::KernelPath::kScalar);
+                stereo::findStereoCorrespondenceBM(left, right, scalarDisp, scalarBm.state.get());
+            }
             EXPECT_EQ(cv::countNonZero(vectorDisp != scalarDisp), 0) << "swapped " << swap;
         }
     }

@@ -6,6 +6,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
+
 // Pyramidal Lucas-Kanade point tracking between two 8-bit grey images, in floating point and in
 // fixed point (Q14 patches and derivatives, 64-bit sums, float only for the 2x2 solve).
 
@@ -97,13 +99,13 @@ namespace optic_flow_detail {
 // One interior row of the fixed-point patch copy: dst[j] from columns j and j + 1 of the source
 // rows p0 and p1 (width + 1 bytes each), Q14 weights ai (horizontal) and bi (vertical).
 void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai, int32_t bi, int32_t* dst, int width,
-                    bool use_simd);
+                    AlgoLibrary::KernelPath path);
 
 struct FixedWindowSums {
     int64_t bx, by, gxx, gxy, gyy;
 };
 void AccumulateFixedSums(const int32_t* patch_i, int stride_i, const int32_t* patch_j, int stride_j, const int32_t* ix,
-                         const int32_t* iy, int stride_d, int width, int rows, bool with_gradient, bool use_simd,
-                         FixedWindowSums& sums);
+                         const int32_t* iy, int stride_d, int width, int rows, bool with_gradient,
+                         AlgoLibrary::KernelPath path, FixedWindowSums& sums);
 
 }  // namespace optic_flow_detail
