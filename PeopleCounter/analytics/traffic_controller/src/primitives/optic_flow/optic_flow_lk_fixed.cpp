@@ -9,6 +9,43 @@
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"
 
+// The per-level workers: follow the points of a range at one level. Both run one loop, over float
+// samples or over Q14 samples.
+struct LKTrackerLevelArgs {
+    cv::Mat imgI;  // the level of the first image (a header over the pyramid)
+    cv::Mat imgJ;  // the level of the second image
+    const cv::Point2f* featuresA;
+    cv::Point2f* featuresB;
+    char* status;
+    float* error;
+    cv::TermCriteria criteria;  // epsilon squared
+    cv::Size winSize;
+    int level;
+    int flags;
+};
+
+class LKTrackerInvokerFloat {
+public:
+    explicit LKTrackerInvokerFloat(const LKTrackerLevelArgs& args) : m_args(args) {}
+    void operator()(const cv::Range& range) const;
+
+private:
+    LKTrackerLevelArgs m_args;
+};
+
+namespace cv {
+
+class LKTrackerInvoker_N {
+public:
+    explicit LKTrackerInvoker_N(const LKTrackerLevelArgs& args) : m_args(args) {}
+    void operator()(const cv::Range& range) const;
+
+private:
+    LKTrackerLevelArgs m_args;
+};
+
+}  // namespace cv
+
 namespace {
 
 constexpr int kMaxIterations = 100;

@@ -55,52 +55,15 @@ int icvGetRectSubPixFloat(const unsigned char* src, int src_step, cv::Size src_s
 int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_size, int32_t* dst, int dst_step,
                           cv::Size win_size, cv::Point2f center);
 
-// The per-level workers: follow the points of a range at one level. Both run one loop, over float
-// samples or over Q14 samples.
-struct LKTrackerLevelArgs {
-    cv::Mat imgI;  // the level of the first image (a header over the pyramid)
-    cv::Mat imgJ;  // the level of the second image
-    const cv::Point2f* featuresA;
-    cv::Point2f* featuresB;
-    char* status;
-    float* error;
-    cv::TermCriteria criteria;  // epsilon squared
-    cv::Size winSize;
-    int level;
-    int flags;
-};
-
-class LKTrackerInvokerFloat {
-public:
-    explicit LKTrackerInvokerFloat(const LKTrackerLevelArgs& args) : m_args(args) {}
-    void operator()(const cv::Range& range) const;
-
-private:
-    LKTrackerLevelArgs m_args;
-};
-
-namespace cv {
-
-class LKTrackerInvoker_N {
-public:
-    explicit LKTrackerInvoker_N(const LKTrackerLevelArgs& args) : m_args(args) {}
-    void operator()(const cv::Range& range) const;
-
-private:
-    LKTrackerLevelArgs m_args;
-};
-
-}  // namespace cv
-
 namespace optic_flow_detail {
 
-// The five sums of one window of the fixed variant: mismatch sums bx, by and, when asked, the
-// gradient matrix. `rows` rows of `width` samples; each pointer advances by its own stride.
 // One interior row of the fixed-point patch copy: dst[j] from columns j and j + 1 of the source
 // rows p0 and p1 (width + 1 bytes each), Q14 weights ai (horizontal) and bi (vertical).
 void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai, int32_t bi, int32_t* dst, int width,
                     AlgoLibrary::KernelPath path);
 
+// The five sums of one window of the fixed variant: mismatch sums bx, by and, when asked, the
+// gradient matrix. `rows` rows of `width` samples; each pointer advances by its own stride.
 struct FixedWindowSums {
     int64_t bx, by, gxx, gxy, gyy;
 };
