@@ -164,6 +164,7 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
     }
     const uchar* lut = tab + kSobelTableOffset;
     const int lastCol = dst.cols;
+    [[maybe_unused]] const bool vector = AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector;
 
     int lastRow = rowOffset;
     for (int y = 0; y + 1 < height; y += 2) {
@@ -175,18 +176,21 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
         uchar* d1 = dst.ptr<uchar>(rowOffset + y + 1) + colOffset;
         int x = 1;
 #if CV_SIMD128
-        // Eight columns at a time in 16 bits (|g0 + 2 g1 + g2| <= 1020), clipped as the table does.
-        const cv::v_int16x8 cap = cv::v_setall_s16(static_cast<short>(ftzero));
-        const cv::v_int16x8 negativeCap = cv::v_setall_s16(static_cast<short>(-ftzero));
-        auto gradient = [](const uchar* row, int at) {
-            return cv::v_reinterpret_as_s16(cv::v_load_expand(row + at + 1)) -
-                   cv::v_reinterpret_as_s16(cv::v_load_expand(row + at - 1));
-        };
-        auto clip = [&](const cv::v_int16x8& v) { return cv::v_min(cv::v_max(v, negativeCap), cap) + cap; };
-        for (; x + 8 <= width - 1; x += 8) {
-            const cv::v_int16x8 g0 = gradient(s0, x), g1 = gradient(s1, x), g2 = gradient(s2, x), g3 = gradient(s3, x);
-            cv::v_pack_u_store(d0 + x, clip(g0 + g1 + g1 + g2));
-            cv::v_pack_u_store(d1 + x, clip(g1 + g2 + g2 + g3));
+        if (vector) {
+            // Eight columns at a time in 16 bits (|g0 + 2 g1 + g2| <= 1020), clipped as the table does.
+            const cv::v_int16x8 cap = cv::v_setall_s16(static_cast<short>(ftzero));
+            const cv::v_int16x8 negativeCap = cv::v_setall_s16(static_cast<short>(-ftzero));
+            auto gradient = [](const uchar* row, int at) {
+                return cv::v_reinterpret_as_s16(cv::v_load_expand(row + at + 1)) -
+                       cv::v_reinterpret_as_s16(cv::v_load_expand(row + at - 1));
+            };
+            auto clip = [&](const cv::v_int16x8& v) { return cv::v_min(cv::v_max(v, negativeCap), cap) + cap; };
+            for (; x + 8 <= width - 1; x += 8) {
+                const cv::v_int16x8 g0 = gradient(s0, x), g1 = gradient(s1, x), g2 = gradient(s2, x),
+                                    g3 = gradient(s3, x);
+                cv::v_pack_u_store(d0 + x, clip(g0 + g1 + g1 + g2));
+                cv::v_pack_u_store(d1 + x, clip(g1 + g2 + g2 + g3));
+            }
         }
 #endif
         for (; x < width - 1; ++x) {

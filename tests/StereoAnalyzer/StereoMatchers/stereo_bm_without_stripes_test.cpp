@@ -322,6 +322,12 @@ TEST(StereoBMWithoutStripesTest, XSobelPrefilterIsTheClippedDerivativeWithFilled
     const int cap = 20, colOffset = 6, rowOffset = 3;
     cv::Mat dst(src.rows + 2 * rowOffset + 1, src.cols + colOffset + 5, CV_8UC1, cv::Scalar(0));
     stereo::prefilterXSobel(src, dst, colOffset, rowOffset, cap);
+    cv::Mat scalar(dst.size(), CV_8UC1, cv::Scalar(0));
+    {
+        const AlgoLibrary::ScopedKernelPath path(AlgoLibrary::KernelPath::kScalar);
+        stereo::prefilterXSobel(src, scalar, colOffset, rowOffset, cap);
+    }
+    EXPECT_EQ(cv::countNonZero(scalar != dst), 0) << "the scalar path's response";
 
     cv::Mat sobel;
     cv::Sobel(src, sobel, CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REFLECT_101);
