@@ -15,12 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/background_subtractor.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/labeller.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/mark_extremums.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
 #include "bench/time_ratios.h"
 
@@ -107,9 +107,9 @@ std::vector<BlurKind> BlurKinds()
     };
 }
 
-void BM_Blur(benchmark::State& state, BlurKind kind, bool simd)
+void BM_Blur(benchmark::State& state, BlurKind kind, AlgoLibrary::KernelPath path)
 {
-    const AlgoLibrary::ScopedSimdPath path(simd);
+    const AlgoLibrary::ScopedKernelPath scoped(path);
     auto blur = kind.make();
     blur->InitProc(kind.parameter, kind.parameter);
     cv::Mat work = Frame().clone();
@@ -145,9 +145,9 @@ void BM_CvSepFilter2D(benchmark::State& state)
     }
 }
 
-void BM_WindowMeans(benchmark::State& state, bool simd)
+void BM_WindowMeans(benchmark::State& state, AlgoLibrary::KernelPath path)
 {
-    const AlgoLibrary::ScopedSimdPath path(simd);
+    const AlgoLibrary::ScopedKernelPath scoped(path);
     const int window = static_cast<int>(state.range(0));
     cv::Mat work = Frame().clone();
     std::vector<char> scratch;
@@ -189,9 +189,9 @@ void BM_CvBlur3x3(benchmark::State& state)
     }
 }
 
-void BM_MarkExtremumsRunning(benchmark::State& state, bool simd)
+void BM_MarkExtremumsRunning(benchmark::State& state, AlgoLibrary::KernelPath path)
 {
-    const AlgoLibrary::ScopedSimdPath path(simd);
+    const AlgoLibrary::ScopedKernelPath scoped(path);
     const avector<unsigned char> image(Frame().datastart, Frame().dataend);
     AlgoLibrary::MemManager::MemoryManager manager;
     CMarkExtremums marker(manager);
@@ -286,20 +286,24 @@ int main(int argc, char** argv)
 {
     cv::setNumThreads(1);
     for (const BlurKind& kind : BlurKinds()) {
-        benchmark::RegisterBenchmark((std::string("BM_Blur/") + kind.name).c_str(), BM_Blur, kind, true);
-        benchmark::RegisterBenchmark((std::string("BM_BlurScalar/") + kind.name).c_str(), BM_Blur, kind, false);
+        benchmark::RegisterBenchmark((std::string("BM_Blur/") + kind.name).c_str(), BM_Blur, kind,
+                                     AlgoLibrary::KernelPath::kVector);
+        benchmark::RegisterBenchmark((std::string("BM_BlurScalar/") + kind.name).c_str(), BM_Blur, kind,
+                                     AlgoLibrary::KernelPath::kScalar);
     }
     benchmark::RegisterBenchmark("BM_CvGaussianBlur", BM_CvGaussianBlur);
     benchmark::RegisterBenchmark("BM_CvSepFilter2D", BM_CvSepFilter2D);
     for (const int window : {5, 25}) {
-        benchmark::RegisterBenchmark("BM_WindowMeans", BM_WindowMeans, true)->Arg(window);
-        benchmark::RegisterBenchmark("BM_WindowMeansScalar", BM_WindowMeans, false)->Arg(window);
+        benchmark::RegisterBenchmark("BM_WindowMeans", BM_WindowMeans, AlgoLibrary::KernelPath::kVector)->Arg(window);
+        benchmark::RegisterBenchmark("BM_WindowMeansScalar", BM_WindowMeans, AlgoLibrary::KernelPath::kScalar)
+            ->Arg(window);
         benchmark::RegisterBenchmark("BM_CvBlur", BM_CvBlur)->Arg(window);
     }
     benchmark::RegisterBenchmark("BM_Smoothness3x3", BM_Smoothness3x3);
     benchmark::RegisterBenchmark("BM_CvBlur3x3", BM_CvBlur3x3);
-    benchmark::RegisterBenchmark("BM_MarkExtremumsRunning", BM_MarkExtremumsRunning, true);
-    benchmark::RegisterBenchmark("BM_MarkExtremumsRunningScalar", BM_MarkExtremumsRunning, false);
+    benchmark::RegisterBenchmark("BM_MarkExtremumsRunning", BM_MarkExtremumsRunning, AlgoLibrary::KernelPath::kVector);
+    benchmark::RegisterBenchmark("BM_MarkExtremumsRunningScalar", BM_MarkExtremumsRunning,
+                                 AlgoLibrary::KernelPath::kScalar);
     benchmark::RegisterBenchmark("BM_MarkExtremumsScan", BM_MarkExtremumsScan);
     benchmark::RegisterBenchmark("BM_CvDilate", BM_CvDilate);
     benchmark::RegisterBenchmark("BM_Labelling", BM_Labelling);

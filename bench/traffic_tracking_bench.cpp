@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/bipartite_weight_matching.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/optic_flow/optic_flow_lk_fixed.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/point_tracker.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "bench/time_ratios.h"
 
 namespace {
@@ -90,7 +90,7 @@ void BM_FloatLK(benchmark::State& state)
 // The fixed variant on its scalar paths, to show what the vector paths give.
 void BM_FixedLKScalar(benchmark::State& state)
 {
-    const AlgoLibrary::ScopedSimdPath scalar(false);
+    const AlgoLibrary::ScopedKernelPath scalar(AlgoLibrary::KernelPath::kScalar);
     BM_OwnLK<&cvCalcOpticalFlowPyrLK_N>(state);
 }
 

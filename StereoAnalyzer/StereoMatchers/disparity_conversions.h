@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 #include <type_traits>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoMatchers/array_to_array.h"
 #include "StereoAnalyzer/StereoMatchers/disparity_conversions_simd.h"
@@ -182,10 +183,12 @@ inline bool ExactMultiplyShift(double factor, int& multiplier, int& shift)
 // The vectorised walk of two continuous matrices, for the operations the matchers run every frame
 // and only where it gives the scalar operation's values exactly: a short map rescaled by 2^-m into
 // short or int, or by k * 2^-m into int (16ths into thirds), and a short map divided by a power of two into float.
-// False when it does not apply.
+// False when it does not apply or when AlgoLibrary::ActiveKernelPath() is the scalar one.
 template <typename S, typename D, typename State>
 bool RunVectorised(const State& state, const S* src, int src_step, int cols, int rows, int dst_step, D* dst)
 {
+    if (AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kScalar)
+        return false;
     constexpr bool kShortToInteger = std::is_same_v<S, short> && (std::is_same_v<D, short> || std::is_same_v<D, int>);
     constexpr bool kShortToFloat = std::is_same_v<S, short> && std::is_same_v<D, float>;
     if constexpr (kShortToInteger && std::is_same_v<State, Rescaler<double, int>>) {

@@ -7,6 +7,8 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
+
 // The constant-time square-window median of the height maps' filters (internal to the median
 // filters): per-column histograms moved down the picture and summed along each row.
 namespace stereo {
@@ -14,24 +16,30 @@ namespace median_detail {
 
 // dst += src and dst -= src over 16 counters (wrapping, as the counts only pass through values
 // beyond 16 bits between an addition and its subtraction).
+template <AlgoLibrary::KernelPath kPath>
 inline void Add16(uint16_t* dst, const uint16_t* src)
 {
 #if CV_SIMD128
-    cv::v_store(dst, cv::v_add_wrap(cv::v_load(dst), cv::v_load(src)));
-    cv::v_store(dst + 8, cv::v_add_wrap(cv::v_load(dst + 8), cv::v_load(src + 8)));
-#else
-    for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] + src[k]);
+    if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
+        cv::v_store(dst, cv::v_add_wrap(cv::v_load(dst), cv::v_load(src)));
+        cv::v_store(dst + 8, cv::v_add_wrap(cv::v_load(dst + 8), cv::v_load(src + 8)));
+        return;
+    }
 #endif
+    for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] + src[k]);
 }
 
+template <AlgoLibrary::KernelPath kPath>
 inline void Subtract16(uint16_t* dst, const uint16_t* src)
 {
 #if CV_SIMD128
-    cv::v_store(dst, cv::v_sub_wrap(cv::v_load(dst), cv::v_load(src)));
-    cv::v_store(dst + 8, cv::v_sub_wrap(cv::v_load(dst + 8), cv::v_load(src + 8)));
-#else
-    for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] - src[k]);
+    if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
+        cv::v_store(dst, cv::v_sub_wrap(cv::v_load(dst), cv::v_load(src)));
+        cv::v_store(dst + 8, cv::v_sub_wrap(cv::v_load(dst + 8), cv::v_load(src + 8)));
+        return;
+    }
 #endif
+    for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] - src[k]);
 }
 
 // The histograms of one column of the window (all N pictures): 256 levels and 16 coarse bins of 16.
@@ -120,7 +128,17 @@ private:
         }
     }
 
+    // One output row on the kernel path chosen when the object was made.
     void RunRow(int y, int x0, int x1, int windowRows)
+    {
+        if (m_path == AlgoLibrary::KernelPath::kVector)
+            RunRowOn<AlgoLibrary::KernelPath::kVector>(y, x0, x1, windowRows);
+        else
+            RunRowOn<AlgoLibrary::KernelPath::kScalar>(y, x0, x1, windowRows);
+    }
+
+    template <AlgoLibrary::KernelPath kPath>
+    void RunRowOn(int y, int x0, int x1, int windowRows)
     {
         const int r = m_r;
         // Window counts fit 16 bits (checked by the caller).
@@ -133,17 +151,17 @@ private:
         uchar* out = m_dst[y];
         const int offset = m_offset;
         int from = std::max(x0 + offset - r, 0), to = std::min(x0 + offset + r, m_cols - 1);
-        for (int c = from; c <= to; ++c) Add16(coarse, Column(c).coarse);
+        for (int c = from; c <= to; ++c) Add16<kPath>(coarse, Column(c).coarse);
         for (int x = x0; x < x1; ++x) {
             if (x > x0) {
                 if (x + offset + r < m_cols) {
                     const ColumnHistogram& h = Column(x + offset + r);
-                    Add16(coarse, h.coarse);
+                    Add16<kPath>(coarse, h.coarse);
                     to = x + offset + r;
                 }
                 if (x + offset - r - 1 >= 0) {
                     const ColumnHistogram& h = Column(x + offset - r - 1);
-                    Subtract16(coarse, h.coarse);
+                    Subtract16<kPath>(coarse, h.coarse);
                     from = x + offset - r;
                 }
             }
@@ -156,11 +174,11 @@ private:
             if (summedAt[b] < from) {
                 // Nothing to reuse: sum the bin's levels over the window's columns.
                 for (int k = 0; k < 16; ++k) levels[k] = 0;
-                for (int c = from; c <= to; ++c) AddLevels(levels, Column(c), b);
+                for (int c = from; c <= to; ++c) AddLevels<kPath>(levels, Column(c), b);
             } else {
                 // The columns that entered and left since the bin was last summed.
-                for (int c = summedAt[b] + 1; c <= to; ++c) AddLevels(levels, Column(c), b);
-                for (int c = summedFrom[b]; c < from; ++c) SubtractLevels(levels, Column(c), b);
+                for (int c = summedAt[b] + 1; c <= to; ++c) AddLevels<kPath>(levels, Column(c), b);
+                for (int c = summedFrom[b]; c < from; ++c) SubtractLevels<kPath>(levels, Column(c), b);
             }
             summedAt[b] = to;
             summedFrom[b] = from;
@@ -171,11 +189,16 @@ private:
         }
     }
 
-    static void AddLevels(uint16_t* levels, const ColumnHistogram& h, int bin) { Add16(levels, h.fine + bin * 16); }
+    template <AlgoLibrary::KernelPath kPath>
+    static void AddLevels(uint16_t* levels, const ColumnHistogram& h, int bin)
+    {
+        Add16<kPath>(levels, h.fine + bin * 16);
+    }
 
+    template <AlgoLibrary::KernelPath kPath>
     static void SubtractLevels(uint16_t* levels, const ColumnHistogram& h, int bin)
     {
-        Subtract16(levels, h.fine + bin * 16);
+        Subtract16<kPath>(levels, h.fine + bin * 16);
     }
 
     const cv::Mat_<uchar>** m_inputs;  // owned by the caller
@@ -188,6 +211,7 @@ private:
     int m_offset;                          // input column of output column 0
     int m_c0 = 0;                          // the first column with a histogram
     ColumnHistogram* m_columns = nullptr;  // this thread's work memory
+    AlgoLibrary::KernelPath m_path = AlgoLibrary::ActiveKernelPath();
 };
 
 }  // namespace median_detail

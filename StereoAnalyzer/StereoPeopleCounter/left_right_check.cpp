@@ -38,8 +38,6 @@ void LeftRightCheckForRow(const cv::Mat& first, const cv::Mat& second, int y, in
         *out = CheckOne(*in, second_row, x, width, thresh, invalid, use_invalid);
 }
 
-}  // namespace
-
 void LeftRightCheckImpl(const cv::Mat& first, const cv::Mat& second, int thresh, short invalid, bool use_invalid,
                         cv::Mat& mask)
 {
@@ -61,6 +59,8 @@ void LeftRightCheckImpl(const cv::Mat& first, const cv::Mat& second, int thresh,
     }
     for (int y = 0; y < first.rows; ++y) LeftRightCheckForRow(first, second, y, thresh, invalid, use_invalid, mask);
 }
+
+}  // namespace
 
 void LeftRightCheck(const cv::Mat& first, const cv::Mat& second, int thresh, short invalid, cv::Mat& mask)
 {

@@ -11,8 +11,6 @@ namespace stereo {
 void LeftRightCheck(const cv::Mat& first, const cv::Mat& second, int thresh, short invalid, cv::Mat& mask);
 // The same where every value takes part in the check.
 void LeftRightCheck(const cv::Mat& first, const cv::Mat& second, int thresh, cv::Mat& mask);
-void LeftRightCheckImpl(const cv::Mat& first, const cv::Mat& second, int thresh, short invalid, bool use_invalid,
-                        cv::Mat& mask);
 
 // Sets the image pixels where the mask is not 0 to `value`; returns the mean of the other pixels (0.0
 // when there is none).

@@ -2,12 +2,27 @@
 
 #include <opencv2/core/hal/intrin.hpp>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
+
 namespace mask_rows_simd {
+
+namespace {
+
+// Whether the kernels below run; on the scalar path they handle nothing and the callers' loops
+// do the whole row.
+bool VectorPathChosen()
+{
+    return AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector;
+}
+
+}  // namespace
 
 int BinarizeGreaterOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int cols)
 {
     int x = 0;
 #if CV_SIMD
+    if (!VectorPathChosen())
+        return x;
     const int w = cv::v_uint8::nlanes;
     const cv::v_uint8 t = cv::vx_setall_u8(threshold);
     for (; x <= cols - w; x += w) cv::v_store(dst + x, cv::vx_load(src + x) >= t);
@@ -19,6 +34,8 @@ int BinarizeLessOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int co
 {
     int x = 0;
 #if CV_SIMD
+    if (!VectorPathChosen())
+        return x;
     const int w = cv::v_uint8::nlanes;
     const cv::v_uint8 t = cv::vx_setall_u8(threshold);
     for (; x <= cols - w; x += w) cv::v_store(dst + x, cv::vx_load(src + x) <= t);
@@ -30,6 +47,8 @@ int BinarizeLessOrEqualRow(const short* src, short threshold, uchar* dst, int co
 {
     int x = 0;
 #if CV_SIMD
+    if (!VectorPathChosen())
+        return x;
     const int w = cv::v_uint8::nlanes;
     const int half = cv::v_int16::nlanes;
     const cv::v_int16 t = cv::vx_setall_s16(threshold);
@@ -47,6 +66,8 @@ int SetMaskedRow(const uchar* mask, uchar value, uchar* image, int cols, uint64_
 {
     int x = 0;
 #if CV_SIMD
+    if (!VectorPathChosen())
+        return x;
     const int w = cv::v_uint8::nlanes;
     const cv::v_uint8 fill = cv::vx_setall_u8(value);
     const cv::v_uint8 zero = cv::vx_setzero_u8();
@@ -66,6 +87,8 @@ int KeepAgreeingHeightsRow(const uchar* heights, const uchar* cleaned, uchar* ou
 {
     int x = 0;
 #if CV_SIMD
+    if (!VectorPathChosen())
+        return x;
     const int w = cv::v_uint8::nlanes;
     const cv::v_uint8 one = cv::vx_setall_u8(1);
     for (; x <= cols - w; x += w) {

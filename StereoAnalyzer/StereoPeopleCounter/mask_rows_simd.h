@@ -4,8 +4,9 @@
 #include <opencv2/core.hpp>
 
 // Vectorised row kernels of the masks and binarisations of the height-map stages. Each returns how
-// many leading elements of the row it handled (a multiple of its vector width, 0 without vector
-// support); the caller finishes the row with the scalar operation, which gives the same values.
+// many leading elements of the row it handled (a multiple of its vector width; 0 without vector
+// support or when AlgoLibrary::ActiveKernelPath() is the scalar one); the caller finishes the row
+// with the scalar operation, which gives the same values.
 namespace mask_rows_simd {
 
 // dst := src >= threshold ? 255 : 0.

@@ -15,6 +15,10 @@
 
 namespace stereo {
 
+namespace {
+
+// The median of a bordered picture from per-column histograms summed along each row (bands of
+// columns in parallel; Huang's running histogram for windows whose counts pass 16 bits).
 void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius)
 {
     const cv::Mat& _src = bordered;
@@ -76,6 +80,7 @@ void MedianBlur8uOm(const cv::Mat& bordered, cv::Mat& dst, int radius)
     });
 }
 
+// The constant-time median of a bordered picture; dst (the unbordered size) gets its middle columns.
 void MedianBlur8uO1(const cv::Mat& bordered, cv::Mat& dst, int ksize)
 {
     // The per-column histograms are this constant-time algorithm; OpenCV's serves the largest
@@ -90,6 +95,8 @@ void MedianBlur8uO1(const cv::Mat& bordered, cv::Mat& dst, int ksize)
     dst.create(bordered.rows, bordered.cols - 2 * r, CV_8UC1);
     whole(cv::Rect(r, 0, dst.cols, dst.rows)).copyTo(dst);
 }
+
+}  // namespace
 
 void MedianFilterOpenCV(const cv::Mat& src, int radius, bool use_om, cv::Mat& bordered, cv::Mat& dst)
 {

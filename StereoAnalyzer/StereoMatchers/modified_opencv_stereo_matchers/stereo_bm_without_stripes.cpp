@@ -12,6 +12,8 @@
 #include <opencv2/core/utility.hpp>
 #include <type_traits>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
+
 namespace stereo {
 
 namespace {
@@ -162,6 +164,7 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
     }
     const uchar* lut = tab + kSobelTableOffset;
     const int lastCol = dst.cols;
+    [[maybe_unused]] const bool vector = AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector;
 
     int lastRow = rowOffset;
     for (int y = 0; y + 1 < height; y += 2) {
@@ -173,18 +176,21 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
         uchar* d1 = dst.ptr<uchar>(rowOffset + y + 1) + colOffset;
         int x = 1;
 #if CV_SIMD128
-        // Eight columns at a time in 16 bits (|g0 + 2 g1 + g2| <= 1020), clipped as the table does.
-        const cv::v_int16x8 cap = cv::v_setall_s16(static_cast<short>(ftzero));
-        const cv::v_int16x8 negativeCap = cv::v_setall_s16(static_cast<short>(-ftzero));
-        auto gradient = [](const uchar* row, int at) {
-            return cv::v_reinterpret_as_s16(cv::v_load_expand(row + at + 1)) -
-                   cv::v_reinterpret_as_s16(cv::v_load_expand(row + at - 1));
-        };
-        auto clip = [&](const cv::v_int16x8& v) { return cv::v_min(cv::v_max(v, negativeCap), cap) + cap; };
-        for (; x + 8 <= width - 1; x += 8) {
-            const cv::v_int16x8 g0 = gradient(s0, x), g1 = gradient(s1, x), g2 = gradient(s2, x), g3 = gradient(s3, x);
-            cv::v_pack_u_store(d0 + x, clip(g0 + g1 + g1 + g2));
-            cv::v_pack_u_store(d1 + x, clip(g1 + g2 + g2 + g3));
+        if (vector) {
+            // Eight columns at a time in 16 bits (|g0 + 2 g1 + g2| <= 1020), clipped as the table does.
+            const cv::v_int16x8 cap = cv::v_setall_s16(static_cast<short>(ftzero));
+            const cv::v_int16x8 negativeCap = cv::v_setall_s16(static_cast<short>(-ftzero));
+            auto gradient = [](const uchar* row, int at) {
+                return cv::v_reinterpret_as_s16(cv::v_load_expand(row + at + 1)) -
+                       cv::v_reinterpret_as_s16(cv::v_load_expand(row + at - 1));
+            };
+            auto clip = [&](const cv::v_int16x8& v) { return cv::v_min(cv::v_max(v, negativeCap), cap) + cap; };
+            for (; x + 8 <= width - 1; x += 8) {
+                const cv::v_int16x8 g0 = gradient(s0, x), g1 = gradient(s1, x), g2 = gradient(s2, x),
+                                    g3 = gradient(s3, x);
+                cv::v_pack_u_store(d0 + x, clip(g0 + g1 + g1 + g2));
+                cv::v_pack_u_store(d1 + x, clip(g1 + g2 + g2 + g3));
+            }
         }
 #endif
         for (; x < width - 1; ++x) {
@@ -204,6 +210,11 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
     FillRowsAround(dst, rowOffset, lastRow);
 }
 
+namespace {
+
+// Normalised-response prefilter: for each pixel the centre-weighted local brightness minus the
+// window mean, clipped to [-ftzero, ftzero] and shifted by ftzero. `dst` has the size of `src`;
+// `buf` holds at least (width + winsize + 2) ints plus 256 bytes.
 void prefilterNorm(const cv::Mat& src, cv::Mat& dst, int winsize, int ftzero, unsigned char* buf)
 {
     const int width = src.cols;
@@ -241,8 +252,6 @@ void prefilterNorm(const cv::Mat& src, cv::Mat& dst, int winsize, int ftzero, un
         }
     }
 }
-
-namespace {
 
 template <typename CostT>
 void ValidateRows(cv::Mat& disp, const cv::Mat& cost, int minDisparity, int numberOfDisparities, int disp12MaxDiff)
@@ -307,6 +316,8 @@ void ValidateDisparityAllRow(cv::OutputArray _disp, cv::InputArray _cost, int mi
     else
         ValidateRows<int>(disp, cost, minDisparity, numberOfDisparities, disp12MaxDiff);
 }
+
+namespace {
 
 #if CV_SIMD128
 // The vector operations of the search for each type of sums; 16-bit sums wrap.
@@ -844,10 +855,9 @@ private:
     bool m_vectorised;
 };
 
-namespace bm_detail {
+}  // namespace
 
-void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv::Mat& disp0, CvStereoBMState* state,
-                                SimdUse simd)
+void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv::Mat& disp0, CvStereoBMState* state)
 {
     if (left0.size() != right0.size() || disp0.size() != left0.size())
         RaiseError(cv::Error::StsUnmatchedSizes, "All the images must have the same size", __LINE__);
@@ -927,7 +937,7 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
         }
     }
 
-    const bool vectorised = simd == SimdUse::kAuto && CV_SIMD128;
+    const bool vectorised = AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector && CV_SIMD128;
     FindStereoCorrespInvoker invoker(state->preFilteredImg0, state->preFilteredImg1, *disp, state, nstripes,
                                      stripeBufSize, g, vectorised);
     if (nstripes == 1)
@@ -939,13 +949,6 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
         cv::filterSpeckles(*disp, g.filtered, state->speckleWindowSize, state->speckleRange, state->slidingSumBuf);
     if (disp != &disp0)
         disp->convertTo(disp0, disp0.type(), 1.0 / 16);
-}
-
-}  // namespace bm_detail
-
-void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv::Mat& disp0, CvStereoBMState* state)
-{
-    bm_detail::findStereoCorrespondenceBM(left0, right0, disp0, state, bm_detail::SimdUse::kAuto);
 }
 
 StereoBMWithoutStripes::StereoBMWithoutStripes() : state(cvCreateStereoBMState(0, 0)) {}

@@ -56,11 +56,6 @@ public:
 // The whole computation of one view; raises cv::Exception for settings outside the limits.
 void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv::Mat& disp0, CvStereoBMState* state);
 
-// Normalised-response prefilter: for each pixel the centre-weighted local brightness minus the
-// window mean, clipped to [-ftzero, ftzero] and shifted by ftzero. `dst` has the size of `src`;
-// `buf` holds at least (width + winsize + 2) ints plus 256 bytes.
-void prefilterNorm(const cv::Mat& src, cv::Mat& dst, int winsize, int ftzero, unsigned char* buf);
-
 // Clipped horizontal Sobel response (shifted by ftzero) written into the padded destination at
 // (row offset, column offset), with every margin filled from the nearest computed value.
 void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOffset, int ftzero);
@@ -73,17 +68,5 @@ void ValidateDisparityAllRow(cv::OutputArray disparity, cv::InputArray cost, int
 
 // a modulo |n| in [0, |n|); 0 when n is 0.
 int FindEquivalentInIntegersModN(int a, int n);
-
-namespace bm_detail {
-
-// Whether the search uses the vector instructions (when the build has them) or the scalar code;
-// both give the same result.
-enum class SimdUse { kAuto, kScalarOnly };
-
-// findStereoCorrespondenceBM with the choice of code path.
-void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv::Mat& disp0, CvStereoBMState* state,
-                                SimdUse simd);
-
-}  // namespace bm_detail
 
 }  // namespace stereo

@@ -8,6 +8,7 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 
 namespace stereo {
@@ -640,41 +641,6 @@ void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& 
 
 }  // namespace
 
-namespace sgbm_detail {
-
-void Compute(StereoSGBMWithoutStripes& matcher, const cv::Mat& left, const cv::Mat& right, cv::Mat& disp,
-             KernelPath path)
-{
-    Geometry g;
-    const bool matchable = MakeGeometry(matcher, left, g);
-    disp.create(left.size(), CV_16SC1);
-    // The choice writes a map of its own, so that the median filter needs no copy of its input.
-    cv::Mat& raw = matcher.m_raw_disp;
-    raw.create(left.size(), CV_16SC1);
-    if (!matchable) {
-        raw.setTo(cv::Scalar::all(g.invalid));
-    } else {
-        Workspace ws;
-        const size_t total = LayOut(g, nullptr, ws);
-        cv::Mat& buffer = matcher.buffer;
-        if (buffer.empty() || !buffer.isContinuous() || buffer.total() * buffer.elemSize() < total)
-            buffer.create(1, static_cast<int>(std::min<size_t>(total, std::numeric_limits<int>::max())), CV_8U);
-        KIV_CHECK(buffer.total() >= total, "SGBMBuffer_261209_080500") << "work area too large";
-        uchar* base = reinterpret_cast<uchar*>((reinterpret_cast<uintptr_t>(buffer.data) + kAlign - 1) & ~(kAlign - 1));
-        LayOut(g, base, ws);
-        if (path == KernelPath::kVector)
-            Run<true>(g, left, right, raw, ws);
-        else
-            Run<false>(g, left, right, raw, ws);
-    }
-    cv::medianBlur(raw, disp, 3);
-    if (matcher.speckleWindowSize > 0)
-        cv::filterSpeckles(disp, (matcher.minDisparity - 1) * kDispScale, matcher.speckleWindowSize,
-                           kDispScale * matcher.speckleRange, matcher.m_speckle_buffer);
-}
-
-}  // namespace sgbm_detail
-
 StereoSGBMWithoutStripes::StereoSGBMWithoutStripes() : StereoSGBMWithoutStripes(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, false) {}
 
 StereoSGBMWithoutStripes::StereoSGBMWithoutStripes(int minDisparity_, int numberOfDisparities_, int SADWindowSize_,
@@ -713,7 +679,30 @@ void StereoSGBMWithoutStripes::operator()(cv::InputArray left_array, cv::InputAr
         RaiseAssertion("left.depth() == cv::DataType<PixType>::depth", "operator()", __LINE__);
     disp_array.create(left.size(), CV_16SC1);
     cv::Mat disp = disp_array.getMat();
-    sgbm_detail::Compute(*this, left, right, disp, sgbm_detail::KernelPath::kVector);
+    Geometry g;
+    const bool matchable = MakeGeometry(*this, left, g);
+    // The choice writes a map of its own, so that the median filter needs no copy of its input.
+    cv::Mat& raw = m_raw_disp;
+    raw.create(left.size(), CV_16SC1);
+    if (!matchable) {
+        raw.setTo(cv::Scalar::all(g.invalid));
+    } else {
+        Workspace ws;
+        const size_t total = LayOut(g, nullptr, ws);
+        if (buffer.empty() || !buffer.isContinuous() || buffer.total() * buffer.elemSize() < total)
+            buffer.create(1, static_cast<int>(std::min<size_t>(total, std::numeric_limits<int>::max())), CV_8U);
+        KIV_CHECK(buffer.total() >= total, "SGBMBuffer_261209_080500") << "work area too large";
+        uchar* base = reinterpret_cast<uchar*>((reinterpret_cast<uintptr_t>(buffer.data) + kAlign - 1) & ~(kAlign - 1));
+        LayOut(g, base, ws);
+        if (AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector)
+            Run<true>(g, left, right, raw, ws);
+        else
+            Run<false>(g, left, right, raw, ws);
+    }
+    cv::medianBlur(raw, disp, 3);
+    if (speckleWindowSize > 0)
+        cv::filterSpeckles(disp, (minDisparity - 1) * kDispScale, speckleWindowSize, kDispScale * speckleRange,
+                           m_speckle_buffer);
 }
 
 }  // namespace stereo

@@ -4,20 +4,6 @@
 
 namespace stereo {
 
-class StereoSGBMWithoutStripes;
-
-namespace sgbm_detail {
-
-// Which implementation of the inner loops runs: plain C++ or OpenCV's universal intrinsics. Both
-// give bit-identical disparities; the scalar one is the reference the vector one is tested against.
-enum class KernelPath { kScalar, kVector };
-
-// The whole computation of StereoSGBMWithoutStripes::operator() with a chosen kernel path.
-void Compute(StereoSGBMWithoutStripes& matcher, const cv::Mat& left, const cv::Mat& right, cv::Mat& disp,
-             KernelPath path);
-
-}  // namespace sgbm_detail
-
 // Semi-global matching of one view of a rectified stereo pair. The left input is the reference
 // view; a reference pixel at column x is compared with column x - d of the other image, d running
 // over [minDisparity, minDisparity + numberOfDisparities). Every column of the reference view whose
@@ -56,9 +42,6 @@ public:
     cv::Mat buffer;
 
 private:
-    friend void sgbm_detail::Compute(StereoSGBMWithoutStripes&, const cv::Mat&, const cv::Mat&, cv::Mat&,
-                                     sgbm_detail::KernelPath);
-
     // Disparities before the median filter, and the work area of the speckle filter, kept from
     // call to call.
     cv::Mat m_raw_disp;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 
 namespace {
@@ -259,6 +260,12 @@ TEST(DisparityConversionsTest, VectorisedPathsGiveTheScalarValues)
         stereo::DivideDisparity(all, divisor, to_float);
         EXPECT_TRUE(Identical(to_float, Scalar<float>(all, CV_32FC1, stereo::Divider<short, float>(divisor))));
     }
+    // The scalar path leaves every element to the element operation.
+    const AlgoLibrary::ScopedKernelPath scalar(AlgoLibrary::KernelPath::kScalar);
+    cv::Mat to_short(all.size(), CV_16SC1);
+    EXPECT_FALSE((stereo::conversion_detail::RunVectorised<short, short>(stereo::Rescaler<double, int>(16, 1),
+                                                                         all.ptr<short>(), all.cols, all.cols, all.rows,
+                                                                         to_short.cols, to_short.ptr<short>())));
 }
 
 }  // namespace

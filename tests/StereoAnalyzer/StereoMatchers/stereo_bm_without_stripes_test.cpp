@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "StereoAnalyzer/StereoMatchers/stereo_pair_images.h"
 
 namespace {
@@ -164,10 +165,11 @@ TEST(StereoBMWithoutStripesTest, VectorAndScalarPathsGiveIdenticalMaps)
             auto vectorBm = MakeMatcher(s);
             auto scalarBm = MakeMatcher(s);
             cv::Mat vectorDisp(c.size, CV_16S), scalarDisp(c.size, CV_16S);
-            stereo::bm_detail::findStereoCorrespondenceBM(left, right, vectorDisp, vectorBm.state.get(),
-                                                          stereo::bm_detail::SimdUse::kAuto);
-            stereo::bm_detail::findStereoCorrespondenceBM(left, right, scalarDisp, scalarBm.state.get(),
-                                                          stereo::bm_detail::SimdUse::kScalarOnly);
+            stereo::findStereoCorrespondenceBM(left, right, vectorDisp, vectorBm.state.get());
+            {
+                const AlgoLibrary::ScopedKernelPath scalar(AlgoLibrary::KernelPath::kScalar);
+                stereo::findStereoCorrespondenceBM(left, right, scalarDisp, scalarBm.state.get());
+            }
             EXPECT_EQ(cv::countNonZero(vectorDisp != scalarDisp), 0) << "swapped " << swap;
         }
     }
@@ -320,6 +322,12 @@ TEST(StereoBMWithoutStripesTest, XSobelPrefilterIsTheClippedDerivativeWithFilled
     const int cap = 20, colOffset = 6, rowOffset = 3;
     cv::Mat dst(src.rows + 2 * rowOffset + 1, src.cols + colOffset + 5, CV_8UC1, cv::Scalar(0));
     stereo::prefilterXSobel(src, dst, colOffset, rowOffset, cap);
+    cv::Mat scalar(dst.size(), CV_8UC1, cv::Scalar(0));
+    {
+        const AlgoLibrary::ScopedKernelPath path(AlgoLibrary::KernelPath::kScalar);
+        stereo::prefilterXSobel(src, scalar, colOffset, rowOffset, cap);
+    }
+    EXPECT_EQ(cv::countNonZero(scalar != dst), 0) << "the scalar path's response";
 
     cv::Mat sobel;
     cv::Sobel(src, sobel, CV_16S, 1, 0, 3, 1, 0, cv::BORDER_REFLECT_101);

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoMatchers/stereo_pair_images.h"
 
 namespace {
 
+using AlgoLibrary::KernelPath;
 using stereo::StereoSGBMWithoutStripes;
-using stereo::sgbm_detail::KernelPath;
 using stereo_test::CountDifferent;
 using stereo_test::MakeBoxPair;
 using stereo_test::MakeShiftedPair;
@@ -148,9 +149,14 @@ TEST_P(StereoSGBMKernelsTest, VectorAndScalarPathsGiveIdenticalDisparities)
     const cv::Mat& right = pair.right;
     StereoSGBMWithoutStripes matcher(c.min_d, c.num_d, c.window, c.p1, c.p2, 1, 15, c.uniqueness, c.speckle_window, 2,
                                      c.full_dp);
-    cv::Mat scalar, vector;
-    stereo::sgbm_detail::Compute(matcher, left, right, scalar, KernelPath::kScalar);
-    stereo::sgbm_detail::Compute(matcher, left, right, vector, KernelPath::kVector);
+    const auto match = [&](KernelPath path) {
+        const AlgoLibrary::ScopedKernelPath scoped(path);
+        cv::Mat disp;
+        matcher(left, right, disp);
+        return disp;
+    };
+    const cv::Mat scalar = match(KernelPath::kScalar);
+    const cv::Mat vector = match(KernelPath::kVector);
     EXPECT_EQ(CountDifferent(scalar, vector), 0);
     EXPECT_GT(cv::countNonZero(scalar != (c.min_d - 1) * 16), 0);
 }

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
+
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 
 namespace {
 
@@ -90,6 +93,32 @@ TEST(MaskRowsSimdTest, AgreeingHeightsEqualTheScalarRule)
         for (; x < n; ++x) out[x] = cleaned_mask[x] == out[x] ? static_cast<uchar>(std::min(255, heights[x] + 1)) : 0;
         for (int i = 0; i < n; ++i)
             ASSERT_EQ(out[i], cleaned_mask[i] == raw[i] ? std::min(255, heights[i] + 1) : 0) << n << " at " << i;
+    }
+}
+
+// The kernels handle whole vectors on the vector path and nothing on the scalar one, where the
+// callers' own loops do the row.
+TEST(MaskRowsSimdTest, KernelsFollowTheChosenKernelPath)
+{
+    const int n = 64;
+    std::vector<uchar> bytes(n, 3), out(n);
+    std::vector<short> shorts(n, 3);
+    uint64_t sum = 0, count = 0;
+    const std::pair<const char*, std::function<int()>> kernels[] = {
+        {"greater or equal", [&] { return mask_rows_simd::BinarizeGreaterOrEqualRow(bytes.data(), 2, out.data(), n); }},
+        {"less or equal", [&] { return mask_rows_simd::BinarizeLessOrEqualRow(bytes.data(), 2, out.data(), n); }},
+        {"less or equal, short",
+         [&] { return mask_rows_simd::BinarizeLessOrEqualRow(shorts.data(), 2, out.data(), n); }},
+        {"masked fill", [&] { return mask_rows_simd::SetMaskedRow(bytes.data(), 1, out.data(), n, sum, count); }},
+        {"agreeing heights",
+         [&] { return mask_rows_simd::KeepAgreeingHeightsRow(bytes.data(), bytes.data(), out.data(), n); }},
+    };
+    for (const auto& [name, kernel] : kernels) {
+#if CV_SIMD
+        EXPECT_EQ(kernel(), n) << name;
+#endif
+        const AlgoLibrary::ScopedKernelPath scalar(AlgoLibrary::KernelPath::kScalar);
+        EXPECT_EQ(kernel(), 0) << name;
     }
 }
 

@@ -4,11 +4,14 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_collection.h"
 #include "StereoAnalyzer/StereoPeopleCounter/median_filters_opencv.h"
 
 namespace {
+
+using AlgoLibrary::KernelPath;
 
 // The sample of rank count / 2 over the clipped windows of all inputs; with fill a 0 keeps the first
 // input's own value.
@@ -52,13 +55,17 @@ TEST(HistMedFilterTest, MatchesBruteForceMedianOfClippedWindows)
     for (const Case& c : cases) {
         const cv::Mat_<uchar> a = SparseHeights(c.size, c.radius);
         const cv::Mat_<uchar> b = SparseHeights(c.size, c.radius + 100);
-        cv::Mat_<uchar> dst(c.size);
-        stereo::DoubleMedianFilter(a, b, c.radius, dst);
-        EXPECT_EQ(cv::norm(dst, BruteForceMedian({a, b}, c.radius, false), cv::NORM_INF), 0.0) << c.size;
-        stereo::DoubleMedianFilterFill(a, b, c.radius, dst);
-        EXPECT_EQ(cv::norm(dst, BruteForceMedian({a, b}, c.radius, true), cv::NORM_INF), 0.0) << c.size;
-        stereo::MedianFilterFill(a, c.radius, dst);
-        EXPECT_EQ(cv::norm(dst, BruteForceMedian({a}, c.radius, true), cv::NORM_INF), 0.0) << c.size;
+        for (const KernelPath path : {KernelPath::kVector, KernelPath::kScalar}) {
+            SCOPED_TRACE(testing::Message() << c.size << " " << AlgoLibrary::KernelPathName(path));
+            const AlgoLibrary::ScopedKernelPath scoped(path);
+            cv::Mat_<uchar> dst(c.size);
+            stereo::DoubleMedianFilter(a, b, c.radius, dst);
+            EXPECT_EQ(cv::norm(dst, BruteForceMedian({a, b}, c.radius, false), cv::NORM_INF), 0.0);
+            stereo::DoubleMedianFilterFill(a, b, c.radius, dst);
+            EXPECT_EQ(cv::norm(dst, BruteForceMedian({a, b}, c.radius, true), cv::NORM_INF), 0.0);
+            stereo::MedianFilterFill(a, c.radius, dst);
+            EXPECT_EQ(cv::norm(dst, BruteForceMedian({a}, c.radius, true), cv::NORM_INF), 0.0);
+        }
     }
 }
 
@@ -109,9 +116,13 @@ TEST(MedianFilterOpenCVTest, BothAlgorithmsEqualOpenCVMedianBlur)
             expected = expected(cv::Rect(k, k, c.size.width, c.size.height)).clone();
         }
         for (bool use_om : {true, false}) {
-            cv::Mat bordered, dst;
-            stereo::MedianFilterOpenCV(src, c.radius, use_om, bordered, dst);
-            EXPECT_EQ(cv::norm(dst, expected, cv::NORM_INF), 0.0) << c.size << " r " << c.radius << " om " << use_om;
+            for (const KernelPath path : {KernelPath::kVector, KernelPath::kScalar}) {
+                const AlgoLibrary::ScopedKernelPath scoped(path);
+                cv::Mat bordered, dst;
+                stereo::MedianFilterOpenCV(src, c.radius, use_om, bordered, dst);
+                EXPECT_EQ(cv::norm(dst, expected, cv::NORM_INF), 0.0)
+                    << c.size << " r " << c.radius << " om " << use_om << " " << AlgoLibrary::KernelPathName(path);
+            }
         }
     }
     const cv::Mat_<uchar> src = SparseHeights(cv::Size(10, 10), 1);

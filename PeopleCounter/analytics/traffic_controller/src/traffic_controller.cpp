@@ -13,10 +13,10 @@
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/ParameterAccess/parameter_profile.h"
 #include "CommonUtilities/ParameterAccess/parameter_range.h"
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/rounding.h"
 #include "CommonUtilities/algorithm_support/stats_utils.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
 
 namespace {
@@ -584,7 +584,7 @@ long long CTrafficController::SubtractBackgroundPixels(const uint32_t* backgroun
     long long changed = 0;
     std::size_t i = 0;
 #if CV_SIMD
-    if (AlgoLibrary::SimdEnabled()) {
+    if (AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector) {
         const std::size_t lanes = static_cast<std::size_t>(cv::v_uint8::nlanes);
         const std::size_t words = static_cast<std::size_t>(cv::v_uint32::nlanes);
         const cv::v_uint8 below = cv::vx_setall_u8(static_cast<unsigned char>(kChangedPixelThreshold - 1));

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/traffic_controller_harness.h"
 
 namespace {
@@ -347,11 +347,12 @@ TEST(CTrafficControllerTest, BackgroundDifferenceIsTheSameOnBothPaths)
                            : static_cast<unsigned char>(rng.uniform(0, 256));
         }
         avector<unsigned char> scalar = image, vector = image;
-        const auto subtract = [&](bool simd, avector<unsigned char>& out) {
-            const AlgoLibrary::ScopedSimdPath path(simd);
+        const auto subtract = [&](AlgoLibrary::KernelPath path, avector<unsigned char>& out) {
+            const AlgoLibrary::ScopedKernelPath scoped(path);
             return CTrafficController::SubtractBackgroundPixels(background.data(), out.data(), n);
         };
-        const long long scalar_count = subtract(false, scalar), vector_count = subtract(true, vector);
+        const long long scalar_count = subtract(AlgoLibrary::KernelPath::kScalar, scalar),
+                        vector_count = subtract(AlgoLibrary::KernelPath::kVector, vector);
         EXPECT_EQ(vector, scalar) << n;
         EXPECT_EQ(vector_count, scalar_count) << n;
         long long expected = 0;

@@ -5,7 +5,7 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <stdexcept>
 
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 
 namespace AlgoLibrary {
 namespace Assignment {
@@ -27,33 +27,33 @@ struct HeapOrder {
     }
 };
 
-int Largest(const int* data, std::size_t count, bool use_simd)
+int Largest(const int* data, std::size_t count, AlgoLibrary::KernelPath path)
 {
     std::size_t i = 0;
     int highest = data[0];
 #if CV_SIMD128
-    if (use_simd && count >= 4) {
+    if (path == AlgoLibrary::KernelPath::kVector && count >= 4) {
         cv::v_int32x4 v = cv::v_load(data);
         for (i = 4; i + 4 <= count; i += 4) v = cv::v_max(v, cv::v_load(data + i));
         highest = cv::v_reduce_max(v);
     }
 #else
-    (void)use_simd;
+    (void)path;
 #endif
     for (; i < count; ++i) highest = std::max(highest, data[i]);
     return highest;
 }
 
 // The first index from j on whose entry differs from `value`, or count.
-std::size_t SkipEntries(const int* row, std::size_t j, std::size_t count, int value, bool use_simd)
+std::size_t SkipEntries(const int* row, std::size_t j, std::size_t count, int value, AlgoLibrary::KernelPath path)
 {
 #if CV_SIMD128
-    if (use_simd) {
+    if (path == AlgoLibrary::KernelPath::kVector) {
         const cv::v_int32x4 v = cv::v_setall_s32(value);
         while (j + 4 <= count && cv::v_check_all(cv::v_load(row + j) == v)) j += 4;
     }
 #else
-    (void)use_simd;
+    (void)path;
 #endif
     while (j < count && row[j] == value) ++j;
     return j;
@@ -69,8 +69,8 @@ void BipartiteWeightMatchingImpl::ThrowSmallMatrix()
 long long BipartiteWeightMatchingImpl::Run(const int* matrix, int n)
 {
     const std::size_t size = static_cast<std::size_t>(n);
-    const bool simd = AlgoLibrary::SimdEnabled();
-    const int max_entry = Largest(matrix, size * size, simd);
+    const AlgoLibrary::KernelPath path = AlgoLibrary::ActiveKernelPath();
+    const int max_entry = Largest(matrix, size * size, path);
 
     // Edges for the entries below the largest; the smallest entry is among them (or there are none).
     m_edge_begin.resize(size + 1);
@@ -81,7 +81,7 @@ long long BipartiteWeightMatchingImpl::Run(const int* matrix, int n)
         const int* row = matrix + i * size;
         for (std::size_t j = 0; j < size; ++j) {
             // Most entries are "never pair": whole blocks of them are passed over at once.
-            j = SkipEntries(row, j, size, max_entry, simd);
+            j = SkipEntries(row, j, size, max_entry, path);
             if (j >= size)
                 break;
             min_entry = std::min(min_entry, row[j]);

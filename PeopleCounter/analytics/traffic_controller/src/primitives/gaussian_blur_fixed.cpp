@@ -5,8 +5,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_divide.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
 
 namespace GaussianFixed {
@@ -167,10 +167,11 @@ inline void LoadWidened(const unsigned char* p, cv::v_uint32 out[4])
 #endif
 
 // sums[x] += add[x] - sub[x] (bytes), from column `x` on.
-void AddSubRow(uint32_t* sums, const unsigned char* add, const unsigned char* sub, int x, int width)
+void AddSubRow(uint32_t* sums, const unsigned char* add, const unsigned char* sub, int x, int width,
+               [[maybe_unused]] AlgoLibrary::KernelPath path)
 {
 #if CV_SIMD
-    if (AlgoLibrary::SimdEnabled()) {
+    if (path == AlgoLibrary::KernelPath::kVector) {
         const int step = cv::v_uint8::nlanes;
         const int lanes = cv::v_uint32::nlanes;
         for (; x + step <= width; x += step) {
@@ -188,11 +189,12 @@ void AddSubRow(uint32_t* sums, const unsigned char* add, const unsigned char* su
 }
 
 // out[x] = divider(sums[x]) for the whole row.
-void DivideRow(const uint32_t* sums, unsigned char* out, int width, const FastUintDivider<32>& divider)
+void DivideRow(const uint32_t* sums, unsigned char* out, int width, const FastUintDivider<32>& divider,
+               [[maybe_unused]] AlgoLibrary::KernelPath path)
 {
     int x = 0;
 #if CV_SIMD
-    if (AlgoLibrary::SimdEnabled() && AlgoLibrary::SimdUintDivider::Supports(divider)) {
+    if (path == AlgoLibrary::KernelPath::kVector && AlgoLibrary::SimdUintDivider::Supports(divider)) {
         const AlgoLibrary::SimdUintDivider simd_divider(divider);
         const int step = cv::v_uint8::nlanes;
         const int lanes = cv::v_uint32::nlanes;
@@ -233,14 +235,15 @@ void BoxFilter1D::FilterLine(const TLine& line, unsigned char* out) const
 void BoxFilter1D::FilterColumns(const unsigned char* src, unsigned char* dst, int width, int height,
                                 const unsigned char* zero_row, std::vector<uint32_t>& state) const
 {
+    const AlgoLibrary::KernelPath path = AlgoLibrary::ActiveKernelPath();
     state.assign(static_cast<std::size_t>(width), 0u);
     uint32_t* sums = state.data();
     for (int d = 0; d <= radius && d < height; ++d)
-        AddSubRow(sums, src + static_cast<std::ptrdiff_t>(d) * width, zero_row, 0, width);
+        AddSubRow(sums, src + static_cast<std::ptrdiff_t>(d) * width, zero_row, 0, width, path);
     for (int y = 0; y < height; ++y) {
-        DivideRow(sums, dst + static_cast<std::ptrdiff_t>(y) * width, width, divider);
+        DivideRow(sums, dst + static_cast<std::ptrdiff_t>(y) * width, width, divider, path);
         AddSubRow(sums, RowOrZero(src, width, height, y + radius + 1, zero_row),
-                  RowOrZero(src, width, height, y - radius, zero_row), 0, width);
+                  RowOrZero(src, width, height, y - radius, zero_row), 0, width, path);
     }
 }
 
@@ -275,28 +278,28 @@ void LinearApprox1D::FilterLine(const TLine& line, unsigned char* out) const
 void LinearApprox1D::FilterColumns(const unsigned char* src, unsigned char* dst, int width, int height,
                                    const unsigned char* zero_row, std::vector<uint32_t>& state) const
 {
+    const AlgoLibrary::KernelPath path = AlgoLibrary::ActiveKernelPath();
     const std::size_t w = static_cast<std::size_t>(width);
     state.assign(3 * w, 0u);
     uint32_t* left = state.data();
     uint32_t* right = left + w;
     uint32_t* weighted = right + w;
     const auto row = [&](int y) { return RowOrZero(src, width, height, y, zero_row); };
-    AddSubRow(left, row(0), zero_row, 0, width);
-    for (int d = 1; d <= radius + 1 && d < height; ++d) AddSubRow(right, row(d), zero_row, 0, width);
+    AddSubRow(left, row(0), zero_row, 0, width, path);
+    for (int d = 1; d <= radius + 1 && d < height; ++d) AddSubRow(right, row(d), zero_row, 0, width, path);
     for (int d = 0; d <= radius && d < height; ++d) {
         const uint32_t weight = static_cast<uint32_t>(radius + 1 - d);
         const unsigned char* r = row(d);
         for (int x = 0; x < width; ++x) weighted[x] += weight * r[x];
     }
-    const bool simd = AlgoLibrary::SimdEnabled();
     for (int y = 0; y < height; ++y) {
-        DivideRow(weighted, dst + static_cast<std::ptrdiff_t>(y) * width, width, divider);
+        DivideRow(weighted, dst + static_cast<std::ptrdiff_t>(y) * width, width, divider, path);
         const unsigned char* next = row(y + 1);
         const unsigned char* leaving = row(y - radius);
         const unsigned char* entering = row(y + radius + 2);
         int x = 0;
 #if CV_SIMD
-        if (simd) {
+        if (path == AlgoLibrary::KernelPath::kVector) {
             const int step = cv::v_uint8::nlanes;
             const int lanes = cv::v_uint32::nlanes;
             for (; x + step <= width; x += step) {
@@ -314,8 +317,6 @@ void LinearApprox1D::FilterColumns(const unsigned char* src, unsigned char* dst,
                 }
             }
         }
-#else
-        (void)simd;
 #endif
         for (; x < width; ++x) {
             weighted[x] = weighted[x] - left[x] + right[x];
@@ -415,7 +416,7 @@ bool GaussianBlurWith1DProcessor<TKernel>::ProcessGray(unsigned char* image, int
     TKernel kernel;
     const bool filter_rows = m_radius_x >= 1;
     const bool filter_columns = m_radius_y >= 1;
-    if (!AlgoLibrary::SimdEnabled()) {
+    if (AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kScalar) {
         if (filter_rows && kernel.Init(m_radius_x))
             Blur1DLines(kernel, LineAccessor(image, width, height), m_line);
         if (filter_columns && kernel.Init(m_radius_y))

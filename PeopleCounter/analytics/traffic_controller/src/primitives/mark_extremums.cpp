@@ -3,7 +3,7 @@
 #include <cstring>
 #include <opencv2/core/hal/intrin.hpp>
 
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 
 namespace detail {
 
@@ -100,32 +100,33 @@ const unsigned char* CMarkExtremums::WindowMaximaQueue(const unsigned char* imag
 namespace {
 
 // line[i] = max(line[i], line[i + k]) for i = 0 .. count - 1, ascending (so in place).
-void MaxWithShifted(unsigned char* line, int count, int k, bool simd)
+void MaxWithShifted(unsigned char* line, int count, int k, AlgoLibrary::KernelPath path)
 {
     int i = 0;
 #if CV_SIMD
-    if (simd) {
+    if (path == AlgoLibrary::KernelPath::kVector) {
         const int step = cv::v_uint8::nlanes;
         for (; i + step <= count; i += step)
             cv::v_store(line + i, cv::v_max(cv::vx_load(line + i), cv::vx_load(line + i + k)));
     }
 #else
-    (void)simd;
+    (void)path;
 #endif
     for (; i < count; ++i) line[i] = std::max(line[i], line[i + k]);
 }
 
 // out[i] = max(a[i], b[i]) for i = 0 .. count - 1.
-void MaxOfTwo(const unsigned char* a, const unsigned char* b, unsigned char* out, int count, bool simd)
+void MaxOfTwo(const unsigned char* a, const unsigned char* b, unsigned char* out, int count,
+              AlgoLibrary::KernelPath path)
 {
     int i = 0;
 #if CV_SIMD
-    if (simd) {
+    if (path == AlgoLibrary::KernelPath::kVector) {
         const int step = cv::v_uint8::nlanes;
         for (; i + step <= count; i += step) cv::v_store(out + i, cv::v_max(cv::vx_load(a + i), cv::vx_load(b + i)));
     }
 #else
-    (void)simd;
+    (void)path;
 #endif
     for (; i < count; ++i) out[i] = std::max(a[i], b[i]);
 }
@@ -148,7 +149,7 @@ const unsigned char* CMarkExtremums::WindowMaximaDoubling(const unsigned char* i
     unsigned char* line = m_row_maxima.data();
     unsigned char* result = line + padded_width;
     unsigned char* columns = m_col_maxima.data();
-    const bool simd = true;
+    const AlgoLibrary::KernelPath path = AlgoLibrary::KernelPath::kVector;
 
     std::memset(columns, 0, static_cast<std::size_t>(radius) * w);
     std::memset(columns + static_cast<std::size_t>(radius + height) * w, 0, static_cast<std::size_t>(radius) * w);
@@ -157,19 +158,19 @@ const unsigned char* CMarkExtremums::WindowMaximaDoubling(const unsigned char* i
         std::memset(line, 0, static_cast<std::size_t>(radius));
         std::memcpy(line + radius, image + y * w, w);
         std::memset(line + radius + width, 0, static_cast<std::size_t>(radius));
-        for (int k = 1; k < span; k *= 2) MaxWithShifted(line, padded_width - 2 * k + 1, k, simd);
-        MaxOfTwo(line, line + (s - span), columns + static_cast<std::size_t>(radius + y) * w, width, simd);
+        for (int k = 1; k < span; k *= 2) MaxWithShifted(line, padded_width - 2 * k + 1, k, path);
+        MaxOfTwo(line, line + (s - span), columns + static_cast<std::size_t>(radius + y) * w, width, path);
     }
-    for (int k = 1; k < span; k *= 2) MaxWithShifted(columns, (padded_height - 2 * k + 1) * width, k * width, simd);
+    for (int k = 1; k < span; k *= 2) MaxWithShifted(columns, (padded_height - 2 * k + 1) * width, k * width, path);
     for (int y = 0; y < height; ++y)
-        MaxOfTwo(columns + y * w, columns + (y + s - span) * w, result + y * w, width, simd);
+        MaxOfTwo(columns + y * w, columns + (y + s - span) * w, result + y * w, width, path);
     return result;
 }
 
 const unsigned char* CMarkExtremums::WindowMaxima(const unsigned char* image, int width, int height, int radius)
 {
 #if CV_SIMD
-    if (AlgoLibrary::SimdEnabled())
+    if (AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector)
         return WindowMaximaDoubling(image, width, height, radius);
 #endif
     return WindowMaximaQueue(image, width, height, radius);

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <opencv2/core/hal/intrin.hpp>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 
 namespace Correlation {
 
@@ -39,12 +39,12 @@ bool Comparable(int width, int height, const AlgoLibrary::TPoint<int>& a, const 
 
 namespace detail {
 
-bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int width, bool use_simd, int64_t& sa,
-                      int64_t& sb, int64_t& difference)
+bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int width, AlgoLibrary::KernelPath path,
+                      int64_t& sa, int64_t& sb, int64_t& difference)
 {
     constexpr int kSide = 2 * kHalf + 1;
 #if CV_SIMD128
-    if (use_simd) {
+    if (path == AlgoLibrary::KernelPath::kVector) {
         // Each 15-byte row is read as its bytes 0..7 and 7..14, byte 7 masked out of the second
         // half, so that no byte after the row is read (the last row may end the image).
         const cv::v_uint16x8 keep_high(0, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF);
@@ -85,7 +85,7 @@ bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int widt
         return true;
     }
 #else
-    (void)use_simd;
+    (void)path;
 #endif
     sa = 0;
     sb = 0;
@@ -124,7 +124,7 @@ float CorrelatePoints(int width, const avector<unsigned char>& A, const avector<
     const unsigned char* wb = B.data() + static_cast<std::ptrdiff_t>(b.y - kHalf) * width + (b.x - kHalf);
     int64_t sa = 0, sb = 0, difference = 0;
     // A black window has no shape to compare.
-    if (!detail::WindowDifference(wa, wb, width, AlgoLibrary::SimdEnabled(), sa, sb, difference))
+    if (!detail::WindowDifference(wa, wb, width, AlgoLibrary::ActiveKernelPath(), sa, sb, difference))
         return kNoMatch;
     return static_cast<float>(static_cast<double>(difference) / static_cast<double>(sa * sb));
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/mem_manager.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/point_path.h"
 
@@ -30,8 +31,8 @@ namespace detail {
 
 // Sums of the two 15 x 15 windows (rows `width` bytes apart) and the sum of |a x SB - b x SA| over
 // them; false when a window is black. Reads nothing outside the two windows.
-bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int width, bool use_simd, int64_t& sa,
-                      int64_t& sb, int64_t& difference);
+bool WindowDifference(const unsigned char* wa, const unsigned char* wb, int width, AlgoLibrary::KernelPath path,
+                      int64_t& sa, int64_t& sb, int64_t& difference);
 
 }  // namespace detail
 

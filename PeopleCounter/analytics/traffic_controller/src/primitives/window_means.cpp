@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <opencv2/core/hal/intrin.hpp>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_divide.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 
 namespace AlgoLibrary {
 
@@ -118,7 +118,7 @@ bool CalcWindowMeans<unsigned char, unsigned char, FastUintDividerSmoothingPixel
     }
     for (int x = 0; x < width; ++x) dst[x] = pixel_function(column_sums[x]);
 
-    const bool simd = SimdEnabled();
+    const AlgoLibrary::KernelPath path = AlgoLibrary::ActiveKernelPath();
     for (int y = 1; y < height; ++y) {
         // Row y + bottom enters the window, row y - 1 - top leaves it. The entering row is read
         // before any output row at or below it is written, so src and dst may coincide.
@@ -128,10 +128,10 @@ bool CalcWindowMeans<unsigned char, unsigned char, FastUintDividerSmoothingPixel
         unsigned char* out = dst + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
         int x = 0;
 #if CV_SIMD
-        if (simd)
+        if (path == AlgoLibrary::KernelPath::kVector)
             x = UpdateAndDivideSimd(column_sums, entering, leaving, out, width, pixel_function);
 #else
-        (void)simd;
+        (void)path;
 #endif
         UpdateAndDivideScalar(column_sums, entering, leaving, out, x, width, pixel_function);
     }
@@ -148,7 +148,7 @@ void filter_smoothness(const avector<unsigned char>& src, avector<unsigned char>
         return;
     const int first = (first_row >= 1 && first_row <= height - 1) ? first_row : 1;
     const int end = (end_row >= 1 && end_row <= height - 1) ? end_row : height - 1;
-    const bool simd = SimdEnabled();
+    const AlgoLibrary::KernelPath path = AlgoLibrary::ActiveKernelPath();
     for (int y = first; y < end; ++y) {
         const unsigned char* above = src.data() + static_cast<std::size_t>(y - 1) * width;
         const unsigned char* row = above + width;
@@ -156,7 +156,7 @@ void filter_smoothness(const avector<unsigned char>& src, avector<unsigned char>
         unsigned char* out = dst.data() + static_cast<std::size_t>(y) * width;
         int x = 1;
 #if CV_SIMD
-        if (simd) {
+        if (path == AlgoLibrary::KernelPath::kVector) {
             // Columns x - 1 .. x + 1 of three rows summed in 16 bits (at most 2295); the division
             // by 9 is (sum * 7282) >> 16, exact for sums up to 2295.
             const int step = cv::v_uint16::nlanes;
@@ -171,7 +171,7 @@ void filter_smoothness(const avector<unsigned char>& src, avector<unsigned char>
             }
         }
 #else
-        (void)simd;
+        (void)path;
 #endif
         for (; x < width - 1; ++x) {
             const int sum = above[x - 1] + above[x] + above[x + 1] + row[x - 1] + row[x] + row[x + 1] + below[x - 1] +

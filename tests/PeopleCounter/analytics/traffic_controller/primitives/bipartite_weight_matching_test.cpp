@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 
 namespace {
 
@@ -107,7 +107,8 @@ TEST(BipartiteWeightMatchingTest, RandomSparseMatricesMatchBruteForce)
                           {"close costs", 0, 20, 25, false}};
     for (int pass = 0; pass < 2; ++pass) {
         // The scalar and the vector scans of the matrix.
-        const AlgoLibrary::ScopedSimdPath path(pass == 0);
+        const AlgoLibrary::ScopedKernelPath scoped(pass == 0 ? AlgoLibrary::KernelPath::kScalar
+                                                             : AlgoLibrary::KernelPath::kVector);
         for (const Kind& kind : kinds) {
             for (int trial = 0; trial < 400; ++trial) {
                 const int n = 2 + trial % 7;

@@ -10,8 +10,8 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "tests/PeopleCounter/analytics/traffic_controller/primitives/test_images.h"
 
 namespace {
@@ -93,8 +93,9 @@ TEST(GaussianBlurTest, SeparableKernelsEqualTheirDirectConvolution)
     } sizes[] = {{160, 120, 3, 3}, {37, 23, 1, 5}, {64, 50, 24, 24}, {20, 40, 30, 2}, {45, 33, 12, 0}, {30, 28, 8, 9}};
     for (const KernelCase& kernel : Kernels())
         for (const auto& size : sizes)
-            for (bool simd : {true, false}) {
-                const AlgoLibrary::ScopedSimdPath path(simd);
+            for (const AlgoLibrary::KernelPath path :
+                 {AlgoLibrary::KernelPath::kVector, AlgoLibrary::KernelPath::kScalar}) {
+                const AlgoLibrary::ScopedKernelPath scoped(path);
                 const cv::Mat image = RandomImage(size.width, size.height, 7);
                 auto blur = kernel.make();
                 ASSERT_TRUE(blur->InitProc(size.rx, size.ry));
@@ -104,7 +105,7 @@ TEST(GaussianBlurTest, SeparableKernelsEqualTheirDirectConvolution)
                     expected_rows, [&](int d) { return kernel.weight(d, size.ry); }, 0, size.ry);
                 EXPECT_EQ(MaxDifference(Blurred(*blur, image), expected), 0)
                     << kernel.name << " " << size.width << "x" << size.height << " r " << size.rx << "," << size.ry
-                    << " simd " << simd;
+                    << " " << AlgoLibrary::KernelPathName(path);
             }
 }
 
@@ -118,14 +119,14 @@ TEST(GaussianBlurTest, OneDimensionalSetUpRefusesRadiiBeyondThirtyTwoBitSums)
     // on both paths.
     const int r = GaussianFixed::kMax1DRadius;
     const cv::Mat white(2 * r + 1, 16, CV_8UC1, cv::Scalar(255));
-    for (const bool simd : {true, false}) {
-        const AlgoLibrary::ScopedSimdPath path(simd);
+    for (const AlgoLibrary::KernelPath path : {AlgoLibrary::KernelPath::kVector, AlgoLibrary::KernelPath::kScalar}) {
+        const AlgoLibrary::ScopedKernelPath scoped(path);
         GaussianFixed::GaussianBlurWith1DProcessor<GaussianFixed::LinearApprox1D> triangle;
         GaussianFixed::GaussianBlurWith1DProcessor<GaussianFixed::BoxFilter1D> box;
         ASSERT_TRUE(triangle.InitProc(0, r));
         ASSERT_TRUE(box.InitProc(0, r));
-        EXPECT_EQ(Blurred(triangle, white).at<uchar>(r, 7), 255) << "simd " << simd;
-        EXPECT_EQ(Blurred(box, white).at<uchar>(r, 7), 255) << "simd " << simd;
+        EXPECT_EQ(Blurred(triangle, white).at<uchar>(r, 7), 255) << AlgoLibrary::KernelPathName(path);
+        EXPECT_EQ(Blurred(box, white).at<uchar>(r, 7), 255) << AlgoLibrary::KernelPathName(path);
     }
 }
 
@@ -200,10 +201,11 @@ TEST(GaussianBlurTest, WindowMeansBlurSplitsTheRadiusOverItsPassesOnBothPaths)
             if (side > 2)
                 cv::blur(expected, expected, cv::Size(side, side), cv::Point(-1, -1), cv::BORDER_REPLICATE);
         }
-        for (const bool simd : {true, false}) {
-            const AlgoLibrary::ScopedSimdPath path(simd);
+        for (const AlgoLibrary::KernelPath path :
+             {AlgoLibrary::KernelPath::kVector, AlgoLibrary::KernelPath::kScalar}) {
+            const AlgoLibrary::ScopedKernelPath scoped(path);
             EXPECT_EQ(MaxDifference(Blurred(blur, image), expected), 0)
-                << c.passes << " passes, radius " << c.radius << " simd " << simd;
+                << c.passes << " passes, radius " << c.radius << " " << AlgoLibrary::KernelPathName(path);
         }
     }
 }

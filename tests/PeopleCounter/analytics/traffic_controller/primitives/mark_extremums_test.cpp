@@ -6,8 +6,8 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/perspective_filter.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "tests/PeopleCounter/analytics/traffic_controller/primitives/test_images.h"
 
 namespace {
@@ -73,8 +73,9 @@ TEST(CMarkExtremumsTest, RunningWindowMarksWhereDilationEqualsTheImage)
     } cases[] = {{160, 120, 16, 8, 4.0}, {160, 120, 3, 3, 1.5}, {77, 51, 5, 0, 2.0},
                  {40, 30, 0, 0, 0.0},    {33, 20, 9, 12, 3.0},  {40, 30, 30, 2, 3.0}};
     for (const auto& c : cases)
-        for (const bool simd : {true, false}) {
-            const AlgoLibrary::ScopedSimdPath path(simd);
+        for (const AlgoLibrary::KernelPath path :
+             {AlgoLibrary::KernelPath::kVector, AlgoLibrary::KernelPath::kScalar}) {
+            const AlgoLibrary::ScopedKernelPath scoped(path);
             cv::Mat image = RandomImage(c.width, c.height, 67, c.sigma);
             image.setTo(0, image < 40);  // zero areas, whose plateaus must not be marked
             const auto pixels = ToVector<avector<unsigned char>>(image);
@@ -82,11 +83,11 @@ TEST(CMarkExtremumsTest, RunningWindowMarksWhereDilationEqualsTheImage)
             marks.Resize(c.width, c.height, 0);
             marker.MarkExtremumsRunningWindowEntireImage(pixels, c.width, c.height, marks, c.radius, c.border);
             EXPECT_EQ(cv::countNonZero(Maxima(marks) != DilationMaxima(image, c.radius, c.border)), 0)
-                << c.width << "x" << c.height << " r " << c.radius << " simd " << simd;
+                << c.width << "x" << c.height << " r " << c.radius << " " << AlgoLibrary::KernelPathName(path);
             marks.Fill(0);
             marker.MarkExtremumsRunningWindow(pixels, c.width, c.height, marks, c.radius);
             EXPECT_EQ(cv::countNonZero(Maxima(marks) != DilationMaxima(image, c.radius, c.radius)), 0)
-                << c.width << "x" << c.height << " r " << c.radius << " simd " << simd;
+                << c.width << "x" << c.height << " r " << c.radius << " " << AlgoLibrary::KernelPathName(path);
         }
 }
 

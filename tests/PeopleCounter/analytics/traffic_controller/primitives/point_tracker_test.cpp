@@ -439,8 +439,10 @@ TEST(CorrelationTest, VectorWindowDifferenceEqualsScalarAndReadsOnlyTheImage)
         const unsigned char* wa = a.data() + ya * kSide + xa;
         const unsigned char* wb = b.data() + yb * kSide + xb;
         int64_t scalar[3] = {-1, -1, -1}, vector[3] = {-2, -2, -2};
-        const bool s = Correlation::detail::WindowDifference(wa, wb, kSide, false, scalar[0], scalar[1], scalar[2]);
-        const bool v = Correlation::detail::WindowDifference(wa, wb, kSide, true, vector[0], vector[1], vector[2]);
+        const bool s = Correlation::detail::WindowDifference(wa, wb, kSide, AlgoLibrary::KernelPath::kScalar, scalar[0],
+                                                             scalar[1], scalar[2]);
+        const bool v = Correlation::detail::WindowDifference(wa, wb, kSide, AlgoLibrary::KernelPath::kVector, vector[0],
+                                                             vector[1], vector[2]);
         ASSERT_EQ(s, v) << trial;
         EXPECT_EQ(scalar[0], vector[0]) << trial;
         EXPECT_EQ(scalar[1], vector[1]) << trial;

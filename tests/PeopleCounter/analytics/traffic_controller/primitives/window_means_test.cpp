@@ -9,9 +9,9 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/fast_uint_divider.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/fixed_point.h"
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
 #include "tests/PeopleCounter/analytics/traffic_controller/primitives/test_images.h"
 
 namespace {
@@ -72,11 +72,12 @@ TEST(WindowMeansTest, OddWindowsEqualOpenCvBlurWithReplicatedEdges)
     const cv::Size sizes[] = {{160, 120}, {67, 45}, {300, 70}};
     for (const cv::Size size : sizes)
         for (const int window : {3, 5, 7, 15, 25, 49, 63})
-            for (const bool simd : {true, false})
+            for (const AlgoLibrary::KernelPath path :
+                 {AlgoLibrary::KernelPath::kVector, AlgoLibrary::KernelPath::kScalar})
                 for (const bool in_place : {true, false}) {
                     if (window >= size.height)
                         continue;
-                    const AlgoLibrary::ScopedSimdPath path(simd);
+                    const AlgoLibrary::ScopedKernelPath scoped(path);
                     const cv::Mat image = RandomImage(size.width, size.height, 23);
                     cv::Mat expected;
                     cv::blur(image, expected, cv::Size(window, window), cv::Point(-1, -1), cv::BORDER_REPLICATE);
@@ -84,7 +85,8 @@ TEST(WindowMeansTest, OddWindowsEqualOpenCvBlurWithReplicatedEdges)
                     std::vector<char> scratch;
                     ASSERT_TRUE(Means(in_place ? out : image, out, window, scratch));
                     EXPECT_EQ(MaxDifference(out, expected), 0)
-                        << size << " window " << window << " simd " << simd << " in place " << in_place;
+                        << size << " window " << window << " " << AlgoLibrary::KernelPathName(path) << " in place "
+                        << in_place;
                 }
 }
 
@@ -136,8 +138,9 @@ TEST(WindowMeansTest, SmoothnessFilterTakesTruncatedThreeByThreeMeansInsideItsRo
     } cases[] = {{1, -1, 1, 39}, {0, 100, 1, 39}, {5, 12, 5, 12}, {39, 39, 39, 39}};
     const cv::Mat image = RandomImage(53, 40, 37);
     for (const auto& c : cases)
-        for (const bool simd : {true, false}) {
-            const AlgoLibrary::ScopedSimdPath path(simd);
+        for (const AlgoLibrary::KernelPath path :
+             {AlgoLibrary::KernelPath::kVector, AlgoLibrary::KernelPath::kScalar}) {
+            const AlgoLibrary::ScopedKernelPath scoped(path);
             const auto src = ToVector<avector<unsigned char>>(image);
             avector<unsigned char> dst(src.size(), 7);
             AlgoLibrary::filter_smoothness(src, dst, 53, 40, c.first, c.end);
@@ -150,8 +153,8 @@ TEST(WindowMeansTest, SmoothnessFilterTakesTruncatedThreeByThreeMeansInsideItsRo
                             for (int dx = -1; dx <= 1; ++dx) sum += image.at<uchar>(y + dy, x + dx);
                         expected = sum / 9;
                     }
-                    ASSERT_EQ(dst[y * 53 + x], expected)
-                        << "(" << x << ", " << y << ") rows " << c.first << ".." << c.end << " simd " << simd;
+                    ASSERT_EQ(dst[y * 53 + x], expected) << "(" << x << ", " << y << ") rows " << c.first << ".."
+                                                         << c.end << " " << AlgoLibrary::KernelPathName(path);
                 }
         }
 }

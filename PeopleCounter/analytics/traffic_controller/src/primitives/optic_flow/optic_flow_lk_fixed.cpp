@@ -7,7 +7,44 @@
 #include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+#include "CommonUtilities/algorithm_support/kernel_path.h"
+
+// The per-level workers: follow the points of a range at one level. Both run one loop, over float
+// samples or over Q14 samples.
+struct LKTrackerLevelArgs {
+    cv::Mat imgI;  // the level of the first image (a header over the pyramid)
+    cv::Mat imgJ;  // the level of the second image
+    const cv::Point2f* featuresA;
+    cv::Point2f* featuresB;
+    char* status;
+    float* error;
+    cv::TermCriteria criteria;  // epsilon squared
+    cv::Size winSize;
+    int level;
+    int flags;
+};
+
+class LKTrackerInvokerFloat {
+public:
+    explicit LKTrackerInvokerFloat(const LKTrackerLevelArgs& args) : m_args(args) {}
+    void operator()(const cv::Range& range) const;
+
+private:
+    LKTrackerLevelArgs m_args;
+};
+
+namespace cv {
+
+class LKTrackerInvoker_N {
+public:
+    explicit LKTrackerInvoker_N(const LKTrackerLevelArgs& args) : m_args(args) {}
+    void operator()(const cv::Range& range) const;
+
+private:
+    LKTrackerLevelArgs m_args;
+};
+
+}  // namespace cv
 
 namespace {
 
@@ -349,13 +386,13 @@ int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_s
     const int last_x = src_size.width - 1;
     const int last_y = src_size.height - 1;
     const bool inside = PatchInside(o, win_size, src_size);
-    const bool simd = AlgoLibrary::SimdEnabled();
+    const AlgoLibrary::KernelPath path = AlgoLibrary::ActiveKernelPath();
 
     for (int i = 0; i < win_size.height; ++i, dst += dst_stride) {
         const unsigned char* r0 = src + static_cast<std::ptrdiff_t>(Clamp(o.y + i, last_y)) * src_step;
         const unsigned char* r1 = src + static_cast<std::ptrdiff_t>(Clamp(o.y + i + 1, last_y)) * src_step;
         if (inside) {
-            optic_flow_detail::SubPixRowFixed(r0 + o.x, r1 + o.x, ai, bi, dst, win_size.width, simd);
+            optic_flow_detail::SubPixRowFixed(r0 + o.x, r1 + o.x, ai, bi, dst, win_size.width, path);
         } else {
             // Columns left of the image repeat column 0, columns right of it the last one; the
             // columns between are interpolated as inside.
@@ -371,7 +408,7 @@ int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_s
             for (int j = 0; j < interior_begin; ++j) dst[j] = left;
             if (interior_end > interior_begin)
                 optic_flow_detail::SubPixRowFixed(r0 + o.x + interior_begin, r1 + o.x + interior_begin, ai, bi,
-                                                  dst + interior_begin, interior_end - interior_begin, simd);
+                                                  dst + interior_begin, interior_end - interior_begin, path);
             for (int j = interior_end; j < win_size.width; ++j) dst[j] = right;
         }
     }
@@ -381,13 +418,13 @@ int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_s
 namespace optic_flow_detail {
 
 void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai, int32_t bi, int32_t* dst, int width,
-                    bool use_simd)
+                    AlgoLibrary::KernelPath path)
 {
     const int32_t ai1 = kQ14 - ai;
     const int32_t bi1 = kQ14 - bi;
     int j = 0;
 #if CV_SIMD128
-    if (use_simd) {
+    if (path == AlgoLibrary::KernelPath::kVector) {
         // Columns by 16-bit multiply-adds (pixel x Q14 weight pairs), then each column split into
         // col >> 14 (at most 255) and col & 16383: (w x col) >> 14 = w x (col >> 14) +
         // ((w x (col & 16383)) >> 14) exactly, every product of two 16-bit values.
@@ -430,7 +467,7 @@ void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai
         }
     }
 #else
-    (void)use_simd;
+    (void)path;
 #endif
     for (; j < width; ++j) {
         const int32_t left = p0[j] * bi1 + p1[j] * bi;
@@ -441,13 +478,13 @@ void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai
 }
 
 void AccumulateFixedSums(const int32_t* patch_i, int stride_i, const int32_t* patch_j, int stride_j, const int32_t* ix,
-                         const int32_t* iy, int stride_d, int width, int rows, bool with_gradient, bool use_simd,
-                         FixedWindowSums& sums)
+                         const int32_t* iy, int stride_d, int width, int rows, bool with_gradient,
+                         AlgoLibrary::KernelPath path, FixedWindowSums& sums)
 {
     int64_t bx = 0, by = 0, gxx = 0, gxy = 0, gyy = 0;
 #if CV_SIMD128
     constexpr int kLanes = cv::v_int32x4::nlanes;
-    if (use_simd && width >= kLanes) {
+    if (path == AlgoLibrary::KernelPath::kVector && width >= kLanes) {
         // Whole blocks of four, then the last four samples of the row with the lanes already
         // counted zeroed (their derivatives set to 0 cancel every product).
         const int tail = width % kLanes;
@@ -492,7 +529,7 @@ void AccumulateFixedSums(const int32_t* patch_i, int stride_i, const int32_t* pa
         rows = 0;
     }
 #else
-    (void)use_simd;
+    (void)path;
 #endif
     for (int y = 0; y < rows; ++y) {
         const int32_t* pi = patch_i + static_cast<std::ptrdiff_t>(y) * stride_i;
@@ -629,7 +666,7 @@ struct FixedSamples {
     bool Accumulate(const WindowView<int32_t>& w, bool new_window, int /*flags*/)
     {
         optic_flow_detail::AccumulateFixedSums(w.i, w.stride_i, w.j, w.stride_j, w.ix, w.iy, w.stride_d, w.width,
-                                               w.rows, new_window, simd, sums);
+                                               w.rows, new_window, path, sums);
         bx = static_cast<float>(sums.bx >> 14) * kQ14Inverse;
         by = static_cast<float>(sums.by >> 14) * kQ14Inverse;
         if (!new_window)
@@ -649,7 +686,7 @@ struct FixedSamples {
     }
     float Error(const WindowView<int32_t>&, int) const { return 0.f; }
 
-    bool simd = AlgoLibrary::SimdEnabled();
+    AlgoLibrary::KernelPath path = AlgoLibrary::ActiveKernelPath();
     optic_flow_detail::FixedWindowSums sums{0, 0, 0, 0, 0};
     float bx = 0.f, by = 0.f, gxx = 0.f, gxy = 0.f, gyy = 0.f;
 };

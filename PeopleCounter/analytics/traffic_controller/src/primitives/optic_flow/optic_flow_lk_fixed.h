@@ -6,6 +6,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "CommonUtilities/algorithm_support/kernel_path.h"
+
 // Pyramidal Lucas-Kanade point tracking between two 8-bit grey images, in floating point and in
 // fixed point (Q14 patches and derivatives, 64-bit sums, float only for the 2x2 solve).
 
@@ -53,57 +55,20 @@ int icvGetRectSubPixFloat(const unsigned char* src, int src_step, cv::Size src_s
 int icvGetRectSubPixFixed(const unsigned char* src, int src_step, cv::Size src_size, int32_t* dst, int dst_step,
                           cv::Size win_size, cv::Point2f center);
 
-// The per-level workers: follow the points of a range at one level. Both run one loop, over float
-// samples or over Q14 samples.
-struct LKTrackerLevelArgs {
-    cv::Mat imgI;  // the level of the first image (a header over the pyramid)
-    cv::Mat imgJ;  // the level of the second image
-    const cv::Point2f* featuresA;
-    cv::Point2f* featuresB;
-    char* status;
-    float* error;
-    cv::TermCriteria criteria;  // epsilon squared
-    cv::Size winSize;
-    int level;
-    int flags;
-};
-
-class LKTrackerInvokerFloat {
-public:
-    explicit LKTrackerInvokerFloat(const LKTrackerLevelArgs& args) : m_args(args) {}
-    void operator()(const cv::Range& range) const;
-
-private:
-    LKTrackerLevelArgs m_args;
-};
-
-namespace cv {
-
-class LKTrackerInvoker_N {
-public:
-    explicit LKTrackerInvoker_N(const LKTrackerLevelArgs& args) : m_args(args) {}
-    void operator()(const cv::Range& range) const;
-
-private:
-    LKTrackerLevelArgs m_args;
-};
-
-}  // namespace cv
-
 namespace optic_flow_detail {
 
-// The five sums of one window of the fixed variant: mismatch sums bx, by and, when asked, the
-// gradient matrix. `rows` rows of `width` samples; each pointer advances by its own stride.
 // One interior row of the fixed-point patch copy: dst[j] from columns j and j + 1 of the source
 // rows p0 and p1 (width + 1 bytes each), Q14 weights ai (horizontal) and bi (vertical).
 void SubPixRowFixed(const unsigned char* p0, const unsigned char* p1, int32_t ai, int32_t bi, int32_t* dst, int width,
-                    bool use_simd);
+                    AlgoLibrary::KernelPath path);
 
+// The five sums of one window of the fixed variant: mismatch sums bx, by and, when asked, the
+// gradient matrix. `rows` rows of `width` samples; each pointer advances by its own stride.
 struct FixedWindowSums {
     int64_t bx, by, gxx, gxy, gyy;
 };
 void AccumulateFixedSums(const int32_t* patch_i, int stride_i, const int32_t* patch_j, int stride_j, const int32_t* ix,
-                         const int32_t* iy, int stride_d, int width, int rows, bool with_gradient, bool use_simd,
-                         FixedWindowSums& sums);
+                         const int32_t* iy, int stride_d, int width, int rows, bool with_gradient,
+                         AlgoLibrary::KernelPath path, FixedWindowSums& sums);
 
 }  // namespace optic_flow_detail

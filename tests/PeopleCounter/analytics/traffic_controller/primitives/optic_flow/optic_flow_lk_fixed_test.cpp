@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "PeopleCounter/analytics/traffic_controller/src/primitives/simd_switch.h"
+#include "CommonUtilities/algorithm_support/kernel_path.h"
 
 namespace {
 
@@ -333,9 +333,11 @@ TEST(OpticFlowLKTest, VectorSumsEqualScalarSums)
         for (bool gradient : {false, true}) {
             optic_flow_detail::FixedWindowSums scalar{1, 2, 3, 4, 5}, vector{1, 2, 3, 4, 5};
             optic_flow_detail::AccumulateFixedSums(pi.data(), width + 2, pj.data(), width, ix.data(), iy.data(),
-                                                   width + 1, width, rows, gradient, false, scalar);
+                                                   width + 1, width, rows, gradient, AlgoLibrary::KernelPath::kScalar,
+                                                   scalar);
             optic_flow_detail::AccumulateFixedSums(pi.data(), width + 2, pj.data(), width, ix.data(), iy.data(),
-                                                   width + 1, width, rows, gradient, true, vector);
+                                                   width + 1, width, rows, gradient, AlgoLibrary::KernelPath::kVector,
+                                                   vector);
             const auto sums = [](const optic_flow_detail::FixedWindowSums& s) {
                 return std::vector<int64_t>{s.bx, s.by, s.gxx, s.gxy, s.gyy};
             };
@@ -360,18 +362,20 @@ TEST(OpticFlowLKTest, VectorPathsGiveTheScalarResults)
         const int32_t bi = trial % 3 == 0 ? 16383 : weight(random);
         const int width = 1 + trial % 19;
         std::vector<int32_t> scalar(static_cast<std::size_t>(width)), vector(scalar.size());
-        optic_flow_detail::SubPixRowFixed(r0.data(), r1.data(), ai, bi, scalar.data(), width, false);
-        optic_flow_detail::SubPixRowFixed(r0.data(), r1.data(), ai, bi, vector.data(), width, true);
+        optic_flow_detail::SubPixRowFixed(r0.data(), r1.data(), ai, bi, scalar.data(), width,
+                                          AlgoLibrary::KernelPath::kScalar);
+        optic_flow_detail::SubPixRowFixed(r0.data(), r1.data(), ai, bi, vector.data(), width,
+                                          AlgoLibrary::KernelPath::kVector);
         ASSERT_EQ(scalar, vector) << "width " << width << " ai " << ai << " bi " << bi;
     }
     // The whole fixed-point tracker, border points included.
     const auto [a, b] = RandomPair(21, 1.7f, -2.2f);
     const std::vector<cv::Point2f> from = InteriorGrid(kFrame, 0, 3);
-    const auto track = [&](bool simd) {
-        const AlgoLibrary::ScopedSimdPath path(simd);
+    const auto track = [&](AlgoLibrary::KernelPath path) {
+        const AlgoLibrary::ScopedKernelPath scoped(path);
         return Track(&cvCalcOpticalFlowPyrLK_N, a, b, from, cv::Size(5, 5), 3);
     };
-    const Tracked scalar = track(false), vector = track(true);
+    const Tracked scalar = track(AlgoLibrary::KernelPath::kScalar), vector = track(AlgoLibrary::KernelPath::kVector);
     EXPECT_EQ(scalar.status, vector.status);
     EXPECT_EQ(scalar.points, vector.points);
 }
