@@ -1,10 +1,15 @@
 #include "StereoAnalyzer/StereoPeopleCounter/mask_rows_simd.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
 namespace mask_rows_simd {
 
-int BinarizeGreaterOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int cols)
+// Each function handles the longest prefix of a row that whole vectors cover and returns its length;
+// where no SIMD backend exists that is none of it, and the parameters go unused.
+
+int BinarizeGreaterOrEqualRow([[maybe_unused]] const uchar* src, [[maybe_unused]] uchar threshold,
+                              [[maybe_unused]] uchar* dst, [[maybe_unused]] int cols)
 {
     int x = 0;
 #if CV_SIMD
@@ -15,7 +20,8 @@ int BinarizeGreaterOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int
     return x;
 }
 
-int BinarizeLessOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int cols)
+int BinarizeLessOrEqualRow([[maybe_unused]] const uchar* src, [[maybe_unused]] uchar threshold,
+                           [[maybe_unused]] uchar* dst, [[maybe_unused]] int cols)
 {
     int x = 0;
 #if CV_SIMD
@@ -26,7 +32,8 @@ int BinarizeLessOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int co
     return x;
 }
 
-int BinarizeLessOrEqualRow(const short* src, short threshold, uchar* dst, int cols)
+int BinarizeLessOrEqualRow([[maybe_unused]] const short* src, [[maybe_unused]] short threshold,
+                           [[maybe_unused]] uchar* dst, [[maybe_unused]] int cols)
 {
     int x = 0;
 #if CV_SIMD
@@ -43,7 +50,8 @@ int BinarizeLessOrEqualRow(const short* src, short threshold, uchar* dst, int co
     return x;
 }
 
-int SetMaskedRow(const uchar* mask, uchar value, uchar* image, int cols, uint64_t& sum, uint64_t& count)
+int SetMaskedRow([[maybe_unused]] const uchar* mask, [[maybe_unused]] uchar value, [[maybe_unused]] uchar* image,
+                 [[maybe_unused]] int cols, [[maybe_unused]] uint64_t& sum, [[maybe_unused]] uint64_t& count)
 {
     int x = 0;
 #if CV_SIMD
@@ -62,7 +70,8 @@ int SetMaskedRow(const uchar* mask, uchar value, uchar* image, int cols, uint64_
     return x;
 }
 
-int KeepAgreeingHeightsRow(const uchar* heights, const uchar* cleaned, uchar* out, int cols)
+int KeepAgreeingHeightsRow([[maybe_unused]] const uchar* heights, [[maybe_unused]] const uchar* cleaned,
+                           [[maybe_unused]] uchar* out, [[maybe_unused]] int cols)
 {
     int x = 0;
 #if CV_SIMD
