@@ -8,6 +8,7 @@
 #include <soci/sqlite3/soci-sqlite3.h>
 
 #include "application/runtime/file_error_handler.h"
+#include "application/runtime/util.h"
 
 namespace {
 
@@ -309,9 +310,7 @@ void AlarmsDbThread::ExecuteInsert(const Statement& statement, long long object_
 
 void AlarmsDbThread::ExecuteUpdate(long long object_id)
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = util::localtime();
     const std::string date = FormatTm(local, "%Y-%m-%d");
     const std::string time = FormatTm(local, "%H:%M:%S");
     RunStatement(m_session, kUpdateCmd, soci::use(object_id, "id"), soci::use(date, "date"), soci::use(time, "time"));
