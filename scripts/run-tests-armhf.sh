@@ -106,19 +106,28 @@ fi
 # A 32-bit guest under qemu-user cannot read large ext4 directories (readdir fails with EOVERFLOW:
 # the host's 64-bit directory offsets do not fit), which a device never meets. Temporary files and
 # the GStreamer plugins the tests scan live on tmpfs for the run.
-tmpfs_base=""
+# A tmpfs with at least 2 GiB free: TMPDIR's or /dev/shm, else one mounted for the run.
+roomy_tmpfs() {
+  [ -d "$1" ] && [ -w "$1" ] && [ "$(stat -f -c %T "$1")" = tmpfs ] &&
+    [ "$(df -Pk "$1" | awk 'NR == 2 { print $4 }')" -ge 2097152 ]
+}
+run_dir=""
 for candidate in "${TMPDIR:-/tmp}" /dev/shm; do
-  if [ -d "$candidate" ] && [ -w "$candidate" ] && [ "$(stat -f -c %T "$candidate")" = tmpfs ]; then
-    tmpfs_base=$candidate
+  if roomy_tmpfs "$candidate"; then
+    run_dir=$(mktemp -d "$candidate/flowtally-armhf.XXXXXX")
+    trap 'rm -rf "$run_dir"' EXIT
     break
   fi
 done
-if [ -z "$tmpfs_base" ]; then
-  echo "run-tests-armhf: no writable tmpfs (TMPDIR or /dev/shm) for the emulated tests" >&2
-  exit 1
+if [ -z "$run_dir" ]; then
+  run_dir=$(mktemp -d "${TMPDIR:-/tmp}/flowtally-armhf.XXXXXX")
+  if ! $SUDO mount -t tmpfs -o size=4g,mode=1777 flowtally-armhf "$run_dir"; then
+    echo "run-tests-armhf: no tmpfs with 2 GiB free (TMPDIR, /dev/shm) and none could be mounted" >&2
+    rmdir "$run_dir"
+    exit 1
+  fi
+  trap '$SUDO umount "$run_dir"; rmdir "$run_dir"' EXIT
 fi
-run_dir=$(mktemp -d "$tmpfs_base/flowtally-armhf.XXXXXX")
-trap 'rm -rf "$run_dir"' EXIT
 mkdir -p "$run_dir/tmp"
 cp -a "$sysroot/usr/lib/arm-linux-gnueabihf/gstreamer-1.0" "$run_dir/gstreamer-1.0"
 export TMPDIR="$run_dir/tmp"
