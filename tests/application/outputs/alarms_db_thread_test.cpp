@@ -256,8 +256,15 @@ TEST_F(AlarmsDbThreadTest, RefusesStatementsWhileQueueIsFullAndLosesNone)
 
     const std::tm time = Tm(2015, 6, 1, 8, 0, 0);
     int accepted = 0;
-    while (accepted < 200 && db->Insert(accepted + 1, AlarmsDbThread::kIncomingPass, time, 0)) ++accepted;
-    // The queue holds 100; the thread may already have taken one of them.
+    // The queue holds 100. The thread takes at most one of them, then blocks on the lock; on a slow
+    // machine it may take it only after the queue was first found full. Top the queue up until
+    // that one is taken (or for a while, if the thread keeps it queued), so that it stays full.
+    WaitUntil(
+        [&] {
+            while (accepted < 200 && db->Insert(accepted + 1, AlarmsDbThread::kIncomingPass, time, 0)) ++accepted;
+            return accepted > 100;
+        },
+        std::chrono::seconds(2));
     EXPECT_GE(accepted, 100);
     EXPECT_LE(accepted, 101);
     EXPECT_FALSE(db->Update(1));
