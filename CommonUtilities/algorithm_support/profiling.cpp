@@ -61,7 +61,7 @@ CProfileStatistic::CProfileStatistic(const char* name)
     MyQueryPerformanceFrequency(&m_frequency);
 }
 
-int CProfileStatistic::SetVolume(long n)
+int CProfileStatistic::SetVolume(long long n)
 {
     if (n < 1 || n > INT_MAX)
         return -1;

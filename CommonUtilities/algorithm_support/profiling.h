@@ -29,7 +29,7 @@ public:
     explicit CProfileStatistic(const char* name = nullptr);
 
     // Empties the ring and makes room for n values; -1 when n is not in 1 .. INT_MAX.
-    int SetVolume(long n);
+    int SetVolume(long long n);
 
     int Start();
     int SetStartTime(const long long& start_ticks);

@@ -1,5 +1,6 @@
 #include "StereoAnalyzer/StereoMatchers/disparity_conversions_simd.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
 namespace stereo {

@@ -1,11 +1,13 @@
 #include "StereoAnalyzer/StereoPeopleCounter/mask_rows_simd.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"
 
 namespace mask_rows_simd {
 
+#if CV_SIMD
 namespace {
 
 // Whether the kernels below run; on the scalar path they handle nothing and the callers' loops
@@ -16,8 +18,13 @@ bool VectorPathChosen()
 }
 
 }  // namespace
+#endif
 
-int BinarizeGreaterOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int cols)
+// Each function handles the longest prefix of a row that whole vectors cover and returns its length;
+// where no SIMD backend exists that is none of it, and the parameters go unused.
+
+int BinarizeGreaterOrEqualRow([[maybe_unused]] const uchar* src, [[maybe_unused]] uchar threshold,
+                              [[maybe_unused]] uchar* dst, [[maybe_unused]] int cols)
 {
     int x = 0;
 #if CV_SIMD
@@ -30,7 +37,8 @@ int BinarizeGreaterOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int
     return x;
 }
 
-int BinarizeLessOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int cols)
+int BinarizeLessOrEqualRow([[maybe_unused]] const uchar* src, [[maybe_unused]] uchar threshold,
+                           [[maybe_unused]] uchar* dst, [[maybe_unused]] int cols)
 {
     int x = 0;
 #if CV_SIMD
@@ -43,7 +51,8 @@ int BinarizeLessOrEqualRow(const uchar* src, uchar threshold, uchar* dst, int co
     return x;
 }
 
-int BinarizeLessOrEqualRow(const short* src, short threshold, uchar* dst, int cols)
+int BinarizeLessOrEqualRow([[maybe_unused]] const short* src, [[maybe_unused]] short threshold,
+                           [[maybe_unused]] uchar* dst, [[maybe_unused]] int cols)
 {
     int x = 0;
 #if CV_SIMD
@@ -62,7 +71,8 @@ int BinarizeLessOrEqualRow(const short* src, short threshold, uchar* dst, int co
     return x;
 }
 
-int SetMaskedRow(const uchar* mask, uchar value, uchar* image, int cols, uint64_t& sum, uint64_t& count)
+int SetMaskedRow([[maybe_unused]] const uchar* mask, [[maybe_unused]] uchar value, [[maybe_unused]] uchar* image,
+                 [[maybe_unused]] int cols, [[maybe_unused]] uint64_t& sum, [[maybe_unused]] uint64_t& count)
 {
     int x = 0;
 #if CV_SIMD
@@ -83,7 +93,8 @@ int SetMaskedRow(const uchar* mask, uchar value, uchar* image, int cols, uint64_
     return x;
 }
 
-int KeepAgreeingHeightsRow(const uchar* heights, const uchar* cleaned, uchar* out, int cols)
+int KeepAgreeingHeightsRow([[maybe_unused]] const uchar* heights, [[maybe_unused]] const uchar* cleaned,
+                           [[maybe_unused]] uchar* out, [[maybe_unused]] int cols)
 {
     int x = 0;
 #if CV_SIMD

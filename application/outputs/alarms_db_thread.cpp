@@ -373,11 +373,7 @@ void AlarmsDbThread::ExecuteInsert(const Statement& statement, long long object_
 // database refused writes carries from when it was queued.
 void AlarmsDbThread::ExecuteUpdate(const Statement& statement, long long object_id)
 {
-    std::tm local = statement.local_time;
-    if (!HasTime(local)) {
-        const std::time_t now = std::time(nullptr);
-        localtime_r(&now, &local);
-    }
+    const std::tm local = HasTime(statement.local_time) ? statement.local_time : util::localtime();
     const std::string date = FormatTm(local, "%Y-%m-%d");
     const std::string time = FormatTm(local, "%H:%M:%S");
     RunStatement(m_session, kUpdateCmd, soci::use(object_id, "id"), soci::use(date, "date"), soci::use(time, "time"));

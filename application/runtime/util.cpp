@@ -1,19 +1,34 @@
 #include "application/runtime/util.h"
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 
 #include <sys/stat.h>
+#include <time.h>
 
 namespace util {
 
+// This file is built with a 64-bit time_t (see CMakeLists.txt); no time_t crosses its interface.
+static_assert(sizeof(std::time_t) == 8, "util.cpp must be built with a 64-bit time_t");
+
+std::int64_t SecondsSinceEpoch()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::int64_t>(now.tv_sec);
+}
+
+std::tm LocalCalendarTime(std::int64_t seconds)
+{
+    const std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm result{};
+    localtime_r(&time, &result);
+    return result;
+}
+
 std::tm localtime()
 {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm result{};
-    localtime_r(&now, &result);
-    return result;
+    return LocalCalendarTime(SecondsSinceEpoch());
 }
 
 bool CheckFileExistence(const std::string& path)

@@ -1,10 +1,17 @@
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
 
 namespace util {
+
+// Seconds since the epoch, 64 bits wide also where time_t has 32 (the device): right after 2038.
+std::int64_t SecondsSinceEpoch();
+
+// The local calendar time of `seconds` since the epoch, right after 2038 on the device too.
+std::tm LocalCalendarTime(std::int64_t seconds);
 
 // The current local calendar time, cut to whole seconds.
 std::tm localtime();

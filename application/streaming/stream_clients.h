@@ -10,7 +10,8 @@ namespace streaming {
 struct StreamClientLimits {
     // Bytes queued for one client; a client further behind is dropped.
     std::int64_t max_queued_bytes = 4 * 1024 * 1024;
-    // A client that takes no data for this long (a stalled reader or a peer that has gone) is dropped.
+    // A client that takes no data for this long while the stream flows (a stalled reader or a peer
+    // that has gone) is dropped.
     std::uint64_t send_timeout_ns = 5ull * 1000 * 1000 * 1000;
 };
 

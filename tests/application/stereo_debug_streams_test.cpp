@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/alarms_database.h"
+#include "support/launcher.h"
 #include "support/ports.h"
 #include "support/service_process.h"
 #include "support/stream_reader.h"
@@ -34,8 +36,11 @@ TEST(StereoDebugStreamsTest, RenderedPassIsServedAsTracksDisparityAndRectifiedPa
     testing_support::TempDir dir;
     const fs::path renderer = RendererBinary();
     ASSERT_FALSE(renderer.empty()) << "flowtally_render is not built";
-    ASSERT_EQ(boost::process::system(renderer, "--out", dir.Path("scene"), "--width", "144", "--height", "108",
-                                     "--focal", "90", "--frames", "40", "--person", "0,-150,0,150,5,180,0",
+    const std::vector<std::string> render = testing_support::LaunchCommand(
+        {renderer.string(), "--out", dir.Path("scene"), "--width", "144", "--height", "108", "--focal", "90", "--frames",
+         "40", "--person", "0,-150,0,150,5,180,0"});
+    ASSERT_EQ(boost::process::system(boost::process::exe = render.front(),
+                                     boost::process::args = std::vector<std::string>(render.begin() + 1, render.end()),
                                      boost::process::std_out > boost::process::null),
               0);
     ASSERT_TRUE(testing_support::CreateAlarmsDatabase(dir.Path("alarms.sqlite")));

@@ -16,6 +16,8 @@
 
 #include <boost/filesystem.hpp>
 
+#include "support/launcher.h"
+
 namespace testing_support {
 
 // A fresh temporary directory, removed with its content at the end of the test.
@@ -57,6 +59,7 @@ public:
             throw std::runtime_error("pipe failed");
         std::vector<std::string> argv_storage{binary};
         argv_storage.insert(argv_storage.end(), args.begin(), args.end());
+        argv_storage = LaunchCommand(std::move(argv_storage));
         std::vector<char*> argv;
         for (auto& a : argv_storage)
             argv.push_back(&a[0]);
@@ -68,7 +71,7 @@ public:
             dup2(fds[1], STDERR_FILENO);
             int null_fd = open("/dev/null", O_RDONLY);
             dup2(null_fd, STDIN_FILENO);
-            execv(binary, argv.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
         close(fds[1]);

@@ -117,7 +117,7 @@ TEST(CProfileStatisticTest, SetVolumeEmptiesTheRingOrRefuses)
     statistic.NextValue(7.0);
     EXPECT_EQ(statistic.SetVolume(0), -1);
     EXPECT_EQ(statistic.SetVolume(-5), -1);
-    EXPECT_EQ(statistic.SetVolume(static_cast<long>(INT_MAX) + 1), -1);
+    EXPECT_EQ(statistic.SetVolume(static_cast<long long>(INT_MAX) + 1), -1);
     EXPECT_EQ(statistic.GetCount(), 1);
     EXPECT_EQ(statistic.GetVolume(), 500);
 

@@ -25,6 +25,7 @@
 #include <boost/optional.hpp>
 
 #include "application/streaming/streaming_test_support.h"
+#include "support/launcher.h"
 
 extern char** environ;
 
@@ -35,10 +36,11 @@ using streaming_test::WaitUntil;
 // A child process whose standard output and error go to a file; killed if still running at the end.
 class ChildProcess {
 public:
-    ChildProcess(const std::vector<std::string>& arguments, const std::string& output_path)
+    ChildProcess(const std::vector<std::string>& command, const std::string& output_path)
+        : m_arguments(testing_support::LaunchCommand(command))
     {
         std::vector<char*> argv;
-        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        for (const auto& argument : m_arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
 
         posix_spawn_file_actions_t actions;
@@ -94,6 +96,7 @@ public:
     }
 
 private:
+    std::vector<std::string> m_arguments;
     pid_t m_pid = -1;
     std::string m_output_path;
     boost::optional<int> m_status;

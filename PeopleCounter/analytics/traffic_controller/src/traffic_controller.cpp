@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 #include <sstream>
 #include <stdexcept>

@@ -93,6 +93,11 @@ TEST(CrossingPerimeterTest, SignedMeasureOfAMoveAgainstAPolyline)
 {
     const std::vector<cv::Point2f> line{{0, 50}, {100, 50}};
     const std::vector<cv::Point2f> u_down_up{{20, 0}, {20, 100}, {40, 100}, {40, 0}};
+    // A vertex exactly on the move's line, where the two products of the side test are equal but
+    // not exact in float (1 + 2^-12 squared): computed as written they cancel to zero; a fused
+    // multiply-add keeps the rounding residue of one and puts the vertex to one side.
+    const float k = 1.0f + 1.0f / 4096;
+    const std::vector<cv::Point2f> tip{{0, 2}, {k, k}, {2, 0}};
     struct Case {
         const char* name;
         cv::Point2f previous, current;
@@ -112,6 +117,9 @@ TEST(CrossingPerimeterTest, SignedMeasureOfAMoveAgainstAPolyline)
         {"one-point polyline", {50, 40}, {50, 60}, {{50, 50}}, 0},
         {"two segments in opposite directions", {10, 50}, {50, 50}, u_down_up, 0},
         {"one segment of the U", {10, 50}, {30, 50}, u_down_up, -2},
+        {"ends on a vertex", {0, 0}, {k, k}, tip, 1},
+        {"passes through a vertex", {0, 0}, {2 * k, 2 * k}, tip, 2},
+        {"starts on a vertex", {k, k}, {2 * k, 2 * k}, tip, 1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(CCrossingPerimeterDetector::CheckCrossingPerimeter(c.current, c.previous, c.polyline), c.expected)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 #include <stdexcept>
 

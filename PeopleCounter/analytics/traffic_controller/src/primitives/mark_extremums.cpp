@@ -1,6 +1,7 @@
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/mark_extremums.h"
 
 #include <cstring>
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
 
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/fast_uint_divider.h"

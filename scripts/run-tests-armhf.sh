@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Builds flowtally for the device (32-bit ARM, ARMv7-A with NEON) and runs every test suite under
+# qemu-arm; then builds the algorithm libraries with Debian's default armhf flags (VFPv3, no NEON),
+# where the scalar branches are the ones compiled, and runs their tests the same way.
+#
+# The armhf libraries come from a Debian 12 root made once with mmdebstrap and kept outside the
+# clone (FLOWTALLY_ARMHF_SYSROOT_CACHE, default /var/cache/flowtally), keyed by its package list,
+# so later runs on the same machine reuse it.
+#
+# Usage: scripts/run-tests-armhf.sh [--build-only]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source_dir=$(pwd)
+
+build_only=0
+case "${1:-}" in
+  "") ;;
+  --build-only) build_only=1 ;;
+  *) echo "usage: $0 [--build-only]" >&2; exit 2 ;;
+esac
+
+jobs=${FLOWTALLY_JOBS:-$(nproc)}
+cache_dir=${FLOWTALLY_ARMHF_SYSROOT_CACHE:-/var/cache/flowtally}
+build_neon=${FLOWTALLY_ARMHF_BUILD:-build/armhf}
+build_vfp=${FLOWTALLY_ARMHF_VFP_BUILD:-build/armhf-vfpv3}
+mirror=${FLOWTALLY_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# --- Host tools ------------------------------------------------------------------------------------
+./scripts/install-deps.sh
+host_packages=(crossbuild-essential-armhf qemu-user mmdebstrap)
+missing=()
+for p in "${host_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "run-tests-armhf: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# --- The armhf root --------------------------------------------------------------------------------
+# The development packages of install-deps.sh, the C and C++ runtime headers, and the GStreamer
+# tools and plugins the tests start.
+mapfile -t deps < <(sed -n '/^packages=(/,/^)/p' scripts/install-deps.sh | tr -s ' \t' '\n\n' |
+  grep -E -e '-dev$' -e '^gstreamer1\.0-(tools|plugins-base|plugins-good)$' | sort -u)
+sysroot_packages=(libc6-dev libstdc++-12-dev "${deps[@]}")
+# The key changes with the package list and with the way the root is made (recipe).
+recipe=2
+key=$(printf '%s\n' "recipe $recipe" bookworm armhf "${sysroot_packages[@]}" | sha256sum | cut -c1-16)
+sysroot="$cache_dir/armhf-sysroot-$key"
+
+if [ ! -f "$sysroot/.complete" ]; then
+  echo "run-tests-armhf: making the armhf root $sysroot (${#sysroot_packages[@]} packages and their dependencies)"
+  $SUDO mkdir -p "$cache_dir"
+  partial="$sysroot.partial.$$"
+  $SUDO rm -rf "$partial"
+  include=$(IFS=,; echo "${sysroot_packages[*]}")
+  $SUDO mmdebstrap --quiet --variant=extract --architectures=armhf --include="$include" \
+    bookworm "$partial" "$mirror" </dev/null
+  # The emulator looks a guest's absolute paths up in the root first: its empty /dev, /proc, /sys,
+  # /tmp and /run would hide the host's own.
+  $SUDO rm -rf "$partial/dev" "$partial/proc" "$partial/sys" "$partial/tmp" "$partial/run"
+  # Absolute links inside the root (library links, the merged /lib) must point into the root when
+  # the cross linker follows them.
+  $SUDO find "$partial" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
+    target=$(readlink "$link")
+    $SUDO ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$partial$target")" "$link"
+  done
+  # Packages are only unpacked, so the links that installation scripts would make are missing:
+  # the BLAS and LAPACK alternatives that OpenCV links against.
+  for lib in blas lapack; do
+    $SUDO ln -sfn "$lib/lib$lib.so.3" "$partial/usr/lib/arm-linux-gnueabihf/lib$lib.so.3"
+  done
+  $SUDO touch "$partial/.complete"
+  $SUDO rm -rf "$sysroot"
+  $SUDO mv "$partial" "$sysroot"
+fi
+echo "run-tests-armhf: armhf root $sysroot"
+
+toolchain=cmake/toolchains/arm-linux-gnueabihf.cmake
+# The algorithm libraries' suites, the ones the build without NEON runs.
+algorithm_suites=(common_utilities_tests traffic_controller_tests people_counter_tests stereo_matchers_tests
+                  stereo_people_counter_tests tools_tests)
+
+# --- Builds ----------------------------------------------------------------------------------------
+# The device's build: everything, warnings as errors (the tree's own flags).
+cmake -S . -B "$build_neon" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DFLOWTALLY_ARMHF_SYSROOT="$sysroot" \
+  -DFLOWTALLY_ARMHF_NEON=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOWTALLY_TESTS=ON -DFLOWTALLY_BENCH=ON
+cmake --build "$build_neon" -j "$jobs"
+
+# Debian's default armhf flags (VFPv3-D16, no NEON): the scalar branches of the algorithm code.
+cmake -S . -B "$build_vfp" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DFLOWTALLY_ARMHF_SYSROOT="$sysroot" \
+  -DFLOWTALLY_ARMHF_NEON=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFLOWTALLY_TESTS=ON -DFLOWTALLY_BENCH=OFF
+cmake --build "$build_vfp" -j "$jobs" --target "${algorithm_suites[@]}"
+
+if [ "$build_only" -eq 1 ]; then
+  exit 0
+fi
+
+# --- Tests under the emulator ----------------------------------------------------------------------
+# A 32-bit guest under qemu-user cannot read large ext4 directories (readdir fails with EOVERFLOW:
+# the host's 64-bit directory offsets do not fit), which a device never meets. Temporary files and
+# the GStreamer plugins the tests scan live on tmpfs for the run.
+# A tmpfs with at least 2 GiB free: TMPDIR's or /dev/shm, else one mounted for the run.
+roomy_tmpfs() {
+  [ -d "$1" ] && [ -w "$1" ] && [ "$(stat -f -c %T "$1")" = tmpfs ] &&
+    [ "$(df -Pk "$1" | awk 'NR == 2 { print $4 }')" -ge 2097152 ]
+}
+run_dir=""
+for candidate in "${TMPDIR:-/tmp}" /dev/shm; do
+  if roomy_tmpfs "$candidate"; then
+    run_dir=$(mktemp -d "$candidate/flowtally-armhf.XXXXXX")
+    trap 'rm -rf "$run_dir"' EXIT
+    break
+  fi
+done
+if [ -z "$run_dir" ]; then
+  run_dir=$(mktemp -d "${TMPDIR:-/tmp}/flowtally-armhf.XXXXXX")
+  if ! $SUDO mount -t tmpfs -o size=4g,mode=1777 flowtally-armhf "$run_dir"; then
+    echo "run-tests-armhf: no tmpfs with 2 GiB free (TMPDIR, /dev/shm) and none could be mounted" >&2
+    rmdir "$run_dir"
+    exit 1
+  fi
+  trap '$SUDO umount "$run_dir"; rmdir "$run_dir"' EXIT
+fi
+mkdir -p "$run_dir/tmp"
+cp -a "$sysroot/usr/lib/arm-linux-gnueabihf/gstreamer-1.0" "$run_dir/gstreamer-1.0"
+export TMPDIR="$run_dir/tmp"
+export GST_PLUGIN_SYSTEM_PATH_1_0="$run_dir/gstreamer-1.0"
+unset GST_PLUGIN_PATH GST_PLUGIN_PATH_1_0
+
+status=0
+(cd "$build_neon" && ctest -j "$jobs" --output-on-failure --timeout 300) || status=1
+suites_regex="^($(IFS='|'; echo "${algorithm_suites[*]}"))\$"
+(cd "$build_vfp" && ctest -j "$jobs" --output-on-failure --timeout 300 -L "$suites_regex") || status=1
+exit $status
