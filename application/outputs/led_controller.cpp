@@ -69,7 +69,8 @@ void LedController::Stop()
             LOG(launcher.logger, warning) << "LED events not run at stop: " << launcher.pending.size();
         launcher.pending.clear();
     }
-    const auto all_ended = [&launcher] { return launcher.utilities.empty(); };
+    // Ended means the workers too: none may log after the service's logging is gone.
+    const auto all_ended = [&launcher] { return launcher.utilities.empty() && launcher.running == 0; };
     if (launcher.changed.wait_for(lock, kStopGrace, all_ended))
         return;
     LOG(launcher.logger, warning) << "Ending LED utilities still running at stop: " << launcher.utilities.size();
