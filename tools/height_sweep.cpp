@@ -74,12 +74,12 @@ std::vector<int> IntList(const std::string& name, const std::string& text, int l
             used = 0;
         }
         if (used == 0 || used != field.size() || value < low || value > high)
-            throw std::invalid_argument("Option --" + name + " takes numbers in " + std::to_string(low) + ".." +
+            throw std::runtime_error("Option --" + name + " takes numbers in " + std::to_string(low) + ".." +
                                         std::to_string(high) + " separated by commas: " + text);
         values.push_back(static_cast<int>(value));
     }
     if (values.empty())
-        throw std::invalid_argument("Option --" + name + " is empty");
+        throw std::runtime_error("Option --" + name + " is empty");
     return values;
 }
 
@@ -196,7 +196,7 @@ int Run(int argc, char** argv)
             return 0;
         }
         if (i + 1 >= argc)
-            throw std::invalid_argument("Unknown or incomplete option: " + arg);
+            throw std::runtime_error("Unknown or incomplete option: " + arg);
         const std::string value = argv[++i];
         if (arg == "--mounts")
             options.mounts = IntList("mounts", value, 210, 1000);
@@ -211,11 +211,11 @@ int Run(int argc, char** argv)
                 options.radii.emplace_back(radius, med);
             }
             if (options.radii.empty())
-                throw std::invalid_argument("Option --radii is empty");
+                throw std::runtime_error("Option --radii is empty");
         } else if (arg == "--heights") {
             const auto dash = value.find('-');
             if (dash == std::string::npos)
-                throw std::invalid_argument("Option --heights takes FROM-TO: " + value);
+                throw std::runtime_error("Option --heights takes FROM-TO: " + value);
             options.height_from = IntList("heights", value.substr(0, dash), 100, 250)[0];
             options.height_to = IntList("heights", value.substr(dash + 1), options.height_from, 250)[0];
         } else if (arg == "--jobs")
@@ -225,14 +225,14 @@ int Run(int argc, char** argv)
         else if (arg == "--set") {
             const auto colon = value.find(':');
             if (colon == std::string::npos || value.find('=', colon) == std::string::npos)
-                throw std::invalid_argument("Option --set takes SECTION:KEY=VALUE: " + value);
+                throw std::runtime_error("Option --set takes SECTION:KEY=VALUE: " + value);
             options.settings.emplace_back(value.substr(0, colon), value.substr(colon + 1));
         } else
-            throw std::invalid_argument("Unknown option: " + arg);
+            throw std::runtime_error("Unknown option: " + arg);
     }
     for (int mount : options.mounts)
         if (mount < options.height_to + 30)
-            throw std::invalid_argument("Every mount must be at least 30 cm above the tallest person");
+            throw std::runtime_error("Every mount must be at least 30 cm above the tallest person");
 
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("flowtally_height_sweep_" + std::to_string(getpid()));

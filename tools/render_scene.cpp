@@ -37,7 +37,7 @@ double NumberOption(const std::string& name, const std::string& text, double low
         used = 0;
     }
     if (used == 0 || used != text.size() || !std::isfinite(value) || value < low || value > high)
-        throw std::invalid_argument("Option --" + name + " must be a number in " + std::to_string(low) + ".." +
+        throw std::runtime_error("Option --" + name + " must be a number in " + std::to_string(low) + ".." +
                                     std::to_string(high) + ": " + text);
     return value;
 }
@@ -63,13 +63,13 @@ int Run(int argc, char** argv)
             return 0;
         }
         if (arg.rfind("--", 0) != 0 || i + 1 >= argc)
-            throw std::invalid_argument("Unknown or incomplete option: " + arg);
+            throw std::runtime_error("Unknown or incomplete option: " + arg);
         const std::string name = arg.substr(2), value = argv[++i];
         if (name == "out")
             out_dir = value;
         else if (name == "mode") {
             if (value != "stereo" && value != "mono")
-                throw std::invalid_argument("Option --mode must be stereo or mono: " + value);
+                throw std::runtime_error("Option --mode must be stereo or mono: " + value);
             scene.rig.stereo = value == "stereo";
         } else if (name == "width")
             scene.rig.width = static_cast<int>(NumberOption(name, value, 16, 4096));
@@ -92,13 +92,13 @@ int Run(int argc, char** argv)
         else if (name == "person")
             scene.people.push_back(scene::ParsePerson(value));
         else
-            throw std::invalid_argument("Unknown option: " + arg);
+            throw std::runtime_error("Unknown option: " + arg);
     }
     if (out_dir.empty())
-        throw std::invalid_argument("Option --out is required");
+        throw std::runtime_error("Option --out is required");
     for (const scene::Person& person : scene.people)
         if (person.height > scene.rig.mount_height - 30.0)
-            throw std::invalid_argument("A person must be at least 30 cm below the camera");
+            throw std::runtime_error("A person must be at least 30 cm below the camera");
 
     const std::filesystem::path dir(out_dir);
     std::filesystem::create_directories(dir);

@@ -65,106 +65,111 @@ StereoPeopleCounter::~StereoPeopleCounter() = default;
 
 void StereoPeopleCounter::InitializeDefaultParameters()
 {
-    InitValueParameterStringDefault(m_algorithm_name, "", "", "Stereo_matching_algorithm_name",
+    InitValueParameterStringDefault(m_params.algorithm_name, "", "", "Stereo_matching_algorithm_name",
                                     "name of the stereo matching algorithm", "", "BM");
-    InitValueParameterStringDefault(m_stereo_resolution, "", "", "Stereo_resolution",
+    InitValueParameterStringDefault(m_params.stereo_resolution, "", "", "Stereo_resolution",
                                     "resolution at which algorithm will be running", "", "14000");
-    InitValueParameterDefault(m_area_max_grow_for_keep_ratio, "", "", "area_max_grow_for_keep_ratio",
+    InitValueParameterDefault(m_params.area_max_grow_for_keep_ratio, "", "", "area_max_grow_for_keep_ratio",
                               "maximal allowed processing area increase to prefer keeping-ratio resolution from "
                               "resolutions with smaller areas closer to requested",
                               "", static_cast<float>(1.37));
-    InitValueParameterStringDefault(m_segm_threshold, "", "", "Stereo_segm_threshold",
+    InitValueParameterStringDefault(m_params.segm_threshold, "", "", "Stereo_segm_threshold",
                                     "segments with size less than segm_threshold are deleted", "", "300");
-    InitValueParameterStringDefault(m_hole_threshold, "", "", "Stereo_hole_threshold",
+    InitValueParameterStringDefault(m_params.hole_threshold, "", "", "Stereo_hole_threshold",
                                     "holes with size less than segm_threshold are deleted", "", "800");
-    InitValueParameterStringDefault(m_close_rad, "", "", "Stereo_close_rad", "radius of closure operation", "", "9");
-    InitValueParameterStringDefault(m_open_rad, "", "", "Stereo_open_rad", "radius of the opening operation", "", "4");
-    InitValueParameterStringDefault(m_median_fill_rad, "", "", "Stereo_median_fill_rad", "radius of the median filling",
-                                    "", "9");
-    InitValueParameterStringDefault(m_double_median_rad, "", "", "Stereo_double_median_rad",
+    InitValueParameterStringDefault(m_params.close_rad, "", "", "Stereo_close_rad", "radius of closure operation", "",
+                                    "9");
+    InitValueParameterStringDefault(m_params.open_rad, "", "", "Stereo_open_rad", "radius of the opening operation", "",
+                                    "4");
+    InitValueParameterStringDefault(m_params.median_fill_rad, "", "", "Stereo_median_fill_rad",
+                                    "radius of the median filling", "", "9");
+    InitValueParameterStringDefault(m_params.double_median_rad, "", "", "Stereo_double_median_rad",
                                     "radius of the double median filling", "", "25");
-    InitValueParameterStringDefault(m_med_rad, "", "", "Stereo_med_rad", "radius of the median filtering", "", "16");
-    InitValueParameterStringDefault(m_lrc_thresh, "", "", "Stereo_lrc_thresh", "threshold for lrc filtering", "", "1");
-    m_lrc_thresh.SetLimits(0, INT_MAX);
-    InitValueParameterStringDefault(m_use_left_right_check, "", "", "Stereo_use_left_right_check",
+    InitValueParameterStringDefault(m_params.med_rad, "", "", "Stereo_med_rad", "radius of the median filtering", "",
+                                    "16");
+    InitValueParameterStringDefault(m_params.lrc_thresh, "", "", "Stereo_lrc_thresh", "threshold for lrc filtering", "",
+                                    "1");
+    m_params.lrc_thresh.SetLimits(0, INT_MAX);
+    InitValueParameterStringDefault(m_params.use_left_right_check, "", "", "Stereo_use_left_right_check",
                                     "Use left-right check or not", "", "true");
-    InitValueParameterStringDefault(m_max_height_error, "", "", "Stereo_max_height_error",
+    InitValueParameterStringDefault(m_params.max_height_error, "", "", "Stereo_max_height_error",
                                     "maximal absolute error in height calculation in centimeters", "", "20");
-    m_max_height_error.SetLimits(0.0f, FLT_MAX);
-    InitValueParameterStringDefault(m_height_map_processing_scale, "", "", "Stereo_height_map_processing_scale",
+    m_params.max_height_error.SetLimits(0.0f, FLT_MAX);
+    InitValueParameterStringDefault(m_params.height_map_processing_scale, "", "", "Stereo_height_map_processing_scale",
                                     "scale of image sides for height map processing steps", "", "0.77");
-    m_height_map_processing_scale.SetLimits(0.1f, 1.0f);
-    InitValueParameterStringDefault(m_use_height_map_processing_scale, "", "", "Stereo_use_height_map_processing_scale",
+    m_params.height_map_processing_scale.SetLimits(0.1f, 1.0f);
+    InitValueParameterStringDefault(m_params.use_height_map_processing_scale, "", "",
+                                    "Stereo_use_height_map_processing_scale",
                                     "Use or not scale of image sides for height map processing steps", "", "true");
     InitValueParameterStringDefault(
-        m_obtain_height_directly_from_height_map, "", "", "Stereo_obtain_height_directly_from_height_map",
+        m_params.obtain_height_directly_from_height_map, "", "", "Stereo_obtain_height_directly_from_height_map",
         "Obtain height value directly from a height map instead of a processed image", "", "true");
-    InitValueParameterStringDefault(m_use_double_med_filling, "", "", "Stereo_use_double_med_filling",
+    InitValueParameterStringDefault(m_params.use_double_med_filling, "", "", "Stereo_use_double_med_filling",
                                     "Use double median filling or not", "", "false");
-    InitValueParameterStringDefault(m_use_morphological_filtering, "", "", "Stereo_use_morphological_filtering",
+    InitValueParameterStringDefault(m_params.use_morphological_filtering, "", "", "Stereo_use_morphological_filtering",
                                     "Use morphological filtering or not", "", "false");
-    InitValueParameterStringDefault(m_use_median_0m_filtering, "", "", "Stereo_use_median_0m_filtering",
+    InitValueParameterStringDefault(m_params.use_median_0m_filtering, "", "", "Stereo_use_median_0m_filtering",
                                     "Use median 0m filtering or not", "", "true");
-    InitValueParameterStringDefault(m_use_backg_subtr_for_height_map_filter, "", "",
+    InitValueParameterStringDefault(m_params.use_backg_subtr_for_height_map_filter, "", "",
                                     "use_backg_subtr_for_height_map_filter",
                                     "use height map filtering by background subtraction or not", "", "true");
-    InitValueParameterStringDefault(m_foregr_blur_gauss_sigma, "", "", "foregr_blur_gauss_sigma",
+    InitValueParameterStringDefault(m_params.foregr_blur_gauss_sigma, "", "", "foregr_blur_gauss_sigma",
                                     "sigma for gaussian filter used to blur foreground", "", "27.9");
-    InitValueParameterDefault(m_blurred_foreground_gradient_multiplier, "", "",
+    InitValueParameterDefault(m_params.blurred_foreground_gradient_multiplier, "", "",
                               "blurred_foreground_gradient_multiplier", "multiplier for blurred foreground gradient",
                               "", static_cast<float>(5.1));
-    InitValueParameterStringDefault(m_write_debug_video, "", "", "write_debug_video", "write debug video or not", "",
-                                    "false");
-    InitValueParameterStringDefault(m_debug_video_frames_num, "", "", "debug_video_frames_num",
+    InitValueParameterStringDefault(m_params.write_debug_video, "", "", "write_debug_video", "write debug video or not",
+                                    "", "false");
+    InitValueParameterStringDefault(m_params.debug_video_frames_num, "", "", "debug_video_frames_num",
                                     "how many frames write in debug video", "", "1000");
-    m_debug_video_frames_num.SetLimits(0, 100000);
-    InitValueParameterStringDefault(m_debug_video_folder, "", "", "debug_video_folder",
+    m_params.debug_video_frames_num.SetLimits(0, 100000);
+    InitValueParameterStringDefault(m_params.debug_video_folder, "", "", "debug_video_folder",
                                     "folder in which write debug video", "", "D:\\");
-    InitValueParameterStringDefault(m_write_input_video, "", "", "write_input_video", "write input video or not", "",
-                                    "false");
-    InitValueParameterStringDefault(m_input_video_frames_num, "", "", "input_video_frames_num",
+    InitValueParameterStringDefault(m_params.write_input_video, "", "", "write_input_video", "write input video or not",
+                                    "", "false");
+    InitValueParameterStringDefault(m_params.input_video_frames_num, "", "", "input_video_frames_num",
                                     "how many frames write in input video", "", "100000");
-    m_input_video_frames_num.SetLimits(0, 100000);
-    InitValueParameterStringDefault(m_input_video_folder, "", "", "input_video_folder",
+    m_params.input_video_frames_num.SetLimits(0, 100000);
+    InitValueParameterStringDefault(m_params.input_video_folder, "", "", "input_video_folder",
                                     "folder in which write input video", "", "D:\\");
-    InitValueParameterStringDefault(m_input_video_prefix, "", "", "input_video_prefix", "prefix of input video", "",
-                                    "1_");
-    InitValueParameterStringDefault(m_marking_mode, "", "", "marking_mode",
+    InitValueParameterStringDefault(m_params.input_video_prefix, "", "", "input_video_prefix", "prefix of input video",
+                                    "", "1_");
+    InitValueParameterStringDefault(m_params.marking_mode, "", "", "marking_mode",
                                     "write only rectified images, don't process algorithm. Is used for video cut", "",
                                     "false");
-    InitValueParameterStringDefault(m_marking_frames_num, "", "", "marking_frames_num",
+    InitValueParameterStringDefault(m_params.marking_frames_num, "", "", "marking_frames_num",
                                     "how many frames of rectified video write in marking mode", "", "1000");
-    m_marking_frames_num.SetLimits(0, 100000);
-    InitValueParameterStringDefault(m_output_fallen_objects, "", "", "output_fallen_objects",
+    m_params.marking_frames_num.SetLimits(0, 100000);
+    InitValueParameterStringDefault(m_params.output_fallen_objects, "", "", "output_fallen_objects",
                                     "output fallen objects or not", "", "false");
-    InitValueParameterStringDefault(m_output_non_fallen_objects, "", "", "output_non_fallen_objects",
+    InitValueParameterStringDefault(m_params.output_non_fallen_objects, "", "", "output_non_fallen_objects",
                                     "output non fallen objects or not", "", "true");
-    InitValueParameterStringDefault(m_frames_num_to_display_fallen_object, "", "",
+    InitValueParameterStringDefault(m_params.frames_num_to_display_fallen_object, "", "",
                                     "frames_num_to_display_fallen_object", "for how many frames object is shown", "",
                                     "50");
-    m_frames_num_to_display_fallen_object.SetLimits(1, 1000);
-    InitValueParameterStringDefault(m_use_backgr_subtr_only_grad, "", "", "use_backgr_subtr_only_grad",
+    m_params.frames_num_to_display_fallen_object.SetLimits(1, 1000);
+    InitValueParameterStringDefault(m_params.use_backgr_subtr_only_grad, "", "", "use_backgr_subtr_only_grad",
                                     "use background subtraction only using gradient", "", "false");
 }
 
 void StereoPeopleCounter::SetTiltAngle(double tilt_angle)
 {
-    m_tilt_angle = tilt_angle;
-    m_tilt_angle_set = true;
+    m_scene.tilt_angle = tilt_angle;
+    m_scene.tilt_angle_set = true;
 }
 
 void StereoPeopleCounter::InitFromParams()
 {
     m_initialized = false;
-    m_rescaled = false;
+    m_filter.rescaled = false;
     MorphologyParams params;
-    params.segm_threshold = m_segm_threshold();
-    params.hole_threshold = m_hole_threshold();
-    params.close_rad = m_close_rad();
-    params.open_rad = m_open_rad();
-    params.median_fill_rad = m_median_fill_rad();
-    params.double_median_rad = m_double_median_rad();
-    params.med_rad = m_med_rad();
+    params.segm_threshold = m_params.segm_threshold();
+    params.hole_threshold = m_params.hole_threshold();
+    params.close_rad = m_params.close_rad();
+    params.open_rad = m_params.open_rad();
+    params.median_fill_rad = m_params.median_fill_rad();
+    params.double_median_rad = m_params.double_median_rad();
+    params.med_rad = m_params.med_rad();
     std::string report;
     if (!CheckMorphologyParams(report, params))
         throw std::logic_error(report);
@@ -173,13 +178,13 @@ void StereoPeopleCounter::InitFromParams()
     // are refused now.
     const std::string refusal = CheckParameterRanges();
     KIV_CHECK(refusal.empty(), "StereoCounterParameterRange_200811_140112") << refusal;
-    m_morph_params_unscaled = params;
-    m_morph_params = params;
-    m_frame_counter = 0;
-    m_previous_ticks = 0;
-    m_circle_around_head_rad = 21;
+    m_filter.morph_unscaled = params;
+    m_filter.morph = params;
+    m_frame.counter = 0;
+    m_frame.previous_ticks = 0;
+    m_filter.circle_around_head_rad = 21;
     // The next pair initialises for its size, also when the size did not change.
-    m_input_views = Views();
+    m_views.input = Views();
     m_initialized = true;
 }
 
@@ -199,7 +204,7 @@ void StereoPeopleCounter::CheckCalibrationRead()
                                       if (!options.count(ParamsLib::ParameterOption::kValueRequired) ||
                                           parameter.GetState() == ParamsLib::ParameterState::kDeserialized)
                                           return;
-                                      if (m_tilt_angle_set && parameter.GetName() == "cam_tilt_angle")
+                                      if (m_scene.tilt_angle_set && parameter.GetName() == "cam_tilt_angle")
                                           return;
                                       missing += (missing.empty() ? "" : ", ") + parameter.GetName();
                                   });
@@ -216,11 +221,13 @@ std::string StereoPeopleCounter::CheckParameterRanges()
     using ParamsLib::WorkingRange;
     const BlockEntities::Context& own = GetContext();
     const std::vector<std::string> refusals = {
-        CheckWorkingRange(m_stereo_resolution, own, WorkingRange::AtLeast(1), "pixels of the processing picture"),
-        CheckWorkingRange(m_area_max_grow_for_keep_ratio, own, WorkingRange::AtLeast(1),
+        CheckWorkingRange(m_params.stereo_resolution, own, WorkingRange::AtLeast(1),
+                          "pixels of the processing picture"),
+        CheckWorkingRange(m_params.area_max_grow_for_keep_ratio, own, WorkingRange::AtLeast(1),
                           "a share of the requested area"),
-        CheckWorkingRange(m_foregr_blur_gauss_sigma, own, WorkingRange::Above(0), "the blur of the foreground picture"),
-        CheckWorkingRange(m_blurred_foreground_gradient_multiplier, own, WorkingRange::Above(0),
+        CheckWorkingRange(m_params.foregr_blur_gauss_sigma, own, WorkingRange::Above(0),
+                          "the blur of the foreground picture"),
+        CheckWorkingRange(m_params.blurred_foreground_gradient_multiplier, own, WorkingRange::Above(0),
                           "a multiplier of 0 or less weights every height away"),
         m_brightness_checker.CheckWorkingRanges(),
     };
@@ -235,46 +242,47 @@ void StereoPeopleCounter::CheckDerivedSizes(double scale) const
     // Every radius derived from a parameter is scaled by the head size the calibration gives; one
     // larger than the picture it filters cannot work (and a filter of millions of pixels would hold
     // up the first pair without end).
-    const int limit = std::max(m_heights_size.width, m_heights_size.height);
+    const int limit = std::max(m_sizes.heights.width, m_sizes.heights.height);
     const std::string origin = "scaled by the head size factor " + ParamsLib::NumberText(scale) +
                                " that the calibration gives (focal length " +
-                               ParamsLib::NumberText(m_scene_params.focal_length) + " pixels, mount height " +
-                               ParamsLib::NumberText(m_scene_params.h_camera_mount) +
+                               ParamsLib::NumberText(m_scene.params.focal_length) + " pixels, mount height " +
+                               ParamsLib::NumberText(m_scene.params.h_camera_mount) +
                                " cm); check the calibration of 3DReconstructor";
     const std::pair<const ParamsLib::IntValueParam<>*, int> radii[] = {
-        {&m_close_rad, m_morph_params.close_rad},
-        {&m_open_rad, m_morph_params.open_rad},
-        {&m_median_fill_rad, m_morph_params.median_fill_rad},
-        {&m_double_median_rad, m_morph_params.double_median_rad},
-        {&m_med_rad, m_morph_params.med_rad},
+        {&m_params.close_rad, m_filter.morph.close_rad},
+        {&m_params.open_rad, m_filter.morph.open_rad},
+        {&m_params.median_fill_rad, m_filter.morph.median_fill_rad},
+        {&m_params.double_median_rad, m_filter.morph.double_median_rad},
+        {&m_params.med_rad, m_filter.morph.med_rad},
     };
     for (const auto& radius : radii)
         KIV_CHECK(radius.second >= 0 && radius.second <= limit, "StereoCounterDerivedRadius_200811_140115")
             << "Parameter " + GetFullParameterName(radius.first->GetName(), GetContext()) + " = " +
                    std::to_string((*radius.first)()) + " gives the radius " + std::to_string(radius.second) +
                    " pixels, " + origin + "; it must lie in 0 .. " + std::to_string(limit) + " (the heights picture " +
-                   std::to_string(m_heights_size.width) + "x" + std::to_string(m_heights_size.height) + ")";
-    const long long area = static_cast<long long>(m_heights_size.width) * m_heights_size.height;
-    KIV_CHECK(!m_use_morphological_filtering() || m_morph_params.segm_threshold <= area,
+                   std::to_string(m_sizes.heights.width) + "x" + std::to_string(m_sizes.heights.height) + ")";
+    const long long area = static_cast<long long>(m_sizes.heights.width) * m_sizes.heights.height;
+    KIV_CHECK(!m_params.use_morphological_filtering() || m_filter.morph.segm_threshold <= area,
               "StereoCounterDerivedSegmThreshold_200811_140119")
-        << "Parameter " + GetFullParameterName(m_segm_threshold.GetName(), GetContext()) + " = " +
-               std::to_string(m_segm_threshold()) + " gives the least segment of " +
-               std::to_string(m_morph_params.segm_threshold) + " pixels, " + origin + "; it must lie in 0 .. " +
+        << "Parameter " + GetFullParameterName(m_params.segm_threshold.GetName(), GetContext()) + " = " +
+               std::to_string(m_params.segm_threshold()) + " gives the least segment of " +
+               std::to_string(m_filter.morph.segm_threshold) + " pixels, " + origin + "; it must lie in 0 .. " +
                std::to_string(area) + " (the heights picture's area), else every head is removed";
     // Heads are the heights above obj_h_min less the error: an error as large as obj_h_min makes
     // every pixel a head.
     const std::string error_refusal = ParamsLib::CheckWorkingRange(
-        m_max_height_error, GetContext(), ParamsLib::WorkingRange{0, m_scene_params.obj_h_min, false, true},
+        m_params.max_height_error, GetContext(), ParamsLib::WorkingRange{0, m_scene.params.obj_h_min, false, true},
         "below the least object height obj_h_min_param of 3DReconstructor");
     KIV_CHECK(error_refusal.empty(), "StereoCounterMaxHeightError_200811_140120") << error_refusal;
-    const double sigma = m_foregr_blur_sigma_scaled;
+    const double sigma = m_filter.foregr_blur_sigma_scaled;
     KIV_CHECK(std::isfinite(sigma) && sigma <= limit, "StereoCounterDerivedSigma_200811_140116")
-        << "Parameter " + GetFullParameterName(m_foregr_blur_gauss_sigma.GetName(), GetContext()) + " = " +
-               ParamsLib::NumberText(m_foregr_blur_gauss_sigma()) + " gives the sigma " + ParamsLib::NumberText(sigma) +
-               " pixels, " + origin + "; it must lie in (0, " + std::to_string(limit) + "] (the heights picture)";
-    KIV_CHECK(m_circle_around_head_rad >= 1 && m_circle_around_head_rad <= limit,
+        << "Parameter " + GetFullParameterName(m_params.foregr_blur_gauss_sigma.GetName(), GetContext()) + " = " +
+               ParamsLib::NumberText(m_params.foregr_blur_gauss_sigma()) + " gives the sigma " +
+               ParamsLib::NumberText(sigma) + " pixels, " + origin + "; it must lie in (0, " + std::to_string(limit) +
+               "] (the heights picture)";
+    KIV_CHECK(m_filter.circle_around_head_rad >= 1 && m_filter.circle_around_head_rad <= limit,
               "StereoCounterDerivedHeadRadius_200811_140117")
-        << "the head radius " + std::to_string(m_circle_around_head_rad) + " pixels, " + origin +
+        << "the head radius " + std::to_string(m_filter.circle_around_head_rad) + " pixels, " + origin +
                ", must lie in 1 .. " + std::to_string(limit);
 }
 
@@ -288,14 +296,15 @@ void StereoPeopleCounter::InitAll(const cv::Size& input_size)
     InitOutput();
     StartNewInputVideo();
     RescaleParameters();
-    m_segmentator.Init(m_heights_size);
-    m_interpolator_left.Init(m_processing_size);
-    m_interpolator_right.Init(m_processing_size);
-    m_interpolator_low_res.Init(m_heights_size);
-    const double threshold = (m_scene_params.obj_h_min - m_max_height_error()) / m_scene_params.obj_h_max * 255.0;
-    m_maximums_finder.Init(m_heights_size, static_cast<int>(std::clamp(threshold, -1.0e9, 1.0e9)));
+    m_segmentator.Init(m_sizes.heights);
+    m_interpolator_left.Init(m_sizes.processing);
+    m_interpolator_right.Init(m_sizes.processing);
+    m_interpolator_low_res.Init(m_sizes.heights);
+    const double threshold =
+        (m_scene.params.obj_h_min - m_params.max_height_error()) / m_scene.params.obj_h_max * 255.0;
+    m_maximums_finder.Init(m_sizes.heights, static_cast<int>(std::clamp(threshold, -1.0e9, 1.0e9)));
     InitTracker();
-    m_crossings_counter.Reinit(m_processing_size);
+    m_crossings_counter.Reinit(m_sizes.processing);
     m_fuzzy_backgr.InitFromParams();
     m_fuzzy_backgr_gradient.InitFromParams();
 }
@@ -303,7 +312,7 @@ void StereoPeopleCounter::InitAll(const cv::Size& input_size)
 cv::Size StereoPeopleCounter::ReducedResolution(const cv::Size& size, int area, const char* name)
 {
     cimage_cvmat::ReductionKind kind = cimage_cvmat::ReductionKind(0);
-    const long long max_area = RoundHalfAway(static_cast<double>(area) * m_area_max_grow_for_keep_ratio());
+    const long long max_area = RoundHalfAway(static_cast<double>(area) * m_params.area_max_grow_for_keep_ratio());
     const cv::Size reduced =
         cimage_cvmat::FindReduceResolution(size, area, static_cast<int>(std::min<long long>(max_area, INT_MAX)), &kind);
     const std::string from = SizeText(size), to = SizeText(reduced);
@@ -325,54 +334,56 @@ void StereoPeopleCounter::InitFrameSize(const cv::Size& input_size)
                   static_cast<long long>(input_size.width) * input_size.height <= INT_MAX,
               "StereoCounterInputSize_200811_140103")
         << "input " << input_size.width << "x" << input_size.height;
-    m_input_size = input_size;
-    m_processing_size = ReducedResolution(input_size, m_stereo_resolution(), "stereo processing resolution");
-    double heights_area = static_cast<double>(m_processing_size.width) * m_processing_size.height;
-    if (m_use_height_map_processing_scale())
-        heights_area *= static_cast<double>(m_height_map_processing_scale()) * m_height_map_processing_scale();
-    m_heights_size = ReducedResolution(m_processing_size, static_cast<int>(std::max(1LL, RoundHalfAway(heights_area))),
-                                       "heights processing resolution");
-    m_heights_to_processing = static_cast<double>(m_heights_size.height) / m_processing_size.height;
+    m_sizes.input = input_size;
+    m_sizes.processing = ReducedResolution(input_size, m_params.stereo_resolution(), "stereo processing resolution");
+    double heights_area = static_cast<double>(m_sizes.processing.width) * m_sizes.processing.height;
+    if (m_params.use_height_map_processing_scale())
+        heights_area *=
+            static_cast<double>(m_params.height_map_processing_scale()) * m_params.height_map_processing_scale();
+    m_sizes.heights =
+        ReducedResolution(m_sizes.processing, static_cast<int>(std::max(1LL, RoundHalfAway(heights_area))),
+                          "heights processing resolution");
+    m_sizes.heights_to_processing = static_cast<double>(m_sizes.heights.height) / m_sizes.processing.height;
 }
 
 void StereoPeopleCounter::EnsureBuffersAllocated()
 {
     for (int v = 0; v < kViewsNum; ++v) {
-        for (cv::Mat* mat : {&m_resized[v], &m_rectified[v], &m_valid_mask[v], &m_lrc_mask[v],
-                             &m_disp8_debug_non_filled[v], &m_disp8_accessor[v]})
-            EnsureMat(*mat, m_processing_size, CV_8UC1);
-        for (cv::Mat* mat : {&m_disparity[v], &m_height16[v], &m_depth[v]})
-            EnsureMat(*mat, m_processing_size, CV_16SC1);
-        EnsureMat(m_height16_scaled[v], m_heights_size, CV_16SC1);
-        EnsureMat(m_height_map[v], m_heights_size, CV_8UC1);
+        for (cv::Mat* mat : {&m_views.resized[v], &m_views.rectified[v], &m_views.valid_mask[v], &m_views.lrc_mask[v],
+                             &m_views.disp8_debug_non_filled[v], &m_views.disp8_accessor[v]})
+            EnsureMat(*mat, m_sizes.processing, CV_8UC1);
+        for (cv::Mat* mat : {&m_views.disparity[v], &m_views.height16[v], &m_views.depth[v]})
+            EnsureMat(*mat, m_sizes.processing, CV_16SC1);
+        EnsureMat(m_views.height16_scaled[v], m_sizes.heights, CV_16SC1);
+        EnsureMat(m_views.height_map[v], m_sizes.heights, CV_8UC1);
     }
-    EnsureMat(m_all_median_filled_image_l, m_heights_size, CV_8UC1);
-    EnsureMat(m_median_filled_image_r, m_heights_size, CV_8UC1);
+    EnsureMat(m_maps.all_median_filled_image_l, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.median_filled_image_r, m_sizes.heights, CV_8UC1);
     // Written only by the double median filling; left empty without it, so that its debug picture
     // stays empty.
-    if (m_use_double_med_filling())
-        EnsureMat(m_median_filled_image_l, m_heights_size, CV_8UC1);
-    EnsureMat(m_morphology_bin, m_heights_size, CV_8UC1);
-    EnsureMat(m_morphology_tmp, m_heights_size, CV_8UC1);
-    EnsureMat(m_median_first_output, m_heights_size, CV_8UC1);
-    EnsureMat(m_blurred_l, m_heights_size, CV_8UC1);
-    EnsureMat(m_small_gray, m_heights_size, CV_8UC1);
-    EnsureMat(m_gradient_and_intensity, m_heights_size, CV_8UC2);
-    EnsureMat(m_gradient, m_heights_size, CV_8UC1);
-    EnsureMat(m_blurred_gradient_foreground, m_heights_size, CV_8UC1);
-    EnsureMat(m_tracker_second_image, m_processing_size, CV_8UC1);
+    if (m_params.use_double_med_filling())
+        EnsureMat(m_maps.median_filled_image_l, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.morphology_bin, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.morphology_tmp, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.median_first_output, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.blurred_l, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.small_gray, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.gradient_and_intensity, m_sizes.heights, CV_8UC2);
+    EnsureMat(m_maps.gradient, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.blurred_gradient_foreground, m_sizes.heights, CV_8UC1);
+    EnsureMat(m_maps.tracker_second_image, m_sizes.processing, CV_8UC1);
 }
 
 void StereoPeopleCounter::InitScene3DReconstructor()
 {
     KIV_CHECK(m_reconstructor, "StereoCounterNoReconstructor_200811_140104");
-    KIV_CHECK(m_processing_size.area() > 0, "StereoCounterNoProcessingArea_200811_140105");
-    if (m_tilt_angle_set)
-        m_reconstructor->Init(m_processing_size.width, m_processing_size.height, m_tilt_angle);
+    KIV_CHECK(m_sizes.processing.area() > 0, "StereoCounterNoProcessingArea_200811_140105");
+    if (m_scene.tilt_angle_set)
+        m_reconstructor->Init(m_sizes.processing.width, m_sizes.processing.height, m_scene.tilt_angle);
     else
-        m_reconstructor->Init(m_processing_size.width, m_processing_size.height);
+        m_reconstructor->Init(m_sizes.processing.width, m_sizes.processing.height);
     try {
-        m_reconstructor->GetSceneParams(m_scene_params);
+        m_reconstructor->GetSceneParams(m_scene.params);
     } catch (const exc::KIVException&) {
         // The analyser needs the heights; the reconstructor gives scene parameters only with them.
         KIV_CHECK(false, "StereoCounterNeedsHeights_200811_140106")
@@ -382,16 +393,16 @@ void StereoPeopleCounter::InitScene3DReconstructor()
 
 void StereoPeopleCounter::InitValidPixelsMask()
 {
-    m_reconstructor->GetValidPixelsMask(kLeftView, m_valid_mask[kLeftView]);
-    m_reconstructor->GetValidPixelsMask(kRightView, m_valid_mask[kRightView]);
-    const cv::Mat& left = m_valid_mask[kLeftView];
-    const cv::Mat& right = m_valid_mask[kRightView];
+    m_reconstructor->GetValidPixelsMask(kLeftView, m_views.valid_mask[kLeftView]);
+    m_reconstructor->GetValidPixelsMask(kRightView, m_views.valid_mask[kRightView]);
+    const cv::Mat& left = m_views.valid_mask[kLeftView];
+    const cv::Mat& right = m_views.valid_mask[kRightView];
     KIV_CHECK(left.size() == right.size(), "StereoCounterMaskSizes_200811_140107");
-    m_invalid_mask.create(left.size());
+    m_maps.invalid_mask.create(left.size());
     for (int r = 0; r < left.rows; ++r) {
         const uchar* l = left.ptr<uchar>(r);
         const uchar* rr = right.ptr<uchar>(r);
-        uchar* out = m_invalid_mask[r];
+        uchar* out = m_maps.invalid_mask[r];
         for (int c = 0; c < left.cols; ++c) out[c] = (l[c] == 0 || rr[c] == 0) ? 255 : 0;
     }
 }
@@ -412,11 +423,11 @@ StereoMatcherAdapter* StereoPeopleCounter::SelectStereoMatcher(const std::string
 
 void StereoPeopleCounter::InitStereoMatcher()
 {
-    m_stereo_matcher = SelectStereoMatcher(m_algorithm_name());
+    m_stereo_matcher = SelectStereoMatcher(m_params.algorithm_name());
     KIV_CHECK(m_stereo_matcher, "StereoCounterNoMatcher_200811_140109");
     m_stereo_matcher->InitFromParams();
     KIV_CHECK(m_reconstructor, "StereoCounterNoReconstructorForMatcher_200811_140110");
-    const auto levels = static_cast<short>(std::clamp(m_scene_params.max_disparity, SHRT_MIN, SHRT_MAX));
+    const auto levels = static_cast<short>(std::clamp(m_scene.params.max_disparity, SHRT_MIN, SHRT_MAX));
     Log(kKivLogInfo) << "max_disparity " << levels;
     // Both matchers derive from the adapter; SetDispLevelsNum is the adapter's virtual.
     m_stereo_matcher->SetDispLevelsNum(levels);
@@ -424,52 +435,54 @@ void StereoPeopleCounter::InitStereoMatcher()
 
 double StereoPeopleCounter::CalculateObjectSizeScale() const
 {
-    const double a = m_scene_params.rotation_angle - m_scene_params.angle_bottom;
+    const double a = m_scene.params.rotation_angle - m_scene.params.angle_bottom;
     const double t = a < 0 ? 0.0 : std::tan(a);
-    const double d = m_scene_params.h_camera_mount - 190.0;
+    const double d = m_scene.params.h_camera_mount - 190.0;
     const double e = 45.0 + d * t;
-    return (87.23224574302228 / std::sqrt(e * e + d * d)) * (m_scene_params.focal_length / 195.0);
+    return (87.23224574302228 / std::sqrt(e * e + d * d)) * (m_scene.params.focal_length / 195.0);
 }
 
 void StereoPeopleCounter::RescaleParameters()
 {
     const double s1 = CalculateObjectSizeScale();
-    const double s = s1 * m_heights_to_processing;
+    const double s = s1 * m_sizes.heights_to_processing;
     // Always from the values read from the parameters, so a second initialisation does not scale
     // the scaled values again.
     KIV_CHECK(std::isfinite(s1) && s1 > 0, "StereoCounterHeadSizeScale_200811_140118")
         << "the calibration gives the head size factor " + ParamsLib::NumberText(s1) + " (focal length " +
-               ParamsLib::NumberText(m_scene_params.focal_length) + " pixels, mount height " +
-               ParamsLib::NumberText(m_scene_params.h_camera_mount) + " cm); check the calibration of 3DReconstructor";
-    m_morph_params = m_morph_params_unscaled;
-    RescaleMorphologyParams(s, m_morph_params);
-    m_foregr_blur_sigma_scaled = s * m_foregr_blur_gauss_sigma();
-    m_circle_around_head_rad = static_cast<int>(std::clamp<long long>(RoundHalfAway(s1 * 21), 0, INT_MAX - 2)) + 2;
+               ParamsLib::NumberText(m_scene.params.focal_length) + " pixels, mount height " +
+               ParamsLib::NumberText(m_scene.params.h_camera_mount) + " cm); check the calibration of 3DReconstructor";
+    m_filter.morph = m_filter.morph_unscaled;
+    RescaleMorphologyParams(s, m_filter.morph);
+    m_filter.foregr_blur_sigma_scaled = s * m_params.foregr_blur_gauss_sigma();
+    m_filter.circle_around_head_rad =
+        static_cast<int>(std::clamp<long long>(RoundHalfAway(s1 * 21), 0, INT_MAX - 2)) + 2;
     CheckDerivedSizes(s);
-    if (m_foregr_blur_sigma_scaled > 0) {
+    if (m_filter.foregr_blur_sigma_scaled > 0) {
         // The size cv::GaussianBlur derives for an 8-bit picture, bounded by the picture.
-        const double size = std::min(m_foregr_blur_sigma_scaled * 6.0 + 1.0,
-                                     4.0 * std::max(m_heights_size.width, m_heights_size.height) + 1.0);
-        m_foregr_blur_kernel = cv::getGaussianKernel(cvRound(size) | 1, m_foregr_blur_sigma_scaled, CV_32F);
+        const double size = std::min(m_filter.foregr_blur_sigma_scaled * 6.0 + 1.0,
+                                     4.0 * std::max(m_sizes.heights.width, m_sizes.heights.height) + 1.0);
+        m_filter.foregr_blur_kernel =
+            cv::getGaussianKernel(cvRound(size) | 1, m_filter.foregr_blur_sigma_scaled, CV_32F);
     }
     Log(kKivLogInfo) << "head_size_scale" << s1;
     Log(kKivLogInfo) << "height_map_proc_corrected_scale" << s;
-    Log(kKivLogInfo) << "m_morph_params.med_rad " << m_morph_params.med_rad;
-    Log(kKivLogInfo) << "m_morph_params.segm_threshold " << m_morph_params.segm_threshold;
-    Log(kKivLogInfo) << "m_morph_params.hole_threshold " << m_morph_params.hole_threshold;
-    Log(kKivLogInfo) << "m_morph_params.close_rad " << m_morph_params.close_rad;
-    Log(kKivLogInfo) << "m_morph_params.open_rad " << m_morph_params.open_rad;
-    Log(kKivLogInfo) << "m_morph_params.double_median_rad " << m_morph_params.double_median_rad;
-    Log(kKivLogInfo) << "m_morph_params.median_fill_rad " << m_morph_params.median_fill_rad;
-    Log(kKivLogInfo) << "m_circle_around_head_rad " << m_circle_around_head_rad;
-    m_rescaled = true;
+    Log(kKivLogInfo) << "m_morph_params.med_rad " << m_filter.morph.med_rad;
+    Log(kKivLogInfo) << "m_morph_params.segm_threshold " << m_filter.morph.segm_threshold;
+    Log(kKivLogInfo) << "m_morph_params.hole_threshold " << m_filter.morph.hole_threshold;
+    Log(kKivLogInfo) << "m_morph_params.close_rad " << m_filter.morph.close_rad;
+    Log(kKivLogInfo) << "m_morph_params.open_rad " << m_filter.morph.open_rad;
+    Log(kKivLogInfo) << "m_morph_params.double_median_rad " << m_filter.morph.double_median_rad;
+    Log(kKivLogInfo) << "m_morph_params.median_fill_rad " << m_filter.morph.median_fill_rad;
+    Log(kKivLogInfo) << "m_circle_around_head_rad " << m_filter.circle_around_head_rad;
+    m_filter.rescaled = true;
 }
 
 void StereoPeopleCounter::InitTracker()
 {
-    KIV_CHECK(m_processing_size.area() > 0 && m_rescaled, "StereoCounterTrackerInit_200811_140111");
-    const int r = m_circle_around_head_rad;
-    m_tracker.Init(m_processing_size, m_invalid_mask, r, 4, 3 * r);
+    KIV_CHECK(m_sizes.processing.area() > 0 && m_filter.rescaled, "StereoCounterTrackerInit_200811_140111");
+    const int r = m_filter.circle_around_head_rad;
+    m_tracker.Init(m_sizes.processing, m_maps.invalid_mask, r, 4, 3 * r);
 }
 
 void StereoPeopleCounter::CheckInitialized(const char* id) const

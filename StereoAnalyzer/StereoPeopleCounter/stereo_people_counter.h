@@ -41,6 +41,23 @@ class StereoPeopleCounterVisualiser;
 //
 // Runs on the algorithm thread; the per-view stages run the two views in a task arena of two threads
 // (the caller and one TBB worker), each writing only its own view's buffers.
+//
+// Where each stage lives:
+// - stereo_people_counter.cpp: parameters and their checks, initialisation for an input size (sizes,
+//   buffers, reconstructor, valid pixels mask, matcher, tracker), the rescaling of the filters by the
+//   head size scale;
+// - stereo_people_counter_frame.cpp: the frame pipeline, from the input pair through rectification,
+//   disparities, left-right check, interpolation, foreground, heights maps and their filters to the
+//   head search, the tracker and the heights of the objects;
+// - stereo_people_counter_output.cpp: the objects handed out (fallen people, coordinates back in the
+//   input views), the maps and debug bitmaps the caller reads, the counting lines;
+// - stereo_people_counter_video.cpp: the debug, marking and input videos;
+// - stereo_people_counter_visualiser.cpp: the debug pictures drawn from the counter's state.
+//
+// The state is grouped by who writes it: the found objects (Detections), the filters' derived sizes
+// (FilterSettings), the mount (SceneSetup), the current pair (FrameState), the resolutions (Sizes),
+// the per-view buffers (ViewBuffers), the heights picture's filter chain (HeightMapBuffers), debug
+// pictures and videos (DebugVideoState) and the parameters (Parameters).
 class StereoPeopleCounter : public BlockHighlevel::LightBlock<IStereoPeopleCounter> {
 public:
     using Views = std::array<cv::Mat, kViewsNum>;
@@ -72,12 +89,12 @@ public:
     double CalculateObjectSizeScale() const;
 
     // What the visualiser and the video output read.
-    cv::Size InputSize() const { return m_input_size; }
-    cv::Size ProcessingSize() const { return m_processing_size; }
-    cv::Size HeightsSize() const { return m_heights_size; }
-    const SceneParams& Scene() const { return m_scene_params; }
-    bool IsDebugFrame() const { return m_debug_output; }
-    long long FrameCounter() const { return m_frame_counter; }
+    cv::Size InputSize() const { return m_sizes.input; }
+    cv::Size ProcessingSize() const { return m_sizes.processing; }
+    cv::Size HeightsSize() const { return m_sizes.heights; }
+    const SceneParams& Scene() const { return m_scene.params; }
+    bool IsDebugFrame() const { return m_frame.debug_output; }
+    long long FrameCounter() const { return m_frame.counter; }
 
 private:
     friend class StereoPeopleCounterVisualiser;
@@ -145,127 +162,162 @@ private:
     BlockHighlevel::ChildBlock<FuzzyBackgroundSubtractor<1>> m_fuzzy_backgr_gradient;
     BlockHighlevel::ChildBlock<AlgoBlocks::BrightnessStability> m_brightness_checker;
 
-    std::deque<cv::Point> m_head_points;
-    std::deque<int> m_head_heights;
-    std::vector<StereoCountingObjData> m_objects;
-    std::vector<StereoCountingObjData> m_fallen_objects;
-    std::vector<StereoCountingObjData> m_previous_objects;  // the records of the previous pair
-
     StereoMatcherAdapter* m_stereo_matcher;  // one of the two matchers above
 
     // Every parallel loop of a pair (the two views, the medians' columns) runs here: the calling
     // thread and at most one worker, not the whole default pool for two views' work.
     tbb::task_arena m_arena{2};
 
-    // Working values.
     bool m_initialized = false;
-    bool m_rescaled = false;
-    bool m_debug_output = false;
-    MorphologyParams m_morph_params_unscaled;
-    MorphologyParams m_morph_params;
-    int m_circle_around_head_rad = 21;
-    double m_foregr_blur_sigma_scaled = 0.0;
-    cv::Mat m_foregr_blur_kernel;  // Gaussian kernel of the scaled sigma, CV_32F column
-    SceneParams m_scene_params;
-    bool m_tilt_angle_set = false;
-    double m_tilt_angle = 0.0;
-    long long m_frame_counter = 0;
-    long long m_previous_time = 0;
-    long long m_time = 0;
-    long long m_time_difference = 0;
-    long long m_previous_ticks = 0;
-    double m_mean_brightness = 0.0;
 
-    // Sizes.
-    cv::Size m_input_size;
-    cv::Size m_processing_size;
-    cv::Size m_heights_size;
-    double m_heights_to_processing = 1.0;
+    // What the head search found in the current pair, and the records handed out.
+    struct Detections {
+        std::deque<cv::Point> head_points;
+        std::deque<int> head_heights;
+        std::vector<StereoCountingObjData> objects;
+        std::vector<StereoCountingObjData> fallen_objects;
+        std::vector<StereoCountingObjData> previous_objects;  // the records of the previous pair
+    };
+    Detections m_found;
 
-    // Buffers (see EnsureBuffersAllocated).
-    Views m_input_views;
-    Views m_gray_input;  // the input views in grey, when they come in colour
-    Views m_resized;
-    Views m_rectified;
-    Views m_valid_mask;
-    Views m_lrc_mask;
-    Views m_disp8_debug_non_filled;
-    Views m_disp8_accessor;
-    Views m_disparity;
-    Views m_height16;
-    Views m_height16_scaled;
-    Views m_depth;
-    Views m_height_map;
-    cv::Mat_<uchar> m_all_median_filled_image_l;
-    cv::Mat_<uchar> m_median_filled_image_r;
-    cv::Mat_<uchar> m_median_filled_image_l;
-    cv::Mat_<uchar> m_morphology_processed_image_l;
-    cv::Mat_<uchar> m_morphology_bin;
-    cv::Mat_<uchar> m_morphology_tmp;
-    cv::Mat m_median_first_output;
-    cv::Mat m_blurred_l;
-    cv::Mat_<uchar> m_small_gray;
-    cv::Mat_<cv::Vec2b> m_gradient_and_intensity;
-    cv::Mat_<uchar> m_gradient;
-    cv::Mat m_blurred_gradient_foreground;
-    cv::Mat m_foreground_float;  // the foreground and its blur in float
-    cv::Mat m_blurred_float;
-    cv::Mat_<uchar> m_tracker_second_image;
-    cv::Mat_<uchar> m_invalid_mask;
-    cv::Mat m_rectified_uncropped_debug_pair;
-    std::vector<uchar> m_height_samples;
+    // The filters' sizes derived from the parameters and the head size scale (RescaleParameters).
+    struct FilterSettings {
+        bool rescaled = false;
+        MorphologyParams morph_unscaled;
+        MorphologyParams morph;
+        int circle_around_head_rad = 21;
+        double foregr_blur_sigma_scaled = 0.0;
+        cv::Mat foregr_blur_kernel;  // Gaussian kernel of the scaled sigma, CV_32F column
+    };
+    FilterSettings m_filter;
 
-    // Video output: one debug video per non-empty bitmap, the marking pair and the input pair. A
-    // kind of video whose file cannot be opened is reported once and not written.
-    std::map<std::string, cv::VideoWriter> m_debug_video_writers;
-    std::string m_debug_video_base_name;
-    cv::VideoWriter m_input_video_writer_l;
-    cv::VideoWriter m_input_video_writer_r;
-    cv::VideoWriter m_marking_video_writer_l;
-    cv::VideoWriter m_marking_video_writer_r;
-    cv::Mat m_video_frame;
-    bool m_debug_video_failed = false;
-    bool m_marking_video_failed = false;
-    bool m_input_video_failed = false;
+    // The camera's mount: the scene read from the parameters and a tilt given by the device.
+    struct SceneSetup {
+        SceneParams params;
+        bool tilt_angle_set = false;
+        double tilt_angle = 0.0;
+    };
+    SceneSetup m_scene;
+
+    // The current pair: its number, its times and the input's brightness.
+    struct FrameState {
+        bool debug_output = false;
+        long long counter = 0;
+        long long previous_time = 0;
+        long long time = 0;
+        long long time_difference = 0;
+        long long previous_ticks = 0;
+        double mean_brightness = 0.0;
+    };
+    FrameState m_frame;
+
+    // The input, the matching resolution and the heights pictures' resolution.
+    struct Sizes {
+        cv::Size input;
+        cv::Size processing;
+        cv::Size heights;
+        double heights_to_processing = 1.0;
+    };
+    Sizes m_sizes;
+
+    // Per-view buffers, indexed by eLeftOrRightView (see EnsureBuffersAllocated).
+    struct ViewBuffers {
+        Views input;
+        Views gray_input;  // the input views in grey, when they come in colour
+        Views resized;
+        Views rectified;
+        Views valid_mask;
+        Views lrc_mask;
+        Views disp8_debug_non_filled;
+        Views disp8_accessor;
+        Views disparity;
+        Views height16;
+        Views height16_scaled;
+        Views depth;
+        Views height_map;
+    };
+    ViewBuffers m_views;
+
+    // The left heights picture's filter chain and the foreground it is weighted by.
+    struct HeightMapBuffers {
+        cv::Mat_<uchar> all_median_filled_image_l;
+        cv::Mat_<uchar> median_filled_image_r;
+        cv::Mat_<uchar> median_filled_image_l;
+        cv::Mat_<uchar> morphology_processed_image_l;
+        cv::Mat_<uchar> morphology_bin;
+        cv::Mat_<uchar> morphology_tmp;
+        cv::Mat median_first_output;
+        cv::Mat blurred_l;
+        cv::Mat_<uchar> small_gray;
+        cv::Mat_<cv::Vec2b> gradient_and_intensity;
+        cv::Mat_<uchar> gradient;
+        cv::Mat blurred_gradient_foreground;
+        cv::Mat foreground_float;  // the foreground and its blur in float
+        cv::Mat blurred_float;
+        cv::Mat_<uchar> tracker_second_image;
+        cv::Mat_<uchar> invalid_mask;
+        std::vector<uchar> height_samples;
+    };
+    HeightMapBuffers m_maps;
+
+    // Debug pictures and video output: one debug video per non-empty bitmap, the marking pair and
+    // the input pair. A kind of video whose file cannot be opened is reported once and not written.
+    struct DebugVideoState {
+        cv::Mat rectified_uncropped_debug_pair;
+        std::map<std::string, cv::VideoWriter> debug_video_writers;
+        std::string debug_video_base_name;
+        cv::VideoWriter input_video_writer_l;
+        cv::VideoWriter input_video_writer_r;
+        cv::VideoWriter marking_video_writer_l;
+        cv::VideoWriter marking_video_writer_r;
+        cv::Mat video_frame;
+        bool debug_video_failed = false;
+        bool marking_video_failed = false;
+        bool input_video_failed = false;
+    };
+    DebugVideoState m_debug;
 
     std::shared_ptr<StereoPeopleCounterVisualiser> m_visualiser;
 
-    // Parameters.
-    ParamsLib::StrValueParam<> m_algorithm_name;
-    ParamsLib::IntValueParam<> m_stereo_resolution;
-    ParamsLib::FltValueParam<> m_area_max_grow_for_keep_ratio;
-    ParamsLib::IntValueParam<> m_segm_threshold;
-    ParamsLib::IntValueParam<> m_hole_threshold;
-    ParamsLib::IntValueParam<> m_close_rad;
-    ParamsLib::IntValueParam<> m_open_rad;
-    ParamsLib::IntValueParam<> m_median_fill_rad;
-    ParamsLib::IntValueParam<> m_double_median_rad;
-    ParamsLib::IntValueParam<> m_med_rad;
-    ParamsLib::IntValueParam<> m_lrc_thresh;
-    ParamsLib::BlnValueParam<> m_use_left_right_check;
-    ParamsLib::FltValueParam<> m_max_height_error;
-    ParamsLib::FltValueParam<> m_height_map_processing_scale;
-    ParamsLib::BlnValueParam<> m_use_height_map_processing_scale;
-    ParamsLib::BlnValueParam<> m_obtain_height_directly_from_height_map;
-    ParamsLib::BlnValueParam<> m_use_double_med_filling;
-    ParamsLib::BlnValueParam<> m_use_morphological_filtering;
-    ParamsLib::BlnValueParam<> m_use_median_0m_filtering;
-    ParamsLib::BlnValueParam<> m_use_backg_subtr_for_height_map_filter;
-    ParamsLib::FltValueParam<> m_foregr_blur_gauss_sigma;
-    ParamsLib::FltValueParam<> m_blurred_foreground_gradient_multiplier;
-    ParamsLib::BlnValueParam<> m_write_debug_video;
-    ParamsLib::IntValueParam<> m_debug_video_frames_num;
-    ParamsLib::StrValueParam<> m_debug_video_folder;
-    ParamsLib::BlnValueParam<> m_write_input_video;
-    ParamsLib::IntValueParam<> m_input_video_frames_num;
-    ParamsLib::StrValueParam<> m_input_video_folder;
-    ParamsLib::StrValueParam<> m_input_video_prefix;
-    ParamsLib::BlnValueParam<> m_marking_mode;
-    ParamsLib::IntValueParam<> m_marking_frames_num;
-    ParamsLib::BlnValueParam<> m_output_fallen_objects;
-    ParamsLib::BlnValueParam<> m_output_non_fallen_objects;
-    ParamsLib::IntValueParam<> m_frames_num_to_display_fallen_object;
-    ParamsLib::BlnValueParam<> m_use_backgr_subtr_only_grad;
+    // The parameters, as read from the parameter file (InitializeDefaultParameters).
+    struct Parameters {
+        ParamsLib::StrValueParam<> algorithm_name;
+        ParamsLib::IntValueParam<> stereo_resolution;
+        ParamsLib::FltValueParam<> area_max_grow_for_keep_ratio;
+        ParamsLib::IntValueParam<> segm_threshold;
+        ParamsLib::IntValueParam<> hole_threshold;
+        ParamsLib::IntValueParam<> close_rad;
+        ParamsLib::IntValueParam<> open_rad;
+        ParamsLib::IntValueParam<> median_fill_rad;
+        ParamsLib::IntValueParam<> double_median_rad;
+        ParamsLib::IntValueParam<> med_rad;
+        ParamsLib::IntValueParam<> lrc_thresh;
+        ParamsLib::BlnValueParam<> use_left_right_check;
+        ParamsLib::FltValueParam<> max_height_error;
+        ParamsLib::FltValueParam<> height_map_processing_scale;
+        ParamsLib::BlnValueParam<> use_height_map_processing_scale;
+        ParamsLib::BlnValueParam<> obtain_height_directly_from_height_map;
+        ParamsLib::BlnValueParam<> use_double_med_filling;
+        ParamsLib::BlnValueParam<> use_morphological_filtering;
+        ParamsLib::BlnValueParam<> use_median_0m_filtering;
+        ParamsLib::BlnValueParam<> use_backg_subtr_for_height_map_filter;
+        ParamsLib::FltValueParam<> foregr_blur_gauss_sigma;
+        ParamsLib::FltValueParam<> blurred_foreground_gradient_multiplier;
+        ParamsLib::BlnValueParam<> write_debug_video;
+        ParamsLib::IntValueParam<> debug_video_frames_num;
+        ParamsLib::StrValueParam<> debug_video_folder;
+        ParamsLib::BlnValueParam<> write_input_video;
+        ParamsLib::IntValueParam<> input_video_frames_num;
+        ParamsLib::StrValueParam<> input_video_folder;
+        ParamsLib::StrValueParam<> input_video_prefix;
+        ParamsLib::BlnValueParam<> marking_mode;
+        ParamsLib::IntValueParam<> marking_frames_num;
+        ParamsLib::BlnValueParam<> output_fallen_objects;
+        ParamsLib::BlnValueParam<> output_non_fallen_objects;
+        ParamsLib::IntValueParam<> frames_num_to_display_fallen_object;
+        ParamsLib::BlnValueParam<> use_backgr_subtr_only_grad;
+    };
+    Parameters m_params;
 };
 
 }  // namespace stereo

@@ -34,35 +34,36 @@ void StereoPeopleCounter::ProcessStereoPair(const cv::Mat& left, const cv::Mat& 
         << "left " << left.cols << "x" << left.rows << ", right " << right.cols << "x" << right.rows;
     KIV_CHECK(left.type() == right.type(), "StereoCounterViewTypes_200811_140203")
         << "left type " << left.type() << ", right type " << right.type();
-    if (left.size() != m_input_views[kLeftView].size() || m_input_views[kLeftView].empty())
+    if (left.size() != m_views.input[kLeftView].size() || m_views.input[kLeftView].empty())
         InitAll(left.size());
 
-    if (m_frame_counter == 0) {
+    if (m_frame.counter == 0) {
         Log(kKivLogInfo) << "Processing first stereo-pair with timestamp " << time;
-        m_time_difference = 0;
+        m_frame.time_difference = 0;
     } else {
-        m_time_difference = time - m_previous_time;
+        m_frame.time_difference = time - m_frame.previous_time;
     }
-    m_previous_time = time;
-    m_time = time;
-    ++m_frame_counter;
-    m_debug_output = debug || (m_write_debug_video() && m_frame_counter < m_debug_video_frames_num());
+    m_frame.previous_time = time;
+    m_frame.time = time;
+    ++m_frame.counter;
+    m_frame.debug_output =
+        debug || (m_params.write_debug_video() && m_frame.counter < m_params.debug_video_frames_num());
 
     const long long ticks = cv::getTickCount();
-    if (m_frame_counter != 1)
+    if (m_frame.counter != 1)
         StatValueDouble("Time between function calls",
-                        static_cast<double>(ticks - m_previous_ticks) / cv::getTickFrequency() * 1000.0);
-    m_previous_ticks = ticks;
+                        static_cast<double>(ticks - m_frame.previous_ticks) / cv::getTickFrequency() * 1000.0);
+    m_frame.previous_ticks = ticks;
 
-    m_input_views[kLeftView] = left;
-    m_input_views[kRightView] = right;
+    m_views.input[kLeftView] = left;
+    m_views.input[kRightView] = right;
     m_arena.execute([this] { ProcessStereoPairImpl(); });
 
-    if (m_write_debug_video() || m_marking_mode()) {
-        const long long n = m_marking_mode() ? m_marking_frames_num() : m_debug_video_frames_num();
-        if (m_frame_counter < n)
+    if (m_params.write_debug_video() || m_params.marking_mode()) {
+        const long long n = m_params.marking_mode() ? m_params.marking_frames_num() : m_params.debug_video_frames_num();
+        if (m_frame.counter < n)
             WriteVideoOutput();
-        if (m_frame_counter == n)
+        if (m_frame.counter == n)
             EndOutput();
     }
     WriteInputVideo();
@@ -77,93 +78,95 @@ void StereoPeopleCounter::ProcessStereoPairImpl()
     }
     {
         auto timer = StatScopedTimeCalculator("Resize");
-        const int interpolation = m_processing_size.area() < m_input_size.area() ? cv::INTER_AREA : cv::INTER_CUBIC;
+        const int interpolation = m_sizes.processing.area() < m_sizes.input.area() ? cv::INTER_AREA : cv::INTER_CUBIC;
         RunBothViewsInParallel([&](eLeftOrRightView v) {
-            const cv::Mat* gray = &m_input_views[v];
+            const cv::Mat* gray = &m_views.input[v];
             if (gray->type() != CV_8UC1) {
-                cimage_cvmat::PutMatTo1ChannelMat(m_input_views[v], m_gray_input[v]);
-                gray = &m_gray_input[v];
+                cimage_cvmat::PutMatTo1ChannelMat(m_views.input[v], m_views.gray_input[v]);
+                gray = &m_views.gray_input[v];
             }
-            cv::resize(*gray, m_resized[v], m_processing_size, 0, 0, interpolation);
+            cv::resize(*gray, m_views.resized[v], m_sizes.processing, 0, 0, interpolation);
         });
     }
     {
         auto timer = StatScopedTimeCalculator("Rectify");
         RunBothViewsInParallel([&](eLeftOrRightView v) {
-            m_reconstructor->RectifyView(m_resized[v], v, cv::INTER_CUBIC, m_rectified[v]);
+            m_reconstructor->RectifyView(m_views.resized[v], v, cv::INTER_CUBIC, m_views.rectified[v]);
         });
     }
-    if (m_marking_mode() || m_debug_output) {
+    if (m_params.marking_mode() || m_frame.debug_output) {
         auto timer = StatScopedTimeCalculator("Keep uncropped rectified pair");
-        m_rectified_uncropped_debug_pair.create(m_processing_size.height, 2 * m_processing_size.width, CV_8UC1);
-        m_rectified[kLeftView].copyTo(m_rectified_uncropped_debug_pair(cv::Rect({0, 0}, m_processing_size)));
-        m_rectified[kRightView].copyTo(
-            m_rectified_uncropped_debug_pair(cv::Rect({m_processing_size.width, 0}, m_processing_size)));
-        if (m_marking_mode())
+        m_debug.rectified_uncropped_debug_pair.create(m_sizes.processing.height, 2 * m_sizes.processing.width, CV_8UC1);
+        m_views.rectified[kLeftView].copyTo(
+            m_debug.rectified_uncropped_debug_pair(cv::Rect({0, 0}, m_sizes.processing)));
+        m_views.rectified[kRightView].copyTo(
+            m_debug.rectified_uncropped_debug_pair(cv::Rect({m_sizes.processing.width, 0}, m_sizes.processing)));
+        if (m_params.marking_mode())
             return;
     }
     {
         auto timer = StatScopedTimeCalculator("Mark non-valid");
-        KIV_CHECK(m_invalid_mask.size() == m_rectified[kLeftView].size(), "StereoCounterMaskSize_200811_140204");
-        cv::Mat_<uchar> left = m_rectified[kLeftView];
-        m_mean_brightness = SetToMaskedWithFindUnmaskedMean(m_invalid_mask, 0, left);
-        m_rectified[kRightView].setTo(0, m_invalid_mask);
+        KIV_CHECK(m_maps.invalid_mask.size() == m_views.rectified[kLeftView].size(),
+                  "StereoCounterMaskSize_200811_140204");
+        cv::Mat_<uchar> left = m_views.rectified[kLeftView];
+        m_frame.mean_brightness = SetToMaskedWithFindUnmaskedMean(m_maps.invalid_mask, 0, left);
+        m_views.rectified[kRightView].setTo(0, m_maps.invalid_mask);
     }
     {
         auto timer = StatScopedTimeCalculator("Calculate disparity");
-        const StereoImages images{m_rectified[kLeftView], m_rectified[kRightView]};
-        StereoDisparities disparities{m_disparity[kLeftView], m_disparity[kRightView]};
+        const StereoImages images{m_views.rectified[kLeftView], m_views.rectified[kRightView]};
+        StereoDisparities disparities{m_views.disparity[kLeftView], m_views.disparity[kRightView]};
         m_stereo_matcher->CalcDispTwoSides(images, disparities, StereoMasks{nullptr, nullptr});
-        m_disparity[kLeftView] = disparities[kLeftView];
-        m_disparity[kRightView] = disparities[kRightView];
+        m_views.disparity[kLeftView] = disparities[kLeftView];
+        m_views.disparity[kRightView] = disparities[kRightView];
     }
-    if (m_use_left_right_check())
+    if (m_params.use_left_right_check())
         FilterDisparityUsingLeftRightCheck();
-    if (m_debug_output)
+    if (m_frame.debug_output)
         KeepNonInterpolatedDisparity();
     DisparityInterpolation();
-    NegateRightViewDisparity(m_disparity[kRightView],
+    NegateRightViewDisparity(m_views.disparity[kRightView],
                              static_cast<short>(m_stereo_matcher->GetMinDispVal(kRightView) - 1));
     {
         auto timer = StatScopedTimeCalculator("Mark non-valid disparity");
-        m_disparity[kLeftView].setTo(0, m_invalid_mask);
-        m_disparity[kRightView].setTo(0, m_invalid_mask);
+        m_views.disparity[kLeftView].setTo(0, m_maps.invalid_mask);
+        m_views.disparity[kRightView].setTo(0, m_maps.invalid_mask);
     }
-    if (m_use_backg_subtr_for_height_map_filter())
+    if (m_params.use_backg_subtr_for_height_map_filter())
         ForegroundEstimation();
     CalculateHeightMaps();
     FilterLeftHeightMapUsingRightHeightMap();
     {
         auto timer = StatScopedTimeCalculator("Morphological operations");
-        if (m_use_morphological_filtering())
-            ProcessWithMorphology(m_all_median_filled_image_l, m_morph_params, m_scene_params, m_segmentator,
-                                  m_interpolator_low_res, m_morphology_bin, m_morphology_tmp,
-                                  m_morphology_processed_image_l);
+        if (m_params.use_morphological_filtering())
+            ProcessWithMorphology(m_maps.all_median_filled_image_l, m_filter.morph, m_scene.params, m_segmentator,
+                                  m_interpolator_low_res, m_maps.morphology_bin, m_maps.morphology_tmp,
+                                  m_maps.morphology_processed_image_l);
         else
-            m_morphology_processed_image_l = m_all_median_filled_image_l;
+            m_maps.morphology_processed_image_l = m_maps.all_median_filled_image_l;
     }
     {
         auto timer = StatScopedTimeCalculator("Median blur");
-        MedianFilterOpenCV(m_morphology_processed_image_l, m_morph_params.med_rad, m_use_median_0m_filtering(),
-                           m_median_first_output, m_blurred_l);
+        MedianFilterOpenCV(m_maps.morphology_processed_image_l, m_filter.morph.med_rad,
+                           m_params.use_median_0m_filtering(), m_maps.median_first_output, m_maps.blurred_l);
     }
-    m_head_points.clear();
-    m_head_heights.clear();
+    m_found.head_points.clear();
+    m_found.head_heights.clear();
     {
         auto timer = StatScopedTimeCalculator("Find maximums");
-        FindObjectsCoords(m_head_points, m_head_heights);
+        FindObjectsCoords(m_found.head_points, m_found.head_heights);
     }
     {
         auto timer = StatScopedTimeCalculator("Tracking");
-        m_tracker.UpdateTracksGreedyAlg(m_rectified[kLeftView], m_tracker_second_image, m_head_points);
+        m_tracker.UpdateTracksGreedyAlg(m_views.rectified[kLeftView], m_maps.tracker_second_image, m_found.head_points);
     }
     {
         auto timer = StatScopedTimeCalculator("Crossings calculation");
-        m_previous_objects.swap(m_objects);
-        m_tracker.GetObjects(m_objects);
+        m_found.previous_objects.swap(m_found.objects);
+        m_tracker.GetObjects(m_found.objects);
         ProcessFallingPeople();
         UnrectifyObjectsCoordinates();
-        m_crossings_counter.CalculateObjectsState(m_objects);
+        m_crossings_counter.CalculateObjectsState(m_found.objects);
     }
     AssignObjectHeights();
 }
@@ -171,15 +174,15 @@ void StereoPeopleCounter::ProcessStereoPairImpl()
 void StereoPeopleCounter::FilterDisparityUsingLeftRightCheck()
 {
     auto timer = StatScopedTimeCalculator("Left-right check");
-    const int threshold = m_lrc_thresh();
+    const int threshold = m_params.lrc_thresh();
     RunBothViewsInParallel([&](eLeftOrRightView v) {
         const auto other = v == kLeftView ? kRightView : kLeftView;
         const auto invalid = static_cast<short>(m_stereo_matcher->GetMinDispVal(v) - 1);
-        LeftRightCheck(m_disparity[v], m_disparity[other], threshold, invalid, m_lrc_mask[v]);
+        LeftRightCheck(m_views.disparity[v], m_views.disparity[other], threshold, invalid, m_views.lrc_mask[v]);
     });
     for (int v = 0; v < kViewsNum; ++v) {
         const auto invalid = static_cast<short>(m_stereo_matcher->GetMinDispVal(static_cast<eLeftOrRightView>(v)) - 1);
-        m_disparity[v].setTo(invalid, m_lrc_mask[v]);
+        m_views.disparity[v].setTo(invalid, m_views.lrc_mask[v]);
     }
 }
 
@@ -190,11 +193,13 @@ void StereoPeopleCounter::KeepNonInterpolatedDisparity()
     const double m = std::max<short>(1, m_stereo_matcher->GetMaxDispVal(kLeftView));
     const int signs[kViewsNum] = {1, -1};
     for (int v = 0; v < kViewsNum; ++v) {
-        m_disparity[v].convertTo(m_disp8_debug_non_filled[v], CV_8U, 200.0 * signs[v] / m, 50.0);
+        m_views.disparity[v].convertTo(m_views.disp8_debug_non_filled[v], CV_8U, 200.0 * signs[v] / m, 50.0);
         if (signs[v] > 0)
-            cv::threshold(m_disp8_debug_non_filled[v], m_disp8_debug_non_filled[v], 50, 0, cv::THRESH_TOZERO);
+            cv::threshold(m_views.disp8_debug_non_filled[v], m_views.disp8_debug_non_filled[v], 50, 0,
+                          cv::THRESH_TOZERO);
         else
-            cv::threshold(m_disp8_debug_non_filled[v], m_disp8_debug_non_filled[v], 249, 0, cv::THRESH_TOZERO_INV);
+            cv::threshold(m_views.disp8_debug_non_filled[v], m_views.disp8_debug_non_filled[v], 249, 0,
+                          cv::THRESH_TOZERO_INV);
     }
 }
 
@@ -206,45 +211,46 @@ void StereoPeopleCounter::DisparityInterpolation()
         const int lo = m_stereo_matcher->GetMinDispVal(v), hi = m_stereo_matcher->GetMaxDispVal(v);
         const int x = std::max(lo, 0);
         const auto hi_next = static_cast<short>(hi + 1);
-        const int width = m_processing_size.width + (hi_next <= 0 ? hi_next : 0) - x;
+        const int width = m_sizes.processing.width + (hi_next <= 0 ? hi_next : 0) - x;
         if (width <= 0)
             return;
-        cv::Mat_<short> disparity = m_disparity[v];
+        cv::Mat_<short> disparity = m_views.disparity[v];
         interpolator.FillDepthImpl<short, false>(static_cast<short>(lo - 1),
-                                                 cv::Rect(x, 0, width, m_processing_size.height),
+                                                 cv::Rect(x, 0, width, m_sizes.processing.height),
                                                  interpolator.FullMask(), disparity);
     });
 }
 
 void StereoPeopleCounter::ForegroundEstimation()
 {
-    const auto changes = m_brightness_checker.ProcessNextValueAndGetAlarmChanges(m_mean_brightness, m_time);
+    const auto changes = m_brightness_checker.ProcessNextValueAndGetAlarmChanges(m_frame.mean_brightness, m_frame.time);
     if (changes.current != 0 && changes.previous == 0) {
         Log(kKivLogWarning) << "Pausing background processing due to light intensity problems with code "
                             << changes.current;
-        m_blurred_gradient_foreground = cv::Mat::zeros(m_heights_size, CV_8UC1);
+        m_maps.blurred_gradient_foreground = cv::Mat::zeros(m_sizes.heights, CV_8UC1);
         return;
     }
     if (changes.current != 0)
         return;
     const bool reset = changes.previous != 0;
-    cv::resize(m_rectified[kLeftView], m_small_gray, m_heights_size, 0, 0, cv::INTER_LINEAR);
-    if (m_use_backgr_subtr_only_grad()) {
+    cv::resize(m_views.rectified[kLeftView], m_maps.small_gray, m_sizes.heights, 0, 0, cv::INTER_LINEAR);
+    if (m_params.use_backgr_subtr_only_grad()) {
         {
             auto timer = StatScopedTimeCalculator("m_gradient_calculator.CalcGradientNorm");
-            m_gradient_calculator.CalcGradientNorm(m_small_gray, m_gradient);
+            m_gradient_calculator.CalcGradientNorm(m_maps.small_gray, m_maps.gradient);
         }
         auto timer = StatScopedTimeCalculator("m_gauss_fuzzy_backgr_gradient");
-        m_fuzzy_backgr_gradient.UpdateAndWriteFuzzyForeground(m_gradient, m_heights_size, m_time_difference, reset);
+        m_fuzzy_backgr_gradient.UpdateAndWriteFuzzyForeground(m_maps.gradient, m_sizes.heights, m_frame.time_difference,
+                                                              reset);
     } else {
         {
             auto timer = StatScopedTimeCalculator("m_gradient_calculator.CalcGradientNormAndIntensity");
-            m_gradient_calculator.CalcGradientNormAndIntensity(m_small_gray, m_gradient_and_intensity);
+            m_gradient_calculator.CalcGradientNormAndIntensity(m_maps.small_gray, m_maps.gradient_and_intensity);
         }
         auto timer = StatScopedTimeCalculator("m_gauss_fuzzy_backgr");
-        m_fuzzy_backgr.UpdateAndWriteFuzzyForeground(m_gradient_and_intensity, m_heights_size, m_time_difference,
-                                                     reset);
-        cv::extractChannel(m_gradient_and_intensity, m_gradient, 0);
+        m_fuzzy_backgr.UpdateAndWriteFuzzyForeground(m_maps.gradient_and_intensity, m_sizes.heights,
+                                                     m_frame.time_difference, reset);
+        cv::extractChannel(m_maps.gradient_and_intensity, m_maps.gradient, 0);
     }
     {
         auto timer = StatScopedTimeCalculator("cv::GaussianBlur");
@@ -252,19 +258,19 @@ void StereoPeopleCounter::ForegroundEstimation()
         // kernel is the one cv::GaussianBlur derives from the sigma, applied separably in float:
         // with sigmas of ten pixels and more the 8-bit blur's exact integer path is over ten times
         // slower, for differences of at most one grey level.
-        if (m_foregr_blur_sigma_scaled > 0) {
-            m_gradient.convertTo(m_foreground_float, CV_32F);
-            cv::sepFilter2D(m_foreground_float, m_blurred_float, CV_32F, m_foregr_blur_kernel, m_foregr_blur_kernel,
-                            cv::Point(-1, -1), 0, cv::BORDER_REFLECT_101);
-            m_blurred_float.convertTo(m_blurred_gradient_foreground, CV_8U);
+        if (m_filter.foregr_blur_sigma_scaled > 0) {
+            m_maps.gradient.convertTo(m_maps.foreground_float, CV_32F);
+            cv::sepFilter2D(m_maps.foreground_float, m_maps.blurred_float, CV_32F, m_filter.foregr_blur_kernel,
+                            m_filter.foregr_blur_kernel, cv::Point(-1, -1), 0, cv::BORDER_REFLECT_101);
+            m_maps.blurred_float.convertTo(m_maps.blurred_gradient_foreground, CV_8U);
         } else {
-            m_gradient.copyTo(m_blurred_gradient_foreground);
+            m_maps.gradient.copyTo(m_maps.blurred_gradient_foreground);
         }
     }
-    const double multiplier = m_blurred_foreground_gradient_multiplier();
-    for (int r = 0; r < m_blurred_gradient_foreground.rows; ++r) {
-        uchar* row = m_blurred_gradient_foreground.ptr<uchar>(r);
-        for (int c = 0; c < m_blurred_gradient_foreground.cols; ++c)
+    const double multiplier = m_params.blurred_foreground_gradient_multiplier();
+    for (int r = 0; r < m_maps.blurred_gradient_foreground.rows; ++r) {
+        uchar* row = m_maps.blurred_gradient_foreground.ptr<uchar>(r);
+        for (int c = 0; c < m_maps.blurred_gradient_foreground.cols; ++c)
             row[c] = static_cast<uchar>(std::min(255.0, std::floor(multiplier * row[c] + 0.5)));
     }
 }
@@ -272,21 +278,21 @@ void StereoPeopleCounter::ForegroundEstimation()
 void StereoPeopleCounter::CalculateHeightMaps()
 {
     auto timer = StatScopedTimeCalculator("Height calculation");
-    const double to_byte = 255.0 / m_scene_params.obj_h_max;
-    const bool scale = m_use_height_map_processing_scale();
-    const bool weight = m_use_backg_subtr_for_height_map_filter();
+    const double to_byte = 255.0 / m_scene.params.obj_h_max;
+    const bool scale = m_params.use_height_map_processing_scale();
+    const bool weight = m_params.use_backg_subtr_for_height_map_filter();
     RunBothViewsInParallel([&](eLeftOrRightView v) {
-        m_reconstructor->CalculateHeightFromDisparity(m_disparity[v], v, m_height16[v]);
-        const cv::Mat* heights = &m_height16[v];
+        m_reconstructor->CalculateHeightFromDisparity(m_views.disparity[v], v, m_views.height16[v]);
+        const cv::Mat* heights = &m_views.height16[v];
         if (scale) {
-            cv::resize(m_height16[v], m_height16_scaled[v], m_heights_size, 0, 0, cv::INTER_AREA);
-            heights = &m_height16_scaled[v];
+            cv::resize(m_views.height16[v], m_views.height16_scaled[v], m_sizes.heights, 0, 0, cv::INTER_AREA);
+            heights = &m_views.height16_scaled[v];
         }
-        cv::Mat& out = m_height_map[v];
+        cv::Mat& out = m_views.height_map[v];
         for (int r = 0; r < out.rows; ++r) {
             const short* in = heights->ptr<short>(r);
             uchar* dst = out.ptr<uchar>(r);
-            const uchar* foreground = weight ? m_blurred_gradient_foreground.ptr<uchar>(r) : nullptr;
+            const uchar* foreground = weight ? m_maps.blurred_gradient_foreground.ptr<uchar>(r) : nullptr;
             for (int c = 0; c < out.cols; ++c) {
                 uchar value = RoundToByte(in[c] * to_byte);
                 if (foreground)
@@ -300,36 +306,36 @@ void StereoPeopleCounter::CalculateHeightMaps()
 void StereoPeopleCounter::FilterLeftHeightMapUsingRightHeightMap()
 {
     auto timer = StatScopedTimeCalculator("Double median");
-    const cv::Mat_<uchar> left = m_height_map[kLeftView], right = m_height_map[kRightView];
-    if (m_use_double_med_filling()) {
-        DoubleMedianFilterFill(right, left, m_morph_params.median_fill_rad, m_median_filled_image_r);
-        MedianFilterFill(left, m_morph_params.median_fill_rad, m_median_filled_image_l);
-        DoubleMedianFilter(m_median_filled_image_r, m_median_filled_image_l, m_morph_params.double_median_rad,
-                           m_all_median_filled_image_l);
+    const cv::Mat_<uchar> left = m_views.height_map[kLeftView], right = m_views.height_map[kRightView];
+    if (m_params.use_double_med_filling()) {
+        DoubleMedianFilterFill(right, left, m_filter.morph.median_fill_rad, m_maps.median_filled_image_r);
+        MedianFilterFill(left, m_filter.morph.median_fill_rad, m_maps.median_filled_image_l);
+        DoubleMedianFilter(m_maps.median_filled_image_r, m_maps.median_filled_image_l, m_filter.morph.double_median_rad,
+                           m_maps.all_median_filled_image_l);
     } else {
-        DoubleMedianFilter(right, left, m_morph_params.double_median_rad, m_all_median_filled_image_l);
+        DoubleMedianFilter(right, left, m_filter.morph.double_median_rad, m_maps.all_median_filled_image_l);
     }
 }
 
 void StereoPeopleCounter::FindObjectsCoords(std::deque<cv::Point>& points, std::deque<int>& heights)
 {
     HeadCandidateSettings settings;
-    settings.obtain_height_directly_from_height_map = m_obtain_height_directly_from_height_map();
-    settings.use_height_map_processing_scale = m_use_height_map_processing_scale();
-    settings.circle_around_head_rad = m_circle_around_head_rad;
-    settings.obj_h_max = m_scene_params.obj_h_max;
-    settings.processing_size = m_processing_size;
-    stereo::FindObjectsCoords(m_maximums_finder, m_blurred_l, m_morphology_processed_image_l, m_height_map[kLeftView],
-                              settings, m_height_samples, points, heights);
+    settings.obtain_height_directly_from_height_map = m_params.obtain_height_directly_from_height_map();
+    settings.use_height_map_processing_scale = m_params.use_height_map_processing_scale();
+    settings.circle_around_head_rad = m_filter.circle_around_head_rad;
+    settings.obj_h_max = m_scene.params.obj_h_max;
+    settings.processing_size = m_sizes.processing;
+    stereo::FindObjectsCoords(m_maximums_finder, m_maps.blurred_l, m_maps.morphology_processed_image_l,
+                              m_views.height_map[kLeftView], settings, m_maps.height_samples, points, heights);
 }
 
 void StereoPeopleCounter::AssignObjectHeights()
 {
-    for (StereoCountingObjData& object : m_objects) {
-        const auto found =
-            std::find(m_head_points.begin(), m_head_points.end(), cv::Point(object.point_x, object.point_y));
-        if (found != m_head_points.end())
-            object.height = m_head_heights[static_cast<size_t>(found - m_head_points.begin())];
+    for (StereoCountingObjData& object : m_found.objects) {
+        const auto found = std::find(m_found.head_points.begin(), m_found.head_points.end(),
+                                     cv::Point(object.point_x, object.point_y));
+        if (found != m_found.head_points.end())
+            object.height = m_found.head_heights[static_cast<size_t>(found - m_found.head_points.begin())];
     }
 }
 

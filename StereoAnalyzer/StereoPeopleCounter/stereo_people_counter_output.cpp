@@ -28,13 +28,13 @@ int ScaleFloor(int value, int to, int from)
 void StereoPeopleCounter::GetObjects(std::vector<StereoCountingObjData>& objects) const
 {
     objects.clear();
-    if (m_output_non_fallen_objects())
-        objects.insert(objects.end(), m_objects.begin(), m_objects.end());
-    if (m_output_fallen_objects())
-        objects.insert(objects.end(), m_fallen_objects.begin(), m_fallen_objects.end());
-    const cv::Mat& input = m_input_views[kLeftView];
-    const int wp = std::max(1, m_processing_size.width), hp = std::max(1, m_processing_size.height);
-    const int wi = m_input_size.width, hi = m_input_size.height;
+    if (m_params.output_non_fallen_objects())
+        objects.insert(objects.end(), m_found.objects.begin(), m_found.objects.end());
+    if (m_params.output_fallen_objects())
+        objects.insert(objects.end(), m_found.fallen_objects.begin(), m_found.fallen_objects.end());
+    const cv::Mat& input = m_views.input[kLeftView];
+    const int wp = std::max(1, m_sizes.processing.width), hp = std::max(1, m_sizes.processing.height);
+    const int wi = m_sizes.input.width, hi = m_sizes.input.height;
     const int max_x = std::max(0, input.cols - 1), max_y = std::max(0, input.rows - 1);
     for (StereoCountingObjData& object : objects) {
         object.box_x1 = std::clamp(ScaleFloor(object.box_x1, wi, wp), 0, max_x);
@@ -46,8 +46,8 @@ void StereoPeopleCounter::GetObjects(std::vector<StereoCountingObjData>& objects
 
 void StereoPeopleCounter::UnrectifyObjectsCoordinates()
 {
-    const int r = m_circle_around_head_rad;
-    for (StereoCountingObjData& object : m_objects) {
+    const int r = m_filter.circle_around_head_rad;
+    for (StereoCountingObjData& object : m_found.objects) {
         const int cx = (object.box_x1 + object.box_x2) / 2, cy = (object.box_y1 + object.box_y2) / 2;
         int ux = 0, uy = 0;
         m_reconstructor->UnrectifyPointCoord(cx, cy, kLeftView, ux, uy);
@@ -60,18 +60,18 @@ void StereoPeopleCounter::UnrectifyObjectsCoordinates()
 
 void StereoPeopleCounter::ProcessFallingPeople()
 {
-    if (!m_output_fallen_objects())
+    if (!m_params.output_fallen_objects())
         return;
-    const int last_col = m_invalid_mask.cols - 1, last_row = m_invalid_mask.rows - 1;
-    for (StereoCountingObjData& object : m_objects) {
+    const int last_col = m_maps.invalid_mask.cols - 1, last_row = m_maps.invalid_mask.rows - 1;
+    for (StereoCountingObjData& object : m_found.objects) {
         if (!object.track_ends)
             continue;
         const cv::Point centre((object.box_x1 + object.box_x2) / 2, (object.box_y1 + object.box_y2) / 2);
         bool fallen = true;
-        for (CircleIterator it(centre, m_circle_around_head_rad + 1, m_processing_size); !it.IsFinished();
+        for (CircleIterator it(centre, m_filter.circle_around_head_rad + 1, m_sizes.processing); !it.IsFinished();
              it.MoveToNextPosition()) {
             const cv::Point& p = it.Position();
-            if (m_invalid_mask(p) != 0 || p.x == 0 || p.y == 0 || p.x == last_col || p.y == last_row) {
+            if (m_maps.invalid_mask(p) != 0 || p.x == 0 || p.y == 0 || p.x == last_col || p.y == last_row) {
                 fallen = false;
                 break;
             }
@@ -80,13 +80,13 @@ void StereoPeopleCounter::ProcessFallingPeople()
             continue;
         object.fallen = true;
         object.track_ends = false;
-        object.fallen_frame = static_cast<int>(m_frame_counter & 0xffffffff);
+        object.fallen_frame = static_cast<int>(m_frame.counter & 0xffffffff);
         // The record keeps what the crossings said of this object in its last reported frame, so
         // the counters do not read a crossing back from the tracker's empty fields.
         const auto previous =
-            std::find_if(m_previous_objects.begin(), m_previous_objects.end(),
+            std::find_if(m_found.previous_objects.begin(), m_found.previous_objects.end(),
                          [&](const StereoCountingObjData& o) { return o.object_id == object.object_id; });
-        if (previous != m_previous_objects.end()) {
+        if (previous != m_found.previous_objects.end()) {
             object.in_flag = previous->in_flag;
             object.out_flag = previous->out_flag;
             object.spare_flag = previous->spare_flag;
@@ -95,25 +95,25 @@ void StereoPeopleCounter::ProcessFallingPeople()
             std::memcpy(object.crossed_lines, previous->crossed_lines, sizeof object.crossed_lines);
         }
     }
-    for (const StereoCountingObjData& object : m_objects)
+    for (const StereoCountingObjData& object : m_found.objects)
         if (object.fallen)
-            m_fallen_objects.push_back(object);
-    m_objects.erase(
-        std::remove_if(m_objects.begin(), m_objects.end(), [](const StereoCountingObjData& o) { return o.fallen; }),
-        m_objects.end());
-    const long long shown = m_frames_num_to_display_fallen_object();
-    for (StereoCountingObjData& object : m_fallen_objects)
-        if (m_frame_counter - object.fallen_frame == shown)
+            m_found.fallen_objects.push_back(object);
+    m_found.objects.erase(std::remove_if(m_found.objects.begin(), m_found.objects.end(),
+                                         [](const StereoCountingObjData& o) { return o.fallen; }),
+                          m_found.objects.end());
+    const long long shown = m_params.frames_num_to_display_fallen_object();
+    for (StereoCountingObjData& object : m_found.fallen_objects)
+        if (m_frame.counter - object.fallen_frame == shown)
             object.track_ends = true;
-    m_fallen_objects.erase(
-        std::remove_if(m_fallen_objects.begin(), m_fallen_objects.end(),
-                       [&](const StereoCountingObjData& o) { return m_frame_counter - o.fallen_frame > shown; }),
-        m_fallen_objects.end());
+    m_found.fallen_objects.erase(
+        std::remove_if(m_found.fallen_objects.begin(), m_found.fallen_objects.end(),
+                       [&](const StereoCountingObjData& o) { return m_frame.counter - o.fallen_frame > shown; }),
+        m_found.fallen_objects.end());
 }
 
 void StereoPeopleCounter::ReinitCountingLines()
 {
-    m_crossings_counter.Reinit(m_processing_size);
+    m_crossings_counter.Reinit(m_sizes.processing);
 }
 
 const std::vector<std::string>& StereoPeopleCounter::GetDebugBitmapList()
@@ -142,36 +142,36 @@ void StereoPeopleCounter::DisparityTo8Bit(const cv::Mat& disparity, cv::Mat& buf
 
 void StereoPeopleCounter::GetDisparityMapLeft(cv::Mat& map)
 {
-    DisparityTo8Bit(m_disparity[kLeftView], m_disp8_accessor[kLeftView], map);
+    DisparityTo8Bit(m_views.disparity[kLeftView], m_views.disp8_accessor[kLeftView], map);
 }
 
 void StereoPeopleCounter::GetDisparityMapRight(cv::Mat& map)
 {
-    DisparityTo8Bit(m_disparity[kRightView], m_disp8_accessor[kRightView], map);
+    DisparityTo8Bit(m_views.disparity[kRightView], m_views.disp8_accessor[kRightView], map);
 }
 
 void StereoPeopleCounter::GetHeightMapLeft(cv::Mat& map)
 {
-    cv::resize(m_height_map[kLeftView], map, map.size(), 0, 0, cv::INTER_LINEAR);
+    cv::resize(m_views.height_map[kLeftView], map, map.size(), 0, 0, cv::INTER_LINEAR);
 }
 
 void StereoPeopleCounter::GetHeightMapRight(cv::Mat& map)
 {
-    cv::resize(m_height_map[kRightView], map, map.size(), 0, 0, cv::INTER_LINEAR);
+    cv::resize(m_views.height_map[kRightView], map, map.size(), 0, 0, cv::INTER_LINEAR);
 }
 
 // The depth maps are looked up from the last pair's disparities only when asked for: no stage of the
 // pipeline needs them.
 void StereoPeopleCounter::GetDepthMapLeft(cv::Mat& map)
 {
-    m_reconstructor->CalculateDepthFromDisparity(m_disparity[kLeftView], kLeftView, m_depth[kLeftView]);
-    cv::resize(m_depth[kLeftView], map, map.size(), 0, 0, cv::INTER_LINEAR);
+    m_reconstructor->CalculateDepthFromDisparity(m_views.disparity[kLeftView], kLeftView, m_views.depth[kLeftView]);
+    cv::resize(m_views.depth[kLeftView], map, map.size(), 0, 0, cv::INTER_LINEAR);
 }
 
 void StereoPeopleCounter::GetDepthMapRight(cv::Mat& map)
 {
-    m_reconstructor->CalculateDepthFromDisparity(m_disparity[kRightView], kRightView, m_depth[kRightView]);
-    cv::resize(m_depth[kRightView], map, map.size(), 0, 0, cv::INTER_LINEAR);
+    m_reconstructor->CalculateDepthFromDisparity(m_views.disparity[kRightView], kRightView, m_views.depth[kRightView]);
+    cv::resize(m_views.depth[kRightView], map, map.size(), 0, 0, cv::INTER_LINEAR);
 }
 
 }  // namespace stereo

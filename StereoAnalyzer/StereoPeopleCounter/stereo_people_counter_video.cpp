@@ -71,92 +71,96 @@ bool StereoPeopleCounter::OpenVideo(cv::VideoWriter& writer, const std::string& 
 
 void StereoPeopleCounter::InitOutput()
 {
-    KIV_CHECK(m_processing_size.area() > 0, "StereoCounterOutputSize_200811_140401")
+    KIV_CHECK(m_sizes.processing.area() > 0, "StereoCounterOutputSize_200811_140401")
         << "no processing size for the videos";
-    if (m_write_debug_video())
-        m_debug_video_base_name = FolderPrefix(m_debug_video_folder()) + std::to_string(m_stereo_resolution()) + "_" +
-                                  std::to_string(m_stereo_matcher->GetMaxDispVal(kLeftView)) + "_";
-    if (m_marking_mode()) {
-        if (OpenVideo(m_marking_video_writer_l, "_L.avi", kMarkingVideoFourcc, m_processing_size, "marking",
-                      m_marking_video_failed))
-            OpenVideo(m_marking_video_writer_r, "_R.avi", kMarkingVideoFourcc, m_processing_size, "marking",
-                      m_marking_video_failed);
+    if (m_params.write_debug_video())
+        m_debug.debug_video_base_name = FolderPrefix(m_params.debug_video_folder()) +
+                                        std::to_string(m_params.stereo_resolution()) + "_" +
+                                        std::to_string(m_stereo_matcher->GetMaxDispVal(kLeftView)) + "_";
+    if (m_params.marking_mode()) {
+        if (OpenVideo(m_debug.marking_video_writer_l, "_L.avi", kMarkingVideoFourcc, m_sizes.processing, "marking",
+                      m_debug.marking_video_failed))
+            OpenVideo(m_debug.marking_video_writer_r, "_R.avi", kMarkingVideoFourcc, m_sizes.processing, "marking",
+                      m_debug.marking_video_failed);
     }
 }
 
 void StereoPeopleCounter::StartNewInputVideo()
 {
-    if (!m_write_input_video() || m_marking_mode())
+    if (!m_params.write_input_video() || m_params.marking_mode())
         return;
-    KIV_CHECK(m_processing_size.area() > 0, "StereoCounterInputVideoSize_200811_140402")
+    KIV_CHECK(m_sizes.processing.area() > 0, "StereoCounterInputVideoSize_200811_140402")
         << "no processing size for the input videos";
-    const std::string base = FolderPrefix(m_input_video_folder()) + m_input_video_prefix() + FileTimeText() +
-                             std::to_string(m_stereo_resolution()) + "__" +
+    const std::string base = FolderPrefix(m_params.input_video_folder()) + m_params.input_video_prefix() +
+                             FileTimeText() + std::to_string(m_params.stereo_resolution()) + "__" +
                              std::to_string(m_stereo_matcher->GetMaxDispVal(kLeftView));
-    if (OpenVideo(m_input_video_writer_l, base + "_orig_L.avi", kInputVideoFourcc, m_input_size, "input",
-                  m_input_video_failed))
-        OpenVideo(m_input_video_writer_r, base + "_orig_R.avi", kInputVideoFourcc, m_input_size, "input",
-                  m_input_video_failed);
+    if (OpenVideo(m_debug.input_video_writer_l, base + "_orig_L.avi", kInputVideoFourcc, m_sizes.input, "input",
+                  m_debug.input_video_failed))
+        OpenVideo(m_debug.input_video_writer_r, base + "_orig_R.avi", kInputVideoFourcc, m_sizes.input, "input",
+                  m_debug.input_video_failed);
 }
 
 void StereoPeopleCounter::WriteVideoOutput()
 {
-    if (m_write_debug_video() && m_frame_counter < m_debug_video_frames_num()) {
+    if (m_params.write_debug_video() && m_frame.counter < m_params.debug_video_frames_num()) {
         for (const std::string& name : m_visualiser->BitmapNames()) {
-            if (m_debug_video_failed)
+            if (m_debug.debug_video_failed)
                 break;
             const cv::Mat* bitmap = m_visualiser->GetDebugBitmap(name);
             const bool filled = bitmap && !bitmap->empty();
-            cv::VideoWriter& writer = m_debug_video_writers[name];
+            cv::VideoWriter& writer = m_debug.debug_video_writers[name];
             if (!writer.isOpened()) {
                 if (!filled)
                     continue;
-                const std::string file = m_debug_video_base_name + name + ".avi";
-                if (!OpenVideo(writer, file, kDebugVideoFourcc, bitmap->size(), "debug", m_debug_video_failed))
+                const std::string file = m_debug.debug_video_base_name + name + ".avi";
+                if (!OpenVideo(writer, file, kDebugVideoFourcc, bitmap->size(), "debug", m_debug.debug_video_failed))
                     break;
                 Log(kKivLogInfo) << "Creating debug video " << file;
             }
             KIV_CHECK(filled, "StereoCounterDebugVideoBitmap_200811_140403")
                 << "the debug bitmap " << name << " is empty while its video is open";
-            WriteColourFrame(writer, *bitmap, m_video_frame);
+            WriteColourFrame(writer, *bitmap, m_debug.video_frame);
         }
     }
-    if (m_marking_mode() && m_frame_counter < m_marking_frames_num() && !m_rectified_uncropped_debug_pair.empty()) {
-        const cv::Rect left({0, 0}, m_processing_size), right({m_processing_size.width, 0}, m_processing_size);
-        WriteColourFrame(m_marking_video_writer_l, m_rectified_uncropped_debug_pair(left), m_video_frame);
-        WriteColourFrame(m_marking_video_writer_r, m_rectified_uncropped_debug_pair(right), m_video_frame);
+    if (m_params.marking_mode() && m_frame.counter < m_params.marking_frames_num() &&
+        !m_debug.rectified_uncropped_debug_pair.empty()) {
+        const cv::Rect left({0, 0}, m_sizes.processing), right({m_sizes.processing.width, 0}, m_sizes.processing);
+        WriteColourFrame(m_debug.marking_video_writer_l, m_debug.rectified_uncropped_debug_pair(left),
+                         m_debug.video_frame);
+        WriteColourFrame(m_debug.marking_video_writer_r, m_debug.rectified_uncropped_debug_pair(right),
+                         m_debug.video_frame);
     }
 }
 
 void StereoPeopleCounter::EndOutput()
 {
-    const auto open = std::count_if(m_debug_video_writers.begin(), m_debug_video_writers.end(),
+    const auto open = std::count_if(m_debug.debug_video_writers.begin(), m_debug.debug_video_writers.end(),
                                     [](const auto& entry) { return entry.second.isOpened(); });
     Log(kKivLogInfo) << "Finishing writing " << open << " debug videos";
-    m_debug_video_writers.clear();
-    m_marking_video_writer_l.release();
-    m_marking_video_writer_r.release();
+    m_debug.debug_video_writers.clear();
+    m_debug.marking_video_writer_l.release();
+    m_debug.marking_video_writer_r.release();
 }
 
 void StereoPeopleCounter::WriteInputVideo()
 {
-    if (!m_write_input_video())
+    if (!m_params.write_input_video())
         return;
     // 0 frames: one pair of videos, never restarted.
-    const long long frames = m_input_video_frames_num();
-    if (frames > 0 && m_frame_counter % frames == 0) {
+    const long long frames = m_params.input_video_frames_num();
+    if (frames > 0 && m_frame.counter % frames == 0) {
         EndOutputOfInput();
         StartNewInputVideo();
         return;
     }
-    WriteColourFrame(m_input_video_writer_l, m_input_views[kLeftView], m_video_frame);
-    WriteColourFrame(m_input_video_writer_r, m_input_views[kRightView], m_video_frame);
+    WriteColourFrame(m_debug.input_video_writer_l, m_views.input[kLeftView], m_debug.video_frame);
+    WriteColourFrame(m_debug.input_video_writer_r, m_views.input[kRightView], m_debug.video_frame);
 }
 
 void StereoPeopleCounter::EndOutputOfInput()
 {
-    m_input_video_writer_l.release();
-    m_input_video_writer_r.release();
+    m_debug.input_video_writer_l.release();
+    m_debug.input_video_writer_r.release();
 }
 
 }  // namespace stereo

@@ -26,33 +26,45 @@ StereoPeopleCounterVisualiser::StereoPeopleCounterVisualiser(StereoPeopleCounter
 {
     using C = StereoPeopleCounter;
     using V = StereoPeopleCounterVisualiser;
+    using Maps = C::HeightMapBuffers;
+    using Debug = C::DebugVideoState;
+    using ViewsOf = C::ViewBuffers;
+    using Grey = cv::Mat_<uchar>;
     AddGetBitmapFunction("TracksAndObjects", &V::TracksAndObjects);
     AddGetBitmapFunction("DisparityLeft", &V::Disparity<0>);
-    AddGetBitmapFunction("RectifiedPair", &V::CounterPicture<cv::Mat, &C::m_rectified_uncropped_debug_pair>);
+    AddGetBitmapFunction("RectifiedPair",
+                         &V::CounterPicture<Debug, &C::m_debug, cv::Mat, &Debug::rectified_uncropped_debug_pair>);
     AddGetBitmapFunction("DisparityRight", &V::Disparity<1>);
-    AddGetBitmapFunction("Gradient", &V::CounterPicture<cv::Mat_<uchar>, &C::m_gradient>);
-    AddGetBitmapFunction("BlurredGradient", &V::CounterPicture<cv::Mat, &C::m_blurred_gradient_foreground>);
-    AddGetBitmapFunction("HeightLeft", &V::CounterViewPicture<kLeftView, &C::m_height_map>);
-    AddGetBitmapFunction("HeightRight", &V::CounterViewPicture<kRightView, &C::m_height_map>);
-    AddGetBitmapFunction("Binarized", &V::CounterPicture<cv::Mat_<uchar>, &C::m_morphology_processed_image_l>);
-    AddGetBitmapFunction("Blurred", &V::CounterPicture<cv::Mat, &C::m_blurred_l>);
-    AddGetBitmapFunction("HeightMapPreFilteredLeft", &V::CounterPicture<cv::Mat_<uchar>, &C::m_median_filled_image_l>);
-    AddGetBitmapFunction("HeightMapPreFilteredRight", &V::CounterPicture<cv::Mat_<uchar>, &C::m_median_filled_image_r>);
-    AddGetBitmapFunction("HeightMapFiltered", &V::CounterPicture<cv::Mat_<uchar>, &C::m_all_median_filled_image_l>);
-    AddGetBitmapFunction("DisparityNonFilledLeft", &V::CounterViewPicture<kLeftView, &C::m_disp8_debug_non_filled>);
-    AddGetBitmapFunction("DisparityNonFilledRight", &V::CounterViewPicture<kRightView, &C::m_disp8_debug_non_filled>);
+    AddGetBitmapFunction("Gradient", &V::CounterPicture<Maps, &C::m_maps, Grey, &Maps::gradient>);
+    AddGetBitmapFunction("BlurredGradient",
+                         &V::CounterPicture<Maps, &C::m_maps, cv::Mat, &Maps::blurred_gradient_foreground>);
+    AddGetBitmapFunction("HeightLeft", &V::CounterViewPicture<kLeftView, ViewsOf, &C::m_views, &ViewsOf::height_map>);
+    AddGetBitmapFunction("HeightRight", &V::CounterViewPicture<kRightView, ViewsOf, &C::m_views, &ViewsOf::height_map>);
+    AddGetBitmapFunction("Binarized", &V::CounterPicture<Maps, &C::m_maps, Grey, &Maps::morphology_processed_image_l>);
+    AddGetBitmapFunction("Blurred", &V::CounterPicture<Maps, &C::m_maps, cv::Mat, &Maps::blurred_l>);
+    AddGetBitmapFunction("HeightMapPreFilteredLeft",
+                         &V::CounterPicture<Maps, &C::m_maps, Grey, &Maps::median_filled_image_l>);
+    AddGetBitmapFunction("HeightMapPreFilteredRight",
+                         &V::CounterPicture<Maps, &C::m_maps, Grey, &Maps::median_filled_image_r>);
+    AddGetBitmapFunction("HeightMapFiltered",
+                         &V::CounterPicture<Maps, &C::m_maps, Grey, &Maps::all_median_filled_image_l>);
+    AddGetBitmapFunction("DisparityNonFilledLeft",
+                         &V::CounterViewPicture<kLeftView, ViewsOf, &C::m_views, &ViewsOf::disp8_debug_non_filled>);
+    AddGetBitmapFunction("DisparityNonFilledRight",
+                         &V::CounterViewPicture<kRightView, ViewsOf, &C::m_views, &ViewsOf::disp8_debug_non_filled>);
 }
 
-template <typename M, M StereoPeopleCounter::*Member>
+template <typename Group, Group StereoPeopleCounter::*GroupMember, typename M, M Group::*Member>
 cv::Mat* StereoPeopleCounterVisualiser::CounterPicture()
 {
-    return &(Debuggee()->*Member);
+    return &((Debuggee()->*GroupMember).*Member);
 }
 
-template <std::size_t View, std::array<cv::Mat, 2> StereoPeopleCounter::*Member>
+template <std::size_t View, typename Group, Group StereoPeopleCounter::*GroupMember,
+          std::array<cv::Mat, 2> Group::*Member>
 cv::Mat* StereoPeopleCounterVisualiser::CounterViewPicture()
 {
-    return &(Debuggee()->*Member)[View];
+    return &((Debuggee()->*GroupMember).*Member)[View];
 }
 
 template <int View>
@@ -60,9 +72,9 @@ cv::Mat* StereoPeopleCounterVisualiser::Disparity()
 {
     StereoPeopleCounter& counter = *Debuggee();
     cv::Mat_<uchar>& picture = m_disparity_pictures[View];
-    if (counter.m_processing_size.area() <= 0)
+    if (counter.m_sizes.processing.area() <= 0)
         return &picture;
-    picture.create(counter.m_processing_size);
+    picture.create(counter.m_sizes.processing);
     if (View == kLeftView)
         counter.GetDisparityMapLeft(picture);
     else
@@ -73,23 +85,24 @@ cv::Mat* StereoPeopleCounterVisualiser::Disparity()
 cv::Mat* StereoPeopleCounterVisualiser::TracksAndObjects()
 {
     StereoPeopleCounter& counter = *Debuggee();
-    const cv::Mat& source = counter.m_rectified[kLeftView];
+    const cv::Mat& source = counter.m_views.rectified[kLeftView];
     if (source.empty())
         return nullptr;
     cv::cvtColor(source, m_tracks_picture, cv::COLOR_GRAY2BGR);
     counter.m_tracker.Draw(&m_tracks_picture);
 
-    const int r = counter.m_circle_around_head_rad;
-    const std::size_t maxima = std::min(counter.m_head_points.size(), counter.m_head_heights.size());
+    const int r = counter.m_filter.circle_around_head_rad;
+    const std::size_t maxima = std::min(counter.m_found.head_points.size(), counter.m_found.head_heights.size());
     for (std::size_t i = 0; i < maxima; ++i) {
-        const cv::Point& point = counter.m_head_points[i];
-        cv::putText(m_tracks_picture, std::to_string(counter.m_head_heights[i]), cv::Point(point.x + r, point.y + 10),
-                    cv::FONT_HERSHEY_SIMPLEX, 0.25, kHeightTextColour, 1, cv::LINE_8);
+        const cv::Point& point = counter.m_found.head_points[i];
+        cv::putText(m_tracks_picture, std::to_string(counter.m_found.head_heights[i]),
+                    cv::Point(point.x + r, point.y + 10), cv::FONT_HERSHEY_SIMPLEX, 0.25, kHeightTextColour, 1,
+                    cv::LINE_8);
     }
     counter.m_crossings_counter.DrawLine(m_tracks_picture);
-    for (const StereoCountingObjData& object : counter.m_fallen_objects)
+    for (const StereoCountingObjData& object : counter.m_found.fallen_objects)
         DrawObjectSquare(m_tracks_picture, object, r, kFallenColour);
-    for (const StereoCountingObjData& object : counter.m_objects)
+    for (const StereoCountingObjData& object : counter.m_found.objects)
         DrawObjectSquare(m_tracks_picture, object, r, object.alarmed ? kAlarmedColour : kObjectColour);
     return &m_tracks_picture;
 }

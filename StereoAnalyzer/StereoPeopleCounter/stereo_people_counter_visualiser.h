@@ -28,10 +28,12 @@ public:
     cv::Mat* Disparity();
 
 private:
-    // The address of one of the analyser's pictures, or of one view's element of a pair of them.
-    template <typename M, M StereoPeopleCounter::*Member>
+    // The address of one of the analyser's pictures, or of one view's element of a pair of them:
+    // the member Member of the analyser's state group Group.
+    template <typename Group, Group StereoPeopleCounter::*GroupMember, typename M, M Group::*Member>
     cv::Mat* CounterPicture();
-    template <std::size_t View, std::array<cv::Mat, 2> StereoPeopleCounter::*Member>
+    template <std::size_t View, typename Group, Group StereoPeopleCounter::*GroupMember,
+              std::array<cv::Mat, 2> Group::*Member>
     cv::Mat* CounterViewPicture();
 
     std::array<cv::Mat_<uchar>, 2> m_disparity_pictures;

@@ -133,7 +133,7 @@ TEST(SceneRendererTest, RefusesMalformedPeople)
     for (const char* text : {"", "1,2,3", "1,2,3,4,5,180,x", "1,2,3,4,0,180,0", "1,2,3,4,5,20,0", "1,2,3,4,5,400,0",
                              "1,2,3,4,5,180,-1", "1,2,3,4,5,180,1e12", "0,0,0,100,1e-300,180,0", "1,2,3,4,5,180,0,1,-1",
                              "1,2,3,4,5,180,0,1,1e12", "1,2,3,4,5,180,0,1,9,9"})
-        EXPECT_THROW(scene::ParsePerson(text), std::invalid_argument) << text;
+        EXPECT_THROW(scene::ParsePerson(text), std::runtime_error) << text;
     EXPECT_TRUE(scene::ParsePerson("1,2,3,4,5,180,0,1").dark);
     EXPECT_EQ(scene::ParsePerson("1,2,3,4,5,180,0,0,15").return_after, 15);
     EXPECT_EQ(scene::ParsePerson("1,2,3,4,5,180,0").return_after, -1);

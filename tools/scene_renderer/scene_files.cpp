@@ -93,14 +93,14 @@ Person ParsePerson(const std::string& text)
             used = 0;
         }
         if (used == 0 || used != field.size() || !std::isfinite(value))
-            throw std::invalid_argument("Bad person '" + text + "': '" + field + "' is not a number");
+            throw std::runtime_error("Bad person '" + text + "': '" + field + "' is not a number");
         values.push_back(value);
     }
     if (values.size() < 7 || values.size() > 9)
-        throw std::invalid_argument("Bad person '" + text +
+        throw std::runtime_error("Bad person '" + text +
                                     "': expected x0,y0,x1,y1,speed,height,start[,dark[,return_after]]");
     if (values[6] < 0.0 || values[6] > 1000000.0)
-        throw std::invalid_argument("Bad person '" + text + "': start must be 0..1000000");
+        throw std::runtime_error("Bad person '" + text + "': start must be 0..1000000");
     Person person;
     person.x0 = values[0];
     person.y0 = values[1];
@@ -112,13 +112,13 @@ Person ParsePerson(const std::string& text)
     person.dark = values.size() >= 8 && values[7] != 0.0;
     if (values.size() == 9) {
         if (values[8] < 0.0 || values[8] > 100000.0)
-            throw std::invalid_argument("Bad person '" + text + "': return_after must be 0..100000 frames");
+            throw std::runtime_error("Bad person '" + text + "': return_after must be 0..100000 frames");
         person.return_after = static_cast<int>(values[8]);
     }
     if (person.speed <= 0.0 || person.height <= 30.0 || person.height > 300.0)
-        throw std::invalid_argument("Bad person '" + text + "': speed must be positive, height 30..300 cm");
+        throw std::runtime_error("Bad person '" + text + "': speed must be positive, height 30..300 cm");
     if (std::hypot(person.x1 - person.x0, person.y1 - person.y0) / person.speed > 1000000.0)
-        throw std::invalid_argument("Bad person '" + text + "': the walk must take at most 1000000 frames");
+        throw std::runtime_error("Bad person '" + text + "': the walk must take at most 1000000 frames");
     return person;
 }
 

@@ -16,7 +16,7 @@ std::string AlgoIni(const Scene& scene);
 std::string TruthText(const Scene& scene, const std::vector<Crossing>& crossings);
 
 // Reads a person from "x0,y0,x1,y1,speed,height,start[,dark[,return_after]]"; throws
-// std::invalid_argument.
+// std::runtime_error naming the bad field.
 Person ParsePerson(const std::string& text);
 
 }  // namespace scene

@@ -128,11 +128,6 @@ size_t LayOut(const Geometry& g, uchar* base, Workspace& ws)
     return offset + kAlign;
 }
 
-void RaiseAssertion(const char* expression, const char* function, int line)
-{
-    cv::error(cv::Error::StsAssert, expression, function, __FILE__, line);
-}
-
 // Checks the settings and derives the geometry; false when no column can be matched.
 bool MakeGeometry(const StereoSGBMWithoutStripes& m, const cv::Mat& left, Geometry& g)
 {
@@ -671,12 +666,10 @@ void StereoSGBMWithoutStripes::operator()(cv::InputArray left_array, cv::InputAr
 {
     const cv::Mat left = left_array.getMat();
     const cv::Mat right = right_array.getMat();
-    if (left.size() != right.size())
-        RaiseAssertion("left.size() == right.size()", "operator()", __LINE__);
-    if (left.type() != right.type())
-        RaiseAssertion("left.type() == right.type()", "operator()", __LINE__);
-    if (left.depth() != cv::DataType<PixType>::depth)
-        RaiseAssertion("left.depth() == cv::DataType<PixType>::depth", "operator()", __LINE__);
+    // OpenCV's own assertions: callers of this matcher catch cv::Exception as from cv::StereoSGBM.
+    CV_Assert(left.size() == right.size());
+    CV_Assert(left.type() == right.type());
+    CV_Assert(left.depth() == cv::DataType<PixType>::depth);
     disp_array.create(left.size(), CV_16SC1);
     cv::Mat disp = disp_array.getMat();
     Geometry g;

@@ -277,17 +277,22 @@ TEST(StereoSGBMWithoutStripesRangeTest, MismatchedInputsRaiseAssertions)
 {
     StereoSGBMWithoutStripes matcher = MakeMatcher(0, 16, 1, 1, false);
     const cv::Mat grey(20, 30, CV_8UC1, cv::Scalar(1));
-    const cv::Mat inputs[][2] = {{grey, cv::Mat(21, 30, CV_8UC1)},
-                                 {grey, cv::Mat(20, 30, CV_8UC3)},
-                                 {cv::Mat(20, 30, CV_16UC1), cv::Mat(20, 30, CV_16UC1)}};
-    for (const auto& in : inputs) {
+    const struct {
+        cv::Mat left, right;
+        const char* condition;
+    } cases[] = {{grey, cv::Mat(21, 30, CV_8UC1), "left.size() == right.size()"},
+                 {grey, cv::Mat(20, 30, CV_8UC3), "left.type() == right.type()"},
+                 {cv::Mat(20, 30, CV_16UC1), cv::Mat(20, 30, CV_16UC1),
+                  "left.depth() == cv::DataType<PixType>::depth"}};
+    for (const auto& c : cases) {
         cv::Mat disp;
         try {
-            matcher(in[0], in[1], disp);
-            ADD_FAILURE() << "no assertion";
+            matcher(c.left, c.right, disp);
+            ADD_FAILURE() << "no assertion: " << c.condition;
         } catch (const cv::Exception& e) {
             EXPECT_EQ(e.code, cv::Error::StsAssert);
             EXPECT_EQ(e.func, "operator()");
+            EXPECT_EQ(e.err, c.condition);
         }
     }
 }

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/ParameterAccess/parameter_profile.h"
 #include "CommonUtilities/ParameterAccess/parameter_range.h"
@@ -731,8 +732,7 @@ void CTrafficController::UniteNeighbours(avector<KPoint>& keypoints, int r)
 void CTrafficController::ProcessImage(const unsigned char* frame, long long time)
 {
     RequireInitialised();
-    if (!frame)
-        throw std::invalid_argument("CTrafficController: null frame");
+    KIV_CHECK(frame != nullptr, "TrafficControllerFrame_261209_132000") << "CTrafficController: null frame";
 
     StatSpecialValueInt("image_time", time, kStatTime);
     const auto total = StatScopedTimeCalculator("total_frame");

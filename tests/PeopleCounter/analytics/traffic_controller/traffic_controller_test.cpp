@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "PeopleCounter/analytics/traffic_controller/traffic_controller_harness.h"
 
 namespace {
@@ -152,6 +153,9 @@ TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
     ControllerHarness fresh("");  // before InitImage
     EXPECT_THROW(fresh->ProcessImage(frame.data(), 0), std::logic_error);
     EXPECT_EQ(fresh->GetBlur(), nullptr);
+    ControllerHarness ready("");
+    ready->InitImage(GreyFormat(kW, kH));
+    EXPECT_THROW(ready->ProcessImage(nullptr, 0), exc::KIVException);
     for (const Case& c : cases) {
         ControllerHarness h(c.ini);
         try {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
 
 namespace AlgoLibrary {
 namespace Assignment {
@@ -62,9 +63,10 @@ std::size_t SkipEntries(const int* row, std::size_t j, std::size_t count, int va
 
 }  // namespace
 
-void BipartiteWeightMatchingImpl::ThrowSmallMatrix()
+void BipartiteWeightMatchingImpl::CheckMatrixSize(bool holds_square, int n)
 {
-    throw std::invalid_argument("BipartiteWeightMatching: the matrix holds fewer than n x n entries");
+    KIV_CHECK(holds_square, "BipartiteMatrixSize_261209_131800")
+        << "BipartiteWeightMatching: the matrix holds fewer than n x n entries, n = " << n;
 }
 
 long long BipartiteWeightMatchingImpl::Run(const int* matrix, int n)

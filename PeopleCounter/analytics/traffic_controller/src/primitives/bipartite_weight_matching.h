@@ -25,8 +25,7 @@ public:
     {
         if (n < 2)
             return 0;
-        if (matrix.size() / static_cast<std::size_t>(n) < static_cast<std::size_t>(n))
-            ThrowSmallMatrix();
+        CheckMatrixSize(matrix.size() / static_cast<std::size_t>(n) >= static_cast<std::size_t>(n), n);
         long long result = Run(matrix.data(), n);
         out.clear();
         out.reserve(static_cast<std::size_t>(n));
@@ -50,7 +49,8 @@ private:
     void Phase(int root);
     void ScanRow(int row, long long delta);
     void Flip(int column);
-    [[noreturn]] static void ThrowSmallMatrix();
+    // Refuses a matrix with fewer than n x n entries (holds_square false).
+    static void CheckMatrixSize(bool holds_square, int n);
 
     std::vector<int> m_edge_begin;  // row i's edges: [m_edge_begin[i], m_edge_begin[i + 1])
     std::vector<Edge> m_edges;

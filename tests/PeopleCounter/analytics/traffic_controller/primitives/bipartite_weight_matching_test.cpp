@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <random>
-#include <stdexcept>
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include <utility>
 #include <vector>
 
@@ -63,7 +63,7 @@ TEST(BipartiteWeightMatchingTest, AllThreeFormsAgreeAndTinyMatricesAreLeftAlone)
     EXPECT_EQ(matcher.Solve(std::vector<int>{4}, 1, untouched), 0);
     EXPECT_EQ(matcher.Solve(std::vector<int>{}, 0, untouched), 0);
     EXPECT_EQ(untouched, (Pairs{{7, 7}}));
-    EXPECT_THROW(matcher.Solve(std::vector<int>(8, 0), 3, untouched), std::invalid_argument);
+    EXPECT_THROW(matcher.Solve(std::vector<int>(8, 0), 3, untouched), exc::KIVException);
 }
 
 // The largest total weight (largest entry - entry) over all pairings that avoid the largest
