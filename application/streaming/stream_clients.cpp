@@ -190,15 +190,20 @@ GstPadProbeReturn DropHeaderBuffers(GstPad*, GstPadProbeInfo* info, gpointer) no
 
 }  // namespace
 
-void LimitStreamClients(Bin& bin, const StreamClientLimits& limits)
+void ForEachTcpServerSink(Bin& bin, const std::function<void(GstElement*)>& visit)
 {
     Gst::Iterator<Gst::Element> it = bin.GetPipeline()->iterate_recurse();
     while (it.next() == Gst::ITERATOR_OK) {
         Glib::RefPtr<Gst::Element> element = *it;
         GstElementFactory* factory = gst_element_get_factory(element->gobj());
-        if (!factory || std::string(GST_OBJECT_NAME(factory)) != "tcpserversink")
-            continue;
-        GstElement* sink = element->gobj();
+        if (factory && std::string(GST_OBJECT_NAME(factory)) == "tcpserversink")
+            visit(element->gobj());
+    }
+}
+
+void LimitStreamClients(Bin& bin, const StreamClientLimits& limits)
+{
+    ForEachTcpServerSink(bin, [&bin, &limits](GstElement* sink) {
         gint port = 0;
         g_object_get(sink, "port", &port, nullptr);
         gst_util_set_object_arg(G_OBJECT(sink), "unit-format", "bytes");
@@ -217,7 +222,7 @@ void LimitStreamClients(Bin& bin, const StreamClientLimits& limits)
         }
         g_signal_connect_data(sink, "client-removed", G_CALLBACK(OnClientRemoved),
                               new RemovalLog{bin.GetLogger(), port}, &FreeRemovalLog, static_cast<GConnectFlags>(0));
-    }
+    });
 }
 
 }  // namespace streaming

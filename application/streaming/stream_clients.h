@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+
+#include <gst/gst.h>
 
 #include "application/streaming/bin.h"
 
@@ -14,6 +17,9 @@ struct StreamClientLimits {
     // that has gone) is dropped.
     std::uint64_t send_timeout_ns = 5ull * 1000 * 1000 * 1000;
 };
+
+// Calls `visit` with every TCP server sink in the bin, nested bins included.
+void ForEachTcpServerSink(Bin& bin, const std::function<void(GstElement*)>& visit);
 
 // Bounds the per-client queue and sets the send timeout of every TCP server sink in the bin
 // (on the parsed elements, so the bin's description stays as written), and logs each client
