@@ -32,6 +32,8 @@ constexpr int kDirs = 4;
 constexpr int kLrPad = 8;
 constexpr int kLrExtra = 16;
 constexpr size_t kAlign = 32;
+// Derivative and intensity rows of up to four channels.
+constexpr int kMaxParts = 8;
 
 inline CostType SatAdd(int a, int b)
 {
@@ -233,47 +235,48 @@ void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixT
 // Birchfield-Tomasi pixel cost of every column of the row and every disparity, summed over the
 // channels; the intensity part is shifted right by kIntensityShift.
 template <bool kSimd>
-void PixelCostRow(const Geometry& g, const Workspace& ws)
+void PixelCostRow(const Geometry& g, const Workspace& ws, CostType* pix)
 {
     const int D = g.num_d;
     const int parts = 2 * g.channels;
     for (int x = g.min_x1; x < g.max_x1; ++x) {
-        CostType* out = ws.pix + static_cast<size_t>(x - g.min_x1) * D;
+        CostType* out = pix + static_cast<size_t>(x - g.min_x1) * D;
         const int base = g.ext + g.width - 1 - x + g.min_d;
         int d = 0;
 #if CV_SIMD128
-        if (kSimd) {
+        if (kSimd && parts <= kMaxParts) {
+            // The reference pixel's values per part, then every group of 16 disparities summed over
+            // the parts in registers.
+            cv::v_uint8x16 vu[kMaxParts], vu0[kMaxParts], vu1[kMaxParts];
+            size_t off[kMaxParts];
             for (int j = 0; j < parts; ++j) {
                 const PixType* l = ws.rows1 + j * g.row_len + g.ext + x;
                 const int u = l[0];
                 const int ul = (u + l[-1]) >> 1;
                 const int ur = (u + l[1]) >> 1;
-                const cv::v_uint8x16 vu = cv::v_setall_u8(static_cast<uchar>(u));
-                const cv::v_uint8x16 vu0 = cv::v_setall_u8(static_cast<uchar>(std::min(u, std::min(ul, ur))));
-                const cv::v_uint8x16 vu1 = cv::v_setall_u8(static_cast<uchar>(std::max(u, std::max(ul, ur))));
-                const size_t off = static_cast<size_t>(j) * g.row_len + base;
-                const PixType* v = ws.rows2 + off;
-                const PixType* v0 = ws.rmin + off;
-                const PixType* v1 = ws.rmax + off;
-                for (d = 0; d < D; d += 16) {
-                    const cv::v_uint8x16 vv = cv::v_load(v + d);
-                    const cv::v_uint8x16 c0 =
-                        cv::v_max(vu - cv::v_load(v1 + d), cv::v_load(v0 + d) - vu);  // max(0, ...)
-                    const cv::v_uint8x16 c1 = cv::v_max(vv - vu1, vu0 - vv);
+                vu[j] = cv::v_setall_u8(static_cast<uchar>(u));
+                vu0[j] = cv::v_setall_u8(static_cast<uchar>(std::min(u, std::min(ul, ur))));
+                vu1[j] = cv::v_setall_u8(static_cast<uchar>(std::max(u, std::max(ul, ur))));
+                off[j] = static_cast<size_t>(j) * g.row_len + base;
+            }
+            for (d = 0; d < D; d += 16) {
+                cv::v_int16x8 a = cv::v_setzero_s16(), b = cv::v_setzero_s16();
+                for (int j = 0; j < parts; ++j) {
+                    const cv::v_uint8x16 vv = cv::v_load(ws.rows2 + off[j] + d);
+                    const cv::v_uint8x16 c0 = cv::v_max(vu[j] - cv::v_load(ws.rmax + off[j] + d),
+                                                        cv::v_load(ws.rmin + off[j] + d) - vu[j]);  // max(0, ...)
+                    const cv::v_uint8x16 c1 = cv::v_max(vv - vu1[j], vu0[j] - vv);
                     cv::v_uint16x8 lo, hi;
                     cv::v_expand(cv::v_min(c0, c1), lo, hi);
                     if (j & 1) {
                         lo = cv::v_shr<kIntensityShift>(lo);
                         hi = cv::v_shr<kIntensityShift>(hi);
                     }
-                    cv::v_int16x8 a = cv::v_reinterpret_as_s16(lo), b = cv::v_reinterpret_as_s16(hi);
-                    if (j > 0) {
-                        a = cv::v_add_wrap(a, cv::v_load(out + d));
-                        b = cv::v_add_wrap(b, cv::v_load(out + d + 8));
-                    }
-                    cv::v_store(out + d, a);
-                    cv::v_store(out + d + 8, b);
+                    a = cv::v_add_wrap(a, cv::v_reinterpret_as_s16(lo));
+                    b = cv::v_add_wrap(b, cv::v_reinterpret_as_s16(hi));
                 }
+                cv::v_store(out + d, a);
+                cv::v_store(out + d + 8, b);
             }
         }
 #endif
@@ -344,7 +347,7 @@ void ComputeRowSums(const Geometry& g, const cv::Mat& left, const cv::Mat& right
     PrepareRows(g, left, k, false, ws.tab, ws.rows1);
     PrepareRows(g, right, k, true, ws.tab, ws.rows2);
     HalfSampleRange(g, ws.rows2, ws.rmin, ws.rmax);
-    PixelCostRow<kSimd>(g, ws);
+    PixelCostRow<kSimd>(g, ws, ws.pix);
     const size_t cost_row = static_cast<size_t>(g.width1) * g.num_d;
     HorizontalSums<kSimd>(g, ws.pix, ws.hsum + (k % Ring(g)) * cost_row);
 }
@@ -359,6 +362,14 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
     const int half = g.half_window;
     const int last = g.height - 1;
     auto slot = [&](int row) { return ws.hsum + (row % Ring(g)) * cost_row; };
+    if (half == 0) {
+        // A one-pixel window: the block cost is the pixel cost.
+        PrepareRows(g, left, y, false, ws.tab, ws.rows1);
+        PrepareRows(g, right, y, true, ws.tab, ws.rows2);
+        HalfSampleRange(g, ws.rows2, ws.rmin, ws.rmax);
+        PixelCostRow<kSimd>(g, ws, cost);
+        return;
+    }
     if (y == 0) {
         for (int k = 0; k <= std::min(half, last); ++k) ComputeRowSums<kSimd>(g, left, right, k, ws);
         const CostType* first = slot(0);
@@ -379,12 +390,13 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
 // Path costs of kN directions at one pixel:
 //   L(d) = C(d) + min(Lp(d), Lp(d-1) + P1, Lp(d+1) + P1, min Lp + P2) - min Lp
 // with their minima, and out = sum_in + the new L's (saturated). sum_in may be null or alias out.
+// min_out, when not null, receives the smallest value of out.
 // C holds the block cost alone, so L never exceeds the largest block cost + P2; every candidate of
 // the minimum is at least min Lp, and the one that is exact (Lp(d)) keeps a saturated candidate
 // from being chosen, so the step m - min Lp is exact.
 template <bool kSimd, int kN>
 void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* const* prev, const CostType* min_prev,
-                    CostType* const* cur, CostType* min_cur, const CostType* sum_in, CostType* out)
+                    CostType* const* cur, CostType* min_cur, const CostType* sum_in, CostType* out, int* min_out)
 {
     const int D = g.num_d;
 #if CV_SIMD128
@@ -396,6 +408,7 @@ void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* con
             vlim[k] = cv::v_setall_s16(SatAdd(min_prev[k], g.p2));
             vmin[k] = cv::v_setall_s16(static_cast<short>(kMaxCost));
         }
+        cv::v_int16x8 vmin_out = cv::v_setall_s16(static_cast<short>(kMaxCost));
         for (int d = 0; d < D; d += 8) {
             const cv::v_int16x8 c = cv::v_load(cost + d);
             cv::v_int16x8 s = sum_in ? cv::v_load(sum_in + d) : cv::v_setzero_s16();
@@ -409,8 +422,11 @@ void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* con
                 s = s + l;
             }
             cv::v_store(out + d, s);
+            vmin_out = cv::v_min(vmin_out, s);
         }
         for (int k = 0; k < kN; ++k) min_cur[k] = static_cast<CostType>(cv::v_reduce_min(vmin[k]));
+        if (min_out)
+            *min_out = cv::v_reduce_min(vmin_out);
         return;
     }
 #endif
@@ -428,44 +444,40 @@ void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* con
         }
         min_cur[k] = static_cast<CostType>(mn);
     }
+    int mn_out = kMaxCost;
     for (int d = 0; d < D; ++d) {
         int s = sum_in ? sum_in[d] : 0;
         for (int k = 0; k < kN; ++k) s = SatAdd(s, cur[k][d]);
         out[d] = static_cast<CostType>(s);
+        mn_out = std::min(mn_out, s);
     }
+    if (min_out)
+        *min_out = mn_out;
 }
 
-// Smallest sum and the first disparity index that has it.
+// The first disparity index whose sum is the smallest one, min_s.
 template <bool kSimd>
-void FindMinimum(const CostType* s, int D, int& min_s, int& best)
+int FindMinimum(const CostType* s, int D, int min_s)
 {
     int d = 0;
 #if CV_SIMD128
     if (kSimd) {
-        cv::v_int16x8 vmin = cv::v_load(s);
-        for (d = 8; d < D; d += 8) vmin = cv::v_min(vmin, cv::v_load(s + d));
-        min_s = cv::v_reduce_min(vmin);
         const cv::v_int16x8 target = cv::v_setall_s16(static_cast<short>(min_s));
         for (d = 0; d < D; d += 8) {
             if (cv::v_check_any(cv::v_load(s + d) == target))
                 break;
         }
         for (;; ++d) {
-            if (s[d] == min_s) {
-                best = d;
-                return;
-            }
+            if (s[d] == min_s)
+                return d;
         }
     }
 #endif
-    min_s = kMaxCost;
-    best = 0;
     for (; d < D; ++d) {
-        if (s[d] < min_s) {
-            min_s = s[d];
-            best = d;
-        }
+        if (s[d] == min_s)
+            return d;
     }
+    return 0;
 }
 
 // True when a disparity more than one step from the best one comes too close to the best cost:
@@ -505,12 +517,11 @@ bool IsAmbiguous(const Geometry& g, const CostType* s, int min_s, int best)
 
 // The winner of column x with its sub-pixel step; it also claims its column of the other image
 // in the right-to-left table.
+// min_s is the smallest sum.
 template <bool kSimd>
-void ChooseDisparity(const Geometry& g, const CostType* s, int x, DispType* disp_row, const Workspace& ws)
+void ChooseDisparity(const Geometry& g, const CostType* s, int min_s, int x, DispType* disp_row, const Workspace& ws)
 {
-    int min_s = 0;
-    int best = 0;
-    FindMinimum<kSimd>(s, g.num_d, min_s, best);
+    const int best = FindMinimum<kSimd>(s, g.num_d, min_s);
     if (IsAmbiguous<kSimd>(g, s, min_s, best))
         return;
     const int x2 = x - best - g.min_d;
@@ -602,10 +613,11 @@ void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& 
                 const CostType* c = cost + static_cast<size_t>(xi) * D;
                 CostType* s = sum + static_cast<size_t>(xi) * D;
                 if (forward) {
-                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, nullptr, s);
+                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, nullptr, s, nullptr);
                 } else {
-                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, s, ws.total);
-                    ChooseDisparity<kSimd>(g, ws.total, xi + g.min_x1, disp_row, ws);
+                    int min_s = 0;
+                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, s, ws.total, &min_s);
+                    ChooseDisparity<kSimd>(g, ws.total, min_s, xi + g.min_x1, disp_row, ws);
                 }
             }
             if (!g.full_dp) {
@@ -617,11 +629,12 @@ void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& 
                 CostType row_min_prev = 0;
                 for (int xi = g.width1 - 1; xi >= 0; --xi) {
                     CostType row_min_cur = 0;
+                    int min_s = 0;
                     const CostType* prev[1] = {row_prev};
                     CostType* const cur[1] = {row_cur};
                     AggregatePixel<kSimd, 1>(g, cost + static_cast<size_t>(xi) * D, prev, &row_min_prev, cur,
-                                             &row_min_cur, sum + static_cast<size_t>(xi) * D, ws.total);
-                    ChooseDisparity<kSimd>(g, ws.total, xi + g.min_x1, disp_row, ws);
+                                             &row_min_cur, sum + static_cast<size_t>(xi) * D, ws.total, &min_s);
+                    ChooseDisparity<kSimd>(g, ws.total, min_s, xi + g.min_x1, disp_row, ws);
                     std::swap(row_prev, row_cur);
                     row_min_prev = row_min_cur;
                 }
