@@ -515,14 +515,54 @@ bool IsAmbiguous(const Geometry& g, const CostType* s, int min_s, int best)
     return false;
 }
 
+// The first disparity index with the smallest sum min_s, into best, and whether the choice is
+// ambiguous as IsAmbiguous tells, in one pass over the sums where the vector path allows.
+template <bool kSimd>
+bool FindUniqueMinimum(const Geometry& g, const CostType* s, int min_s, int& best)
+{
+#if CV_SIMD128
+    const int64_t a = 100 - g.uniqueness;
+    const int64_t t = static_cast<int64_t>(min_s) * 100;
+    const int64_t thr = a > 0 ? (t - 1) / a + 1 : 0;  // S * a < t  <=>  S < thr
+    if (kSimd && a > 0 && t > 0 && thr > min_s && thr <= kMaxCost) {
+        // Every sum below thr lies in a group with a lane below thr, and so does the smallest
+        // one: the first and last such index decide.
+        const cv::v_int16x8 vthr = cv::v_setall_s16(static_cast<short>(thr));
+        const cv::v_int16x8 vmin = cv::v_setall_s16(static_cast<short>(min_s));
+        int first = g.num_d;
+        int last = -1;
+        best = -1;
+        for (int d = 0; d < g.num_d; d += 8) {
+            const cv::v_int16x8 v = cv::v_load(s + d);
+            const cv::v_int16x8 lt = v < vthr;
+            const int below = cv::v_signmask(lt);
+            if (below == 0)
+                continue;
+            if (best < 0) {
+                const cv::v_int16x8 eq = v == vmin;
+                if (cv::v_check_any(eq))
+                    best = d + cv::v_scan_forward(eq);
+            }
+            first = std::min(first, d + cv::v_scan_forward(lt));
+            int top = 7;
+            while (((below >> top) & 1) == 0) --top;
+            last = d + top;
+        }
+        return first < best - 1 || last > best + 1;
+    }
+#endif
+    best = FindMinimum<kSimd>(s, g.num_d, min_s);
+    return IsAmbiguous<kSimd>(g, s, min_s, best);
+}
+
 // The winner of column x with its sub-pixel step; it also claims its column of the other image
 // in the right-to-left table.
 // min_s is the smallest sum.
 template <bool kSimd>
 void ChooseDisparity(const Geometry& g, const CostType* s, int min_s, int x, DispType* disp_row, const Workspace& ws)
 {
-    const int best = FindMinimum<kSimd>(s, g.num_d, min_s);
-    if (IsAmbiguous<kSimd>(g, s, min_s, best))
+    int best = 0;
+    if (FindUniqueMinimum<kSimd>(g, s, min_s, best))
         return;
     const int x2 = x - best - g.min_d;
     if (x2 >= 0 && x2 < g.width && ws.disp2cost[x2] > min_s) {
