@@ -214,6 +214,7 @@ void PrepareRows(const Geometry& g, const cv::Mat& img, int y, bool reversed, co
 }
 
 // Half-sample minima and maxima of every stored row of the other image, over the whole extended row.
+template <bool kSimd>
 void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixType* rmax)
 {
     for (int j = 0; j < 2 * g.channels; ++j) {
@@ -222,7 +223,22 @@ void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixT
         PixType* hi = rmax + j * g.row_len;
         lo[0] = hi[0] = v[0];
         lo[g.row_len - 1] = hi[g.row_len - 1] = v[g.row_len - 1];
-        for (int i = 1; i < g.row_len - 1; ++i) {
+        int i = 1;
+#if CV_SIMD128
+        if (kSimd) {
+            for (; i + 17 <= g.row_len; i += 16) {
+                cv::v_uint16x8 c0, c1, l0, l1, r0, r1;
+                cv::v_expand(cv::v_load(v + i), c0, c1);
+                cv::v_expand(cv::v_load(v + i - 1), l0, l1);
+                cv::v_expand(cv::v_load(v + i + 1), r0, r1);
+                const cv::v_uint16x8 a0 = cv::v_shr<1>(c0 + l0), a1 = cv::v_shr<1>(c1 + l1);
+                const cv::v_uint16x8 b0 = cv::v_shr<1>(c0 + r0), b1 = cv::v_shr<1>(c1 + r1);
+                cv::v_store(lo + i, cv::v_pack(cv::v_min(c0, cv::v_min(a0, b0)), cv::v_min(c1, cv::v_min(a1, b1))));
+                cv::v_store(hi + i, cv::v_pack(cv::v_max(c0, cv::v_max(a0, b0)), cv::v_max(c1, cv::v_max(a1, b1))));
+            }
+        }
+#endif
+        for (; i < g.row_len - 1; ++i) {
             const int c = v[i];
             const int a = (c + v[i - 1]) >> 1;
             const int b = (c + v[i + 1]) >> 1;
@@ -346,7 +362,7 @@ void ComputeRowSums(const Geometry& g, const cv::Mat& left, const cv::Mat& right
 {
     PrepareRows(g, left, k, false, ws.tab, ws.rows1);
     PrepareRows(g, right, k, true, ws.tab, ws.rows2);
-    HalfSampleRange(g, ws.rows2, ws.rmin, ws.rmax);
+    HalfSampleRange<kSimd>(g, ws.rows2, ws.rmin, ws.rmax);
     PixelCostRow<kSimd>(g, ws, ws.pix);
     const size_t cost_row = static_cast<size_t>(g.width1) * g.num_d;
     HorizontalSums<kSimd>(g, ws.pix, ws.hsum + (k % Ring(g)) * cost_row);
@@ -366,7 +382,7 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
         // A one-pixel window: the block cost is the pixel cost.
         PrepareRows(g, left, y, false, ws.tab, ws.rows1);
         PrepareRows(g, right, y, true, ws.tab, ws.rows2);
-        HalfSampleRange(g, ws.rows2, ws.rmin, ws.rmax);
+        HalfSampleRange<kSimd>(g, ws.rows2, ws.rmin, ws.rmax);
         PixelCostRow<kSimd>(g, ws, cost);
         return;
     }
@@ -521,9 +537,10 @@ template <bool kSimd>
 bool FindUniqueMinimum(const Geometry& g, const CostType* s, int min_s, int& best)
 {
 #if CV_SIMD128
-    const int64_t a = 100 - g.uniqueness;
-    const int64_t t = static_cast<int64_t>(min_s) * 100;
-    const int64_t thr = a > 0 ? (t - 1) / a + 1 : 0;  // S * a < t  <=>  S < thr
+    // min_s * 100 fits 32 bits, and a 32-bit division is much cheaper than a 64-bit one.
+    const int a = 100 - g.uniqueness;
+    const int t = min_s * 100;
+    const int thr = a > 0 ? (t - 1) / a + 1 : 0;  // S * a < t  <=>  S < thr
     if (kSimd && a > 0 && t > 0 && thr > min_s && thr <= kMaxCost) {
         // Every sum below thr lies in a group with a lane below thr, and so does the smallest
         // one: the first and last such index decide.
