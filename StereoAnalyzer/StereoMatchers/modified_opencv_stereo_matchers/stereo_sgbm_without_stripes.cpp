@@ -32,6 +32,8 @@ constexpr int kDirs = 4;
 constexpr int kLrPad = 8;
 constexpr int kLrExtra = 16;
 constexpr size_t kAlign = 32;
+// Derivative and intensity rows of up to four channels.
+constexpr int kMaxParts = 8;
 
 inline CostType SatAdd(int a, int b)
 {
@@ -212,6 +214,7 @@ void PrepareRows(const Geometry& g, const cv::Mat& img, int y, bool reversed, co
 }
 
 // Half-sample minima and maxima of every stored row of the other image, over the whole extended row.
+template <bool kSimd>
 void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixType* rmax)
 {
     for (int j = 0; j < 2 * g.channels; ++j) {
@@ -220,7 +223,22 @@ void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixT
         PixType* hi = rmax + j * g.row_len;
         lo[0] = hi[0] = v[0];
         lo[g.row_len - 1] = hi[g.row_len - 1] = v[g.row_len - 1];
-        for (int i = 1; i < g.row_len - 1; ++i) {
+        int i = 1;
+#if CV_SIMD128
+        if (kSimd) {
+            for (; i + 17 <= g.row_len; i += 16) {
+                cv::v_uint16x8 c0, c1, l0, l1, r0, r1;
+                cv::v_expand(cv::v_load(v + i), c0, c1);
+                cv::v_expand(cv::v_load(v + i - 1), l0, l1);
+                cv::v_expand(cv::v_load(v + i + 1), r0, r1);
+                const cv::v_uint16x8 a0 = cv::v_shr<1>(c0 + l0), a1 = cv::v_shr<1>(c1 + l1);
+                const cv::v_uint16x8 b0 = cv::v_shr<1>(c0 + r0), b1 = cv::v_shr<1>(c1 + r1);
+                cv::v_store(lo + i, cv::v_pack(cv::v_min(c0, cv::v_min(a0, b0)), cv::v_min(c1, cv::v_min(a1, b1))));
+                cv::v_store(hi + i, cv::v_pack(cv::v_max(c0, cv::v_max(a0, b0)), cv::v_max(c1, cv::v_max(a1, b1))));
+            }
+        }
+#endif
+        for (; i < g.row_len - 1; ++i) {
             const int c = v[i];
             const int a = (c + v[i - 1]) >> 1;
             const int b = (c + v[i + 1]) >> 1;
@@ -233,47 +251,48 @@ void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixT
 // Birchfield-Tomasi pixel cost of every column of the row and every disparity, summed over the
 // channels; the intensity part is shifted right by kIntensityShift.
 template <bool kSimd>
-void PixelCostRow(const Geometry& g, const Workspace& ws)
+void PixelCostRow(const Geometry& g, const Workspace& ws, CostType* pix)
 {
     const int D = g.num_d;
     const int parts = 2 * g.channels;
     for (int x = g.min_x1; x < g.max_x1; ++x) {
-        CostType* out = ws.pix + static_cast<size_t>(x - g.min_x1) * D;
+        CostType* out = pix + static_cast<size_t>(x - g.min_x1) * D;
         const int base = g.ext + g.width - 1 - x + g.min_d;
         int d = 0;
 #if CV_SIMD128
-        if (kSimd) {
+        if (kSimd && parts <= kMaxParts) {
+            // The reference pixel's values per part, then every group of 16 disparities summed over
+            // the parts in registers.
+            cv::v_uint8x16 vu[kMaxParts], vu0[kMaxParts], vu1[kMaxParts];
+            size_t off[kMaxParts];
             for (int j = 0; j < parts; ++j) {
                 const PixType* l = ws.rows1 + j * g.row_len + g.ext + x;
                 const int u = l[0];
                 const int ul = (u + l[-1]) >> 1;
                 const int ur = (u + l[1]) >> 1;
-                const cv::v_uint8x16 vu = cv::v_setall_u8(static_cast<uchar>(u));
-                const cv::v_uint8x16 vu0 = cv::v_setall_u8(static_cast<uchar>(std::min(u, std::min(ul, ur))));
-                const cv::v_uint8x16 vu1 = cv::v_setall_u8(static_cast<uchar>(std::max(u, std::max(ul, ur))));
-                const size_t off = static_cast<size_t>(j) * g.row_len + base;
-                const PixType* v = ws.rows2 + off;
-                const PixType* v0 = ws.rmin + off;
-                const PixType* v1 = ws.rmax + off;
-                for (d = 0; d < D; d += 16) {
-                    const cv::v_uint8x16 vv = cv::v_load(v + d);
-                    const cv::v_uint8x16 c0 =
-                        cv::v_max(vu - cv::v_load(v1 + d), cv::v_load(v0 + d) - vu);  // max(0, ...)
-                    const cv::v_uint8x16 c1 = cv::v_max(vv - vu1, vu0 - vv);
+                vu[j] = cv::v_setall_u8(static_cast<uchar>(u));
+                vu0[j] = cv::v_setall_u8(static_cast<uchar>(std::min(u, std::min(ul, ur))));
+                vu1[j] = cv::v_setall_u8(static_cast<uchar>(std::max(u, std::max(ul, ur))));
+                off[j] = static_cast<size_t>(j) * g.row_len + base;
+            }
+            for (d = 0; d < D; d += 16) {
+                cv::v_int16x8 a = cv::v_setzero_s16(), b = cv::v_setzero_s16();
+                for (int j = 0; j < parts; ++j) {
+                    const cv::v_uint8x16 vv = cv::v_load(ws.rows2 + off[j] + d);
+                    const cv::v_uint8x16 c0 = cv::v_max(vu[j] - cv::v_load(ws.rmax + off[j] + d),
+                                                        cv::v_load(ws.rmin + off[j] + d) - vu[j]);  // max(0, ...)
+                    const cv::v_uint8x16 c1 = cv::v_max(vv - vu1[j], vu0[j] - vv);
                     cv::v_uint16x8 lo, hi;
                     cv::v_expand(cv::v_min(c0, c1), lo, hi);
                     if (j & 1) {
                         lo = cv::v_shr<kIntensityShift>(lo);
                         hi = cv::v_shr<kIntensityShift>(hi);
                     }
-                    cv::v_int16x8 a = cv::v_reinterpret_as_s16(lo), b = cv::v_reinterpret_as_s16(hi);
-                    if (j > 0) {
-                        a = cv::v_add_wrap(a, cv::v_load(out + d));
-                        b = cv::v_add_wrap(b, cv::v_load(out + d + 8));
-                    }
-                    cv::v_store(out + d, a);
-                    cv::v_store(out + d + 8, b);
+                    a = cv::v_add_wrap(a, cv::v_reinterpret_as_s16(lo));
+                    b = cv::v_add_wrap(b, cv::v_reinterpret_as_s16(hi));
                 }
+                cv::v_store(out + d, a);
+                cv::v_store(out + d + 8, b);
             }
         }
 #endif
@@ -343,8 +362,8 @@ void ComputeRowSums(const Geometry& g, const cv::Mat& left, const cv::Mat& right
 {
     PrepareRows(g, left, k, false, ws.tab, ws.rows1);
     PrepareRows(g, right, k, true, ws.tab, ws.rows2);
-    HalfSampleRange(g, ws.rows2, ws.rmin, ws.rmax);
-    PixelCostRow<kSimd>(g, ws);
+    HalfSampleRange<kSimd>(g, ws.rows2, ws.rmin, ws.rmax);
+    PixelCostRow<kSimd>(g, ws, ws.pix);
     const size_t cost_row = static_cast<size_t>(g.width1) * g.num_d;
     HorizontalSums<kSimd>(g, ws.pix, ws.hsum + (k % Ring(g)) * cost_row);
 }
@@ -359,6 +378,14 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
     const int half = g.half_window;
     const int last = g.height - 1;
     auto slot = [&](int row) { return ws.hsum + (row % Ring(g)) * cost_row; };
+    if (half == 0) {
+        // A one-pixel window: the block cost is the pixel cost.
+        PrepareRows(g, left, y, false, ws.tab, ws.rows1);
+        PrepareRows(g, right, y, true, ws.tab, ws.rows2);
+        HalfSampleRange<kSimd>(g, ws.rows2, ws.rmin, ws.rmax);
+        PixelCostRow<kSimd>(g, ws, cost);
+        return;
+    }
     if (y == 0) {
         for (int k = 0; k <= std::min(half, last); ++k) ComputeRowSums<kSimd>(g, left, right, k, ws);
         const CostType* first = slot(0);
@@ -379,12 +406,13 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
 // Path costs of kN directions at one pixel:
 //   L(d) = C(d) + min(Lp(d), Lp(d-1) + P1, Lp(d+1) + P1, min Lp + P2) - min Lp
 // with their minima, and out = sum_in + the new L's (saturated). sum_in may be null or alias out.
+// min_out, when not null, receives the smallest value of out.
 // C holds the block cost alone, so L never exceeds the largest block cost + P2; every candidate of
 // the minimum is at least min Lp, and the one that is exact (Lp(d)) keeps a saturated candidate
 // from being chosen, so the step m - min Lp is exact.
 template <bool kSimd, int kN>
 void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* const* prev, const CostType* min_prev,
-                    CostType* const* cur, CostType* min_cur, const CostType* sum_in, CostType* out)
+                    CostType* const* cur, CostType* min_cur, const CostType* sum_in, CostType* out, int* min_out)
 {
     const int D = g.num_d;
 #if CV_SIMD128
@@ -396,6 +424,7 @@ void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* con
             vlim[k] = cv::v_setall_s16(SatAdd(min_prev[k], g.p2));
             vmin[k] = cv::v_setall_s16(static_cast<short>(kMaxCost));
         }
+        cv::v_int16x8 vmin_out = cv::v_setall_s16(static_cast<short>(kMaxCost));
         for (int d = 0; d < D; d += 8) {
             const cv::v_int16x8 c = cv::v_load(cost + d);
             cv::v_int16x8 s = sum_in ? cv::v_load(sum_in + d) : cv::v_setzero_s16();
@@ -409,8 +438,11 @@ void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* con
                 s = s + l;
             }
             cv::v_store(out + d, s);
+            vmin_out = cv::v_min(vmin_out, s);
         }
         for (int k = 0; k < kN; ++k) min_cur[k] = static_cast<CostType>(cv::v_reduce_min(vmin[k]));
+        if (min_out)
+            *min_out = cv::v_reduce_min(vmin_out);
         return;
     }
 #endif
@@ -428,44 +460,40 @@ void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* con
         }
         min_cur[k] = static_cast<CostType>(mn);
     }
+    int mn_out = kMaxCost;
     for (int d = 0; d < D; ++d) {
         int s = sum_in ? sum_in[d] : 0;
         for (int k = 0; k < kN; ++k) s = SatAdd(s, cur[k][d]);
         out[d] = static_cast<CostType>(s);
+        mn_out = std::min(mn_out, s);
     }
+    if (min_out)
+        *min_out = mn_out;
 }
 
-// Smallest sum and the first disparity index that has it.
+// The first disparity index whose sum is the smallest one, min_s.
 template <bool kSimd>
-void FindMinimum(const CostType* s, int D, int& min_s, int& best)
+int FindMinimum(const CostType* s, int D, int min_s)
 {
     int d = 0;
 #if CV_SIMD128
     if (kSimd) {
-        cv::v_int16x8 vmin = cv::v_load(s);
-        for (d = 8; d < D; d += 8) vmin = cv::v_min(vmin, cv::v_load(s + d));
-        min_s = cv::v_reduce_min(vmin);
         const cv::v_int16x8 target = cv::v_setall_s16(static_cast<short>(min_s));
         for (d = 0; d < D; d += 8) {
             if (cv::v_check_any(cv::v_load(s + d) == target))
                 break;
         }
         for (;; ++d) {
-            if (s[d] == min_s) {
-                best = d;
-                return;
-            }
+            if (s[d] == min_s)
+                return d;
         }
     }
 #endif
-    min_s = kMaxCost;
-    best = 0;
     for (; d < D; ++d) {
-        if (s[d] < min_s) {
-            min_s = s[d];
-            best = d;
-        }
+        if (s[d] == min_s)
+            return d;
     }
+    return 0;
 }
 
 // True when a disparity more than one step from the best one comes too close to the best cost:
@@ -503,15 +531,55 @@ bool IsAmbiguous(const Geometry& g, const CostType* s, int min_s, int best)
     return false;
 }
 
+// The first disparity index with the smallest sum min_s, into best, and whether the choice is
+// ambiguous as IsAmbiguous tells, in one pass over the sums where the vector path allows.
+template <bool kSimd>
+bool FindUniqueMinimum(const Geometry& g, const CostType* s, int min_s, int& best)
+{
+#if CV_SIMD128
+    // min_s * 100 fits 32 bits, and a 32-bit division is much cheaper than a 64-bit one.
+    const int a = 100 - g.uniqueness;
+    const int t = min_s * 100;
+    const int thr = a > 0 ? (t - 1) / a + 1 : 0;  // S * a < t  <=>  S < thr
+    if (kSimd && a > 0 && t > 0 && thr > min_s && thr <= kMaxCost) {
+        // Every sum below thr lies in a group with a lane below thr, and so does the smallest
+        // one: the first and last such index decide.
+        const cv::v_int16x8 vthr = cv::v_setall_s16(static_cast<short>(thr));
+        const cv::v_int16x8 vmin = cv::v_setall_s16(static_cast<short>(min_s));
+        int first = g.num_d;
+        int last = -1;
+        best = -1;
+        for (int d = 0; d < g.num_d; d += 8) {
+            const cv::v_int16x8 v = cv::v_load(s + d);
+            const cv::v_int16x8 lt = v < vthr;
+            const int below = cv::v_signmask(lt);
+            if (below == 0)
+                continue;
+            if (best < 0) {
+                const cv::v_int16x8 eq = v == vmin;
+                if (cv::v_check_any(eq))
+                    best = d + cv::v_scan_forward(eq);
+            }
+            first = std::min(first, d + cv::v_scan_forward(lt));
+            int top = 7;
+            while (((below >> top) & 1) == 0) --top;
+            last = d + top;
+        }
+        return first < best - 1 || last > best + 1;
+    }
+#endif
+    best = FindMinimum<kSimd>(s, g.num_d, min_s);
+    return IsAmbiguous<kSimd>(g, s, min_s, best);
+}
+
 // The winner of column x with its sub-pixel step; it also claims its column of the other image
 // in the right-to-left table.
+// min_s is the smallest sum.
 template <bool kSimd>
-void ChooseDisparity(const Geometry& g, const CostType* s, int x, DispType* disp_row, const Workspace& ws)
+void ChooseDisparity(const Geometry& g, const CostType* s, int min_s, int x, DispType* disp_row, const Workspace& ws)
 {
-    int min_s = 0;
     int best = 0;
-    FindMinimum<kSimd>(s, g.num_d, min_s, best);
-    if (IsAmbiguous<kSimd>(g, s, min_s, best))
+    if (FindUniqueMinimum<kSimd>(g, s, min_s, best))
         return;
     const int x2 = x - best - g.min_d;
     if (x2 >= 0 && x2 < g.width && ws.disp2cost[x2] > min_s) {
@@ -602,10 +670,11 @@ void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& 
                 const CostType* c = cost + static_cast<size_t>(xi) * D;
                 CostType* s = sum + static_cast<size_t>(xi) * D;
                 if (forward) {
-                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, nullptr, s);
+                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, nullptr, s, nullptr);
                 } else {
-                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, s, ws.total);
-                    ChooseDisparity<kSimd>(g, ws.total, xi + g.min_x1, disp_row, ws);
+                    int min_s = 0;
+                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, s, ws.total, &min_s);
+                    ChooseDisparity<kSimd>(g, ws.total, min_s, xi + g.min_x1, disp_row, ws);
                 }
             }
             if (!g.full_dp) {
@@ -617,11 +686,12 @@ void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& 
                 CostType row_min_prev = 0;
                 for (int xi = g.width1 - 1; xi >= 0; --xi) {
                     CostType row_min_cur = 0;
+                    int min_s = 0;
                     const CostType* prev[1] = {row_prev};
                     CostType* const cur[1] = {row_cur};
                     AggregatePixel<kSimd, 1>(g, cost + static_cast<size_t>(xi) * D, prev, &row_min_prev, cur,
-                                             &row_min_cur, sum + static_cast<size_t>(xi) * D, ws.total);
-                    ChooseDisparity<kSimd>(g, ws.total, xi + g.min_x1, disp_row, ws);
+                                             &row_min_cur, sum + static_cast<size_t>(xi) * D, ws.total, &min_s);
+                    ChooseDisparity<kSimd>(g, ws.total, min_s, xi + g.min_x1, disp_row, ws);
                     std::swap(row_prev, row_cur);
                     row_min_prev = row_min_cur;
                 }
