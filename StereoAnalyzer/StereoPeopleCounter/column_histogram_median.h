@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <opencv2/core.hpp>
@@ -8,14 +9,16 @@
 #include <vector>
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"
+#include "StereoAnalyzer/StereoPeopleCounter/square_window_median.h"
 
-// The constant-time square-window median of the height maps' filters (internal to the median
-// filters): per-column histograms moved down the picture and summed along each row.
+// The medians of windows of radius 4 and more whose samples fit 16-bit counters (internal to the
+// median filters): per-column histograms moved down the picture and summed along each row, the
+// constant-time median of Perreault and Hebert.
 namespace stereo {
 namespace median_detail {
 
-// dst += src and dst -= src over 16 counters (wrapping, as the counts only pass through values
-// beyond 16 bits between an addition and its subtraction).
+// dst += src and dst -= src over 16 counters (wrapping: a sum passes 16 bits only between an
+// addition and the subtraction that follows it).
 template <AlgoLibrary::KernelPath kPath>
 inline void Add16(uint16_t* dst, const uint16_t* src)
 {
@@ -42,176 +45,245 @@ inline void Subtract16(uint16_t* dst, const uint16_t* src)
     for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] - src[k]);
 }
 
-// The histograms of one column of the window (all N pictures): 256 levels and 16 coarse bins of 16.
-struct ColumnHistogram {
-    uint16_t fine[256];
-    uint16_t coarse[16];
-};
+// The number of low bits of `mask` that are set before the first clear one (at most 16 for a mask
+// of 16 bits).
+inline int CountTrailingOnes(unsigned mask)
+{
+    return __builtin_ctz(~mask);
+}
+
+// Of 16 counts, how many lead whose running total stays at or below `target` (at most 15 when the
+// total of all passes it); `below` gets their total.
+template <AlgoLibrary::KernelPath kPath>
+inline int LeadingAtOrBelow(const uint16_t* counts, int target, int& below)
+{
+#if CV_SIMD128
+    if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
+        // Running totals by shifted additions; a total is at or below the target where subtracting
+        // the target (saturating at 0) leaves 0. The totals grow, so those lanes lead.
+        cv::v_uint16x8 low = cv::v_load(counts), high = cv::v_load(counts + 8);
+        low = cv::v_add_wrap(low, cv::v_rotate_left<1>(low));
+        high = cv::v_add_wrap(high, cv::v_rotate_left<1>(high));
+        low = cv::v_add_wrap(low, cv::v_rotate_left<2>(low));
+        high = cv::v_add_wrap(high, cv::v_rotate_left<2>(high));
+        low = cv::v_add_wrap(low, cv::v_rotate_left<4>(low));
+        high = cv::v_add_wrap(high, cv::v_rotate_left<4>(high));
+        high = cv::v_add_wrap(high, cv::v_setall_u16(cv::v_extract_n<7>(low)));
+        const cv::v_uint16x8 limit = cv::v_setall_u16(static_cast<uint16_t>(target));
+        const cv::v_uint16x8 zero = cv::v_setzero_u16();
+        const cv::v_int16x8 lowAtOrBelow = cv::v_reinterpret_as_s16((low - limit) == zero);
+        const cv::v_int16x8 highAtOrBelow = cv::v_reinterpret_as_s16((high - limit) == zero);
+        const unsigned mask = static_cast<unsigned>(cv::v_signmask(cv::v_pack(lowAtOrBelow, highAtOrBelow)));
+        const int n = CountTrailingOnes(mask);
+        alignas(16) uint16_t totals[24];
+        totals[7] = 0;
+        cv::v_store_aligned(totals + 8, low);
+        cv::v_store_aligned(totals + 16, high);
+        below = totals[7 + n];
+        return n;
+    }
+#endif
+    int n = 0, total = 0;
+    while (n < 15 && total + counts[n] <= target) total += counts[n++];
+    below = total;
+    return n;
+}
 
 // Per output row, the window's histogram is the sum of the histograms of its columns, each kept for
-// the window's rows and moved down one row at a time (the constant-time median of Perreault and
-// Hebert). The coarse sum moves one column at a time; the 16 levels of a coarse bin are summed only
-// when the median lies in it, from the columns that changed since they were last summed.
+// the window's rows and moved down one row at a time. Along the row, the 16 coarse bins of 16 levels
+// are summed over the window's columns, and the 16 levels of a coarse bin only where the median lies
+// in it; both sums catch up on the columns that entered and left since they were last brought up to
+// date. The count of 0s is followed on its own: where more than half of a window is 0 (the empty floor
+// of a height map) the median is 0 without a search. N pictures (1 or 2), windows cut at the edges
+// (a column beyond the edge counts as an empty histogram) or with the edges repeated (it uses the
+// edge column's histogram).
 template <int N>
 class ColumnHistogramMedian {
 public:
-    // Clipped windows (replicate false): the inputs have dst's size and the window of (y, x) is the
-    // part of the square around (y, x) inside the picture. Replicated borders (replicate true): one
-    // input, 2 radius columns wider than dst (the edge columns repeated), and the window of (y, x)
-    // covers its columns x .. x + 2 radius and the rows y - radius .. y + radius, those outside the
-    // picture repeating its first or last row.
-    ColumnHistogramMedian(const cv::Mat_<uchar>** inputs, int radius, bool fill, bool replicate, cv::Mat_<uchar>& dst)
-        : m_inputs(inputs),
-          m_r(radius),
-          m_fill(fill),
-          m_replicate(replicate),
+    ColumnHistogramMedian(const MedianInputs& inputs, cv::Mat_<uchar>& dst)
+        : m_in(inputs),
+          m_r(inputs.radius),
+          m_replicate(inputs.borders == Borders::kReplicate),
           m_dst(dst),
           m_rows(dst.rows),
-          m_cols(inputs[0]->cols),
-          m_offset(replicate ? radius : 0)
+          m_cols(dst.cols)
     {
     }
 
     // Output columns [x0, x1).
+    template <AlgoLibrary::KernelPath kPath>
     void Run(int x0, int x1)
     {
         const int r = m_r;
-        m_c0 = std::max(x0 + m_offset - r, 0);
-        const int c1 = std::min(x1 - 1 + m_offset + r, m_cols - 1);
-        // Work memory of this thread, grown once to the largest size asked for.
-        thread_local std::vector<ColumnHistogram> columns;
-        if (columns.size() < static_cast<size_t>(c1 - m_c0 + 1))
-            columns.resize(static_cast<size_t>(c1 - m_c0 + 1));
-        m_columns = columns.data();
-        for (int c = m_c0; c <= c1; ++c) std::memset(&Column(c), 0, sizeof(ColumnHistogram));
-        if (m_replicate) {
-            for (int i = -r; i <= r; ++i) UpdateColumns(Clamp(i), -1, m_c0, c1);
-            for (int y = 0; y < m_rows; ++y) {
-                if (y > 0)
-                    UpdateColumns(Clamp(y + r), Clamp(y - r - 1), m_c0, c1);
-                RunRow(y, x0, x1, 2 * r + 1);
-            }
-            return;
+        m_c0 = std::max(x0 - r, 0);
+        const int c1 = std::min(x1 - 1 + r, m_cols - 1);
+        const size_t columns = static_cast<size_t>(c1 - m_c0 + 1);
+        // Work memory of this thread, grown once to the largest size asked for: the histograms (and
+        // one empty histogram), and per window column (x0 - r - 1 .. x1 - 1 + r) its histograms.
+        thread_local std::vector<uint16_t> histograms;
+        thread_local std::vector<const uint16_t*> columnHistograms;
+        thread_local std::vector<int> windowColumns;
+        const size_t histogramsSize = (columns + 1) * (256 + 16);
+        if (histograms.size() < histogramsSize)
+            histograms.resize(histogramsSize);
+        std::memset(histograms.data(), 0, histogramsSize * sizeof(uint16_t));
+        uint16_t* fine = histograms.data();
+        uint16_t* coarse = histograms.data() + (columns + 1) * 256;
+        m_fine = fine;
+        m_coarse = coarse;
+        const size_t span = static_cast<size_t>(x1 - x0 + 2 * r + 1);
+        if (columnHistograms.size() < 2 * span)
+            columnHistograms.resize(2 * span);
+        if (windowColumns.size() < span)
+            windowColumns.resize(span);
+        m_first = x0 - r - 1;
+        for (int c = x0 - r - 1; c <= x1 - 1 + r; ++c) {
+            // A column beyond a cut edge is empty, and so is the band's first window column (summed
+            // and taken off again before the first output) where the band keeps no histogram for it.
+            const int kept = (m_replicate ? std::min(std::max(c, 0), m_cols - 1) : c) - m_c0;
+            const bool inside = kept >= 0 && kept < static_cast<int>(columns) && (m_replicate || c >= 0);
+            const int h = inside ? kept : static_cast<int>(columns);
+            columnHistograms[c - m_first] = fine + static_cast<size_t>(h) * 256;
+            columnHistograms[span + c - m_first] = coarse + static_cast<size_t>(h) * 16;
         }
-        for (int y = 0; y <= std::min(r, m_rows - 1); ++y) UpdateColumns(y, -1, m_c0, c1);
+        m_fineOf = columnHistograms.data();
+        m_coarseOf = columnHistograms.data() + span;
+        // Columns of picture in each output column's window.
+        for (int x = x0; x < x1; ++x)
+            windowColumns[x - x0] = m_replicate ? 2 * r + 1 : std::min(x + r, m_cols - 1) - std::max(x - r, 0) + 1;
+        m_windowColumns = windowColumns.data();
+
+        if (m_replicate) {
+            for (int i = -r; i <= r; ++i) UpdateColumns(Clamp(i), -1, c1);
+        } else {
+            for (int y = 0; y <= std::min(r, m_rows - 1); ++y) UpdateColumns(y, -1, c1);
+        }
         for (int y = 0; y < m_rows; ++y) {
-            if (y > 0)
-                UpdateColumns(y + r < m_rows ? y + r : -1, y - r - 1 >= 0 ? y - r - 1 : -1, m_c0, c1);
-            const int windowRows = std::min(y + r, m_rows - 1) - std::max(y - r, 0) + 1;
-            RunRow(y, x0, x1, windowRows);
+            if (y > 0) {
+                if (m_replicate)
+                    UpdateColumns(Clamp(y + r), Clamp(y - r - 1), c1);
+                else
+                    UpdateColumns(y + r < m_rows ? y + r : -1, y - r - 1 >= 0 ? y - r - 1 : -1, c1);
+            }
+            const int windowRows = m_replicate ? 2 * r + 1 : std::min(y + r, m_rows - 1) - std::max(y - r, 0) + 1;
+            RunRow<kPath>(y, x0, x1, N * windowRows);
         }
     }
 
 private:
-    ColumnHistogram& Column(int c) { return m_columns[c - m_c0]; }
-    int Clamp(int y) const { return std::min(std::max(y, 0), m_rows - 1); }
+    int Clamp(int i) const { return std::min(std::max(i, 0), m_rows - 1); }
 
-    // Adds row `in` and removes row `out` (-1: none) of every picture in columns [ca, cb].
-    void UpdateColumns(int in, int out, int ca, int cb)
+    // Adds row `in` and removes row `out` (-1: none) of every picture in the columns [m_c0, c1].
+    void UpdateColumns(int in, int out, int c1)
     {
+        if (in == out)
+            return;
         for (int i = 0; i < N; ++i) {
-            const uchar* add = in >= 0 ? (*m_inputs[i])[in] : nullptr;
-            const uchar* sub = out >= 0 ? (*m_inputs[i])[out] : nullptr;
-            for (int c = ca; c <= cb; ++c) {
-                ColumnHistogram& h = Column(c);
-                if (add && sub && add[c] == sub[c])
-                    continue;
-                if (add) {
-                    ++h.fine[add[c]];
-                    ++h.coarse[add[c] >> 4];
+            const uchar* add = in >= 0 ? (*m_in.pictures[i])[in] : nullptr;
+            const uchar* sub = out >= 0 ? (*m_in.pictures[i])[out] : nullptr;
+            uint16_t* fine = m_fine;
+            uint16_t* coarse = m_coarse;
+            if (add && sub) {
+                // Equal samples entering and leaving change nothing, which spares most of the work
+                // on the flat (often empty) parts of a height map.
+                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
+                    const int a = add[c], s = sub[c];
+                    if (a == s)
+                        continue;
+                    ++fine[a];
+                    ++coarse[a >> 4];
+                    --fine[s];
+                    --coarse[s >> 4];
                 }
-                if (sub) {
-                    --h.fine[sub[c]];
-                    --h.coarse[sub[c] >> 4];
+            } else if (add) {
+                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
+                    ++fine[add[c]];
+                    ++coarse[add[c] >> 4];
+                }
+            } else {
+                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
+                    --fine[sub[c]];
+                    --coarse[sub[c] >> 4];
                 }
             }
         }
     }
 
-    // One output row on the kernel path chosen when the object was made.
-    void RunRow(int y, int x0, int x1, int windowRows)
+    // Brings the sums of the window columns [summedFrom, summedTo] up to [from, to] (indices into
+    // `of`), given the histograms' part at `offset` of each column.
+    template <AlgoLibrary::KernelPath kPath>
+    static void CatchUp(uint16_t* sums, const uint16_t* const* of, int offset, int& summedFrom, int& summedTo, int from,
+                        int to)
     {
-        if (m_path == AlgoLibrary::KernelPath::kVector)
-            RunRowOn<AlgoLibrary::KernelPath::kVector>(y, x0, x1, windowRows);
-        else
-            RunRowOn<AlgoLibrary::KernelPath::kScalar>(y, x0, x1, windowRows);
+        if (summedTo == to - 1) {
+            // The window moved on by one column since: most often so.
+            Add16<kPath>(sums, of[to] + offset);
+            Subtract16<kPath>(sums, of[from - 1] + offset);
+        } else if (summedTo < from) {
+            std::memset(sums, 0, 16 * sizeof(uint16_t));
+            for (int c = from; c <= to; ++c) Add16<kPath>(sums, of[c] + offset);
+        } else {
+            for (int c = summedTo + 1; c <= to; ++c) Add16<kPath>(sums, of[c] + offset);
+            for (int c = summedFrom; c < from; ++c) Subtract16<kPath>(sums, of[c] + offset);
+        }
+        summedFrom = from;
+        summedTo = to;
     }
 
     template <AlgoLibrary::KernelPath kPath>
-    void RunRowOn(int y, int x0, int x1, int windowRows)
+    void RunRow(int y, int x0, int x1, int windowSamplesPerColumn)
     {
         const int r = m_r;
-        // Window counts fit 16 bits (checked by the caller).
+        const uint16_t* const* fineOf = m_fineOf;  // of window column c at c - m_first
+        const uint16_t* const* coarseOf = m_coarseOf;
+        const int* windowColumns = m_windowColumns;  // of output column x at x - x0
         alignas(16) uint16_t coarse[16] = {};
-        alignas(16) uint16_t fine[16][16];
-        int summedAt[16];  // the window column range [summedFrom, summedTo] of each bin's levels
-        int summedFrom[16];
-        for (int b = 0; b < 16; ++b) summedAt[b] = -1;  // before every column
-        const uchar* own = (*m_inputs[0])[y];
+        alignas(16) uint16_t levels[16][16];
+        int levelsFrom[16];
+        int levelsTo[16];
+        for (int b = 0; b < 16; ++b) levelsTo[b] = INT_MIN;
+        const uchar* own = (*m_in.pictures[0])[y];
         uchar* out = m_dst[y];
-        const int offset = m_offset;
-        int from = std::max(x0 + offset - r, 0), to = std::min(x0 + offset + r, m_cols - 1);
-        for (int c = from; c <= to; ++c) Add16<kPath>(coarse, Column(c).coarse);
+        const bool fill = m_in.fill;
+
+        // Window column indices from here on count from the band's first, x0 - r - 1.
+        int zeros = 0;
+        for (int c = 0; c < 2 * r + 1; ++c) {
+            zeros += fineOf[c][0];
+            Add16<kPath>(coarse, coarseOf[c]);
+        }
         for (int x = x0; x < x1; ++x) {
-            if (x > x0) {
-                if (x + offset + r < m_cols) {
-                    const ColumnHistogram& h = Column(x + offset + r);
-                    Add16<kPath>(coarse, h.coarse);
-                    to = x + offset + r;
-                }
-                if (x + offset - r - 1 >= 0) {
-                    const ColumnHistogram& h = Column(x + offset - r - 1);
-                    Subtract16<kPath>(coarse, h.coarse);
-                    from = x + offset - r;
-                }
+            const int from = x - x0 + 1, to = from + 2 * r;
+            zeros += fineOf[to][0] - fineOf[from - 1][0];
+            Add16<kPath>(coarse, coarseOf[to]);
+            Subtract16<kPath>(coarse, coarseOf[from - 1]);
+            const int target = windowSamplesPerColumn * windowColumns[x - x0] / 2;
+            if (zeros > target) {
+                out[x] = fill ? own[x] : 0;
+                continue;
             }
-            const int count = N * windowRows * (to - from + 1);
-            const int target = count / 2;
             int below = 0;
-            int b = 0;
-            while (b < 15 && below + coarse[b] <= target) below += coarse[b++];
-            uint16_t* levels = fine[b];
-            if (summedAt[b] < from) {
-                // Nothing to reuse: sum the bin's levels over the window's columns.
-                for (int k = 0; k < 16; ++k) levels[k] = 0;
-                for (int c = from; c <= to; ++c) AddLevels<kPath>(levels, Column(c), b);
-            } else {
-                // The columns that entered and left since the bin was last summed.
-                for (int c = summedAt[b] + 1; c <= to; ++c) AddLevels<kPath>(levels, Column(c), b);
-                for (int c = summedFrom[b]; c < from; ++c) SubtractLevels<kPath>(levels, Column(c), b);
-            }
-            summedAt[b] = to;
-            summedFrom[b] = from;
-            int v = 0;
-            while (v < 15 && below + levels[v] <= target) below += levels[v++];
-            const int m = b * 16 + v;
-            out[x] = m_fill && m == 0 ? own[x] : static_cast<uchar>(m);
+            const int b = LeadingAtOrBelow<kPath>(coarse, target, below);
+            CatchUp<kPath>(levels[b], fineOf, b * 16, levelsFrom[b], levelsTo[b], from, to);
+            int unused = 0;
+            const int m = b * 16 + LeadingAtOrBelow<kPath>(levels[b], target - below, unused);
+            out[x] = fill && m == 0 ? own[x] : static_cast<uchar>(m);
         }
     }
 
-    template <AlgoLibrary::KernelPath kPath>
-    static void AddLevels(uint16_t* levels, const ColumnHistogram& h, int bin)
-    {
-        Add16<kPath>(levels, h.fine + bin * 16);
-    }
-
-    template <AlgoLibrary::KernelPath kPath>
-    static void SubtractLevels(uint16_t* levels, const ColumnHistogram& h, int bin)
-    {
-        Subtract16<kPath>(levels, h.fine + bin * 16);
-    }
-
-    const cv::Mat_<uchar>** m_inputs;  // owned by the caller
+    const MedianInputs& m_in;  // owned by the caller
     int m_r;
-    bool m_fill;
     bool m_replicate;
     cv::Mat_<uchar>& m_dst;  // owned by the caller
     int m_rows;
-    int m_cols;                            // of the inputs
-    int m_offset;                          // input column of output column 0
-    int m_c0 = 0;                          // the first column with a histogram
-    ColumnHistogram* m_columns = nullptr;  // this thread's work memory
-    AlgoLibrary::KernelPath m_path = AlgoLibrary::ActiveKernelPath();
+    int m_cols;
+    int m_c0 = 0;                               // the first column with a histogram
+    uint16_t* m_fine = nullptr;                 // 256 levels per column (this thread's work memory)
+    uint16_t* m_coarse = nullptr;               // 16 bins per column
+    int m_first = 0;                            // the band's first window column, x0 - r - 1
+    const uint16_t* const* m_fineOf = nullptr;  // per window column from m_first, its levels
+    const uint16_t* const* m_coarseOf = nullptr;
+    const int* m_windowColumns = nullptr;  // per output column from x0, the columns of picture in its window
 };
 
 }  // namespace median_detail
