@@ -52,51 +52,47 @@ inline int CountTrailingOnes(unsigned mask)
     return __builtin_ctz(~mask);
 }
 
-// Of 16 counts, how many lead whose running total stays at or below `target` (at most 15 when the
-// total of all passes it); `below` gets their total.
+// kRise[i]: 16 counters of which those from i on are 1: one sample added to running totals.
+struct RiseTable {
+    alignas(16) uint16_t lanes[16][16];
+    constexpr RiseTable() : lanes()
+    {
+        for (int i = 0; i < 16; ++i)
+            for (int k = 0; k < 16; ++k) lanes[i][k] = k >= i ? 1 : 0;
+    }
+};
+inline constexpr RiseTable kRise;
+
+// Of 16 running totals, how many lead that are at or below `target` (the totals grow; at most 15
+// when the last passes the target).
 template <AlgoLibrary::KernelPath kPath>
-inline int LeadingAtOrBelow(const uint16_t* counts, int target, int& below)
+inline int CountAtOrBelow(const uint16_t* totals, int target)
 {
 #if CV_SIMD128
     if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
-        // Running totals by shifted additions; a total is at or below the target where subtracting
-        // the target (saturating at 0) leaves 0. The totals grow, so those lanes lead.
-        cv::v_uint16x8 low = cv::v_load(counts), high = cv::v_load(counts + 8);
-        low = cv::v_add_wrap(low, cv::v_rotate_left<1>(low));
-        high = cv::v_add_wrap(high, cv::v_rotate_left<1>(high));
-        low = cv::v_add_wrap(low, cv::v_rotate_left<2>(low));
-        high = cv::v_add_wrap(high, cv::v_rotate_left<2>(high));
-        low = cv::v_add_wrap(low, cv::v_rotate_left<4>(low));
-        high = cv::v_add_wrap(high, cv::v_rotate_left<4>(high));
-        high = cv::v_add_wrap(high, cv::v_setall_u16(cv::v_extract_n<7>(low)));
+        // A total is at or below the target where subtracting the target (saturating at 0) leaves 0.
         const cv::v_uint16x8 limit = cv::v_setall_u16(static_cast<uint16_t>(target));
         const cv::v_uint16x8 zero = cv::v_setzero_u16();
-        const cv::v_int16x8 lowAtOrBelow = cv::v_reinterpret_as_s16((low - limit) == zero);
-        const cv::v_int16x8 highAtOrBelow = cv::v_reinterpret_as_s16((high - limit) == zero);
-        const unsigned mask = static_cast<unsigned>(cv::v_signmask(cv::v_pack(lowAtOrBelow, highAtOrBelow)));
-        const int n = CountTrailingOnes(mask);
-        alignas(16) uint16_t totals[24];
-        totals[7] = 0;
-        cv::v_store_aligned(totals + 8, low);
-        cv::v_store_aligned(totals + 16, high);
-        below = totals[7 + n];
-        return n;
+        const cv::v_int16x8 low = cv::v_reinterpret_as_s16((cv::v_load(totals) - limit) == zero);
+        const cv::v_int16x8 high = cv::v_reinterpret_as_s16((cv::v_load(totals + 8) - limit) == zero);
+        return CountTrailingOnes(static_cast<unsigned>(cv::v_signmask(cv::v_pack(low, high))));
     }
 #endif
-    int n = 0, total = 0;
-    while (n < 15 && total + counts[n] <= target) total += counts[n++];
-    below = total;
+    int n = 0;
+    while (n < 15 && totals[n] <= target) ++n;
     return n;
 }
 
 // Per output row, the window's histogram is the sum of the histograms of its columns, each kept for
-// the window's rows and moved down one row at a time. Along the row, the 16 coarse bins of 16 levels
-// are summed over the window's columns, and the 16 levels of a coarse bin only where the median lies
-// in it; both sums catch up on the columns that entered and left since they were last brought up to
-// date. The count of 0s is followed on its own: where more than half of a window is 0 (the empty floor
-// of a height map) the median is 0 without a search. N pictures (1 or 2), windows cut at the edges
-// (a column beyond the edge counts as an empty histogram) or with the edges repeated (it uses the
-// edge column's histogram).
+// the window's rows and moved down one row at a time. The histograms hold running totals: for 16
+// coarse bins of 16 levels, the samples up to each bin, and within each bin the samples up to each
+// level, so a search compares 16 totals with the rank at once. Along the row, the coarse totals are
+// summed over the window's columns, and a bin's level totals only where the median lies in it,
+// catching up on the columns that entered and left since they were last summed. The count of 0s is
+// followed on its own: where more than half of a window is 0 (the empty floor of a height map) the
+// median is 0 without a search. N pictures (1 or 2), windows cut at the edges (a column beyond the
+// edge counts as an empty histogram) or with the edges repeated (it uses the edge column's
+// histogram).
 template <int N>
 class ColumnHistogramMedian {
 public:
@@ -127,10 +123,8 @@ public:
         if (histograms.size() < histogramsSize)
             histograms.resize(histogramsSize);
         std::memset(histograms.data(), 0, histogramsSize * sizeof(uint16_t));
-        uint16_t* fine = histograms.data();
-        uint16_t* coarse = histograms.data() + (columns + 1) * 256;
-        m_fine = fine;
-        m_coarse = coarse;
+        m_fine = histograms.data();
+        m_coarse = histograms.data() + (columns + 1) * 256;
         const size_t span = static_cast<size_t>(x1 - x0 + 2 * r + 1);
         if (columnHistograms.size() < 2 * span)
             columnHistograms.resize(2 * span);
@@ -142,9 +136,9 @@ public:
             // and taken off again before the first output) where the band keeps no histogram for it.
             const int kept = (m_replicate ? std::min(std::max(c, 0), m_cols - 1) : c) - m_c0;
             const bool inside = kept >= 0 && kept < static_cast<int>(columns) && (m_replicate || c >= 0);
-            const int h = inside ? kept : static_cast<int>(columns);
-            columnHistograms[c - m_first] = fine + static_cast<size_t>(h) * 256;
-            columnHistograms[span + c - m_first] = coarse + static_cast<size_t>(h) * 16;
+            const size_t h = inside ? static_cast<size_t>(kept) : columns;
+            columnHistograms[c - m_first] = m_fine + h * 256;
+            columnHistograms[span + c - m_first] = m_coarse + h * 16;
         }
         m_fineOf = columnHistograms.data();
         m_coarseOf = columnHistograms.data() + span;
@@ -154,16 +148,16 @@ public:
         m_windowColumns = windowColumns.data();
 
         if (m_replicate) {
-            for (int i = -r; i <= r; ++i) UpdateColumns(Clamp(i), -1, c1);
+            for (int i = -r; i <= r; ++i) UpdateColumns<kPath>(Clamp(i), -1, c1);
         } else {
-            for (int y = 0; y <= std::min(r, m_rows - 1); ++y) UpdateColumns(y, -1, c1);
+            for (int y = 0; y <= std::min(r, m_rows - 1); ++y) UpdateColumns<kPath>(y, -1, c1);
         }
         for (int y = 0; y < m_rows; ++y) {
             if (y > 0) {
                 if (m_replicate)
-                    UpdateColumns(Clamp(y + r), Clamp(y - r - 1), c1);
+                    UpdateColumns<kPath>(Clamp(y + r), Clamp(y - r - 1), c1);
                 else
-                    UpdateColumns(y + r < m_rows ? y + r : -1, y - r - 1 >= 0 ? y - r - 1 : -1, c1);
+                    UpdateColumns<kPath>(y + r < m_rows ? y + r : -1, y - r - 1 >= 0 ? y - r - 1 : -1, c1);
             }
             const int windowRows = m_replicate ? 2 * r + 1 : std::min(y + r, m_rows - 1) - std::max(y - r, 0) + 1;
             RunRow<kPath>(y, x0, x1, N * windowRows);
@@ -173,7 +167,25 @@ public:
 private:
     int Clamp(int i) const { return std::min(std::max(i, 0), m_rows - 1); }
 
+    // Running totals from lane i on rise (sign 1) or fall (sign -1) by one.
+    template <AlgoLibrary::KernelPath kPath, int kSign>
+    static void Rise(uint16_t* totals, int i)
+    {
+        if constexpr (kSign > 0)
+            Add16<kPath>(totals, kRise.lanes[i]);
+        else
+            Subtract16<kPath>(totals, kRise.lanes[i]);
+    }
+
+    template <AlgoLibrary::KernelPath kPath, int kSign>
+    void Sample(uint16_t* fine, uint16_t* coarse, int v)
+    {
+        Rise<kPath, kSign>(coarse, v >> 4);
+        Rise<kPath, kSign>(fine + (v & ~15), v & 15);
+    }
+
     // Adds row `in` and removes row `out` (-1: none) of every picture in the columns [m_c0, c1].
+    template <AlgoLibrary::KernelPath kPath>
     void UpdateColumns(int in, int out, int c1)
     {
         if (in == out)
@@ -183,28 +195,16 @@ private:
             const uchar* sub = out >= 0 ? (*m_in.pictures[i])[out] : nullptr;
             uint16_t* fine = m_fine;
             uint16_t* coarse = m_coarse;
-            if (add && sub) {
+            for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
+                const int a = add ? add[c] : -1, s = sub ? sub[c] : -1;
                 // Equal samples entering and leaving change nothing, which spares most of the work
                 // on the flat (often empty) parts of a height map.
-                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
-                    const int a = add[c], s = sub[c];
-                    if (a == s)
-                        continue;
-                    ++fine[a];
-                    ++coarse[a >> 4];
-                    --fine[s];
-                    --coarse[s >> 4];
-                }
-            } else if (add) {
-                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
-                    ++fine[add[c]];
-                    ++coarse[add[c] >> 4];
-                }
-            } else {
-                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
-                    --fine[sub[c]];
-                    --coarse[sub[c] >> 4];
-                }
+                if (a == s)
+                    continue;
+                if (a >= 0)
+                    Sample<kPath, 1>(fine, coarse, a);
+                if (s >= 0)
+                    Sample<kPath, -1>(fine, coarse, s);
             }
         }
     }
@@ -237,7 +237,9 @@ private:
         const uint16_t* const* fineOf = m_fineOf;  // of window column c at c - m_first
         const uint16_t* const* coarseOf = m_coarseOf;
         const int* windowColumns = m_windowColumns;  // of output column x at x - x0
-        alignas(16) uint16_t coarse[16] = {};
+        // The window's coarse totals at 8..23, after a 0 at 7 (the total below bin 0).
+        alignas(16) uint16_t coarseTotals[24] = {};
+        uint16_t* coarse = coarseTotals + 8;
         alignas(16) uint16_t levels[16][16];
         int levelsFrom[16];
         int levelsTo[16];
@@ -262,11 +264,10 @@ private:
                 out[x] = fill ? own[x] : 0;
                 continue;
             }
-            int below = 0;
-            const int b = LeadingAtOrBelow<kPath>(coarse, target, below);
+            const int b = CountAtOrBelow<kPath>(coarse, target);
+            const int below = coarseTotals[7 + b];
             CatchUp<kPath>(levels[b], fineOf, b * 16, levelsFrom[b], levelsTo[b], from, to);
-            int unused = 0;
-            const int m = b * 16 + LeadingAtOrBelow<kPath>(levels[b], target - below, unused);
+            const int m = b * 16 + CountAtOrBelow<kPath>(levels[b], target - below);
             out[x] = fill && m == 0 ? own[x] : static_cast<uchar>(m);
         }
     }
@@ -278,10 +279,10 @@ private:
     int m_rows;
     int m_cols;
     int m_c0 = 0;                               // the first column with a histogram
-    uint16_t* m_fine = nullptr;                 // 256 levels per column (this thread's work memory)
-    uint16_t* m_coarse = nullptr;               // 16 bins per column
+    uint16_t* m_fine = nullptr;                 // per column, 16 bins of 16 level totals (this thread's work memory)
+    uint16_t* m_coarse = nullptr;               // per column, 16 coarse totals
     int m_first = 0;                            // the band's first window column, x0 - r - 1
-    const uint16_t* const* m_fineOf = nullptr;  // per window column from m_first, its levels
+    const uint16_t* const* m_fineOf = nullptr;  // per window column from m_first, its level totals
     const uint16_t* const* m_coarseOf = nullptr;
     const int* m_windowColumns = nullptr;  // per output column from x0, the columns of picture in its window
 };
