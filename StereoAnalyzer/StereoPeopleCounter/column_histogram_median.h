@@ -128,8 +128,8 @@ public:
         const size_t span = static_cast<size_t>(x1 - x0 + 2 * r + 1);
         if (columnHistograms.size() < 2 * span)
             columnHistograms.resize(2 * span);
-        if (windowColumns.size() < span)
-            windowColumns.resize(span);
+        if (windowColumns.size() < 2 * span)
+            windowColumns.resize(2 * span);
         m_first = x0 - r - 1;
         for (int c = x0 - r - 1; c <= x1 - 1 + r; ++c) {
             // A column beyond a cut edge is empty, and so is the band's first window column (summed
@@ -146,12 +146,14 @@ public:
         for (int x = x0; x < x1; ++x)
             windowColumns[x - x0] = m_replicate ? 2 * r + 1 : std::min(x + r, m_cols - 1) - std::max(x - r, 0) + 1;
         m_windowColumns = windowColumns.data();
+        m_targets = windowColumns.data() + (x1 - x0);
 
         if (m_replicate) {
             for (int i = -r; i <= r; ++i) UpdateColumns<kPath>(Clamp(i), -1, c1);
         } else {
             for (int y = 0; y <= std::min(r, m_rows - 1); ++y) UpdateColumns<kPath>(y, -1, c1);
         }
+        int targetsRows = 0;  // the window rows the ranks below are for
         for (int y = 0; y < m_rows; ++y) {
             if (y > 0) {
                 if (m_replicate)
@@ -159,29 +161,31 @@ public:
                 else
                     UpdateColumns<kPath>(y + r < m_rows ? y + r : -1, y - r - 1 >= 0 ? y - r - 1 : -1, c1);
             }
+            // The rank of the median of each window of the row.
             const int windowRows = m_replicate ? 2 * r + 1 : std::min(y + r, m_rows - 1) - std::max(y - r, 0) + 1;
-            RunRow<kPath>(y, x0, x1, N * windowRows);
+            if (windowRows != targetsRows) {
+                for (int x = x0; x < x1; ++x) m_targets[x - x0] = N * windowRows * m_windowColumns[x - x0] / 2;
+                targetsRows = windowRows;
+            }
+            RunRow<kPath>(y, x0, x1);
         }
     }
 
 private:
     int Clamp(int i) const { return std::min(std::max(i, 0), m_rows - 1); }
 
-    // Running totals from lane i on rise (sign 1) or fall (sign -1) by one.
+    // The sample v enters (kSign 1) or leaves (kSign -1) a column: its coarse totals from v's bin on
+    // and its level totals in v's bin from v's level on change by one.
     template <AlgoLibrary::KernelPath kPath, int kSign>
-    static void Rise(uint16_t* totals, int i)
+    static void Sample(uint16_t* fine, uint16_t* coarse, int v)
     {
-        if constexpr (kSign > 0)
-            Add16<kPath>(totals, kRise.lanes[i]);
-        else
-            Subtract16<kPath>(totals, kRise.lanes[i]);
-    }
-
-    template <AlgoLibrary::KernelPath kPath, int kSign>
-    void Sample(uint16_t* fine, uint16_t* coarse, int v)
-    {
-        Rise<kPath, kSign>(coarse, v >> 4);
-        Rise<kPath, kSign>(fine + (v & ~15), v & 15);
+        if constexpr (kSign > 0) {
+            Add16<kPath>(coarse, kRise.lanes[v >> 4]);
+            Add16<kPath>(fine + (v & ~15), kRise.lanes[v & 15]);
+        } else {
+            Subtract16<kPath>(coarse, kRise.lanes[v >> 4]);
+            Subtract16<kPath>(fine + (v & ~15), kRise.lanes[v & 15]);
+        }
     }
 
     // Adds row `in` and removes row `out` (-1: none) of every picture in the columns [m_c0, c1].
@@ -195,16 +199,20 @@ private:
             const uchar* sub = out >= 0 ? (*m_in.pictures[i])[out] : nullptr;
             uint16_t* fine = m_fine;
             uint16_t* coarse = m_coarse;
-            for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
-                const int a = add ? add[c] : -1, s = sub ? sub[c] : -1;
-                // Equal samples entering and leaving change nothing, which spares most of the work
-                // on the flat (often empty) parts of a height map.
-                if (a == s)
-                    continue;
-                if (a >= 0)
+            if (add && sub) {
+                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
+                    const int a = add[c], s = sub[c];
+                    // Equal samples entering and leaving change nothing, which spares most of the
+                    // work on the flat (often empty) parts of a height map.
+                    if (a == s)
+                        continue;
                     Sample<kPath, 1>(fine, coarse, a);
-                if (s >= 0)
                     Sample<kPath, -1>(fine, coarse, s);
+                }
+            } else if (add) {
+                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) Sample<kPath, 1>(fine, coarse, add[c]);
+            } else {
+                for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) Sample<kPath, -1>(fine, coarse, sub[c]);
             }
         }
     }
@@ -231,12 +239,12 @@ private:
     }
 
     template <AlgoLibrary::KernelPath kPath>
-    void RunRow(int y, int x0, int x1, int windowSamplesPerColumn)
+    void RunRow(int y, int x0, int x1)
     {
         const int r = m_r;
         const uint16_t* const* fineOf = m_fineOf;  // of window column c at c - m_first
         const uint16_t* const* coarseOf = m_coarseOf;
-        const int* windowColumns = m_windowColumns;  // of output column x at x - x0
+        const int* targets = m_targets;  // of output column x at x - x0
         // The window's coarse totals at 8..23, after a 0 at 7 (the total below bin 0).
         alignas(16) uint16_t coarseTotals[24] = {};
         uint16_t* coarse = coarseTotals + 8;
@@ -259,7 +267,7 @@ private:
             zeros += fineOf[to][0] - fineOf[from - 1][0];
             Add16<kPath>(coarse, coarseOf[to]);
             Subtract16<kPath>(coarse, coarseOf[from - 1]);
-            const int target = windowSamplesPerColumn * windowColumns[x - x0] / 2;
+            const int target = targets[x - x0];
             if (zeros > target) {
                 out[x] = fill ? own[x] : 0;
                 continue;
@@ -285,6 +293,7 @@ private:
     const uint16_t* const* m_fineOf = nullptr;  // per window column from m_first, its level totals
     const uint16_t* const* m_coarseOf = nullptr;
     const int* m_windowColumns = nullptr;  // per output column from x0, the columns of picture in its window
+    int* m_targets = nullptr;              // per output column from x0, the rank of its median in this row
 };
 
 }  // namespace median_detail

@@ -218,7 +218,11 @@ inline void RunStep(V* v)
 template <class Of, class Ops, class V, std::size_t... kI>
 inline void RunSteps(V* v, std::index_sequence<kI...>)
 {
-    (RunStep<Ops, Of::kNetwork.steps[kI].low, Of::kNetwork.steps[kI].high, Of::kNetwork.steps[kI].keep>(v), ...);
+    // A braced list runs its elements in order, and unlike a fold over the comma, it does not nest.
+    const int steps[] = {
+        (RunStep<Ops, Of::kNetwork.steps[kI].low, Of::kNetwork.steps[kI].high, Of::kNetwork.steps[kI].keep>(v), 0)...,
+        0};
+    static_cast<void>(steps);
 }
 
 // Runs the network of `Of` (SortNetworkOf or SelectionNetworkOf) on the values v; Ops::Min and

@@ -176,20 +176,23 @@ private:
     template <class Ops, std::size_t... kK>
     static void LoadColumn(typename Ops::V* v, const uchar* const* rows, int c, std::index_sequence<kK...>)
     {
-        ((v[kK] = Ops::Load(rows[kK] + c)), ...);
+        const int loads[] = {(v[kK] = Ops::Load(rows[kK] + c), 0)..., 0};
+        static_cast<void>(loads);
     }
 
     template <class Ops, class Sort, std::size_t... kK>
     static void StoreSorted(const typename Ops::V* v, uchar* const* sorted, int at, std::index_sequence<kK...>)
     {
-        (Ops::Store(sorted[kK] + at, v[Sort::kNetwork.order[kK]]), ...);
+        const int stores[] = {(Ops::Store(sorted[kK] + at, v[Sort::kNetwork.order[kK]]), 0)..., 0};
+        static_cast<void>(stores);
     }
 
     // Value k of window column j (sorted column x + j) goes to v[j * height + k].
     template <class Ops, int kHeight, std::size_t... kI>
     static void LoadWindow(typename Ops::V* v, uchar* const* sorted, int x, std::index_sequence<kI...>)
     {
-        ((v[kI] = Ops::Load(sorted[kI % kHeight] + x + kI / kHeight)), ...);
+        const int loads[] = {(v[kI] = Ops::Load(sorted[kI % kHeight] + x + kI / kHeight), 0)..., 0};
+        static_cast<void>(loads);
     }
 
     const MedianInputs& m_in;  // owned by the caller
