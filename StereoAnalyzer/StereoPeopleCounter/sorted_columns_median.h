@@ -41,6 +41,9 @@ struct VectorOps {
         return cv::v_select(median == cv::v_setzero_u8(), own, median);
     }
 };
+#else
+// Without vector instructions the vector path takes pixels one at a time too.
+using VectorOps = PixelOps;
 #endif
 
 // Calls f(i) for the blocks of kLanes values that cover [0, n) (n >= kLanes); the last block is moved

@@ -45,13 +45,10 @@ void RunSortedColumns(const MedianInputs& in, cv::Mat_<uchar>& dst, KernelPath p
     // Rows are independent: each band of rows sorts its own columns.
     RunInBands(dst.rows, 8, [&](int y0, int y1) {
         SortedColumnsMedian<kRadius> median(in, dst);
-#if CV_SIMD128
-        if (path == KernelPath::kVector && dst.cols >= VectorOps::kLanes) {
+        if (path == KernelPath::kVector && dst.cols >= VectorOps::kLanes)
             median.template Run<VectorOps>(y0, y1);
-            return;
-        }
-#endif
-        median.template Run<PixelOps>(y0, y1);
+        else
+            median.template Run<PixelOps>(y0, y1);
     });
 }
 
