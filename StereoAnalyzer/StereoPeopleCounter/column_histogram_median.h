@@ -17,32 +17,77 @@
 namespace stereo {
 namespace median_detail {
 
-// dst += src and dst -= src over 16 counters (wrapping: a sum passes 16 bits only between an
-// addition and the subtraction that follows it).
-template <AlgoLibrary::KernelPath kPath>
-inline void Add16(uint16_t* dst, const uint16_t* src)
+// dst += src and dst -= src over 16 counters, the source's counters of 8 or 16 bits (wrapping: a
+// sum passes its range only between an addition and the subtraction that follows it).
+template <AlgoLibrary::KernelPath kPath, class Count>
+inline void Add16(Count* dst, const Count* src)
 {
 #if CV_SIMD128
-    if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
+    if constexpr (kPath == AlgoLibrary::KernelPath::kVector && sizeof(Count) == 1) {
+        cv::v_store(dst, cv::v_add_wrap(cv::v_load(dst), cv::v_load(src)));
+        return;
+    } else if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
         cv::v_store(dst, cv::v_add_wrap(cv::v_load(dst), cv::v_load(src)));
         cv::v_store(dst + 8, cv::v_add_wrap(cv::v_load(dst + 8), cv::v_load(src + 8)));
         return;
     }
 #endif
-    for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] + src[k]);
+    for (int k = 0; k < 16; ++k) dst[k] = static_cast<Count>(dst[k] + src[k]);
 }
 
-template <AlgoLibrary::KernelPath kPath>
-inline void Subtract16(uint16_t* dst, const uint16_t* src)
+template <AlgoLibrary::KernelPath kPath, class Count>
+inline void Subtract16(Count* dst, const Count* src)
 {
 #if CV_SIMD128
-    if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
+    if constexpr (kPath == AlgoLibrary::KernelPath::kVector && sizeof(Count) == 1) {
+        cv::v_store(dst, cv::v_sub_wrap(cv::v_load(dst), cv::v_load(src)));
+        return;
+    } else if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
         cv::v_store(dst, cv::v_sub_wrap(cv::v_load(dst), cv::v_load(src)));
         cv::v_store(dst + 8, cv::v_sub_wrap(cv::v_load(dst + 8), cv::v_load(src + 8)));
         return;
     }
 #endif
-    for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] - src[k]);
+    for (int k = 0; k < 16; ++k) dst[k] = static_cast<Count>(dst[k] - src[k]);
+}
+
+// Sums of 16-bit counters: dst += src and dst -= src, the source's counters of 8 or 16 bits.
+template <AlgoLibrary::KernelPath kPath, class Count>
+inline void AddTo(uint16_t* dst, const Count* src)
+{
+    if constexpr (sizeof(Count) == 2) {
+        Add16<kPath>(dst, src);
+    } else {
+#if CV_SIMD128
+        if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
+            cv::v_uint16x8 low, high;
+            cv::v_expand(cv::v_load(src), low, high);
+            cv::v_store(dst, cv::v_add_wrap(cv::v_load(dst), low));
+            cv::v_store(dst + 8, cv::v_add_wrap(cv::v_load(dst + 8), high));
+            return;
+        }
+#endif
+        for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] + src[k]);
+    }
+}
+
+template <AlgoLibrary::KernelPath kPath, class Count>
+inline void SubtractFrom(uint16_t* dst, const Count* src)
+{
+    if constexpr (sizeof(Count) == 2) {
+        Subtract16<kPath>(dst, src);
+    } else {
+#if CV_SIMD128
+        if constexpr (kPath == AlgoLibrary::KernelPath::kVector) {
+            cv::v_uint16x8 low, high;
+            cv::v_expand(cv::v_load(src), low, high);
+            cv::v_store(dst, cv::v_sub_wrap(cv::v_load(dst), low));
+            cv::v_store(dst + 8, cv::v_sub_wrap(cv::v_load(dst + 8), high));
+            return;
+        }
+#endif
+        for (int k = 0; k < 16; ++k) dst[k] = static_cast<uint16_t>(dst[k] - src[k]);
+    }
 }
 
 // The number of low bits of `mask` that are set before the first clear one (at most 16 for a mask
@@ -52,16 +97,20 @@ inline int CountTrailingOnes(unsigned mask)
     return __builtin_ctz(~mask);
 }
 
-// kRise[i]: 16 counters of which those from i on are 1: one sample added to running totals.
+// RiseTable<Count>::kLanes[i]: 16 counters of which those from i on are 1: one sample added to
+// running totals.
+template <class Count>
 struct RiseTable {
-    alignas(16) uint16_t lanes[16][16];
-    constexpr RiseTable() : lanes()
-    {
-        for (int i = 0; i < 16; ++i)
-            for (int k = 0; k < 16; ++k) lanes[i][k] = k >= i ? 1 : 0;
-    }
+    struct Lanes {
+        alignas(16) Count lanes[16][16];
+        constexpr Lanes() : lanes()
+        {
+            for (int i = 0; i < 16; ++i)
+                for (int k = 0; k < 16; ++k) lanes[i][k] = k >= i ? 1 : 0;
+        }
+    };
+    static constexpr Lanes kLanes{};
 };
-inline constexpr RiseTable kRise;
 
 // Of 16 running totals, how many lead that are at or below `target` (the totals grow; at most 15
 // when the last passes the target).
@@ -92,8 +141,9 @@ inline int CountAtOrBelow(const uint16_t* totals, int target)
 // followed on its own: where more than half of a window is 0 (the empty floor of a height map) the
 // median is 0 without a search. N pictures (1 or 2), windows cut at the edges (a column beyond the
 // edge counts as an empty histogram) or with the edges repeated (it uses the edge column's
-// histogram).
-template <int N>
+// histogram). A column's counters have 8 bits (Count uint8_t) when a column holds at most 255
+// samples, else 16; the window's sums have 16.
+template <int N, class Count>
 class ColumnHistogramMedian {
 public:
     ColumnHistogramMedian(const MedianInputs& inputs, cv::Mat_<uchar>& dst)
@@ -116,13 +166,13 @@ public:
         const size_t columns = static_cast<size_t>(c1 - m_c0 + 1);
         // Work memory of this thread, grown once to the largest size asked for: the histograms (and
         // one empty histogram), and per window column (x0 - r - 1 .. x1 - 1 + r) its histograms.
-        thread_local std::vector<uint16_t> histograms;
-        thread_local std::vector<const uint16_t*> columnHistograms;
+        thread_local std::vector<Count> histograms;
+        thread_local std::vector<const Count*> columnHistograms;
         thread_local std::vector<int> windowColumns;
         const size_t histogramsSize = (columns + 1) * (256 + 16);
         if (histograms.size() < histogramsSize)
             histograms.resize(histogramsSize);
-        std::memset(histograms.data(), 0, histogramsSize * sizeof(uint16_t));
+        std::memset(histograms.data(), 0, histogramsSize * sizeof(Count));
         m_fine = histograms.data();
         m_coarse = histograms.data() + (columns + 1) * 256;
         const size_t span = static_cast<size_t>(x1 - x0 + 2 * r + 1);
@@ -177,14 +227,14 @@ private:
     // The sample v enters (kSign 1) or leaves (kSign -1) a column: its coarse totals from v's bin on
     // and its level totals in v's bin from v's level on change by one.
     template <AlgoLibrary::KernelPath kPath, int kSign>
-    static void Sample(uint16_t* fine, uint16_t* coarse, int v)
+    static void Sample(Count* fine, Count* coarse, int v)
     {
         if constexpr (kSign > 0) {
-            Add16<kPath>(coarse, kRise.lanes[v >> 4]);
-            Add16<kPath>(fine + (v & ~15), kRise.lanes[v & 15]);
+            Add16<kPath>(coarse, RiseTable<Count>::kLanes.lanes[v >> 4]);
+            Add16<kPath>(fine + (v & ~15), RiseTable<Count>::kLanes.lanes[v & 15]);
         } else {
-            Subtract16<kPath>(coarse, kRise.lanes[v >> 4]);
-            Subtract16<kPath>(fine + (v & ~15), kRise.lanes[v & 15]);
+            Subtract16<kPath>(coarse, RiseTable<Count>::kLanes.lanes[v >> 4]);
+            Subtract16<kPath>(fine + (v & ~15), RiseTable<Count>::kLanes.lanes[v & 15]);
         }
     }
 
@@ -197,8 +247,8 @@ private:
         for (int i = 0; i < N; ++i) {
             const uchar* add = in >= 0 ? (*m_in.pictures[i])[in] : nullptr;
             const uchar* sub = out >= 0 ? (*m_in.pictures[i])[out] : nullptr;
-            uint16_t* fine = m_fine;
-            uint16_t* coarse = m_coarse;
+            Count* fine = m_fine;
+            Count* coarse = m_coarse;
             if (add && sub) {
                 for (int c = m_c0; c <= c1; ++c, fine += 256, coarse += 16) {
                     const int a = add[c], s = sub[c];
@@ -220,19 +270,19 @@ private:
     // Brings the sums of the window columns [summedFrom, summedTo] up to [from, to] (indices into
     // `of`), given the histograms' part at `offset` of each column.
     template <AlgoLibrary::KernelPath kPath>
-    static void CatchUp(uint16_t* sums, const uint16_t* const* of, int offset, int& summedFrom, int& summedTo, int from,
+    static void CatchUp(uint16_t* sums, const Count* const* of, int offset, int& summedFrom, int& summedTo, int from,
                         int to)
     {
         if (summedTo == to - 1) {
             // The window moved on by one column since: most often so.
-            Add16<kPath>(sums, of[to] + offset);
-            Subtract16<kPath>(sums, of[from - 1] + offset);
+            AddTo<kPath>(sums, of[to] + offset);
+            SubtractFrom<kPath>(sums, of[from - 1] + offset);
         } else if (summedTo < from) {
             std::memset(sums, 0, 16 * sizeof(uint16_t));
-            for (int c = from; c <= to; ++c) Add16<kPath>(sums, of[c] + offset);
+            for (int c = from; c <= to; ++c) AddTo<kPath>(sums, of[c] + offset);
         } else {
-            for (int c = summedTo + 1; c <= to; ++c) Add16<kPath>(sums, of[c] + offset);
-            for (int c = summedFrom; c < from; ++c) Subtract16<kPath>(sums, of[c] + offset);
+            for (int c = summedTo + 1; c <= to; ++c) AddTo<kPath>(sums, of[c] + offset);
+            for (int c = summedFrom; c < from; ++c) SubtractFrom<kPath>(sums, of[c] + offset);
         }
         summedFrom = from;
         summedTo = to;
@@ -242,8 +292,8 @@ private:
     void RunRow(int y, int x0, int x1)
     {
         const int r = m_r;
-        const uint16_t* const* fineOf = m_fineOf;  // of window column c at c - m_first
-        const uint16_t* const* coarseOf = m_coarseOf;
+        const Count* const* fineOf = m_fineOf;  // of window column c at c - m_first
+        const Count* const* coarseOf = m_coarseOf;
         const int* targets = m_targets;  // of output column x at x - x0
         // The window's coarse totals at 8..23, after a 0 at 7 (the total below bin 0).
         alignas(16) uint16_t coarseTotals[24] = {};
@@ -260,13 +310,13 @@ private:
         int zeros = 0;
         for (int c = 0; c < 2 * r + 1; ++c) {
             zeros += fineOf[c][0];
-            Add16<kPath>(coarse, coarseOf[c]);
+            AddTo<kPath>(coarse, coarseOf[c]);
         }
         for (int x = x0; x < x1; ++x) {
             const int from = x - x0 + 1, to = from + 2 * r;
             zeros += fineOf[to][0] - fineOf[from - 1][0];
-            Add16<kPath>(coarse, coarseOf[to]);
-            Subtract16<kPath>(coarse, coarseOf[from - 1]);
+            AddTo<kPath>(coarse, coarseOf[to]);
+            SubtractFrom<kPath>(coarse, coarseOf[from - 1]);
             const int target = targets[x - x0];
             if (zeros > target) {
                 out[x] = fill ? own[x] : 0;
@@ -286,12 +336,12 @@ private:
     cv::Mat_<uchar>& m_dst;  // owned by the caller
     int m_rows;
     int m_cols;
-    int m_c0 = 0;                               // the first column with a histogram
-    uint16_t* m_fine = nullptr;                 // per column, 16 bins of 16 level totals (this thread's work memory)
-    uint16_t* m_coarse = nullptr;               // per column, 16 coarse totals
-    int m_first = 0;                            // the band's first window column, x0 - r - 1
-    const uint16_t* const* m_fineOf = nullptr;  // per window column from m_first, its level totals
-    const uint16_t* const* m_coarseOf = nullptr;
+    int m_c0 = 0;                            // the first column with a histogram
+    Count* m_fine = nullptr;                 // per column, 16 bins of 16 level totals (this thread's work memory)
+    Count* m_coarse = nullptr;               // per column, 16 coarse totals
+    int m_first = 0;                         // the band's first window column, x0 - r - 1
+    const Count* const* m_fineOf = nullptr;  // per window column from m_first, its level totals
+    const Count* const* m_coarseOf = nullptr;
     const int* m_windowColumns = nullptr;  // per output column from x0, the columns of picture in its window
     int* m_targets = nullptr;              // per output column from x0, the rank of its median in this row
 };

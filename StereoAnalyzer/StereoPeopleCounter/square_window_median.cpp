@@ -52,12 +52,12 @@ void RunSortedColumns(const MedianInputs& in, cv::Mat_<uchar>& dst, KernelPath p
     });
 }
 
-template <int N>
+template <int N, class Count>
 void RunColumnHistograms(const MedianInputs& in, cv::Mat_<uchar>& dst, KernelPath path)
 {
     // Each band of columns also keeps the histograms of the r columns on either side of it.
     RunInBands(dst.cols, 2 * in.radius + 1, [&](int x0, int x1) {
-        ColumnHistogramMedian<N> median(in, dst);
+        ColumnHistogramMedian<N, Count> median(in, dst);
         if (path == KernelPath::kVector)
             median.template Run<KernelPath::kVector>(x0, x1);
         else
@@ -96,10 +96,17 @@ void SquareWindowMedian(const MedianInputs& inputs, cv::Mat_<uchar>& dst)
                                 ? side * side
                                 : in.count * std::min<int64_t>(side, dst.rows) * std::min<int64_t>(side, dst.cols);
     if (samples <= 65535) {
-        if (in.count == 2)
-            RunColumnHistograms<2>(in, dst, path);
+        // Columns of up to 255 samples count in 8 bits: half the memory to go through.
+        const int64_t columnSamples =
+            in.count * (in.borders == Borders::kReplicate ? side : std::min<int64_t>(side, dst.rows));
+        if (in.count == 2 && columnSamples <= 255)
+            RunColumnHistograms<2, uint8_t>(in, dst, path);
+        else if (in.count == 2)
+            RunColumnHistograms<2, uint16_t>(in, dst, path);
+        else if (columnSamples <= 255)
+            RunColumnHistograms<1, uint8_t>(in, dst, path);
         else
-            RunColumnHistograms<1>(in, dst, path);
+            RunColumnHistograms<1, uint16_t>(in, dst, path);
         return;
     }
     RunInBands(dst.cols, 16, [&](int x0, int x1) { WalkRunningMedian(in, dst, x0, x1); });

@@ -89,13 +89,14 @@ TEST(MedianNetworksTest, SortingNetworksSortAndSelectionNetworksFindTheMedianOfS
 TEST(HeightMapMedianTest, AllThreeMatchTheMedianOfEachClippedWindowOnBothKernelPaths)
 {
     // Radii 1 to 3 (networks over sorted columns; pictures narrower than a vector, narrower or lower
-    // than a window), larger radii (column histograms), a radius beyond the picture.
+    // than a window), larger radii (column histograms, the last one's columns with more than 255
+    // samples), a radius beyond the picture.
     struct Case {
         cv::Size size;
         int radius;
     };
-    const Case cases[] = {{{17, 13}, 1}, {{40, 30}, 2}, {{33, 21}, 3}, {{15, 4}, 3}, {{3, 40}, 2},
-                          {{1, 1}, 2},   {{40, 30}, 4}, {{33, 21}, 9}, {{5, 40}, 6}, {{20, 9}, 30}};
+    const Case cases[] = {{{17, 13}, 1}, {{40, 30}, 2}, {{33, 21}, 3}, {{15, 4}, 3},  {{3, 40}, 2},   {{1, 1}, 2},
+                          {{40, 30}, 4}, {{33, 21}, 9}, {{5, 40}, 6},  {{20, 9}, 30}, {{24, 140}, 64}};
     for (const Case& c : cases) {
         const cv::Mat_<uchar> a = SparseHeights(c.size, c.radius);
         const cv::Mat_<uchar> b = SparseHeights(c.size, c.radius + 100);
