@@ -4,6 +4,7 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -76,6 +77,32 @@ TEST(ServiceStopTest, SignalsStopAtOnceInTheSkipWithExitCodeZero)
         ExpectOrderedStop(out);
         EXPECT_NE(out.find("[algo] Thread terminated"), std::string::npos) << out;
     }
+}
+
+// The capture's side branch sleeps 3 s per buffer, so stopping the capture takes about as long;
+// the algorithm thread waits for it instead of failing for want of frames.
+TEST(ServiceStopTest, CaptureThatTakesLongToStopLetsTheAlgorithmThreadEndInOrder)
+{
+    TempDir dir;
+    auto args = Arguments(dir,
+                          "videotestsrc is-live=true ! capsfilter "
+                          "caps=video/x-raw,format=GRAY8,width=128,height=48,framerate=25/1 ! tee name=t "
+                          "t. ! queue leaky=downstream max-size-buffers=1 ! identity sleep-time=3000000 ! fakesink "
+                          "sync=false t. ! queue ! identity name=tail");
+    args.push_back("--skip_ms=5000");
+    ServiceProcess service(args);
+    // The first frame passes as the side branch ends its first sleep; 3.3 s later it has just
+    // begun another.
+    ASSERT_TRUE(service.WaitForOutput("[algo] Received first frame", 30s)) << service.Output();
+    std::this_thread::sleep_for(3300ms);
+    service.Signal(SIGTERM);
+    ASSERT_TRUE(service.WaitForExit(30s)) << service.Output();
+    EXPECT_EQ(service.ExitCode(), 0) << service.Output();
+    const std::string out = service.Output();
+    EXPECT_EQ(out.find("No frames for too long."), std::string::npos) << out;
+    EXPECT_NE(out.find("[algo] Dropped frames due to slow algorithms: 0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("[algo] Thread terminated"), std::string::npos) << out;
+    ExpectOrderedStop(out);
 }
 
 TEST(ServiceStopTest, CameraThatEndsDuringALongSkipStopsAtOnceWithExitCodeOne)
