@@ -1,7 +1,10 @@
 // How the service binary stops: after a signal, after a failing thread, and at start-up.
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -77,6 +80,48 @@ TEST(ServiceStopTest, SignalsStopAtOnceInTheSkipWithExitCodeZero)
         ExpectOrderedStop(out);
         EXPECT_NE(out.find("[algo] Thread terminated"), std::string::npos) << out;
     }
+}
+
+// True once the process runs a program of the tree (it has left the test's fork) and, when it
+// does so within `patience`, blocks SIGTERM.
+bool StartedAndBlocksSigterm(pid_t pid, std::chrono::milliseconds patience)
+{
+    const std::string proc = "/proc/" + std::to_string(pid);
+    char target[PATH_MAX] = {};
+    for (int i = 0; i < 50000; ++i) {
+        const ssize_t length = readlink((proc + "/exe").c_str(), target, sizeof(target) - 1);
+        if (length > 0 && std::string(target, static_cast<size_t>(length)).find("/flowtally") != std::string::npos)
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream status(proc + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigBlk:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGTERM - 1))))
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return false;
+}
+
+// A signal sent as soon as the program runs, while the service's libraries are still being loaded.
+TEST(ServiceStopTest, SignalAtTheVeryStartGivesAnOrderlyStop)
+{
+    if (const char* launcher = std::getenv("FLOWTALLY_TEST_LAUNCHER"); launcher && *launcher)
+        GTEST_SKIP() << "the emulator starts the service itself";
+    TempDir dir;
+    auto args = Arguments(dir, kLiveCamera);
+    args.push_back("--skip_ms=0");
+    ServiceProcess service(args);
+    // Loading the service's libraries takes far longer than this.
+    StartedAndBlocksSigterm(service.Pid(), 20ms);
+    service.Signal(SIGTERM);
+    ASSERT_TRUE(service.WaitForExit(30s)) << service.Output();
+    EXPECT_EQ(service.ExitCode(), 0) << service.Output();
+    EXPECT_NE(service.Output().find("[main] Caught signal 15\n"), std::string::npos) << service.Output();
+    ExpectOrderedStop(service.Output());
 }
 
 // The capture's side branch sleeps 3 s per buffer, so stopping the capture takes about as long;
