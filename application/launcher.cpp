@@ -4,11 +4,11 @@
 // Before its first instruction the service's dynamic loader maps and links a few hundred shared
 // libraries (OpenCV's video input and output bring most of them), which takes tenths of a second
 // on a busy machine. A stop signal arriving then would end the process before it could handle
-// it. This program needs only the C library, so it blocks the signals within a millisecond of
-// its start; a blocked signal stays pending across exec, and the service takes it as soon as its
-// handlers are installed (see main.cpp), for an orderly stop.
+// it. This program is linked statically and needs only the C library, so it blocks the signals
+// within a few milliseconds of its start; a blocked signal stays pending across exec, and the
+// service takes it as soon as its handlers are installed (see main.cpp), for an orderly stop.
 //
-// Only C library calls here: the program must load nothing else.
+// Only C library calls here: nothing else may be linked in.
 
 #include <cerrno>
 #include <climits>
