@@ -464,8 +464,8 @@ float CTrafficController::GetMaximalPathInObjectRadius() const
 
 void CTrafficController::RequireInitialised() const
 {
-    if (!m_initialised || !m_blur)
-        throw std::logic_error("CTrafficController: ProcessImage before a successful InitImage");
+    KIV_CHECK(m_initialised && m_blur, "TrafficControllerNotInitialised_261209_132001")
+        << "CTrafficController: ProcessImage before a successful InitImage";
 }
 
 // Grey conversion: the analysis works on one 8-bit grey image whatever the camera delivers. Rows

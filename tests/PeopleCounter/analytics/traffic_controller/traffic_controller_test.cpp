@@ -142,7 +142,7 @@ TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
     };
     const std::vector<unsigned char> frame = Constant(100);
     ControllerHarness fresh("");  // before InitImage
-    EXPECT_THROW(fresh->ProcessImage(frame.data(), 0), std::logic_error);
+    EXPECT_THROW(fresh->ProcessImage(frame.data(), 0), exc::KIVException);
     EXPECT_EQ(fresh->GetBlur(), nullptr);
     ControllerHarness ready("");
     ready->InitImage(GreyFormat(kW, kH));
@@ -158,7 +158,7 @@ TEST(CTrafficControllerTest, UnusableSetUpIsRefusedAtInitImage)
             EXPECT_NE(text.find(c.reason), std::string::npos) << c.name << ": " << text;
         }
         EXPECT_FALSE(h->IsInitialised()) << c.name;
-        EXPECT_THROW(h->ProcessImage(frame.data(), 0), std::logic_error) << c.name;
+        EXPECT_THROW(h->ProcessImage(frame.data(), 0), exc::KIVException) << c.name;
     }
 }
 
