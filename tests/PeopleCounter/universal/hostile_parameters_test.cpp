@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
@@ -17,17 +18,25 @@ using CounterPtr = std::unique_ptr<IUniversalPeopleCounter, AlgoLibrary::Release
 
 constexpr long long kFrameNs = 40'000'000;  // 25 frames per second
 
-scene::Scene SmallScene(bool stereo, int frames, const char* person)
+// A rendered scene of one person walking down across the middle of the picture.
+struct Footage {
+    scene::Scene scene;
+    std::vector<cv::Mat> frames;
+};
+
+Footage Film(bool stereo, int width, int frames, const char* person)
 {
-    scene::Scene s;
-    s.rig.stereo = stereo;
-    s.rig.width = stereo ? 144 : 160;
-    s.rig.height = stereo ? 108 : 120;
-    s.rig.focal = stereo ? 90.0 : 100.0;
-    s.frames = frames;
-    if (person)
-        s.people.push_back(scene::ParsePerson(person));
-    return s;
+    Footage footage;
+    scene::Rig& rig = footage.scene.rig;
+    rig.stereo = stereo;
+    rig.width = width;
+    rig.height = width * 3 / 4;
+    rig.focal = (stereo ? 90.0 / 144 : 100.0 / 160) * width;
+    footage.scene.frames = frames;
+    footage.scene.people.push_back(scene::ParsePerson(person));
+    const scene::Renderer renderer(footage.scene);
+    for (int frame = 0; frame < frames; ++frame) footage.frames.push_back(renderer.RenderFrame(frame));
+    return footage;
 }
 
 struct Outcome {
@@ -38,9 +47,10 @@ struct Outcome {
 
 // Builds a counter as the service does, on the scene's parameter file followed in the list by a
 // second file with the given lines (the later file wins), announces the format and counts the
-// scene's frames.
-Outcome CountOn(const scene::Scene& s, const std::string& site_lines)
+// first frames of the footage.
+Outcome CountOn(const Footage& footage, int frames, const std::string& site_lines)
 {
+    const scene::Scene& s = footage.scene;
     const bool stereo = s.rig.stereo;
     const TempIniDir dir;
     const std::string list = dir.Write("algo.ini", scene::AlgoIni(s)) + "?" + dir.Write("site.ini", site_lines);
@@ -53,11 +63,9 @@ Outcome CountOn(const scene::Scene& s, const std::string& site_lines)
     } else {
         try {
             counter->InitImage({s.rig.width, s.rig.height, 1, (stereo ? 2 : 1) * s.rig.width, 0, stereo ? 0 : 1});
-            const scene::Renderer renderer(s);
             AlarmVector alarms;
-            for (int frame = 0; frame < s.frames; ++frame) {
-                counter->ProcessImage(renderer.RenderFrame(frame),
-                                      AlgoTimePoint(AlgoTimePoint::duration(frame * kFrameNs)));
+            for (int frame = 0; frame < frames; ++frame) {
+                counter->ProcessImage(footage.frames[frame], AlgoTimePoint(AlgoTimePoint::duration(frame * kFrameNs)));
                 counter->GetAlarms(alarms);
                 outcome.alarms.insert(outcome.alarms.end(), alarms.begin(), alarms.end());
             }
@@ -95,7 +103,7 @@ TEST(ParameterValuesTest, ValuesWithAMeaningRunAndOnlyUnworkableOnesAreRefused)
         const char* lines;
         const char* refusal;  // null: accepted; otherwise a part of the refusal
         const char* warning;  // null: no warning about the value; otherwise a part of one
-        int width = 0;        // the view's size when not the scene's
+        bool small = false;   // a single camera of 80x60
     } rows[] = {
         // The single camera at 160x120, the target radius about 20 pixels.
         {false, kMono, "", nullptr, nullptr},
@@ -140,7 +148,7 @@ TEST(ParameterValuesTest, ValuesWithAMeaningRunAndOnlyUnworkableOnesAreRefused)
         {false, kTracker, "nsmooth_img=64", nullptr, nullptr},
         {false, kTracker, "nsmooth_img=101", nullptr, nullptr},
         {false, kTracker, "nsmooth_img=2147483647", nullptr, nullptr},
-        {false, kTracker, "nsmooth_img=40", nullptr, nullptr, 80},
+        {false, kTracker, "nsmooth_img=40", nullptr, nullptr, true},
         {false, kTracker, "lambda_low_thr=0\nlambda_high_thr=0", nullptr, nullptr},
         {false, kTracker, "lambda_low_thr=-20\nlambda_high_thr=-20", nullptr, nullptr},
         {false, kTracker, "lambda_low_thr=2147483647\nlambda_high_thr=2147483647", nullptr, nullptr},
@@ -176,7 +184,7 @@ TEST(ParameterValuesTest, ValuesWithAMeaningRunAndOnlyUnworkableOnesAreRefused)
         {false, kFlow, "object_radius_multiplier=1e-300",
          "MonoPeopleCounter--OpticFlow_object_radius_multiplier = 1e-300 cannot work with ", nullptr},
 
-        // The stereo camera at 144x108.
+        // The stereo camera at 96x72.
         {true, kStereo, "", nullptr, nullptr},
         {true, kStereo, "Stereo_matching_algorithm_name=SGBM\narea_max_grow_for_keep_ratio=99999999999999999999",
          nullptr, nullptr},
@@ -274,16 +282,15 @@ TEST(ParameterValuesTest, ValuesWithAMeaningRunAndOnlyUnworkableOnesAreRefused)
         {true, kCalibration, "h_camera_mount_param=1e9",
          "StereoPeopleCounter--3DReconstructor_h_camera_mount_param = 1e9 cannot work: it must lie in (210, ", nullptr},
     };
+    const char* const kPerson = "0,-60,0,60,20,180,0";
+    const Footage mono = Film(false, 160, 3, kPerson), small_mono = Film(false, 80, 3, kPerson);
+    const Footage stereo = Film(true, 96, 2, kPerson);
     for (const auto& row : rows) {
         const std::string lines = row.lines;
         SCOPED_TRACE(std::string(row.section) + ": " + lines);
-        scene::Scene s = SmallScene(row.stereo, row.refusal ? 1 : (row.stereo ? 2 : 3), "0,-60,0,60,20,180,0");
-        if (row.width) {
-            s.rig.width = row.width;
-            s.rig.height = row.width * 3 / 4;
-            s.rig.focal /= 2;
-        }
-        const Outcome outcome = CountOn(s, "[" + std::string(row.section) + "]\n" + lines + "\n");
+        const Footage& footage = row.stereo ? stereo : row.small ? small_mono : mono;
+        const int frames = row.refusal ? 1 : static_cast<int>(footage.frames.size());
+        const Outcome outcome = CountOn(footage, frames, "[" + std::string(row.section) + "]\n" + lines + "\n");
         if (row.refusal) {
             EXPECT_NE(outcome.refusal.find(row.refusal), std::string::npos) << outcome.refusal;
             continue;
@@ -334,13 +341,15 @@ TEST(CountingLinesTest, ALineThatCanCountNothingIsKeptWithOneWarningAndTheOtherL
         {true, "CountingLines=[ ]",
          "No counting line in StereoPeopleCounter--CrossingsCounter_CountingLines: nothing is counted", 0},
     };
+    const Footage mono = Film(false, 160, 24, "0,-110,0,110,10,180,0,1");
+    const Footage stereo = Film(true, 96, 16, "0,-80,0,80,10,180,0");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lines);
-        const scene::Scene s =
-            SmallScene(c.stereo, c.stereo ? 16 : 24, c.stereo ? "0,-80,0,80,10,180,0" : "0,-110,0,110,10,180,0,1");
+        const Footage& footage = c.stereo ? stereo : mono;
         const Outcome outcome =
-            CountOn(s, std::string(c.stereo ? "[StereoPeopleCounter--CrossingsCounter]\n" : "[MonoPeopleCounter]\n") +
-                           c.lines + "\n");
+            CountOn(footage, static_cast<int>(footage.frames.size()),
+                    std::string(c.stereo ? "[StereoPeopleCounter--CrossingsCounter]\n" : "[MonoPeopleCounter]\n") +
+                        c.lines + "\n");
         ASSERT_EQ(outcome.refusal, "");
         int nothing = 0;
         for (const std::string& warning : outcome.warnings)
