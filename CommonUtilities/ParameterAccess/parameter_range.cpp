@@ -52,15 +52,20 @@ std::string NumberText(double value)
 }
 
 std::string OutOfRangeText(const std::string& full_name, double value, const WorkingRange& range,
-                           const std::string& reason)
+                           const std::string& reason, const std::string& shown)
 {
     if (range.Contains(value))
         return std::string();
-    std::string text =
-        "Parameter " + full_name + " = " + NumberText(value) + " cannot work: it must lie in " + range.Text();
+    std::string text = "Parameter " + full_name + " = " + (shown.empty() ? NumberText(value) : shown) +
+                       " cannot work: it must lie in " + range.Text();
     if (!reason.empty())
         text += " (" + reason + ")";
     return text;
+}
+
+std::string NameAndValue(const BaseParameter& parameter, const BlockEntities::Context& context)
+{
+    return GetFullParameterName(parameter.GetName(), context) + " = " + parameter.GetTextAsRead();
 }
 
 }  // namespace ParamsLib

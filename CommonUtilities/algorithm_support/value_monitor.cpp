@@ -72,23 +72,16 @@ constexpr int kMaxMeasurePeriodMs = 60000;
 
 std::string BrightnessStability::CheckWorkingRanges() const
 {
-    using ParamsLib::CheckWorkingRange;
-    using ParamsLib::WorkingRange;
     const BlockEntities::Context& context = GetContext();
-    for (std::string refusal : {
-             CheckWorkingRange(m_params.too_high, context, WorkingRange::Above(0),
-                               "every mean of 8-bit pixels reaches a limit of 0 or less"),
-             CheckWorkingRange(m_params.too_low, context, WorkingRange::Below(255),
-                               "every mean of 8-bit pixels stays at or below a limit of 255 or more"),
-             CheckWorkingRange(m_params.too_high_change_in_period, context, WorkingRange::Above(0),
-                               "every change reaches a limit of 0 or less"),
-             CheckWorkingRange(m_params.period_for_measure_change_ms, context,
-                               WorkingRange::Closed(0, kMaxMeasurePeriodMs),
-                               "the window keeps every sample of the period"),
-         })
-        if (!refusal.empty())
-            return refusal;
-    return std::string();
+    // Limits that overlap make every frame too bright or too dark; swapped ones are a slip.
+    if (m_params.too_high() < m_params.too_low())
+        return "Parameters " + ParamsLib::NameAndValue(m_params.too_high, context) + " and " +
+               ParamsLib::NameAndValue(m_params.too_low, context) +
+               " cannot work together: " + m_params.too_high.GetName() + " must not lie below " +
+               m_params.too_low.GetName() + ", else every frame counts as too bright or too dark";
+    return ParamsLib::CheckWorkingRange(m_params.period_for_measure_change_ms, context,
+                                        ParamsLib::WorkingRange::Closed(0, kMaxMeasurePeriodMs),
+                                        "the window keeps every sample of the period");
 }
 
 }  // namespace AlgoBlocks

@@ -61,8 +61,9 @@ public:
     ~BrightnessStability() override = default;
     void InitializeDefaultParameters() override;
 
-    // Empty when the loaded limits can tell good frames from bad ones; otherwise the refusal of the
-    // first that cannot (a limit that every 8-bit mean meets, a period that keeps every sample).
+    // Empty when the loaded values can run; otherwise the refusal of the first that cannot:
+    // too_high below too_low (every frame is too bright or too dark), or a measuring period whose
+    // window would hold too many samples to search per frame.
     std::string CheckWorkingRanges() const;
 };
 

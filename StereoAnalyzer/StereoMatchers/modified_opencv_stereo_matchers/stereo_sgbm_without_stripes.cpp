@@ -574,10 +574,13 @@ bool FindUniqueMinimum(const Geometry& g, const CostType* s, int min_s, int& bes
 
 // The winner of column x with its sub-pixel step; it also claims its column of the other image
 // in the right-to-left table.
-// min_s is the smallest sum.
+// min_s is the smallest sum. When every sum sits at the 16-bit ceiling no disparity is better
+// than another: the pixel stays invalid, as in cv::StereoSGBM, where no sum lies below the ceiling.
 template <bool kSimd>
 void ChooseDisparity(const Geometry& g, const CostType* s, int min_s, int x, DispType* disp_row, const Workspace& ws)
 {
+    if (min_s >= kMaxCost)
+        return;
     int best = 0;
     if (FindUniqueMinimum<kSimd>(g, s, min_s, best))
         return;
