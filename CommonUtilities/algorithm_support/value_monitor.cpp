@@ -65,16 +65,17 @@ void BrightnessStability::InitializeDefaultParameters()
 
 namespace {
 
-// The longest measuring period: the window holds every sample of the period and is searched per frame.
-constexpr int kMaxMeasurePeriodMs = 60000;
+// The longest measuring period: the window holds every sample of the period (90,000 at 25 frames
+// per second, about 1.4 MB) and is searched per frame. Far longer ones fill the device's memory.
+constexpr int kMaxMeasurePeriodMs = 3600000;
 
 }  // namespace
 
-std::string BrightnessStability::CheckWorkingRanges() const
+std::string BrightnessStability::CheckWorkingRanges(bool refuse_crossed_limits) const
 {
     const BlockEntities::Context& context = GetContext();
-    // Limits that overlap make every frame too bright or too dark; swapped ones are a slip.
-    if (m_params.too_high() < m_params.too_low())
+    // Crossed limits make every frame too bright or too dark.
+    if (refuse_crossed_limits && m_params.too_high() < m_params.too_low())
         return "Parameters " + ParamsLib::NameAndValue(m_params.too_high, context) + " and " +
                ParamsLib::NameAndValue(m_params.too_low, context) +
                " cannot work together: " + m_params.too_high.GetName() + " must not lie below " +

@@ -227,7 +227,8 @@ std::string StereoPeopleCounter::CheckParameterRanges()
         CheckWorkingRange(m_params.median_fill_rad, own, WorkingRange::AtLeast(0), kPixels),
         CheckWorkingRange(m_params.double_median_rad, own, WorkingRange::AtLeast(0), kPixels),
         CheckWorkingRange(m_params.med_rad, own, WorkingRange::AtLeast(0), kPixels),
-        m_brightness_checker.CheckWorkingRanges(),
+        // A brightness problem pauses the background work: crossed limits would pause it for good.
+        m_brightness_checker.CheckWorkingRanges(true),
     };
     for (const std::string& refusal : refusals)
         if (!refusal.empty())

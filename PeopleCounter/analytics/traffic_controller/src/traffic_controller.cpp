@@ -401,7 +401,8 @@ std::string CTrafficController::CheckParameterRanges(const PerspectiveFilterPara
                           "the keypoint radius " + of_radius + " must lie in 1 .. " + ParamsLib::NumberText(size)),
         CheckWorkingRange(m_params.background_subtractor_alpha, own, WorkingRange::Closed(0, 1),
                           "the share of a new frame in the background"),
-        m_brightness.CheckWorkingRanges(),
+        // Brightness problems only warn here: any limits run.
+        m_brightness.CheckWorkingRanges(false),
     };
     if (m_params.optic_flow_shift_filter_enabled()) {
         const std::vector<std::string> flow_refusals = {
