@@ -34,6 +34,7 @@
 #include "PeopleCounter/universal/i_universal_people_counter.h"
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"
+#include "tools/support/tool_main.h"
 
 namespace {
 
@@ -60,28 +61,7 @@ std::string WithLine(std::string ini, const std::string& section, const std::str
     return ini.insert(at + header.size(), line + "\n");
 }
 
-std::vector<int> IntList(const std::string& name, const std::string& text, int low, int high)
-{
-    std::vector<int> values;
-    std::istringstream in(text);
-    std::string field;
-    while (std::getline(in, field, ',')) {
-        size_t used = 0;
-        long value = 0;
-        try {
-            value = std::stol(field, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used == 0 || used != field.size() || value < low || value > high)
-            throw std::runtime_error("Option --" + name + " takes numbers in " + std::to_string(low) + ".." +
-                                        std::to_string(high) + " separated by commas: " + text);
-        values.push_back(static_cast<int>(value));
-    }
-    if (values.empty())
-        throw std::runtime_error("Option --" + name + " is empty");
-    return values;
-}
+using tools::IntListOption;
 
 // The counters' warnings and errors (a refused parameter file, for one) go to standard error.
 class ErrorLog : public BlockEntities::Log::ILog {
@@ -199,15 +179,16 @@ int Run(int argc, char** argv)
             throw std::runtime_error("Unknown or incomplete option: " + arg);
         const std::string value = argv[++i];
         if (arg == "--mounts")
-            options.mounts = IntList("mounts", value, 210, 1000);
+            options.mounts = IntListOption("mounts", value, 210, 1000);
         else if (arg == "--radii") {
             options.radii.clear();
             std::istringstream in(value);
             std::string column;
             while (std::getline(in, column, ',')) {
                 const auto slash = column.find('/');
-                const int radius = IntList("radii", column.substr(0, slash), 1, 200)[0];
-                const int med = slash == std::string::npos ? 0 : IntList("radii", column.substr(slash + 1), 1, 200)[0];
+                const int radius = IntListOption("radii", column.substr(0, slash), 1, 200)[0];
+                const int med =
+                    slash == std::string::npos ? 0 : IntListOption("radii", column.substr(slash + 1), 1, 200)[0];
                 options.radii.emplace_back(radius, med);
             }
             if (options.radii.empty())
@@ -216,10 +197,10 @@ int Run(int argc, char** argv)
             const auto dash = value.find('-');
             if (dash == std::string::npos)
                 throw std::runtime_error("Option --heights takes FROM-TO: " + value);
-            options.height_from = IntList("heights", value.substr(0, dash), 100, 250)[0];
-            options.height_to = IntList("heights", value.substr(dash + 1), options.height_from, 250)[0];
+            options.height_from = IntListOption("heights", value.substr(0, dash), 100, 250)[0];
+            options.height_to = IntListOption("heights", value.substr(dash + 1), options.height_from, 250)[0];
         } else if (arg == "--jobs")
-            options.jobs = IntList("jobs", value, 1, 64)[0];
+            options.jobs = IntListOption("jobs", value, 1, 64)[0];
         else if (arg == "--out")
             options.out = value;
         else if (arg == "--set") {
@@ -286,10 +267,5 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& error) {
-        std::cerr << "flowtally_height_sweep: " << error.what() << "\n";
-        return 2;
-    }
+    return tools::RunTool("flowtally_height_sweep", Run, argc, argv);
 }

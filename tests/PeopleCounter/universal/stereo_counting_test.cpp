@@ -135,7 +135,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PassCase{"Down", {"0,-150,0,150,5,180,0"}, 70, 1, 0, 1}, PassCase{"Up", {"0,150,0,-150,5,180,0"}, 70, 0, 1, 1},
         PassCase{"SideBySideOppositeWays", {"-45,-150,-45,150,5,180,0", "45,150,45,-150,5,175,0"}, 70, 1, 1, 2},
-        PassCase{"EmptyScene", {}, 200, 0, 0, 0},
+        // The floor alone: every pair is the same picture, so after the first pairs the analyser's
+        // heights and background repeat; 50 pairs outlast a track's 31 frames without a match.
+        PassCase{"EmptyScene", {}, 50, 0, 0, 0},
         // A person who falls after crossing (the track ends inside the picture) is
         // reported as fallen, still counted in: no spurious "Outgoing".
         PassCase{"FallsAfterCrossing",
