@@ -86,7 +86,7 @@ struct PassCase {
     const char* extra_ini = "";
 };
 
-// The setting README's "Counting short people" recommends where people of 150 cm must be counted.
+// Smaller medians, one of the settings README's "Counting short people" measures.
 constexpr const char* kShortPeopleIni = "\n[StereoPeopleCounter]\nStereo_double_median_rad=10\nStereo_med_rad=8\n";
 
 // Short people side by side in opposite directions, a second pair 150 cm behind the first.
@@ -154,8 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"ShortPeopleAtDefaultsOnlyThe165cmOneIsCounted", kShortPeople, 100, 0, 1, 1},
         PassCase{"ShortPeopleWithSmallerMediansAreAllCounted", kShortPeople, 100, 2, 2, 4, kShortPeopleIni},
         // Stop and return: an "Incoming" and then an "Outgoing". At the defaults the track ends
-        // while the person stands, and the way back is a second object (README, "Counting short
-        // people"); with the smaller medians it is one object.
+        // while the person stands, and the way back is a second object; with the smaller medians it
+        // is one object.
         PassCase{"StopAndReturnAtDefaultsIsCountedAsTwoObjects", kStopAndReturn, 85, 1, 1, 2},
         PassCase{"StopAndReturnWithSmallerMediansIsCountedAsOneObject", kStopAndReturn, 85, 1, 1, 1, kShortPeopleIni}),
     [](const ::testing::TestParamInfo<PassCase>& param_info) { return std::string(param_info.param.name); });
