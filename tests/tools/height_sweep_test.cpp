@@ -102,6 +102,51 @@ TEST(HeightSweepTest, EveryWalkCrossesTheLineAsItSays)
                 }
 }
 
+// The recommendation is the setting with the fewest misses and false counts, then the fewest late
+// passes; a pass counts at its own height's row; the stored check is the first lone walk whose
+// outcome the recommendation changes.
+TEST(HeightSweepTest, ReportRecommendsTheFewestErrorsAndPlacesPassesByTheirHeight)
+{
+    auto outcome = [](int missed, int false_counts, std::vector<int> lateness) {
+        sweep::Outcome o;
+        o.passes = 2;
+        o.missed = missed;
+        o.false_counts = false_counts;
+        o.lateness = std::move(lateness);
+        o.pass_heights = {150, 173};
+        o.missed_heights.assign(missed, 173);
+        return o;
+    };
+    const std::vector<sweep::Setting> settings = {{0, 0}, {10, 0}, {8, 0}, {10, 8}};
+    sweep::Variety variety;
+    variety.cameras = {{260, 15, 0.0}};
+    variety.walks = {sweep::Walk::kAlone, sweep::Walk::kPassing};
+    variety.height_from = 150;
+    variety.height_to = 175;
+    variety.draws = 1;
+    const std::vector<sweep::CellResult> results = {
+        {{{260, 15, 0.0}, sweep::Walk::kPassing, 150, 1},
+         {outcome(1, 0, {0}), outcome(0, 1, {0, 5}), outcome(0, 0, {0, 0}), outcome(0, 1, {0, 0})}},
+        {{{260, 15, 0.0}, sweep::Walk::kAlone, 150, 1},
+         {outcome(1, 0, {0}), outcome(0, 0, {0, 0}), outcome(0, 1, {0, 0}), outcome(0, 1, {0, 0})}},
+    };
+    // Errors 2, 1, 1, 2: rad 10 and rad 8 tie, and rad 10 counted a pass 5 frames late.
+    EXPECT_EQ(sweep::Recommended(settings, results), 2u);
+    const std::string report = sweep::Report(variety, settings, results, {}, 0, "");
+    // The 173 cm person's misses are in the 175 cm row, the false counts in the 150 cm one.
+    EXPECT_NE(report.find("| 175 cm | 2 | 2 / 0 | 0 / 0 | 0 / 0 | 0 / 0 |"), std::string::npos) << report;
+    EXPECT_NE(report.find("| 150 cm | 2 | 0 / 0 | 0 / 1 | 0 / 1 | 0 / 2 |"), std::string::npos) << report;
+    EXPECT_NE(report.find("Fewest errors: rad 8.\n\n    [StereoPeopleCounter]\n    Stereo_double_median_rad=8\n"),
+              std::string::npos)
+        << report;
+    const std::vector<sweep::Check> checks = sweep::ParseChecks(sweep::ChecksText(settings, results));
+    ASSERT_EQ(checks.size(), 2u);
+    EXPECT_EQ(checks[0].cell.walk, sweep::Walk::kAlone);
+    EXPECT_EQ(checks[1].setting.double_median_rad, 8);
+    EXPECT_TRUE(checks[1].recommended);
+    EXPECT_EQ(checks[1].outcome.false_counts, 1);
+}
+
 // README's "Counting short people" shows the stored report, and the setting it recommends is the
 // one with the fewest errors in its own table.
 TEST(HeightSweepTest, ReadmeShowsTheMeasurementAndRecommendsTheSettingWithFewestErrors)
