@@ -70,6 +70,20 @@ void GroupTable(std::ostringstream& out, const std::string& first, const std::ve
 
 }  // namespace
 
+std::string WrapText(const std::string& paragraph, size_t width)
+{
+    std::istringstream words(paragraph);
+    std::string text, line;
+    for (std::string word; words >> word;) {
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            text += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return text + line + "\n";
+}
+
 size_t Recommended(const std::vector<Setting>& settings, const std::vector<CellResult>& results)
 {
     const std::vector<Totals> totals = TotalsOf(settings.size(), results, [](const CellResult&) { return true; });
@@ -109,17 +123,19 @@ std::string Report(const Variety& variety, const std::vector<Setting>& settings,
     }
     for (const Walk walk : variety.walks) walks.push_back(WalkName(walk));
     if (!extra_settings.empty())
-        out << "Every setting with " << extra_settings << ".\n\n";
-    out << results.size() << " rendered scenes, " << (totals.empty() ? 0 : totals[0].passes) << " passes: people of "
-        << variety.height_from << " to " << variety.height_to << " cm (in 5 cm steps, " << variety.draws
-        << " random draws of each) walking through the line " << List(walks) << ", under "
-        << "cameras mounted at " << List(mounts) << " cm with baselines of " << List(baselines) << " cm";
+        out << WrapText("Every setting with " + extra_settings + ".") << "\n";
+    std::ostringstream intro;
+    intro << results.size() << " rendered scenes, " << (totals.empty() ? 0 : totals[0].passes) << " passes: people of "
+          << variety.height_from << " to " << variety.height_to << " cm (in 5 cm steps, " << variety.draws
+          << " random draws of each) walking through the line " << List(walks) << ", under "
+          << "cameras mounted at " << List(mounts) << " cm with baselines of " << List(baselines) << " cm";
     if (!tilted.empty())
-        out << ", and " << List(tilted);
-    out << ". " << DrawsText() << " The renderer's picture (320x240 per view, focal length 200 pixels) is scaled "
-        << "to the working size, 160x120 per view. A pass is counted by a report of its direction from "
-        << Outcome::kEarliest << " frames before to " << Outcome::kLatest << " frames after the head crossed the "
-        << "line; other reports are false counts. Errors are passes missed and false counts.\n\n";
+        intro << ", and " << List(tilted);
+    intro << ". " << DrawsText() << " The renderer's picture (320x240 per view, focal length 200 pixels) is scaled "
+          << "to the working size, 160x120 per view. A pass is counted by a report of its direction from "
+          << Outcome::kEarliest << " frames before to " << Outcome::kLatest << " frames after the head crossed the "
+          << "line; other reports are false counts. Errors are passes missed and false counts.";
+    out << WrapText(intro.str()) << "\n";
     out << "| setting | missed | false counts | errors | counted " << kLate << "+ frames late | latest |\n"
         << "|---|---|---|---|---|---|\n";
     for (size_t i = 0; i < settings.size(); ++i) {
@@ -129,8 +145,11 @@ std::string Report(const Variety& variety, const std::vector<Setting>& settings,
             << t.latest << " |\n";
     }
 
-    out << "\nMissed passes / false counts by height (passes at the height of the person who walks, "
-           "false counts at the height of the scene's first person):\n\n| height | passes |";
+    out << "\n"
+        << WrapText(
+               "Missed passes / false counts by height (passes at the height of the person who walks, "
+               "false counts at the height of the scene's first person):")
+        << "\n| height | passes |";
     for (const Setting& setting : settings) out << " " << SettingName(setting) << " |";
     out << "\n|---|---|";
     for (size_t i = 0; i < settings.size(); ++i) out << "---|";
@@ -179,8 +198,10 @@ std::string Report(const Variety& variety, const std::vector<Setting>& settings,
     }
 
     if (!noise.empty()) {
-        out << "\nPhantom passes (in and out) in " << noise_frames / 25 << " seconds of noise (every pixel of both "
-            << "views random in every frame):\n\n| camera |";
+        out << "\n"
+            << WrapText("Phantom passes (in and out) in " + std::to_string(noise_frames / 25) +
+                        " seconds of noise (every pixel of both views random in every frame):")
+            << "\n| camera |";
         for (const Setting& setting : settings) out << " " << SettingName(setting) << " |";
         out << "\n|---|";
         for (size_t i = 0; i < settings.size(); ++i) out << "---|";

@@ -38,7 +38,11 @@ size_t Recommended(const std::vector<Setting>& settings, const std::vector<CellR
 std::string Report(const Variety& variety, const std::vector<Setting>& settings, const std::vector<CellResult>& results,
                    const std::vector<NoiseResult>& noise, int noise_frames, const std::string& extra_settings);
 
-// A passes counted this many frames late or later counts as late.
+// A paragraph broken into lines of at most `width` characters at its spaces (a longer word keeps
+// its own line), each line ending in a newline.
+std::string WrapText(const std::string& paragraph, size_t width = 100);
+
+// A pass counted this many frames late or later counts as late.
 constexpr int kLate = 3;
 
 }  // namespace sweep
