@@ -22,6 +22,7 @@
 // Profiles: a mark with action 1 starts a per-block profile and one with action 2 writes it, both
 // with tag 1000 + the region's tag (the later pairs or frames of 4, 7 and 10).
 // The program writes stages.txt and its memory map, maps.txt, into the work directory.
+#include <sys/syscall.h>
 #include <tbb/global_control.h>
 #include <unistd.h>
 
@@ -36,7 +37,6 @@
 #include <opencv2/imgproc.hpp>
 #include <stdexcept>
 #include <string>
-#include <sys/syscall.h>
 #include <vector>
 
 #include "CommonUtilities/DebugInterfaces/debug_interfaces.h"
@@ -157,8 +157,8 @@ std::vector<cv::Mat> WorkingFrames(const scene::Scene& s, long resizeTag)
 
 // What the algorithm thread does with one counter: build it, then for every frame hand it a copy
 // and take its alarms.
-void CountCounter(CounterAlgorithm algorithm, const std::string& ini, const std::vector<cv::Mat>& frames,
-                  long builtTag, long firstTag, long frameTag)
+void CountCounter(CounterAlgorithm algorithm, const std::string& ini, const std::vector<cv::Mat>& frames, long builtTag,
+                  long firstTag, long frameTag)
 {
     std::unique_ptr<IUniversalPeopleCounter, AlgoLibrary::ReleaseDeleter> counter;
     Counted(builtTag, [&] {
@@ -217,8 +217,9 @@ void CountStages(const std::string& ini, const std::vector<cv::Mat>& frames, con
     auto marks = std::make_shared<StageMarks>();
     const BlockEntities::DebugInterfaces interfaces(std::make_shared<ErrorLog>(), marks, nullptr);
     BlockEntities::Traverse<BlockEntities::IDebuggable>(
-        analyser.get(),
-        [&](BlockEntities::IDebuggable* block, const BlockEntities::Context&) { block->SetDebugInterfaces(interfaces); });
+        analyser.get(), [&](BlockEntities::IDebuggable* block, const BlockEntities::Context&) {
+            block->SetDebugInterfaces(interfaces);
+        });
     ParamsLib::load_parameters(ini.c_str(), 0, analyser.get(), nullptr);
     analyser->InitFromParams();
     std::vector<stereo::StereoCountingObjData> objects;

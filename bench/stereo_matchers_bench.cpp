@@ -146,8 +146,8 @@ MatcherCase BMCase(const std::string& variant, cv::Size size, int levels)
 MatcherCase SGBMCase(const std::string& variant, cv::Size size, int levels, int window, bool fullDP)
 {
     const int area = window * window;
-    auto ours = std::make_shared<stereo::StereoSGBMWithoutStripes>(0, levels, window, 8 * area, 32 * area, 0, 12, 1,
-                                                                   0, 32, fullDP);
+    auto ours = std::make_shared<stereo::StereoSGBMWithoutStripes>(0, levels, window, 8 * area, 32 * area, 0, 12, 1, 0,
+                                                                   32, fullDP);
     cv::Ptr<cv::StereoSGBM> opencv =
         cv::StereoSGBM::create(0, levels, window, 8 * area, 32 * area, 0, 12, 1, 0, 32,
                                fullDP ? cv::StereoSGBM::MODE_HH : cv::StereoSGBM::MODE_SGBM);
@@ -168,7 +168,8 @@ MatcherCase SGBMCase(const std::string& variant, cv::Size size, int levels, int 
 
 std::vector<MatcherCase> Cases()
 {
-    return {BMCase("144x108_32", cv::Size(144, 108), 32), BMCase("112x84_32", cv::Size(112, 84), 32),
+    return {BMCase("144x108_32", cv::Size(144, 108), 32),
+            BMCase("112x84_32", cv::Size(112, 84), 32),
             BMCase("320x240_64", cv::Size(320, 240), 64),
             SGBMCase("144x108_32", cv::Size(144, 108), 32, 1, false),
             SGBMCase("144x108_32_fullDP", cv::Size(144, 108), 32, 1, true),
