@@ -20,7 +20,7 @@
 //   100 + i: stage i of the stereo analyser (its own statistics timers; names in stages.txt),
 //            block matcher, each pair after the first
 // Profiles: a mark with action 1 starts a per-block profile and one with action 2 writes it, both
-// with tag 1000 + the region's tag (the later pairs or frames of 4, 7 and 10).
+// with tag 1000 + the region's tag (the first and the later pairs or frames: 3, 4, 6, 7, 9 and 10).
 // The program writes stages.txt and its memory map, maps.txt, into the work directory.
 #include <sys/syscall.h>
 #include <tbb/global_control.h>
@@ -176,7 +176,9 @@ void CountCounter(CounterAlgorithm algorithm, const std::string& ini, const std:
         counter->ProcessImage(frames[frame].clone(), AlgoTimePoint(AlgoTimePoint::duration(frame * kFrameNs)));
         counter->GetAlarms(alarms);
     };
+    Mark(kProfile + firstTag, 1);
     Counted(firstTag, [&] { process(0); });
+    Mark(kProfile + firstTag, 2);
     Mark(kProfile + frameTag, 1);
     for (size_t frame = 1; frame < frames.size(); ++frame) Counted(frameTag, [&] { process(frame); });
     Mark(kProfile + frameTag, 2);

@@ -161,6 +161,9 @@ echo
 echo "Where the block-matcher pairs go (all pairs after the first):"
 shares "$work/profile.1004.tsv" 25
 echo
+echo "Where the first block-matcher pair after the counter is built goes:"
+shares "$work/profile.1003.tsv" 12
+echo
 echo "Where the semi-global-matcher pairs go:"
 shares "$work/profile.1007.tsv" 12
 echo
@@ -168,11 +171,28 @@ echo "Where the single-camera frames go:"
 shares "$work/profile.1010.tsv" 12
 
 echo
-echo "Stages of the stereo analyser, block matcher (its own timers, pairs after the first; nested"
-echo "stages are inside \"All algorithm\"):"
+echo "Stages of the stereo analyser, block matcher (its own timers, mean of the pairs after the first;"
+echo "nested stages are inside \"All algorithm\"):"
 awk -F'\t' 'NR == FNR { name[$1] = $2; next }
             { sum[$1] += $2; n[$1]++ }
             END { all = sum[100] / n[100]
                   for (t in sum) if (t + 0 >= 100 && (t in name))
                     printf "  %6.2f M  %5.1f %%  %s\n", sum[t] / n[t] / 1e6, 100 * sum[t] / n[t] / all, name[t] | "sort -rn"
                 }' "$work/stages.txt" <(tr ' ' '\t' < "$work/regions.txt")
+
+# The device: a core at 1 GHz running 0.5 to 1.0 instructions per cycle; the budget at 25 frames per
+# second is 40 ms a pair. The per-view stages run one view on each of two threads.
+echo
+awk -F'\t' -v pair="$(awk '$1 == 4 { print $2 }' "$work/regions.txt" | sort -n |
+                       awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')" '
+  NR == FNR { name[$1] = $2; next }
+  { sum[$1] += $2; n[$1]++ }
+  END {
+    split("Resize|Rectify|Calculate disparity|Left-right check|Disparity interpolation|Height calculation", stages, "|")
+    for (t in name) for (i in stages) if (name[t] == stages[i] && n[t] > 0) views += sum[t] / n[t]
+    path = pair - views / 2
+    printf "A block-matcher pair at 1 GHz, 0.5 to 1.0 instructions per cycle (budget 40 ms at 25 fps):\n"
+    printf "  one core:  %.1f M instructions, %.0f to %.0f ms\n", pair / 1e6, pair / 1e6, 2 * pair / 1e6
+    printf "  two cores: the per-view stages (%.1f M) one view per core: %.1f M on the longer path, %.0f to %.0f ms\n",
+           views / 1e6, path / 1e6, path / 1e6, 2 * path / 1e6
+  }' "$work/stages.txt" <(tr ' ' '\t' < "$work/regions.txt")
