@@ -57,7 +57,7 @@ fi
 work=$build/device-cost
 rm -rf "$work"
 mkdir -p "$work"
-echo "device-cost: counting $frames frames under qemu-arm (a few minutes)..." >&2
+echo "device-cost: counting $frames frames under qemu-arm (several minutes)..." >&2
 qemu-arm -L "$sysroot" -plugin "$plugin,out=$work/counts.txt,prof=$work/profile" \
   "$build/bench/device_cost" --frames "$frames" --work "$work" 2> "$work/stderr.txt" ||
   { cat "$work/stderr.txt" >&2; exit 1; }
@@ -70,8 +70,7 @@ if [ -z "$check" ] || [ "$check" -lt 2000000 ] || [ "$check" -gt 2000100 ]; then
 fi
 
 # --- The report -----------------------------------------------------------------------------------
-# Regions: marks of one tag in pairs, start then end. Library code is named by the library and the
-# nearest exported symbol below it (Debian's libraries keep no others).
+# Regions: marks of one tag in pairs, start then end.
 regions() {
   awk '$1 == "M" && $2 < 1000 {
          if ($2 in open) { print $2, $3 - open[$2]; delete open[$2] } else open[$2] = $3 }' "$work/counts.txt"
@@ -108,23 +107,29 @@ printf '| %-52s | %s |\n' "its first frame" "$(stat 9)"
 # first symbol; blocks without one (library code: the emulator knows the program's symbols only)
 # by library, from the program's memory map, and the exported function holding the block, if one
 # does (Debian's libraries export few of their inner functions).
+hex_awk='function hex(s,   i, v) {
+  v = 0; s = tolower(s)
+  for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
+  return v
+}'
+# "library address size name" of every exported function of the libraries holding unnamed blocks
+# (the emulator shows their paths in the root, or for some as the guest sees them), by address.
+awk "$hex_awk"'
+  FILENAME ~ /maps.txt$/ {
+    if ($6 !~ /^\//) next
+    split($1, range, "-"); nmap++; mlo[nmap] = hex(range[1]); mhi[nmap] = hex(range[2]); mlib[nmap] = $6; next }
+  $4 == "?" { v = hex($1); for (i = 1; i <= nmap; i++) if (v >= mlo[i] && v < mhi[i]) { print mlib[i]; break } }' \
+  "$work/maps.txt" "$work"/profile.*.tsv | sort -u | while read -r lib; do
+  file=$lib
+  [ -f "$file" ] || file=$sysroot$lib
+  arm-linux-gnueabihf-nm -D -S --defined-only "$file" 2> /dev/null |
+    awk -v lib="$lib" 'NF == 4 && $3 ~ /^[TtWi]$/ { print lib, $1, $2, $4 }' || true
+done | sort -k1,1 -k2,2 | c++filt > "$work/symbols.txt"
+
 shares() {
   local profile=$1 top=$2
   [ -f "$profile" ] || { echo "(no profile $profile)"; return; }
-  # "library address size name" of every exported function of the mapped libraries, by address.
-  # The emulator shows the libraries' paths in the root (or, for some, as the guest sees them).
-  awk '$6 ~ /^\// && $3 ~ /^0+$/ { print $6 }' "$work/maps.txt" | sort -u | while read -r lib; do
-    file=$lib
-    [ -f "$file" ] || file=$sysroot$lib
-    arm-linux-gnueabihf-nm -D -S --defined-only "$file" 2> /dev/null |
-      awk -v lib="$lib" 'NF == 4 && $3 ~ /^[TtWi]$/ { print lib, $1, $2, $4 }' || true
-  done | sort -k1,1 -k2,2 | c++filt > "$work/symbols.txt"
-  awk -v top="$top" '
-    function hex(s,   i, v) {
-      v = 0; s = tolower(s)
-      for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
-      return v
-    }
+  awk -v top="$top" "$hex_awk"'
     FILENAME ~ /maps.txt$/ {
       if ($6 !~ /^\//) next
       split($1, range, "-"); nmap++; mlo[nmap] = hex(range[1]); mhi[nmap] = hex(range[2]); mlib[nmap] = $6
