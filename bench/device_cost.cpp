@@ -26,10 +26,9 @@
 #include <tbb/global_control.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <opencv2/core.hpp>
