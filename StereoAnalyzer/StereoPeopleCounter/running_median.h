@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <climits>
 #include <opencv2/core.hpp>
 
 #include "StereoAnalyzer/StereoPeopleCounter/square_window_median.h"
@@ -69,69 +70,75 @@ private:
 // histogram walks the columns [x0, x1) as a snake, down one column, one step right, up the next, so
 // every move changes one row or one column of the window. Windows cut at the edges lose their
 // samples beyond them; with replicated borders the edge rows and columns stand in for them.
-inline void WalkRunningMedian(const MedianInputs& in, cv::Mat_<uchar>& dst, int x0, int x1)
-{
-    const int rows = dst.rows, cols = dst.cols, r = in.radius;
-    const bool replicate = in.borders == Borders::kReplicate;
-    RunningMedian window;
-    // Sample (i, c) of picture p, for a window row i and column c inside the picture or, with
-    // replicated borders, anywhere.
-    auto sample = [&](int p, int i, int c) {
-        return (*in.pictures[p])(std::min(std::max(i, 0), rows - 1), std::min(std::max(c, 0), cols - 1));
-    };
-    // The window's rows and columns [a, b] that hold samples.
-    auto span = [&](int a, int b, int size, int& first, int& last) {
-        first = replicate ? a : std::max(a, 0);
-        last = replicate ? b : std::min(b, size - 1);
-    };
-    // Row i over the columns [ca, cb] enters (add) or leaves the window.
-    auto row = [&](int i, int ca, int cb, bool add) {
-        if (!replicate && (i < 0 || i >= rows))
-            return;
-        span(ca, cb, cols, ca, cb);
-        for (int p = 0; p < in.count; ++p)
-            for (int c = ca; c <= cb; ++c) add ? window.Add(sample(p, i, c)) : window.Remove(sample(p, i, c));
-    };
-    auto column = [&](int c, int ia, int ib, bool add) {
-        if (!replicate && (c < 0 || c >= cols))
-            return;
-        span(ia, ib, rows, ia, ib);
-        for (int p = 0; p < in.count; ++p)
-            for (int i = ia; i <= ib; ++i) add ? window.Add(sample(p, i, c)) : window.Remove(sample(p, i, c));
-    };
-    // Row `entering` enters and row `leaving` leaves; pairs of samples replace each other where both
-    // exist.
-    auto move = [&](int entering, int leaving, int ca, int cb) {
-        if (!replicate && (entering < 0 || entering >= rows || leaving < 0 || leaving >= rows)) {
-            row(entering, ca, cb, true);
-            row(leaving, ca, cb, false);
-            return;
-        }
-        span(ca, cb, cols, ca, cb);
-        for (int p = 0; p < in.count; ++p)
-            for (int c = ca; c <= cb; ++c) window.Replace(sample(p, entering, c), sample(p, leaving, c));
-    };
+class RunningMedianWalk {
+public:
+    RunningMedianWalk(const MedianInputs& inputs, cv::Mat_<uchar>& dst)
+        : m_in(inputs), m_dst(dst), m_replicate(inputs.borders == Borders::kReplicate)
+    {
+    }
 
-    for (int i = -r; i <= r; ++i) row(i, x0 - r, x0 + r, true);
-    int y = 0;
-    for (int x = x0; x < x1; ++x) {
-        if (x != x0) {
-            column(x + r, y - r, y + r, true);
-            column(x - r - 1, y - r, y + r, false);
-        }
-        const bool down = (x - x0) % 2 == 0;
-        for (int n = 0; n < rows; ++n) {
-            const int m = window.Median(window.Count() / 2);
-            const uchar own = (*in.pictures[0])(y, x);
-            dst(y, x) = in.fill && m == 0 ? own : static_cast<uchar>(m);
-            if (n + 1 == rows)
-                break;
-            const int next = down ? y + 1 : y - 1;
-            move(down ? next + r : next - r, down ? y - r : y + r, x - r, x + r);
-            y = next;
+    void Run(int x0, int x1)
+    {
+        const int r = m_in.radius;
+        m_window.Clear();
+        for (int i = -r; i <= r; ++i) Move(kRow, i, kNone, x0 - r, x0 + r);
+        int y = 0;
+        for (int x = x0; x < x1; ++x) {
+            if (x != x0)
+                Move(kColumn, x + r, x - r - 1, y - r, y + r);
+            const int step = (x - x0) % 2 == 0 ? 1 : -1;
+            for (int n = 1;; ++n) {
+                const int m = m_window.Median(m_window.Count() / 2);
+                m_dst(y, x) = m_in.fill && m == 0 ? (*m_in.pictures[0])(y, x) : static_cast<uchar>(m);
+                if (n == m_dst.rows)
+                    break;
+                Move(kRow, y + step * (r + 1), y - step * r, x - r, x + r);
+                y += step;
+            }
         }
     }
-}
+
+private:
+    static constexpr bool kRow = true, kColumn = false;
+    static constexpr int kNone = INT_MIN;  // no line
+
+    // Whether window line i (a row, or a column) holds samples.
+    bool Holds(bool row, int i) const
+    {
+        return i != kNone && (m_replicate || (i >= 0 && i < (row ? m_dst.rows : m_dst.cols)));
+    }
+
+    // Sample k of row (or column) `line` of picture p, the edges repeated beyond the picture.
+    int At(int p, bool row, int line, int k) const
+    {
+        const int y = row ? line : k, x = row ? k : line;
+        return (*m_in.pictures[p])(std::min(std::max(y, 0), m_dst.rows - 1), std::min(std::max(x, 0), m_dst.cols - 1));
+    }
+
+    // Row (or column) `enter` enters the window and `leave` leaves it, over the crossing lines [a, b];
+    // pairs of samples replace each other where both exist.
+    void Move(bool row, int enter, int leave, int a, int b)
+    {
+        const bool in = Holds(row, enter), out = Holds(row, leave);
+        for (int k = a; k <= b; ++k) {
+            if (!Holds(!row, k))
+                continue;
+            for (int p = 0; p < m_in.count; ++p) {
+                if (in && out)
+                    m_window.Replace(At(p, row, enter, k), At(p, row, leave, k));
+                else if (in)
+                    m_window.Add(At(p, row, enter, k));
+                else if (out)
+                    m_window.Remove(At(p, row, leave, k));
+            }
+        }
+    }
+
+    const MedianInputs& m_in;  // owned by the caller
+    cv::Mat_<uchar>& m_dst;    // owned by the caller
+    bool m_replicate;
+    RunningMedian m_window;
+};
 
 }  // namespace median_detail
 }  // namespace stereo

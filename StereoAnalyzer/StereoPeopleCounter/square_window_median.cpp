@@ -109,7 +109,7 @@ void SquareWindowMedian(const MedianInputs& inputs, cv::Mat_<uchar>& dst)
             RunColumnHistograms<1, uint16_t>(in, dst, path);
         return;
     }
-    RunInBands(dst.cols, 16, [&](int x0, int x1) { WalkRunningMedian(in, dst, x0, x1); });
+    RunInBands(dst.cols, 16, [&](int x0, int x1) { RunningMedianWalk(in, dst).Run(x0, x1); });
 }
 
 }  // namespace median_detail
