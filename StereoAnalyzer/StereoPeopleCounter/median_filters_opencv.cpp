@@ -10,9 +10,7 @@ void MedianFilterOpenCV(const cv::Mat& src, int radius, bool /*use_om*/, cv::Mat
         src.copyTo(dst);
         return;
     }
-    const cv::Mat& buf = src;
-    const cv::Mat& mat = src;
-    CV_Assert(buf.depth() == CV_8U && mat.channels() == 1);
+    CV_Assert(src.depth() == CV_8U && src.channels() == 1);
     CV_Assert(radius <= median_detail::kMaxReplicatedRadius);
     // Rows are written while later ones are still read: a source that shares the output's pixels is
     // read from a copy in the caller's work picture.
