@@ -12,13 +12,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DFLOWTALLY_TESTS=OFF > /dev/null
-cmake --build build/release -j "$(nproc)" --target flowtally_height_sweep > /dev/null
+cmake --build build/release -j "${FLOWTALLY_JOBS:-$(nproc)}" --target flowtally_height_sweep > /dev/null
 if [ $# -gt 0 ]; then
-  exec build/release/tools/flowtally_height_sweep --jobs "$(nproc)" "$@"
+  exec build/release/tools/flowtally_height_sweep --jobs "${FLOWTALLY_JOBS:-$(nproc)}" "$@"
 fi
 echo "Rendering and counting 22 walks at 5 settings (a minute or two)..." >&2
 table=tests/tools/height_sweep_table.md
-build/release/tools/flowtally_height_sweep --jobs "$(nproc)" --out "$table"
+build/release/tools/flowtally_height_sweep --jobs "${FLOWTALLY_JOBS:-$(nproc)}" --out "$table"
 if grep -qxF -f "$table" README.md && [ "$(grep -cxF -f "$table" README.md)" -eq "$(wc -l < "$table")" ]; then
   echo "README's table matches." >&2
 else
