@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr int kFrames = 80;
+constexpr int kFrames = 64;
 
 // The stage timers of the last run of each matcher, printed after all runs.
 std::map<std::string, std::string>& StageReports()
@@ -36,7 +36,7 @@ std::map<std::string, std::string>& StageReports()
     return reports;
 }
 
-// 80 frames at 160x120 per view with people passing both ways.
+// 64 frames at 160x120 per view with people passing both ways, the last crossing the line at frame 54.
 scene::Scene Scene()
 {
     scene::Scene s;
@@ -44,7 +44,7 @@ scene::Scene Scene()
     s.rig.height = 120;
     s.rig.focal = 100.0;
     s.frames = kFrames;
-    for (const char* person : {"0,-190,0,190,5,180,0", "-50,190,-50,-190,5,175,10", "45,-190,45,190,4,168,20"})
+    for (const char* person : {"0,-190,0,190,5,180,0", "-50,190,-50,-190,5,175,8", "45,-190,45,190,5,168,16"})
         s.people.push_back(scene::ParsePerson(person));
     return s;
 }
