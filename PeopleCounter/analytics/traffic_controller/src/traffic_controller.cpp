@@ -253,6 +253,7 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
                      " the window radius " + std::to_string(window) + "; both must be at least 2");
     }
     m_keypoint_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
+    m_edge_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * zoom);
 
     // Counting lines.
     m_lines.clear();
