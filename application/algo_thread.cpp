@@ -111,12 +111,11 @@ boost::signals2::connection AlgoThread::DoOnMotion(const MotionSignal::slot_type
     return m_on_motion.connect(slot);
 }
 
-void AlgoThread::Terminate(bool wait)
+void AlgoThread::ProducersEnded()
 {
-    // The stop request first: the frame wait that the release ends must see it.
-    BaseThread::Terminate(false);
+    // The flag first: the frame wait that the release ends must see it.
+    BaseThread::ProducersEnded();
     m_frames.release_waiters();
-    BaseThread::Terminate(wait);
 }
 
 void AlgoThread::ThreadFunc()
@@ -157,19 +156,24 @@ void AlgoThread::CountFrames(const CounterPtr& counter)
     AlarmVector alarms{AlarmVector::allocator_type(memory)};
     std::vector<cv::Mat> debug_images;
 
-    while (!IsTerminated() && !m_angle_changed.load()) {
+    // Once the stop is requested a new angle no longer matters, and a capture that takes long to
+    // stop is no fault: the frames it still sends are counted until it has ended.
+    while (IsTerminated() || !m_angle_changed.load()) {
+        if (IsTerminated() && HaveProducersEnded())
+            break;
         Frame frame;
         if (!m_frames.timed_front(frame, kFrameWait)) {
             if (IsTerminated())
-                break;
+                continue;
             throw std::runtime_error("No frames for too long.");
         }
         ProcessFrame(counter, frame, alarms, debug_images);
     }
     if (!IsTerminated())
         return;
-    // The frames still queued at the stop: when the capture waits for the algorithms no frame may
-    // be lost, so they are counted; otherwise they are dropped like frames the queue overwrites.
+    // The frames still queued once the capture has ended: when the capture waits for the
+    // algorithms no frame may be lost, so they are counted; otherwise they are dropped like
+    // frames the queue overwrites.
     if (!counter) {
         m_frames.clear();
         return;

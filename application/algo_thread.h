@@ -55,8 +55,8 @@ public:
     boost::signals2::connection DoOnDebugImage(const DebugImageSignal::slot_type& slot);
     boost::signals2::connection DoOnMotion(const MotionSignal::slot_type& slot);
 
-    // Also lets go of a capture thread waiting in PushFrame.
-    void Terminate(bool wait) override;
+    // The capture has ended: the stop takes the frames still queued and ends.
+    void ProducersEnded() override;
 
     // The real counter factory.
     static IUniversalPeopleCounter* CreateCounterInstance(CounterAlgorithm algorithm, const std::string& algo_config,
@@ -70,8 +70,9 @@ private:
     using CounterPtr = std::shared_ptr<IUniversalPeopleCounter>;
 
     CounterPtr CreateFlowtally(const std::string& config_path, bool stereo, double angle);
-    // Runs the counter on frames until the thread is terminated or the angle changes; at the
-    // stop, also on the frames still queued (or counts them as dropped when dropping is allowed).
+    // Runs the counter on frames until the angle changes or the stop is done. After the stop
+    // request it goes on taking frames while the capture stops, then runs it on the frames still
+    // queued (or counts them as dropped when dropping is allowed).
     void CountFrames(const CounterPtr& counter);
     // Hands one frame to the counter (if any) and emits what it produced.
     void ProcessFrame(const CounterPtr& counter, const Frame& frame, AlarmVector& alarms,

@@ -10,6 +10,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <boost/log/sources/severity_logger.hpp>
@@ -148,15 +150,31 @@ void LogStartUpFailure(const Exception& error, const Message& message, boost::sh
     log_sink.reset();
 }
 
-}  // namespace
-
-int main(int argc, char* argv[])
+// Installs the stop handlers, then takes the stop signals that came before: the program that
+// starts the service ("flowtally", launcher.cpp) blocks them, so that one sent while the libraries
+// were still being loaded waits for the handler instead of ending the process.
+void HandleStopSignals()
 {
-    StopPipe stop_pipe;
     std::signal(SIGINT, &OnSignal);
     std::signal(SIGTERM, &OnSignal);
     // A closed terminal stops the service in order, like SIGTERM.
     std::signal(SIGHUP, &OnSignal);
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGHUP);
+    pthread_sigmask(SIG_UNBLOCK, &stop_signals, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    // First of all: a signal handled now only sets the stop flag, and the service built below
+    // stops at once.
+    StopPipe stop_pipe;
+    HandleStopSignals();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
     boost::shared_ptr<LogSink> log_sink;

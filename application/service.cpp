@@ -1,10 +1,8 @@
 #include "application/service.h"
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
-#include <thread>
 
 #include <gst/gst.h>
 #include <gstreamermm/iterator.h>
@@ -72,6 +70,7 @@ MatrixFactory HeaderOfType(int type)
 Service::Service(const ServiceOptions& options, LogSource& logger, ThreadManager& manager, ServiceSeams seams)
     : m_options(options),
       m_logger(logger),
+      m_alarms_logger(Logger::GetLogSource(channel::kAlarms)),
       m_manager(manager),
       m_seams(std::move(seams)),
       m_debug_streams(logger, options.stream_port, manager)
@@ -95,8 +94,8 @@ Service::~Service() = default;
 void Service::CreateAlarmsDatabase()
 {
     try {
-        m_alarms_db =
-            m_manager.CreateThread<AlarmsDbThread>(m_options.alarms, channel::kAlarms, m_options.alarms_max_page_count);
+        m_alarms_db = m_manager.CreateThread<AlarmsDbThread>(
+            m_options.alarms, channel::kAlarms, m_options.alarms_max_page_count, m_seams.statement_queue_limit);
         m_database = m_alarms_db.get();
         m_incoming_total = m_options.board_incoming_correction;
         m_outgoing_total = m_options.board_outgoing_correction;
@@ -267,22 +266,22 @@ void Service::ConnectAlarmSlots()
         else if (alarm.type == kOutgoing)
             leds->EventOut();
     });
+    // Without a database the slot names every pass that is not stored.
     if (m_alarms_db)
         m_algo->DoOnAlarm(AlgoThread::AlarmSignal::slot_type([this](const Alarm& alarm) { StoreAlarm(alarm); })
                               .track_foreign(m_alarms_db));
+    else
+        m_algo->DoOnAlarm([this](const Alarm& alarm) { StoreAlarm(alarm); });
     IndicatorThread* indicator = m_indicator.get();
     m_algo->DoOnAlarm(AlgoThread::AlarmSignal::slot_type([indicator](const Alarm& alarm) {
                           indicator->ProcessAlarm(alarm);
                       }).track_foreign(m_indicator));
 }
 
-// Queues the alarm's statement. While the queue is full it tries again, holding up the algorithm
-// thread, so no pass is lost; it gives up, logging the row, only when the statement could never
-// be stored: the database thread has ended, or the service stops while the database refuses writes.
+// Queues the alarm's statement without waiting. A pass that cannot be stored is named in the log
+// with its row: without a database, and beyond the limit of statements waiting for it.
 void Service::StoreAlarm(const Alarm& alarm)
 {
-    if (!m_database)
-        return;
     AlarmsDbThread::Statement statement;
     statement.is_insert = alarm.type != kMovedOut;
     statement.object_id = alarm.object_id;
@@ -291,23 +290,20 @@ void Service::StoreAlarm(const Alarm& alarm)
         statement.pass_type = static_cast<AlarmsDbThread::PassType>(alarm.type);
         statement.object_height = alarm.object_height;
     }
-    for (bool first_try = true;; first_try = false) {
-        if (m_database->InsertOrUpdate(statement)) {
-            // The episode of a full queue ends with the first statement queued at once.
-            if (first_try)
-                m_statement_queue_full = false;
-            return;
-        }
-        if (!m_database->CanTakeStatements()) {
-            m_database->ReportNotStored(statement);
-            return;
-        }
-        if (!m_statement_queue_full) {
-            LOG(m_logger, error) << "The buffer of DB statements is full!";
-            m_statement_queue_full = true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!m_database) {
+        LOG(m_alarms_logger, error) << "not stored: " << AlarmsDbThread::RowText(statement, nullptr);
+        return;
     }
+    if (m_database->InsertOrUpdate(statement)) {
+        m_statement_queue_full = false;
+        return;
+    }
+    // Reported once until a statement is queued again.
+    if (!m_statement_queue_full) {
+        LOG(m_logger, error) << "The buffer of DB statements is full!";
+        m_statement_queue_full = true;
+    }
+    m_database->ReportNotStored(statement);
 }
 
 void Service::WriteAngleFile(const std::string& path, double angle, LogSource& logger)

@@ -1,16 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "application/algo_thread.h"
 #include "application/debug_streams.h"
+#include "application/outputs/alarms_db_thread.h"
 #include "application/runtime/logger.h"
 #include "application/runtime/service_options.h"
 #include "application/streaming/pipeline_message_processor.h"
 #include "application/streaming/source.h"
 
-class AlarmsDbThread;
 class FrameBuffer;
 class IModemLines;
 class ImageOutput;
@@ -26,6 +27,8 @@ struct ServiceSeams {
     // The indicator board's modem lines and terminal list; null: the real ones.
     IModemLines* board_modem_lines = nullptr;
     std::string board_tty_class_dir = "/sys/class/tty";
+    // How many statements may wait for the database (tests take a few).
+    std::size_t statement_queue_limit = AlarmsDbThread::kQueueLimit;
 };
 
 // Everything the service runs: built in start-up order by the constructor, each thread started
@@ -55,6 +58,7 @@ private:
 
     const ServiceOptions m_options;
     LogSource& m_logger;
+    LogSource m_alarms_logger;  // channel "alarms", for passes without a database
     ThreadManager& m_manager;
     ServiceSeams m_seams;
 

@@ -1,17 +1,17 @@
 // Stereo matching of one view on a rectified textured pair: our routines against OpenCV's, in the
-// same process, one thread each, per call on the same pair. The analyser's settings come first
-// (144 x 108, 32 levels, the block matcher with window 9 and no texture or uniqueness test, the
-// semi-global one with its defaults), then larger sizes. OpenCV leaves the first columns of the view
-// unmatched, so it also runs on the pair padded on the left to give it our coverage ("padded").
-// Each benchmark reports the pixels it computes times the levels as "cells"; the ratios printed at
-// the end are per call and per computed cell.
+// same process, one thread each, per call on the same pair. The block matcher runs at the
+// analyser's settings (window 9, no texture or uniqueness test) at the analyser's working sizes
+// (144 x 108 and 112 x 84 with 32 levels) and at 320 x 240 with 64 levels; the semi-global one with
+// its own settings. The figure is the time per call: ours matches every column of the view, OpenCV
+// leaves the first columns unmatched, and the ratio counts that work against us.
 //
-// Before it is timed, every benchmark checks its output against the reference and fails when they
-// disagree: the block matcher's disparities equal OpenCV's inside OpenCV's valid region (ties between
-// equal sums may resolve differently on at most 0.1% of the pixels), and on the pixels both
-// semi-global matchers call valid at least 95% agree within one pixel.
+// Before it is timed, every benchmark checks its output against the other contender's and fails
+// when they disagree: the block matcher's disparities equal OpenCV's inside OpenCV's valid region
+// (ties between equal sums may resolve differently on at most 0.1% of the pixels), and on the
+// pixels both semi-global matchers call valid at least 95% agree within one pixel.
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <map>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -58,242 +58,137 @@ const RectifiedPair& GetPair(cv::Size size, int levels)
     return pairs.emplace(key, std::move(pair)).first->second;
 }
 
-// The pair widened on the left by `margin` replicated columns.
-RectifiedPair Padded(const RectifiedPair& pair, int margin)
-{
-    RectifiedPair padded;
-    cv::copyMakeBorder(pair.left, padded.left, 0, 0, margin, 0, cv::BORDER_REPLICATE);
-    cv::copyMakeBorder(pair.right, padded.right, 0, 0, margin, 0, cv::BORDER_REPLICATE);
-    return padded;
-}
+// One view's disparities of a pair into a matrix.
+using Compute = std::function<void(const RectifiedPair&, cv::Mat&)>;
+// Whether our disparities (first) agree with OpenCV's (second).
+using Agree = std::function<bool(const cv::Mat&, const cv::Mat&)>;
 
-void SetCells(benchmark::State& state, double pixels, int levels)
-{
-    state.counters[bench_support::kCellsCounter] = pixels * levels;
-}
+// A benchmark case: the two contenders on one pair, and how their outputs must agree.
+struct MatcherCase {
+    std::string matcher;  // "BM" or "SGBM"
+    std::string variant;  // size, levels and settings
+    cv::Size size;
+    int levels = 0;
+    Compute ours;
+    Compute opencv;
+    Agree agree;
+};
 
-template <typename Call>
-void TimeCalls(benchmark::State& state, Call call)
+// Checks the timed contender's output against the other's, then times its calls.
+void TimeChecked(benchmark::State& state, const MatcherCase& c, bool timeOurs)
 {
+    const RectifiedPair& pair = GetPair(c.size, c.levels);
+    cv::Mat ours, opencv;
+    c.ours(pair, ours);
+    c.opencv(pair, opencv);
+    if (!c.agree(ours, opencv))
+        state.SkipWithError(("our " + c.matcher + " disparities disagree with OpenCV's").c_str());
+    const Compute& timed = timeOurs ? c.ours : c.opencv;
+    cv::Mat& disp = timeOurs ? ours : opencv;
     for (auto _ : state) {
-        call();
+        timed(pair, disp);
         benchmark::ClobberMemory();
     }
 }
 
 // --- Block matching ---
 
-struct BMSettings {
-    int window = 9;
-    int texture = 0;
-    int uniqueness = 0;
-};
+// The analyser's settings: prefilter cap 31, no texture or uniqueness test, no left-right check,
+// no speckle filter.
+constexpr int kBMWindow = 9;
 
-constexpr BMSettings kAnalyserBM{};
-
-stereo::StereoBMWithoutStripes OurBM(int levels, const BMSettings& s)
+Compute OurBM(int levels)
 {
-    stereo::StereoBMWithoutStripes bm;
-    stereo::CvStereoBMState& st = *bm.state;
-    st.SADWindowSize = s.window;
+    auto bm = std::make_shared<stereo::StereoBMWithoutStripes>();
+    stereo::CvStereoBMState& st = *bm->state;
+    st.SADWindowSize = kBMWindow;
     st.minDisparity = 0;
     st.numberOfDisparities = levels;
-    st.textureThreshold = s.texture;
-    st.uniquenessRatio = s.uniqueness;
-    return bm;
+    st.textureThreshold = 0;
+    st.uniquenessRatio = 0;
+    return [bm](const RectifiedPair& pair, cv::Mat& disp) { (*bm)(pair.left, pair.right, disp, CV_16S); };
 }
 
-cv::Ptr<cv::StereoBM> OpenCVBM(int levels, const BMSettings& s)
+Compute OpenCVBM(int levels)
 {
-    cv::Ptr<cv::StereoBM> bm = cv::StereoBM::create(levels, s.window);
+    cv::Ptr<cv::StereoBM> bm = cv::StereoBM::create(levels, kBMWindow);
     bm->setMinDisparity(0);
     bm->setPreFilterType(cv::StereoBM::PREFILTER_XSOBEL);
     bm->setPreFilterCap(31);
-    bm->setTextureThreshold(s.texture);
-    bm->setUniquenessRatio(s.uniqueness);
+    bm->setTextureThreshold(0);
+    bm->setUniquenessRatio(0);
     bm->setSpeckleWindowSize(0);
     bm->setDisp12MaxDiff(-1);
-    return bm;
+    return [bm](const RectifiedPair& pair, cv::Mat& disp) { bm->compute(pair.left, pair.right, disp); };
 }
 
-// The reference's disparities inside its valid region, shrunk by a window's reach, against ours.
-bool BMAgrees(const cv::Mat& ours, const cv::Mat& theirs, int levels, int window)
+// OpenCV's disparities inside its valid region, shrunk by a window's reach, against ours.
+Agree BMAgrees(int levels)
 {
-    const cv::Rect whole(cv::Point(), ours.size());
-    cv::Rect valid = cv::getValidDisparityROI(whole, whole, 0, levels, window);
-    const int shrink = window / 2 + 1;
-    valid = cv::Rect(valid.x + shrink, valid.y + shrink, valid.width - 2 * shrink, valid.height - 2 * shrink);
-    if (valid.area() <= 0)
-        return false;
-    return cv::countNonZero(ours(valid) != theirs(valid)) <= 0.001 * valid.area();
+    return [levels](const cv::Mat& ours, const cv::Mat& theirs) {
+        const cv::Rect whole(cv::Point(), ours.size());
+        cv::Rect valid = cv::getValidDisparityROI(whole, whole, 0, levels, kBMWindow);
+        const int shrink = kBMWindow / 2 + 1;
+        valid = cv::Rect(valid.x + shrink, valid.y + shrink, valid.width - 2 * shrink, valid.height - 2 * shrink);
+        return valid.area() > 0 && cv::countNonZero(ours(valid) != theirs(valid)) <= 0.001 * valid.area();
+    };
 }
 
-cv::Mat OpenCVBMDisparity(const RectifiedPair& pair, int levels, const BMSettings& s)
+MatcherCase BMCase(const std::string& variant, cv::Size size, int levels)
 {
-    cv::Mat disp;
-    OpenCVBM(levels, s)->compute(pair.left, pair.right, disp);
-    return disp;
+    return {"BM", variant, size, levels, OurBM(levels), OpenCVBM(levels), BMAgrees(levels)};
 }
-
-void BM_Ours(benchmark::State& state, cv::Size size, int levels, BMSettings s)
-{
-    const RectifiedPair& pair = GetPair(size, levels);
-    stereo::StereoBMWithoutStripes bm = OurBM(levels, s);
-    cv::Mat disp;
-    bm(pair.left, pair.right, disp, CV_16S);
-    if (!BMAgrees(disp, OpenCVBMDisparity(pair, levels, s), levels, s.window))
-        state.SkipWithError("the block matcher's disparities differ from OpenCV's in its valid region");
-    TimeCalls(state, [&] { bm(pair.left, pair.right, disp, CV_16S); });
-    SetCells(state, static_cast<double>(size.area()), levels);
-}
-
-// OpenCV's search visits the columns whose whole range lies inside the image.
-void BM_OpenCV(benchmark::State& state, cv::Size size, int levels, BMSettings s)
-{
-    const RectifiedPair& pair = GetPair(size, levels);
-    cv::Ptr<cv::StereoBM> bm = OpenCVBM(levels, s);
-    stereo::StereoBMWithoutStripes ours = OurBM(levels, s);
-    cv::Mat disp, reference;
-    ours(pair.left, pair.right, reference, CV_16S);
-    bm->compute(pair.left, pair.right, disp);
-    if (!BMAgrees(reference, disp, levels, s.window))
-        state.SkipWithError("OpenCV's disparities differ from the block matcher's in its valid region");
-    TimeCalls(state, [&] { bm->compute(pair.left, pair.right, disp); });
-    SetCells(state, static_cast<double>(size.width - levels + 1) * size.height, levels);
-}
-
-// OpenCV on the pair padded so that it computes every column of the original view.
-void BM_OpenCVPadded(benchmark::State& state, cv::Size size, int levels, BMSettings s)
-{
-    const int margin = levels + s.window / 2;
-    const RectifiedPair padded = Padded(GetPair(size, levels), margin);
-    cv::Ptr<cv::StereoBM> bm = OpenCVBM(levels, s);
-    cv::Mat disp;
-    bm->compute(padded.left, padded.right, disp);
-    if (!BMAgrees(disp.colRange(margin, disp.cols), OpenCVBMDisparity(GetPair(size, levels), levels, s), levels,
-                  s.window))
-        state.SkipWithError("OpenCV on the padded pair differs from OpenCV on the pair");
-    TimeCalls(state, [&] { bm->compute(padded.left, padded.right, disp); });
-    SetCells(state, static_cast<double>(size.area()), levels);
-}
-
-const cv::Size kAnalyserSize(144, 108);
-constexpr int kAnalyserLevels = 32;
-
-BENCHMARK_CAPTURE(BM_Ours, 144x108_32, kAnalyserSize, kAnalyserLevels, kAnalyserBM);
-BENCHMARK_CAPTURE(BM_OpenCV, 144x108_32, kAnalyserSize, kAnalyserLevels, kAnalyserBM);
-BENCHMARK_CAPTURE(BM_OpenCVPadded, 144x108_32, kAnalyserSize, kAnalyserLevels, kAnalyserBM);
-BENCHMARK_CAPTURE(BM_Ours, 320x240_64_tests, cv::Size(320, 240), 64, (BMSettings{9, 10, 15}));
-BENCHMARK_CAPTURE(BM_OpenCV, 320x240_64_tests, cv::Size(320, 240), 64, (BMSettings{9, 10, 15}));
-BENCHMARK_CAPTURE(BM_OpenCVPadded, 320x240_64_tests, cv::Size(320, 240), 64, (BMSettings{9, 10, 15}));
 
 // --- Semi-global matching ---
 
-// The matcher's settings: window 1 (P1 and P2 per window area), left-right tolerance 0, prefilter
-// cap 12, uniqueness 1, no speckle filter.
-struct SGBMSettings {
-    int window = 1;
-    bool fullDP = false;
-};
-
-stereo::StereoSGBMWithoutStripes OurSGBM(int levels, const SGBMSettings& s)
+// The matcher's settings: P1 and P2 per window area, left-right tolerance 0, prefilter cap 12,
+// uniqueness 1, no speckle filter; window 1 in the analyser.
+MatcherCase SGBMCase(const std::string& variant, cv::Size size, int levels, int window, bool fullDP)
 {
-    const int area = s.window * s.window;
-    return stereo::StereoSGBMWithoutStripes(0, levels, s.window, 8 * area, 32 * area, 0, 12, 1, 0, 32, s.fullDP);
+    const int area = window * window;
+    auto ours = std::make_shared<stereo::StereoSGBMWithoutStripes>(0, levels, window, 8 * area, 32 * area, 0, 12, 1, 0,
+                                                                   32, fullDP);
+    cv::Ptr<cv::StereoSGBM> opencv =
+        cv::StereoSGBM::create(0, levels, window, 8 * area, 32 * area, 0, 12, 1, 0, 32,
+                               fullDP ? cv::StereoSGBM::MODE_HH : cv::StereoSGBM::MODE_SGBM);
+    Agree agree = [](const cv::Mat& a, const cv::Mat& b) {
+        const cv::Mat both = (a != -16) & (b != -16);
+        const int bothValid = cv::countNonZero(both);
+        const int same = cv::countNonZero(both & (cv::abs(a - b) <= 16));
+        return 2.0 * bothValid >= static_cast<double>(a.total()) && same >= 0.95 * bothValid;
+    };
+    return {"SGBM",
+            variant,
+            size,
+            levels,
+            [ours](const RectifiedPair& pair, cv::Mat& disp) { (*ours)(pair.left, pair.right, disp); },
+            [opencv](const RectifiedPair& pair, cv::Mat& disp) { opencv->compute(pair.left, pair.right, disp); },
+            agree};
 }
 
-cv::Ptr<cv::StereoSGBM> OpenCVSGBM(int levels, const SGBMSettings& s)
+std::vector<MatcherCase> Cases()
 {
-    const int area = s.window * s.window;
-    return cv::StereoSGBM::create(0, levels, s.window, 8 * area, 32 * area, 0, 12, 1, 0, 32,
-                                  s.fullDP ? cv::StereoSGBM::MODE_HH : cv::StereoSGBM::MODE_SGBM);
+    return {BMCase("144x108_32", cv::Size(144, 108), 32),
+            BMCase("112x84_32", cv::Size(112, 84), 32),
+            BMCase("320x240_64", cv::Size(320, 240), 64),
+            SGBMCase("144x108_32", cv::Size(144, 108), 32, 1, false),
+            SGBMCase("144x108_32_fullDP", cv::Size(144, 108), 32, 1, true),
+            SGBMCase("320x240_64_window3", cv::Size(320, 240), 64, 3, false)};
 }
-
-bool SGBMAgrees(const cv::Mat& ours, const cv::Mat& theirs)
-{
-    const cv::Mat both = (ours != -16) & (theirs != -16);
-    const int bothValid = cv::countNonZero(both);
-    const int agree = cv::countNonZero(both & (cv::abs(ours - theirs) <= 16));
-    return 2.0 * bothValid >= static_cast<double>(ours.total()) && agree >= 0.95 * bothValid;
-}
-
-cv::Mat OpenCVSGBMDisparity(const RectifiedPair& pair, int levels, const SGBMSettings& s)
-{
-    cv::Mat disp;
-    OpenCVSGBM(levels, s)->compute(pair.left, pair.right, disp);
-    return disp;
-}
-
-void SGBM_Ours(benchmark::State& state, cv::Size size, int levels, SGBMSettings s)
-{
-    const RectifiedPair& pair = GetPair(size, levels);
-    stereo::StereoSGBMWithoutStripes sgbm = OurSGBM(levels, s);
-    cv::Mat disp;
-    sgbm(pair.left, pair.right, disp);
-    if (!SGBMAgrees(disp, OpenCVSGBMDisparity(pair, levels, s)))
-        state.SkipWithError("the semi-global matcher disagrees with OpenCV's on the pixels both match");
-    TimeCalls(state, [&] { sgbm(pair.left, pair.right, disp); });
-    SetCells(state, static_cast<double>(size.area()), levels);
-}
-
-// OpenCV's leaves the first `levels` columns of the left view unmatched.
-void SGBM_OpenCV(benchmark::State& state, cv::Size size, int levels, SGBMSettings s)
-{
-    const RectifiedPair& pair = GetPair(size, levels);
-    cv::Ptr<cv::StereoSGBM> sgbm = OpenCVSGBM(levels, s);
-    stereo::StereoSGBMWithoutStripes ours = OurSGBM(levels, s);
-    cv::Mat disp, reference;
-    ours(pair.left, pair.right, reference);
-    sgbm->compute(pair.left, pair.right, disp);
-    if (!SGBMAgrees(reference, disp))
-        state.SkipWithError("OpenCV's semi-global matcher disagrees with ours on the pixels both match");
-    TimeCalls(state, [&] { sgbm->compute(pair.left, pair.right, disp); });
-    SetCells(state, static_cast<double>(size.width - levels) * size.height, levels);
-}
-
-void SGBM_OpenCVPadded(benchmark::State& state, cv::Size size, int levels, SGBMSettings s)
-{
-    const int margin = levels + s.window / 2;
-    const RectifiedPair padded = Padded(GetPair(size, levels), margin);
-    cv::Ptr<cv::StereoSGBM> sgbm = OpenCVSGBM(levels, s);
-    stereo::StereoSGBMWithoutStripes ours = OurSGBM(levels, s);
-    cv::Mat disp, reference;
-    ours(GetPair(size, levels).left, GetPair(size, levels).right, reference);
-    sgbm->compute(padded.left, padded.right, disp);
-    if (!SGBMAgrees(reference, disp.colRange(margin, disp.cols)))
-        state.SkipWithError("OpenCV's semi-global matcher on the padded pair disagrees with ours");
-    TimeCalls(state, [&] { sgbm->compute(padded.left, padded.right, disp); });
-    SetCells(state, static_cast<double>(size.area()), levels);
-}
-
-BENCHMARK_CAPTURE(SGBM_Ours, 144x108_32, kAnalyserSize, kAnalyserLevels, SGBMSettings{});
-BENCHMARK_CAPTURE(SGBM_OpenCV, 144x108_32, kAnalyserSize, kAnalyserLevels, SGBMSettings{});
-BENCHMARK_CAPTURE(SGBM_OpenCVPadded, 144x108_32, kAnalyserSize, kAnalyserLevels, SGBMSettings{});
-BENCHMARK_CAPTURE(SGBM_Ours, 144x108_32_fullDP, kAnalyserSize, kAnalyserLevels, (SGBMSettings{1, true}));
-BENCHMARK_CAPTURE(SGBM_OpenCV, 144x108_32_fullDP, kAnalyserSize, kAnalyserLevels, (SGBMSettings{1, true}));
-BENCHMARK_CAPTURE(SGBM_OpenCVPadded, 144x108_32_fullDP, kAnalyserSize, kAnalyserLevels, (SGBMSettings{1, true}));
-BENCHMARK_CAPTURE(SGBM_Ours, 320x240_64_window3, cv::Size(320, 240), 64, (SGBMSettings{3, false}));
-BENCHMARK_CAPTURE(SGBM_OpenCV, 320x240_64_window3, cv::Size(320, 240), 64, (SGBMSettings{3, false}));
-BENCHMARK_CAPTURE(SGBM_OpenCVPadded, 320x240_64_window3, cv::Size(320, 240), 64, (SGBMSettings{3, false}));
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     cv::setNumThreads(1);
+    static const std::vector<MatcherCase> cases = Cases();
     std::vector<std::pair<std::string, std::string>> pairs;
-    for (const char* matcher : {"BM", "SGBM"}) {
-        const std::string prefix = matcher;
-        const char* variants[] = {"144x108_32", "320x240_64_tests"};
-        const char* sgbmVariants[] = {"144x108_32", "144x108_32_fullDP", "320x240_64_window3"};
-        auto add = [&](const char* variant) {
-            for (const char* reference : {"_OpenCV/", "_OpenCVPadded/"})
-                pairs.emplace_back(prefix + "_Ours/" + variant, prefix + reference + variant);
-        };
-        if (prefix == "BM")
-            for (const char* v : variants) add(v);
-        else
-            for (const char* v : sgbmVariants) add(v);
+    for (const MatcherCase& c : cases) {
+        const std::string ours = c.matcher + "_Ours/" + c.variant;
+        const std::string opencv = c.matcher + "_OpenCV/" + c.variant;
+        benchmark::RegisterBenchmark(ours.c_str(), [&c](benchmark::State& state) { TimeChecked(state, c, true); });
+        benchmark::RegisterBenchmark(opencv.c_str(), [&c](benchmark::State& state) { TimeChecked(state, c, false); });
+        pairs.emplace_back(ours, opencv);
     }
     return bench_support::RunAndPrintTimeRatios(argc, argv, pairs);
 }

@@ -17,13 +17,8 @@
 
 namespace bench_support {
 
-// The counter a benchmark sets to the number of cells (pixels x levels, pixels, ...) it computes;
-// where both contenders set it, the time per cell is compared too.
-constexpr const char* kCellsCounter = "cells";
-
 // Prints as usual and keeps each benchmark's CPU time per iteration in seconds (every contender runs on one
-// thread; CPU time is what a busy machine disturbs least), its time per computed cell, and
-// whether any run failed.
+// thread; CPU time is what a busy machine disturbs least) and whether any run failed.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
@@ -44,21 +39,17 @@ public:
                 medians.insert(name);
             const double time = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
             times[name] = time;
-            const auto cells = run.counters.find(kCellsCounter);
-            if (cells != run.counters.end() && cells->second.value > 0)
-                per_cell[name] = time / cells->second.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
     std::map<std::string, double> times;
-    std::map<std::string, double> per_cell;
     std::set<std::string> medians;
     bool failed = false;
 };
 
 // Runs the benchmarks asked for on the command line and prints ours/reference per call for each
-// pair (and per computed cell where both count cells). Returns 1 when a benchmark's check failed.
+// pair. Returns 1 when a benchmark's check failed.
 inline int RunAndPrintTimeRatios(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& pairs)
 {
     benchmark::Initialize(&argc, argv);
@@ -74,12 +65,7 @@ inline int RunAndPrintTimeRatios(int argc, char** argv, const std::vector<std::p
             std::printf("  %s / %s: not measured\n", ours.c_str(), theirs.c_str());
             continue;
         }
-        std::printf("  %s / %s: per call %.3f", ours.c_str(), theirs.c_str(), a->second / b->second);
-        const auto c = reporter.per_cell.find(ours);
-        const auto d = reporter.per_cell.find(theirs);
-        if (c != reporter.per_cell.end() && d != reporter.per_cell.end())
-            std::printf(", per computed cell %.3f", c->second / d->second);
-        std::printf("\n");
+        std::printf("  %s / %s: per call %.3f\n", ours.c_str(), theirs.c_str(), a->second / b->second);
     }
     benchmark::Shutdown();
     if (reporter.failed) {

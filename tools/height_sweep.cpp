@@ -1,266 +1,244 @@
-// flowtally_height_sweep: which heights of people the stereo counter counts, and how late, for a
-// camera mount and a radius of the double median.
+// flowtally_height_sweep: how many passes the stereo counter misses, how late it counts them and
+// how many it counts that did not happen, for candidate radii of its two medians, over rendered
+// people of every height, build and walk, under several cameras.
 //
-//   flowtally_height_sweep [--mounts 260,300] [--radii 25,20,15,10,10/8] [--heights 150-200]
-//                          [--jobs 4] [--out FILE] [--set SECTION:KEY=VALUE ...]
+//   flowtally_height_sweep [--mounts 260,300] [--baselines 15,20,25] [--tilted 260/20/0.15,300/20/0.15]
+//                          [--walks alone,side-by-side,passing,edge] [--heights 150-200] [--draws 3]
+//                          [--radii 25,20,15,10,8,10/8] [--noise-seconds 73] [--jobs 4]
+//                          [--out FILE] [--checks FILE] [--set SECTION:KEY=VALUE ...]
 //
-// For every mount height and every person height (5 cm steps) one person walks straight down
-// through the counting line in the middle of the picture, rendered at the renderer's default rig
-// (320x240 per view, focal length 200 pixels, 15 cm baseline) and scaled to the counter's working
-// size (160x120 per view) as the service scales it. The stereo counter counts the walk once per
-// column: a radius of "Stereo_double_median_rad" (25 is the default), optionally with a radius of
-// "Stereo_med_rad" after a slash (16 is the default), everything else at its defaults, with the
-// parameter file the renderer writes for the rig; --set adds a parameter to every run. Each cell of
-// the printed table (Markdown) says how many frames after the true crossing the one "Incoming"
-// came, "missed" when nothing was counted, or the counts when they are wrong.
+// Every camera (each mount with each baseline, upright, and the tilted ones, mount/baseline/tilt
+// in radians) sees every walk of a person of every height (5 cm steps), --draws times with other
+// random lanes, speeds, second persons, builds, clothes and floors; each scene is the renderer's
+// picture (320x240 per view, focal length 200 pixels) scaled to the counter's working size
+// (160x120 per view) as the service scales it, and is counted once per column of --radii: a
+// radius of "Stereo_double_median_rad" (25 is the default), optionally with one of
+// "Stereo_med_rad" after a slash (16 is the default), everything else at its defaults; --set adds
+// a parameter to every run. The same options give the same figures on every run. --noise-seconds
+// of random pixels are counted at every upright camera and setting (0: none).
+//
+// Prints the report in Markdown (--out writes it to a file as well); --checks writes the outcomes
+// of a few scenes, for the test that counts them again.
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
-#include <memory>
 #include <mutex>
-#include <opencv2/imgproc.hpp>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "PeopleCounter/universal/i_universal_people_counter.h"
-#include "tools/scene_renderer/renderer.h"
-#include "tools/scene_renderer/scene_files.h"
+#include "tools/height_sweep/checks.h"
+#include "tools/height_sweep/counting.h"
+#include "tools/height_sweep/report.h"
+#include "tools/height_sweep/variety.h"
+#include "tools/support/tool_main.h"
 
 namespace {
 
-constexpr long long kFrameNs = 40'000'000;  // 25 frames per second
-constexpr int kWorkWidth = 160, kWorkHeight = 120;
+using tools::IntListOption;
 
 struct Options {
     std::vector<int> mounts{260, 300};
-    // Columns: a radius of the double median, optionally with one of the final median ("10/8").
-    std::vector<std::pair<int, int>> radii{{25, 0}, {20, 0}, {15, 0}, {10, 0}, {10, 8}};
+    std::vector<int> baselines{15, 20, 25};
+    std::vector<sweep::Camera> tilted{{260, 20, 0.15}, {300, 20, 0.15}};
+    std::vector<sweep::Walk> walks{std::begin(sweep::kWalks), std::end(sweep::kWalks)};
+    std::vector<sweep::Setting> settings{{0, 0}, {20, 0}, {15, 0}, {10, 0}, {8, 0}, {10, 8}};
     int height_from = 150, height_to = 200;
+    int draws = 3;
+    int noise_seconds = 73;
     int jobs = 4;
-    std::string out;
-    std::vector<std::pair<std::string, std::string>> settings;  // section, "key=value"
+    std::string out, checks;
+    std::vector<std::pair<std::string, std::string>> settings_added;  // section, "key=value"
 };
 
-// The parameter file with one more line in a section (added at the end when the file has none).
-std::string WithLine(std::string ini, const std::string& section, const std::string& line)
+std::vector<std::string> Fields(const std::string& text, char separator)
 {
-    const std::string header = "[" + section + "]\n";
-    const auto at = ini.find(header);
-    if (at == std::string::npos)
-        return ini + "\n" + header + line + "\n";
-    return ini.insert(at + header.size(), line + "\n");
-}
-
-std::vector<int> IntList(const std::string& name, const std::string& text, int low, int high)
-{
-    std::vector<int> values;
+    std::vector<std::string> fields;
     std::istringstream in(text);
-    std::string field;
-    while (std::getline(in, field, ',')) {
-        size_t used = 0;
-        long value = 0;
-        try {
-            value = std::stol(field, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used == 0 || used != field.size() || value < low || value > high)
-            throw std::runtime_error("Option --" + name + " takes numbers in " + std::to_string(low) + ".." +
-                                        std::to_string(high) + " separated by commas: " + text);
-        values.push_back(static_cast<int>(value));
-    }
-    if (values.empty())
-        throw std::runtime_error("Option --" + name + " is empty");
-    return values;
+    for (std::string field; std::getline(in, field, separator);) fields.push_back(field);
+    return fields;
 }
 
-// The counters' warnings and errors (a refused parameter file, for one) go to standard error.
-class ErrorLog : public BlockEntities::Log::ILog {
-public:
-    void Write(KIVLogLevel level, const BlockEntities::Context&, const std::string& text) override
-    {
-        if (level < kKivLogWarning || level > kKivLogError)
-            return;
-        static std::mutex mutex;
-        std::lock_guard<std::mutex> lock(mutex);
-        std::cerr << text << "\n";
-    }
-};
-
-// One person of the given height walking down through the middle of the picture.
-scene::Scene Walk(int mount, int height)
+// The parameter file's lines for a setting, with the lines every run adds.
+std::string ExtraIni(const sweep::Setting& setting, const Options& options)
 {
-    scene::Scene s;
-    s.rig.mount_height = mount;
-    s.people.push_back(scene::ParsePerson("0,-190,0,190,5," + std::to_string(height) + ",0"));
-    s.frames = s.people[0].LastFrame() + 10;
-    return s;
+    std::string ini = "\n[StereoPeopleCounter]\n" + sweep::SettingLines(setting);
+    for (const auto& [section, line] : options.settings_added) ini += "\n[" + section + "]\n" + line + "\n";
+    return ini;
 }
 
-// The frames as the counter gets them from the service.
-std::vector<cv::Mat> WorkingFrames(const scene::Scene& s)
-{
-    const scene::Renderer renderer(s);
-    std::vector<cv::Mat> frames;
-    for (int frame = 0; frame < s.frames; ++frame) {
-        cv::Mat scaled;
-        cv::resize(renderer.RenderFrame(frame), scaled, cv::Size(2 * kWorkWidth, kWorkHeight), 0, 0, cv::INTER_LINEAR);
-        frames.push_back(scaled);
-    }
-    return frames;
-}
-
-// Counts the frames with one radius; the table cell.
-std::string Count(const scene::Scene& s, const std::vector<cv::Mat>& frames, std::pair<int, int> radii,
-                  const Options& options, const std::string& dir)
-{
-    const std::string ini = dir + "/algo_" + std::to_string(static_cast<int>(s.rig.mount_height)) + "_" +
-                            std::to_string(static_cast<int>(s.people[0].height)) + "_" + std::to_string(radii.first) +
-                            "_" + std::to_string(radii.second) + ".ini";
-    {
-        std::string text = WithLine(scene::AlgoIni(s), "StereoPeopleCounter",
-                                    "Stereo_double_median_rad=" + std::to_string(radii.first));
-        if (radii.second > 0)
-            text = WithLine(text, "StereoPeopleCounter", "Stereo_med_rad=" + std::to_string(radii.second));
-        for (const auto& [section, line] : options.settings) text = WithLine(text, section, line);
-        std::ofstream file(ini);
-        file << text;
-        if (!file)
-            throw std::runtime_error("Can not write " + ini);
-    }
-    std::unique_ptr<IUniversalPeopleCounter, AlgoLibrary::ReleaseDeleter> counter(
-        IUniversalPeopleCounter::CreateInstance<kCounterStereo>(ini, std::make_shared<ErrorLog>(), 0.0));
-    if (!counter)
-        throw std::runtime_error("The stereo counter refused " + ini);
-    counter->InitImage({kWorkWidth, kWorkHeight, 1, 2 * kWorkWidth, 0, 0});
-    AlarmVector alarms;
-    int incoming = 0, outgoing = 0, incoming_frame = -1;
-    for (size_t frame = 0; frame < frames.size(); ++frame) {
-        counter->ProcessImage(frames[frame], AlgoTimePoint(AlgoTimePoint::duration(frame * kFrameNs)));
-        counter->GetAlarms(alarms);
-        for (const Alarm& alarm : alarms) {
-            if (alarm.type == kIncoming && incoming++ == 0)
-                incoming_frame = static_cast<int>(frame);
-            outgoing += alarm.type == kOutgoing;
-        }
-    }
-    const auto truth = scene::GroundTruth(s);
-    if (incoming == 1 && outgoing == 0 && truth.size() == 1)
-        return "+" + std::to_string(incoming_frame - truth[0].frame);
-    if (incoming == 0 && outgoing == 0)
-        return "missed";
-    return "in " + std::to_string(incoming) + ", out " + std::to_string(outgoing);
-}
-
-std::string Table(const Options& options, const std::vector<std::vector<std::string>>& cells)
-{
-    std::ostringstream out;
-    for (const auto& [section, line] : options.settings) out << "With [" << section << "] " << line << ":\n\n";
-    out << "| mount | height |";
-    for (const auto& [radius, med] : options.radii) {
-        out << " rad " << radius;
-        if (med > 0)
-            out << ", med " << med;
-        out << (radius == 25 && med == 0 ? " (default)" : "") << " |";
-    }
-    out << "\n|---|---|";
-    for (size_t i = 0; i < options.radii.size(); ++i) out << "---|";
-    out << "\n";
-    size_t row = 0;
-    for (int mount : options.mounts)
-        for (int height = options.height_from; height <= options.height_to; height += 5, ++row) {
-            out << "| " << mount << " cm | " << height << " cm |";
-            for (const std::string& cell : cells[row]) out << " " << cell << " |";
-            out << "\n";
-        }
-    return out.str();
-}
-
-int Run(int argc, char** argv)
+Options Parse(int argc, char** argv)
 {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--help") {
-            std::cout << "usage: flowtally_height_sweep [--mounts 260,300] [--radii 25,20,15,10,10/8] "
-                         "[--heights 150-200] [--jobs 4] [--out FILE] [--set SECTION:KEY=VALUE ...]\n";
-            return 0;
-        }
         if (i + 1 >= argc)
             throw std::runtime_error("Unknown or incomplete option: " + arg);
         const std::string value = argv[++i];
         if (arg == "--mounts")
-            options.mounts = IntList("mounts", value, 210, 1000);
-        else if (arg == "--radii") {
-            options.radii.clear();
-            std::istringstream in(value);
-            std::string column;
-            while (std::getline(in, column, ',')) {
-                const auto slash = column.find('/');
-                const int radius = IntList("radii", column.substr(0, slash), 1, 200)[0];
-                const int med = slash == std::string::npos ? 0 : IntList("radii", column.substr(slash + 1), 1, 200)[0];
-                options.radii.emplace_back(radius, med);
+            options.mounts = IntListOption("mounts", value, 210, 1000);
+        else if (arg == "--baselines")
+            options.baselines = IntListOption("baselines", value, 5, 60);
+        else if (arg == "--tilted") {
+            options.tilted.clear();
+            if (value != "none")
+                for (const std::string& camera : Fields(value, ',')) {
+                    const std::vector<std::string> parts = Fields(camera, '/');
+                    if (parts.size() != 3)
+                        throw std::runtime_error("Option --tilted takes MOUNT/BASELINE/RADIANS,... or none: " + value);
+                    options.tilted.push_back({IntListOption("tilted", parts[0], 210, 1000)[0],
+                                              IntListOption("tilted", parts[1], 5, 60)[0],
+                                              tools::NumberOption("tilted", parts[2], 0.0, 0.44)});
+                }
+        } else if (arg == "--walks") {
+            options.walks.clear();
+            for (const std::string& name : Fields(value, ',')) {
+                const auto* walk = std::find_if(std::begin(sweep::kWalks), std::end(sweep::kWalks), [&](sweep::Walk w) {
+                    std::string known = sweep::WalkName(w);
+                    std::replace(known.begin(), known.end(), ' ', '-');
+                    return name == known || (w == sweep::Walk::kEdge && name == "edge");
+                });
+                if (walk == std::end(sweep::kWalks))
+                    throw std::runtime_error("Option --walks takes alone, side-by-side, passing, edge: " + value);
+                options.walks.push_back(*walk);
             }
-            if (options.radii.empty())
+        } else if (arg == "--radii") {
+            options.settings.clear();
+            for (const std::string& column : Fields(value, ',')) {
+                const auto slash = column.find('/');
+                sweep::Setting setting;
+                setting.double_median_rad = IntListOption("radii", column.substr(0, slash), 1, 200)[0];
+                if (slash != std::string::npos)
+                    setting.med_rad = IntListOption("radii", column.substr(slash + 1), 1, 200)[0];
+                if (setting.double_median_rad == 25 && setting.med_rad == 0)
+                    setting.double_median_rad = 0;  // the defaults
+                options.settings.push_back(setting);
+            }
+            if (options.settings.empty())
                 throw std::runtime_error("Option --radii is empty");
         } else if (arg == "--heights") {
             const auto dash = value.find('-');
             if (dash == std::string::npos)
                 throw std::runtime_error("Option --heights takes FROM-TO: " + value);
-            options.height_from = IntList("heights", value.substr(0, dash), 100, 250)[0];
-            options.height_to = IntList("heights", value.substr(dash + 1), options.height_from, 250)[0];
-        } else if (arg == "--jobs")
-            options.jobs = IntList("jobs", value, 1, 64)[0];
+            options.height_from = IntListOption("heights", value.substr(0, dash), 100, 250)[0];
+            options.height_to = IntListOption("heights", value.substr(dash + 1), options.height_from, 250)[0];
+        } else if (arg == "--draws")
+            options.draws = IntListOption("draws", value, 1, 100)[0];
+        else if (arg == "--noise-seconds")
+            options.noise_seconds = IntListOption("noise-seconds", value, 0, 3600)[0];
+        else if (arg == "--jobs")
+            options.jobs = IntListOption("jobs", value, 1, 64)[0];
         else if (arg == "--out")
             options.out = value;
+        else if (arg == "--checks")
+            options.checks = value;
         else if (arg == "--set") {
             const auto colon = value.find(':');
             if (colon == std::string::npos || value.find('=', colon) == std::string::npos)
                 throw std::runtime_error("Option --set takes SECTION:KEY=VALUE: " + value);
-            options.settings.emplace_back(value.substr(0, colon), value.substr(colon + 1));
+            options.settings_added.emplace_back(value.substr(0, colon), value.substr(colon + 1));
         } else
             throw std::runtime_error("Unknown option: " + arg);
     }
+    // The second person of a pair is drawn from 150 to 200 cm.
+    const int tallest = std::max(options.height_to, 200);
     for (int mount : options.mounts)
-        if (mount < options.height_to + 30)
+        if (mount < tallest + 30)
             throw std::runtime_error("Every mount must be at least 30 cm above the tallest person");
+    for (const sweep::Camera& camera : options.tilted)
+        if (camera.mount < tallest + 30)
+            throw std::runtime_error("Every mount must be at least 30 cm above the tallest person");
+    return options;
+}
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream file(path);
+    file << text;
+    if (!file)
+        throw std::runtime_error("Can not write " + path);
+}
+
+int Run(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "--help") {
+            std::cout << "usage: flowtally_height_sweep [--mounts 260,300] [--baselines 15,20,25] "
+                         "[--tilted 260/20/0.15,300/20/0.15|none] [--walks alone,side-by-side,passing,edge] "
+                         "[--heights 150-200] [--draws 3] [--radii 25,20,15,10,8,10/8] [--noise-seconds 73] "
+                         "[--jobs 4] [--out FILE] [--checks FILE] [--set SECTION:KEY=VALUE ...]\n";
+            return 0;
+        }
+    const Options options = Parse(argc, argv);
+
+    sweep::Variety variety;
+    for (int mount : options.mounts)
+        for (int baseline : options.baselines) variety.cameras.push_back({mount, baseline, 0.0});
+    const size_t upright = variety.cameras.size();
+    variety.cameras.insert(variety.cameras.end(), options.tilted.begin(), options.tilted.end());
+    variety.walks = options.walks;
+    variety.height_from = options.height_from;
+    variety.height_to = options.height_to;
+    variety.draws = options.draws;
+
+    std::vector<sweep::CellResult> results;
+    for (const sweep::Camera& camera : variety.cameras)
+        for (const sweep::Walk walk : variety.walks)
+            for (int height = options.height_from; height <= options.height_to; height += 5)
+                for (int draw = 1; draw <= options.draws; ++draw) results.push_back({{camera, walk, height, draw}, {}});
+    std::vector<sweep::NoiseResult> noise;
+    if (options.noise_seconds > 0)
+        for (size_t i = 0; i < upright; ++i)
+            noise.push_back({variety.cameras[i], std::vector<int>(options.settings.size(), 0)});
+    const int noise_frames = options.noise_seconds * 25;
 
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("flowtally_height_sweep_" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
-    struct Job {
-        int mount, height;
-    };
-    std::vector<Job> jobs;
-    for (int mount : options.mounts)
-        for (int height = options.height_from; height <= options.height_to; height += 5)
-            jobs.push_back({mount, height});
-    std::vector<std::vector<std::string>> cells(jobs.size());
+    // The jobs: the noise of each camera and setting first (the longest), then the scenes.
+    const size_t noise_jobs = noise.size() * options.settings.size();
+    const size_t jobs = noise_jobs + results.size();
     std::atomic<size_t> next{0};
+    std::atomic<size_t> done{0};
     std::mutex report;
     std::string failure;
     auto worker = [&] {
-        for (size_t job = next++; job < jobs.size(); job = next++) {
+        for (size_t job = next++; job < jobs; job = next++) {
             try {
-                const scene::Scene s = Walk(jobs[job].mount, jobs[job].height);
-                const std::vector<cv::Mat> frames = WorkingFrames(s);
-                for (const auto& radii : options.radii)
-                    cells[job].push_back(Count(s, frames, radii, options, dir.string()));
+                const std::string name = "algo_" + std::to_string(job) + ".ini";
+                if (job < noise_jobs) {
+                    sweep::NoiseResult& result = noise[job / options.settings.size()];
+                    const size_t setting = job % options.settings.size();
+                    scene::Scene camera;
+                    camera.rig.mount_height = result.camera.mount;
+                    camera.rig.baseline = result.camera.baseline;
+                    result.phantoms[setting] = sweep::PhantomPasses(
+                        camera, noise_frames, ExtraIni(options.settings[setting], options), dir.string(), name);
+                } else {
+                    sweep::CellResult& result = results[job - noise_jobs];
+                    const scene::Scene s = sweep::MakeScene(result.cell);
+                    const std::vector<cv::Mat> frames = sweep::WorkingFrames(s);
+                    const auto truth = scene::GroundTruth(s);
+                    for (const sweep::Setting& setting : options.settings)
+                        result.outcomes.push_back(sweep::Score(
+                            truth, sweep::Count(s, frames, ExtraIni(setting, options), dir.string(), name)));
+                }
+                const size_t finished = ++done;
                 std::lock_guard<std::mutex> lock(report);
-                std::cerr << "mount " << jobs[job].mount << " cm, height " << jobs[job].height << " cm done\n";
+                if (finished % 50 == 0 || finished == jobs)
+                    std::cerr << finished << " of " << jobs << " counted\n";
             } catch (const std::exception& error) {
                 std::lock_guard<std::mutex> lock(report);
                 failure = error.what();
-                next = jobs.size();
+                next = jobs;
             }
         }
     };
@@ -271,14 +249,15 @@ int Run(int argc, char** argv)
         throw std::runtime_error(failure + " (the parameter files are kept in " + dir.string() + ")");
     std::filesystem::remove_all(dir);
 
-    const std::string table = Table(options, cells);
-    std::cout << table;
-    if (!options.out.empty()) {
-        std::ofstream file(options.out);
-        file << table;
-        if (!file)
-            throw std::runtime_error("Can not write " + options.out);
-    }
+    std::string added;
+    for (const auto& [section, line] : options.settings_added)
+        added += (added.empty() ? "[" : ", [") + section + "] " + line;
+    const std::string text = sweep::Report(variety, options.settings, results, noise, noise_frames, added);
+    std::cout << text;
+    if (!options.out.empty())
+        WriteFile(options.out, text);
+    if (!options.checks.empty())
+        WriteFile(options.checks, sweep::ChecksText(options.settings, results));
     return 0;
 }
 
@@ -286,10 +265,5 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& error) {
-        std::cerr << "flowtally_height_sweep: " << error.what() << "\n";
-        return 2;
-    }
+    return tools::RunTool("flowtally_height_sweep", Run, argc, argv);
 }

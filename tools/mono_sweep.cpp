@@ -48,6 +48,7 @@
 #include "PeopleCounter/universal/i_universal_people_counter.h"
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"
+#include "tools/support/tool_main.h"
 
 namespace {
 
@@ -316,18 +317,7 @@ std::vector<double> NumberList(const std::string& name, const std::string& text)
     std::vector<double> values;
     std::istringstream in(text);
     std::string field;
-    while (std::getline(in, field, ',')) {
-        size_t used = 0;
-        double value = 0;
-        try {
-            value = std::stod(field, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used == 0 || used != field.size() || !(value > 0 && value < 100000))
-            throw std::runtime_error("Option --" + name + " takes positive numbers separated by commas: " + text);
-        values.push_back(value);
-    }
+    while (std::getline(in, field, ',')) values.push_back(tools::NumberOption(name, field, 0.001, 100000));
     if (values.empty())
         throw std::runtime_error("Option --" + name + " is empty");
     return values;
@@ -377,7 +367,7 @@ int Run(int argc, char** argv)
         } else if (arg == "--circles")
             options.circles = NumberList("circles", value);
         else if (arg == "--jobs")
-            options.jobs = std::clamp(static_cast<int>(NumberList("jobs", value)[0]), 1, 64);
+            options.jobs = tools::IntListOption("jobs", value, 1, 64).at(0);
         else
             throw std::runtime_error("Unknown option: " + arg);
     }
@@ -456,12 +446,4 @@ int Run(int argc, char** argv)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& error) {
-        std::cerr << "flowtally_mono_sweep: " << error.what() << "\n";
-        return 2;
-    }
-}
+int main(int argc, char** argv) { return tools::RunTool("flowtally_mono_sweep", Run, argc, argv); }

@@ -3,14 +3,16 @@
 // the analysers' parameter file that matches the camera.
 //
 //   flowtally_render --out DIR [--mode stereo|mono] [--width 320] [--height 240] [--focal 200]
-//                    [--mount 260] [--baseline 15] [--frames 100] [--seed 1]
+//                    [--mount 260] [--baseline 15] [--tilt 0] [--frames 100] [--seed 1]
 //                    [--line-row 0.5] [--line-id 1]
-//                    --person x0,y0,x1,y1,speed,height,start[,dark[,return_after]] ...
+//                    --person x0,y0,x1,y1,speed,height,start[,dark[,return_after]][,key=value...] ...
 //
 // Writes DIR/frame_00000.png, ... (grey; the two views side by side in stereo), DIR/truth.txt and
 // DIR/algo.ini. Floor coordinates are centimetres from the point below the left camera, x along
 // the picture's columns, y along its rows; speed is centimetres per frame; a person with
-// return_after stands that many frames at the end of the walk and walks back to the start.
+// return_after stands that many frames at the end of the walk and walks back to the start. The
+// fields shoulders=, slope=, lean=, hair=, bag= and hood= vary a person's body (scene.h, Build);
+// --tilt turns the camera's axis that many radians towards the picture's top.
 
 #include <cmath>
 #include <cstdio>
@@ -24,23 +26,11 @@
 
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"
+#include "tools/support/tool_main.h"
 
 namespace {
 
-double NumberOption(const std::string& name, const std::string& text, double low, double high)
-{
-    size_t used = 0;
-    double value = 0.0;
-    try {
-        value = std::stod(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || !std::isfinite(value) || value < low || value > high)
-        throw std::runtime_error("Option --" + name + " must be a number in " + std::to_string(low) + ".." +
-                                    std::to_string(high) + ": " + text);
-    return value;
-}
+using tools::NumberOption;
 
 void WriteText(const std::filesystem::path& path, const std::string& text)
 {
@@ -58,8 +48,9 @@ int Run(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--help") {
             std::cout << "usage: flowtally_render --out DIR [--mode stereo|mono] [--width W] [--height H] "
-                         "[--focal F] [--mount CM] [--baseline CM] [--frames N] [--seed S] [--line-row R] "
-                         "[--line-id ID] --person x0,y0,x1,y1,speed,height,start[,dark[,return_after]] ...\n";
+                         "[--focal F] [--mount CM] [--baseline CM] [--tilt RAD] [--frames N] [--seed S] [--line-row R] "
+                         "[--line-id ID] --person x0,y0,x1,y1,speed,height,start[,dark[,return_after]]"
+                         "[,shoulders=F][,slope=F][,lean=DEG][,hair=CM][,bag=0|1|2][,hood=0|1] ...\n";
             return 0;
         }
         if (arg.rfind("--", 0) != 0 || i + 1 >= argc)
@@ -81,6 +72,8 @@ int Run(int argc, char** argv)
             scene.rig.mount_height = NumberOption(name, value, 50, 10000);
         else if (name == "baseline")
             scene.rig.baseline = NumberOption(name, value, 0.1, 1000);
+        else if (name == "tilt")
+            scene.rig.tilt = NumberOption(name, value, 0, 0.7);
         else if (name == "frames")
             scene.frames = static_cast<int>(NumberOption(name, value, 1, 1000000));
         else if (name == "seed")
@@ -120,10 +113,5 @@ int Run(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    try {
-        return Run(argc, argv);
-    } catch (const std::exception& error) {
-        std::cerr << "flowtally_render: " << error.what() << "\n";
-        return 2;
-    }
+    return tools::RunTool("flowtally_render", Run, argc, argv);
 }

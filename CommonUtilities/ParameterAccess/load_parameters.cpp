@@ -61,6 +61,14 @@ void UseIParametersTransfer::operator()(BaseParameter& parameter, const BlockEnt
             throw std::runtime_error(std::string("Exception ") + e.what() + "\n" + "while deserialization parameter " +
                                      full_name + ".");
         }
+        if (m_log && parameter.WasClampedToLimits()) {
+            ParameterOptions options;
+            parameter.FillParameterOptions(options);
+            m_log->Write(kKivLogWarning, context,
+                         "Parameter " + full_name + " = " + parameter.GetTextAsRead() + " lies outside its limits [" +
+                             options[ParameterOption::kMinimum] + ", " + options[ParameterOption::kMaximum] +
+                             "]: " + parameter.GetCurrentValueText("reporting its limits") + " is used");
+        }
         return;
     }
     if (parameter.GetState() != ParameterState::kDeserialized)
@@ -121,7 +129,7 @@ void load_parameters(boost::intrusive_ptr<dbbridge_project::CIDBBridgeAuto> brid
         WriteError(log, message);
         throw std::runtime_error(message);
     }
-    TraverseParameters(root, UseIParametersTransfer(transfer.get()));
+    TraverseParameters(root, UseIParametersTransfer(transfer.get(), log));
     if (log)
         TraverseParameters(root, LogRequiredParamsWithNoLoadedValue(log));
 }

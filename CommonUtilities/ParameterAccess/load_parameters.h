@@ -34,14 +34,21 @@ private:
     ParameterVisitor m_fn;
 };
 
-// Loads each parameter from the parameter transfer, or from its default when the files lack it.
+// Loads each parameter from the parameter transfer, or from its default when the files lack it. A
+// value that the parameter's limits change is reported to the log (when one is given) as a warning
+// naming the parameter, the value read and the value used.
 class UseIParametersTransfer {
 public:
-    explicit UseIParametersTransfer(Blocks::IParametersTransfer* transfer) : m_transfer(transfer) {}
+    explicit UseIParametersTransfer(Blocks::IParametersTransfer* transfer,
+                                    std::shared_ptr<BlockEntities::Log::ILog> log = nullptr)
+        : m_transfer(transfer), m_log(std::move(log))
+    {
+    }
     void operator()(BaseParameter& parameter, const BlockEntities::Context& context) const;
 
 private:
     Blocks::IParametersTransfer* m_transfer;  // owned by the caller of the traversal
+    std::shared_ptr<BlockEntities::Log::ILog> m_log;
 };
 
 // Reports parameters that the files must set and did not.

@@ -17,12 +17,15 @@ bool WorkingRange::Contains(double value) const
 
 std::string WorkingRange::Text() const
 {
-    // Bounds derived from the image are shown with six digits.
+    // Whole bounds are shown in full; bounds derived from the image with six digits.
     const auto bound = [](double value) {
         if (std::isinf(value))
             return std::string(value > 0 ? "inf" : "-inf");
         char text[32];
-        std::snprintf(text, sizeof(text), "%.6g", value);
+        if (value == std::floor(value) && std::fabs(value) < 1e15)
+            std::snprintf(text, sizeof(text), "%.0f", value);
+        else
+            std::snprintf(text, sizeof(text), "%.6g", value);
         return std::string(text);
     };
     return std::string(low_open || std::isinf(low) ? "(" : "[") + bound(low) + ", " + bound(high) +
@@ -52,15 +55,20 @@ std::string NumberText(double value)
 }
 
 std::string OutOfRangeText(const std::string& full_name, double value, const WorkingRange& range,
-                           const std::string& reason)
+                           const std::string& reason, const std::string& shown)
 {
     if (range.Contains(value))
         return std::string();
-    std::string text =
-        "Parameter " + full_name + " = " + NumberText(value) + " cannot work: it must lie in " + range.Text();
+    std::string text = "Parameter " + full_name + " = " + (shown.empty() ? NumberText(value) : shown) +
+                       " cannot work: it must lie in " + range.Text();
     if (!reason.empty())
         text += " (" + reason + ")";
     return text;
+}
+
+std::string NameAndValue(const BaseParameter& parameter, const BlockEntities::Context& context)
+{
+    return GetFullParameterName(parameter.GetName(), context) + " = " + parameter.GetTextAsRead();
 }
 
 }  // namespace ParamsLib

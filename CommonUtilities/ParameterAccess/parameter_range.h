@@ -31,17 +31,22 @@ struct WorkingRange {
 std::string NumberText(double value);
 
 // Empty when the value lies in the range; otherwise "Parameter <full name> = <value> cannot work: it
-// must lie in <range>" followed by the reason, when one is given.
+// must lie in <range>" followed by the reason, when one is given. The value is shown as `shown`
+// when that is given (the text a parameter file wrote), else as NumberText gives it.
 std::string OutOfRangeText(const std::string& full_name, double value, const WorkingRange& range,
-                           const std::string& reason = std::string());
+                           const std::string& reason = std::string(), const std::string& shown = std::string());
 
-// The same for a loaded numeric parameter of the block with the given context.
+// The same for a loaded numeric parameter of the block with the given context, its value shown as
+// the parameter file wrote it.
 template <typename P>
 std::string CheckWorkingRange(const P& parameter, const BlockEntities::Context& context, const WorkingRange& range,
                               const std::string& reason = std::string())
 {
     return OutOfRangeText(GetFullParameterName(parameter.GetName(), context), static_cast<double>(parameter()), range,
-                          reason);
+                          reason, parameter.GetTextAsRead());
 }
+
+// "<full name> = <value as read>", naming a parameter and its value in a refusal.
+std::string NameAndValue(const BaseParameter& parameter, const BlockEntities::Context& context);
 
 }  // namespace ParamsLib

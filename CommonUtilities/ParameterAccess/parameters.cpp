@@ -7,12 +7,21 @@
 
 namespace ParamsLib {
 
-void CheckCountingLinePoints(const std::string& parameter, long long id, std::size_t points)
+bool SegmentMeetsPicture(double x0, double y0, double x1, double y1)
 {
-    if (points < 2)
-        throw std::runtime_error("Deserialization failed.    Name = " + parameter + "    counting line " +
-                                 std::to_string(id) + " has " + std::to_string(points) +
-                                 (points == 1 ? " point" : " points") + "; a line needs two or more");
+    // The part of the segment x0 + t (x1 - x0), t in [0, 1], inside each of the four half-planes.
+    double enter = 0.0, leave = 1.0;
+    const auto clip = [&](double p, double q) {  // keeps the t with p t <= q
+        if (p == 0.0)
+            return q >= 0.0;
+        const double t = q / p;
+        if (p < 0.0)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
+        return enter <= leave;
+    };
+    return clip(x0 - x1, x0) && clip(x1 - x0, 1.0 - x0) && clip(y0 - y1, y0) && clip(y1 - y0, 1.0 - y0);
 }
 
 void BaseParameter::FillParameterOptions(ParameterOptions& options) const
@@ -23,6 +32,7 @@ void BaseParameter::FillParameterOptions(ParameterOptions& options) const
 void BaseParameter::ClearBeforeInitWithNewParameters()
 {
     m_value_text.clear();
+    m_read_text.clear();
     m_options.clear();
     m_info = RequiredParameterInfo();
     m_state = ParameterState::kNotDeclared;
@@ -69,6 +79,7 @@ void BaseParameter::Deserialize(const std::string& text)
     if (m_state == ParameterState::kNotDeclared)
         throw std::logic_error("Init not called before deserialization");
     m_value_text = text;
+    m_read_text = text;
     try {
         m_value_text = ParseString(false);
         m_state = ParameterState::kDeserialized;

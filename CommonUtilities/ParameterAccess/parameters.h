@@ -83,6 +83,14 @@ public:
     ParameterState::Enum GetState() const { return m_state; }
     // The text of the current value; refused until a value was loaded.
     const std::string& GetCurrentValueText(const char* purpose) const;
+    // The value as the parameter files wrote it (before parsing, limits and rounding), or the
+    // current value's text when the files did not give it.
+    const std::string& GetTextAsRead() const
+    {
+        return m_state == ParameterState::kDeserialized ? m_read_text : m_value_text;
+    }
+    // Whether the last parse moved the value into the parameter's declared limits.
+    virtual bool WasClampedToLimits() const { return false; }
 
     void SetOption(ParameterOption::Enum option, const std::string& text) { m_options[option] = text; }
     // The parameter files must give this parameter a value (reported after loading otherwise).
@@ -95,6 +103,7 @@ protected:
     void CheckInitialized(const char* purpose) const;
 
     std::string m_value_text;
+    std::string m_read_text;  // the text given to the last Deserialize
     ParameterOptions m_options;
     RequiredParameterInfo m_info;
     ParameterState::Enum m_state = ParameterState::kNotDeclared;
@@ -221,13 +230,19 @@ public:
 
     void EnforceLimits(T& value) override
     {
+        m_clamped = false;
         if (!m_limits)
             return;
-        if (value > m_limits->second)
+        if (value > m_limits->second) {
             value = m_limits->second;
-        else if (value < m_limits->first)
+            m_clamped = true;
+        } else if (value < m_limits->first) {
             value = m_limits->first;
+            m_clamped = true;
+        }
     }
+
+    bool WasClampedToLimits() const override { return m_clamped; }
 
     void FillParameterOptions(ParameterOptions& options) const override
     {
@@ -246,6 +261,7 @@ public:
 
 private:
     std::unique_ptr<Limits> m_limits;
+    bool m_clamped = false;
 };
 
 template <typename C = TrivialContainer<int>>
@@ -351,20 +367,35 @@ public:
     }
 };
 
-// Refuses a counting line of fewer than two points: it can never be crossed.
-void CheckCountingLinePoints(const std::string& parameter, long long id, std::size_t points);
+// Whether the segment between two points relative to the picture has a point in the picture
+// ([0, 1] on both axes).
+bool SegmentMeetsPicture(double x0, double y0, double x1, double y1);
+
+// Why a counting line given relative to the picture can count nothing (an object crosses it only
+// inside the picture, along a segment of non-zero length): "it has 1 point", "its points coincide",
+// "it lies wholly outside the picture"; empty when it can count.
+template <typename Point>
+std::string CountingLineDefect(const std::vector<Point>& points)
+{
+    if (points.size() < 2)
+        return "it has " + std::to_string(points.size()) + (points.size() == 1 ? " point" : " points");
+    bool moves = false;
+    for (std::size_t i = 0; i + 1 < points.size(); ++i) {
+        const Point& a = points[i];
+        const Point& b = points[i + 1];
+        if (a.x == b.x && a.y == b.y)
+            continue;
+        moves = true;
+        if (SegmentMeetsPicture(a.x, a.y, b.x, b.y))
+            return std::string();
+    }
+    return moves ? "it lies wholly outside the picture" : "its points coincide";
+}
 
 // Counting lines with their ids and directions.
 class VectOfRelPolyLineParam : public CompoundValueParam<std::vector<InputLineFormat>> {
 public:
     const char* ParameterSemanticTypeName() const override { return "VectorOfRelativePolyLine"; }
-
-    std::string ParseStringTo(std::vector<InputLineFormat>& out) override
-    {
-        std::string text = CompoundValueParam<std::vector<InputLineFormat>>::ParseStringTo(out);
-        for (const InputLineFormat& line : out) CheckCountingLinePoints(GetName(), line.id, line.points.size());
-        return text;
-    }
 };
 
 // The parameter list of a block, declared on first use.
@@ -439,15 +470,6 @@ class VectorOfRelativePolyLineParam
     : public ParamsLib::CompoundValueParam<std::vector<std::vector<ParameterSPOINTType>>> {
 public:
     const char* ParameterSemanticTypeName() const override { return "VectorOfRelativePolyLine"; }
-
-    // The polylines are numbered from 1 in the order of the text.
-    std::string ParseStringTo(std::vector<std::vector<ParameterSPOINTType>>& out) override
-    {
-        std::string text = CompoundValueParam::ParseStringTo(out);
-        for (std::size_t k = 0; k < out.size(); ++k)
-            ParamsLib::CheckCountingLinePoints(GetName(), static_cast<long long>(k) + 1, out[k].size());
-        return text;
-    }
 };
 
 namespace stereo {

@@ -1,21 +1,31 @@
 #pragma once
 
-#include <climits>
+#include <limits>
+#include <type_traits>
 
 namespace AlgoLibrary {
 
-// The nearest integer with halves away from zero: value + 0.5 when value > 0, otherwise
-// value - 0.5, truncated toward zero, in double precision (a float argument converts exactly).
-// Values beyond the int range give its ends; NaN gives 0.
-inline int RoundHalfAwayFromZero(double value)
+// The nearest integer of type T, halves away from zero, exact for every double: 0.49999999999999994
+// (the largest double below one half) gives 0, where adding 0.5 and truncating gives 1. Values
+// beyond T's range give its ends; NaN gives `if_nan`.
+template <typename T = int>
+T RoundHalfAwayFromZero(double value, T if_nan = T(0))
 {
+    static_assert(std::is_integral<T>::value, "an integer type");
     if (value != value)
-        return 0;
-    if (value >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (value <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(value > 0 ? value + 0.5 : value - 0.5);
+        return if_nan;
+    if (value >= static_cast<double>(std::numeric_limits<T>::max()))
+        return std::numeric_limits<T>::max();
+    if (value <= static_cast<double>(std::numeric_limits<T>::lowest()))
+        return std::numeric_limits<T>::lowest();
+    // Inside T's range the truncated value and the fraction left over are both exact.
+    const T whole = static_cast<T>(value);
+    const double fraction = value - static_cast<double>(whole);
+    if (fraction >= 0.5)
+        return static_cast<T>(whole + 1);
+    if (fraction <= -0.5)
+        return static_cast<T>(whole - 1);
+    return whole;
 }
 
 }  // namespace AlgoLibrary

@@ -65,30 +65,24 @@ void BrightnessStability::InitializeDefaultParameters()
 
 namespace {
 
-// The longest measuring period: the window holds every sample of the period and is searched per frame.
-constexpr int kMaxMeasurePeriodMs = 60000;
+// The longest measuring period: the window holds every sample of the period (90,000 at 25 frames
+// per second, about 1.4 MB) and is searched per frame. Far longer ones fill the device's memory.
+constexpr int kMaxMeasurePeriodMs = 3600000;
 
 }  // namespace
 
-std::string BrightnessStability::CheckWorkingRanges() const
+std::string BrightnessStability::CheckWorkingRanges(bool refuse_crossed_limits) const
 {
-    using ParamsLib::CheckWorkingRange;
-    using ParamsLib::WorkingRange;
     const BlockEntities::Context& context = GetContext();
-    for (std::string refusal : {
-             CheckWorkingRange(m_params.too_high, context, WorkingRange::Above(0),
-                               "every mean of 8-bit pixels reaches a limit of 0 or less"),
-             CheckWorkingRange(m_params.too_low, context, WorkingRange::Below(255),
-                               "every mean of 8-bit pixels stays at or below a limit of 255 or more"),
-             CheckWorkingRange(m_params.too_high_change_in_period, context, WorkingRange::Above(0),
-                               "every change reaches a limit of 0 or less"),
-             CheckWorkingRange(m_params.period_for_measure_change_ms, context,
-                               WorkingRange::Closed(0, kMaxMeasurePeriodMs),
-                               "the window keeps every sample of the period"),
-         })
-        if (!refusal.empty())
-            return refusal;
-    return std::string();
+    // Crossed limits make every frame too bright or too dark.
+    if (refuse_crossed_limits && m_params.too_high() < m_params.too_low())
+        return "Parameters " + ParamsLib::NameAndValue(m_params.too_high, context) + " and " +
+               ParamsLib::NameAndValue(m_params.too_low, context) +
+               " cannot work together: " + m_params.too_high.GetName() + " must not lie below " +
+               m_params.too_low.GetName() + ", else every frame counts as too bright or too dark";
+    return ParamsLib::CheckWorkingRange(m_params.period_for_measure_change_ms, context,
+                                        ParamsLib::WorkingRange::Closed(0, kMaxMeasurePeriodMs),
+                                        "the window keeps every sample of the period");
 }
 
 }  // namespace AlgoBlocks

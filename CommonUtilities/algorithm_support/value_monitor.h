@@ -61,9 +61,12 @@ public:
     ~BrightnessStability() override = default;
     void InitializeDefaultParameters() override;
 
-    // Empty when the loaded limits can tell good frames from bad ones; otherwise the refusal of the
-    // first that cannot (a limit that every 8-bit mean meets, a period that keeps every sample).
-    std::string CheckWorkingRanges() const;
+    // Empty when the loaded values can run; otherwise the refusal of the first that cannot: a
+    // measuring period whose window would hold too many samples to keep and search per frame, and,
+    // with refuse_crossed_limits (for an owner that stops its work while a warning stands),
+    // too_high below too_low, which makes every frame too bright or too dark. An owner that only
+    // warns runs with any limits.
+    std::string CheckWorkingRanges(bool refuse_crossed_limits) const;
 };
 
 }  // namespace AlgoBlocks

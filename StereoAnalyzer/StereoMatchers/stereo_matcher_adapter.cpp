@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "StereoAnalyzer/StereoMatchers/disparity_conversions.h"
 
 namespace stereo {
@@ -14,12 +15,6 @@ namespace {
 bool IsFloatingDepth(int depth)
 {
     return depth == CV_32F || depth == CV_64F;
-}
-
-// x rounded half away from zero into an int, saturated (NaN as 0).
-int RoundHalfAwayToInt(double value)
-{
-    return conversion_detail::TruncateToInt(conversion_detail::AddHalfAwayFromZero(value));
 }
 
 // Whether two matrices have elements in common (views into one buffer that do not overlap, such
@@ -260,8 +255,8 @@ void StereoMatcherAdapter::RescaleParametersCommon(double factor, ViewRangeField
 {
     KIV_CHECK(factor > 0 && std::isfinite(factor), "MatcherRescaleImplFactor_091226_082024")
         << "the factor must be finite and greater than 0:" << factor;
-    SetRangesCommon(RoundHalfAwayToInt(*left.min_disparity * factor), RoundHalfAwayToInt(m_disp_levels_num * factor),
-                    left, right);
+    SetRangesCommon(AlgoLibrary::RoundHalfAwayFromZero(*left.min_disparity * factor),
+                    AlgoLibrary::RoundHalfAwayFromZero(m_disp_levels_num * factor), left, right);
 }
 
 void StereoMatcherAdapter::TransformDispToInputCommon(const cv::Mat& output, eLeftOrRightView view)

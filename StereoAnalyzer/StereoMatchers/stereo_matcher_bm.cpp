@@ -3,6 +3,7 @@
 #include <opencv2/imgproc.hpp>
 #include <string>
 
+#include "CommonUtilities/ParameterAccess/parameter_range.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 
 namespace stereo {
@@ -47,9 +48,23 @@ void StereoMatcherBM::InitFromParamsImpl()
     const int speckle_window = m_speckle_win_size();
     const int speckle_range = m_speckle_range();
 
-    KIV_CHECK(levels >= 1, "BMDispLevels_091226_083001") << levels;
-    KIV_CHECK(window > 0, "BMWindowPositive_091226_083002") << window;
-    KIV_CHECK(window % 2 == 1, "BMWindowOdd_091226_083003") << window;
+    // The ranges the block-matching routine works in, refused here with the parameter's name
+    // rather than at the first pair.
+    using ParamsLib::CheckWorkingRange;
+    using ParamsLib::WorkingRange;
+    const BlockEntities::Context& context = GetContext();
+    const std::string levels_refusal = CheckWorkingRange(m_disparity_levels, context, WorkingRange::AtLeast(1));
+    KIV_CHECK(levels_refusal.empty(), "BMDispLevels_091226_083001") << levels_refusal;
+    const std::string window_refusal =
+        CheckWorkingRange(m_sad_window_size, context, WorkingRange::Closed(5, 255), window % 2 == 1 ? "" : "and odd");
+    KIV_CHECK(window_refusal.empty() && window % 2 == 1, "BMWindowPositive_091226_083002")
+        << (window_refusal.empty()
+                ? "Parameter " + ParamsLib::NameAndValue(m_sad_window_size, context) + " cannot work: it must be odd"
+                : window_refusal);
+    for (const std::string& refusal : {CheckWorkingRange(m_prefilter_cap, context, WorkingRange::Closed(1, 63)),
+                                       CheckWorkingRange(m_texture_threshold, context, WorkingRange::AtLeast(0)),
+                                       CheckWorkingRange(m_un_ratio, context, WorkingRange::AtLeast(0))})
+        KIV_CHECK(refusal.empty(), "BMParameterRange_091226_083006") << refusal;
 
     int min_left = 0, levels_left = 0, min_right = 0, levels_right = 0;
     SetRangesCommon(min_disparity, levels, ViewRangeFields{&min_left, &levels_left},

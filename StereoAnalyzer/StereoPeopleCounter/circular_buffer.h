@@ -17,7 +17,7 @@ public:
         if (n <= m_capacity)
             return;
         std::vector<T> data(n);
-        for (unsigned i = 0; i < m_curr_size; ++i) data[i] = std::move(m_data[(m_start + i) % m_capacity]);
+        for (unsigned i = 0; i < m_curr_size; ++i) data[i] = std::move(m_data[Slot(i)]);
         m_data.swap(data);
         m_start = 0;
         m_capacity = static_cast<unsigned>(n);
@@ -27,7 +27,7 @@ public:
     {
         if (m_curr_size == m_capacity)
             reserve(2 * static_cast<std::size_t>(m_curr_size) + 1);
-        m_data[(m_start + m_curr_size) % m_capacity] = value;
+        m_data[Slot(m_curr_size)] = value;
         ++m_curr_size;
     }
 
@@ -44,7 +44,7 @@ public:
     const T& operator[](std::size_t ind) const
     {
         assert(ind < m_curr_size && "ind < m_curr_size");
-        return m_data[(m_start + ind) % m_capacity];
+        return m_data[Slot(static_cast<unsigned>(ind))];
     }
 
     void clear()
@@ -58,6 +58,13 @@ public:
     std::size_t capacity() const { return m_capacity; }
 
 private:
+    // Storage index of element i (i < capacity; a wrap by subtraction, no division).
+    unsigned Slot(unsigned i) const
+    {
+        const unsigned at = m_start + i;
+        return at >= m_capacity ? at - m_capacity : at;
+    }
+
     std::vector<T> m_data;
     unsigned m_start = 0;
     unsigned m_curr_size = 0;

@@ -4,16 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "CommonUtilities/ParameterAccess/parameter_range.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 
 namespace stereo {
 
 namespace {
-
-long long RoundHalfAway(double value)
-{
-    return static_cast<long long>(value > 0 ? value + 0.5 : value - 0.5);
-}
 
 template <int N>
 int Channel(const typename FuzzyPixel<N>::type& pixel, int c);
@@ -59,35 +56,50 @@ void FuzzyBackgroundSubtractor<N>::InitializeDefaultParameters()
 template <int N>
 void FuzzyBackgroundSubtractor<N>::InitFromParams()
 {
+    using ParamsLib::CheckWorkingRange;
+    using ParamsLib::WorkingRange;
+    const BlockEntities::Context& context = GetContext();
     const float init_sigma = m_init_sigma(), min_sigma = m_min_sigma(), max_sigma = m_max_sigma();
-    KIV_CHECK(init_sigma >= min_sigma, "FuzzyBackgrInitSigmaMin_200811_120301")
-        << "init_sigma " << double(init_sigma) << " is below min_sigma " << double(min_sigma);
-    KIV_CHECK(init_sigma <= max_sigma, "FuzzyBackgrInitSigmaMax_200811_120302")
-        << "init_sigma " << double(init_sigma) << " is above max_sigma " << double(max_sigma);
-    // Variances are kept in 32 bits: sigmas whose fixed-point square does not fit are refused.
-    auto variance = [](float sigma) -> long long {
+    const std::string between = "from " + ParamsLib::NameAndValue(m_min_sigma, context) + " to " +
+                                ParamsLib::NameAndValue(m_max_sigma, context);
+    const std::string below = CheckWorkingRange(m_init_sigma, context, WorkingRange::AtLeast(min_sigma), between);
+    KIV_CHECK(below.empty(), "FuzzyBackgrInitSigmaMin_200811_120301") << below;
+    const std::string above = CheckWorkingRange(m_init_sigma, context, WorkingRange::AtMost(max_sigma), between);
+    KIV_CHECK(above.empty(), "FuzzyBackgrInitSigmaMax_200811_120302") << above;
+    // Variances, 64 N sigma^2, are kept in 32 bits.
+    const double largest_sigma = std::sqrt(std::numeric_limits<std::int32_t>::max() / (64.0 * N));
+    for (const ParamsLib::FltValueParam<>* sigma : {&m_init_sigma, &m_min_sigma, &m_max_sigma}) {
+        const std::string refusal =
+            CheckWorkingRange(*sigma, context, WorkingRange::Closed(-largest_sigma, largest_sigma),
+                              "the variance of the background model is kept in 32 bits");
+        KIV_CHECK(refusal.empty(), "FuzzyBackgrSigma_200811_120304") << refusal;
+    }
+    const auto variance = [](float sigma) {
         const float square = sigma * sigma;
-        const double value = 64.0 * N * static_cast<double>(square);
-        KIV_CHECK(std::isfinite(value) && value <= std::numeric_limits<std::int32_t>::max(),
-                  "FuzzyBackgrSigma_200811_120304")
-            << "sigma " << double(sigma) << " is too big for the background model";
-        return RoundHalfAway(value);
+        return AlgoLibrary::RoundHalfAwayFromZero(64.0 * N * static_cast<double>(square));
     };
-    const long long init_var = variance(init_sigma), min_var = variance(min_sigma), max_var = variance(max_sigma);
-    const double alpha = m_alpha();
-    const long long alpha_fixed = RoundHalfAway(64.0 * alpha);
-    KIV_CHECK(std::isfinite(alpha) && 255LL * alpha_fixed <= 32766 && alpha_fixed >= 0,
-              "FuzzyBackgrAlpha_200811_120303")
-        << "alpha " << alpha << " is too big, numeric overflow is possible";
-    const long long fuzzy = m_fuzzy_bg_thresh_mult_sigma();
-    KIV_CHECK(fuzzy >= 1, "FuzzyBackgrFuzzyThresh_200811_120305")
-        << "fuzzy_bg_thresh_mult_sigma must be 1 or more, got " << static_cast<int>(fuzzy);
-    const long long bg = m_bg_thresh_mult_sigma();
+    // The means are kept in 16 bits: 255 times the rate in 1/64 steps (round(64 alpha)) must stay
+    // within 0 .. 32766, so alpha lies in (-1/128, 257/128).
+    const std::string alpha_refusal =
+        CheckWorkingRange(m_alpha, context, WorkingRange{-1.0 / 128, 257.0 / 128, true, true},
+                          "alpha " + m_alpha.GetTextAsRead() +
+                              (m_alpha() < 0 ? " moves the background away from the picture" : " is too big") +
+                              ", numeric overflow is possible");
+    KIV_CHECK(alpha_refusal.empty(), "FuzzyBackgrAlpha_200811_120303") << alpha_refusal;
+    // The thresholds are squared and multiplied by a 32-bit variance in 64 bits.
+    constexpr int kLargestMultiplier = 65535;
+    for (const ParamsLib::IntValueParam<>* multiplier : {&m_fuzzy_bg_thresh_mult_sigma, &m_bg_thresh_mult_sigma}) {
+        const std::string refusal =
+            CheckWorkingRange(*multiplier, context, WorkingRange::Closed(-kLargestMultiplier, kLargestMultiplier),
+                              "its square times the variance is kept in 64 bits");
+        KIV_CHECK(refusal.empty(), "FuzzyBackgrFuzzyThresh_200811_120305") << refusal;
+    }
 
-    m_init_var = static_cast<int>(init_var);
-    m_min_var = static_cast<int>(min_var);
-    m_max_var = static_cast<int>(max_var);
-    m_alpha_fixed = static_cast<int>(alpha_fixed);
+    m_init_var = variance(init_sigma);
+    m_min_var = variance(min_sigma);
+    m_max_var = variance(max_sigma);
+    m_alpha_fixed = AlgoLibrary::RoundHalfAwayFromZero(64.0 * m_alpha());
+    const long long fuzzy = m_fuzzy_bg_thresh_mult_sigma(), bg = m_bg_thresh_mult_sigma();
     m_fuzzy_thresh_sq = fuzzy * fuzzy;
     m_bg_thresh_sq = bg * bg;
 }
@@ -141,7 +153,8 @@ void FuzzyBackgroundSubtractor<N>::UpdateAndWriteFuzzyForeground(cv::Mat_<Pixel>
             }
             const auto d2 = static_cast<std::int32_t>(squares >> 6);
             if (d2 >= m_bg_thresh_sq * bg.variance) {
-                bg.not_updated_ms += elapsed_ms;
+                bg.not_updated_ms = static_cast<std::int32_t>(std::min<long long>(
+                    static_cast<long long>(bg.not_updated_ms) + elapsed_ms, std::numeric_limits<std::int32_t>::max()));
                 WriteOutput(pixels[col], 255);
                 if (bg.not_updated_ms >= threshold) {
                     for (int c = 0; c < N; ++c) bg.mean[c] = static_cast<std::int16_t>(current[c]);

@@ -5,24 +5,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "StereoAnalyzer/StereoPeopleCounter/binarize.h"
 
 namespace stereo {
-
-namespace {
-
-int RoundScaled(int value, double scale)
-{
-    const double v = value * scale;
-    const double rounded = v > 0 ? v + 0.5 : v - 0.5;
-    if (!(rounded < 2147483647.0))
-        return 2147483647;
-    if (!(rounded > -2147483648.0))
-        return -2147483647 - 1;
-    return static_cast<int>(rounded);
-}
-
-}  // namespace
 
 bool CheckMorphologyParams(std::string& report, const MorphologyParams& p)
 {
@@ -35,13 +21,13 @@ bool CheckMorphologyParams(std::string& report, const MorphologyParams& p)
     };
     check(p.segm_threshold >= 0, "CheckMorphologyParams: segm_threshold must be a positive integer number\n");
     check(p.hole_threshold >= 0, "CheckMorphologyParams: hole_threshold must be a positive integer number\n");
-    // A closing or opening radius of 0 is a 1x1 element and a median radius of 0 a copy; the two
-    // double-median radii need at least one neighbour.
+    // A closing or opening radius of 0 is a 1x1 element and a median or filling radius of 0 takes
+    // the pixel alone (with two pictures, the larger of their two values).
     check(p.close_rad >= 0, "CheckMorphologyParams: close_rad must be a positive integer number\n");
     check(p.open_rad >= 0, "CheckMorphologyParams: open_rad must be a positive integer number\n");
     check(p.med_rad >= 0, "CheckMorphologyParams: med_rad must be a positive floating-point number\n");
-    check(p.median_fill_rad >= 1, "CheckMorphologyParams: median_fill_rad must be a positive integer number\n");
-    check(p.double_median_rad >= 1, "CheckMorphologyParams: double_median_rad must be a positive v number\n");
+    check(p.median_fill_rad >= 0, "CheckMorphologyParams: median_fill_rad must be a positive integer number\n");
+    check(p.double_median_rad >= 0, "CheckMorphologyParams: double_median_rad must be a positive integer number\n");
     if (ok)
         report = "Ok";
     return ok;
@@ -52,7 +38,7 @@ namespace {
 // A radius that is 0 stays 0; a positive one never falls below 1.
 int RescaleRadius(int radius, double scale)
 {
-    return radius > 0 ? std::max(1, RoundScaled(radius, scale)) : 0;
+    return radius > 0 ? std::max(1, AlgoLibrary::RoundHalfAwayFromZero(radius * scale)) : 0;
 }
 
 }  // namespace
@@ -60,19 +46,18 @@ int RescaleRadius(int radius, double scale)
 void RescaleMorphologyParams(double scale, MorphologyParams& p)
 {
     p.med_rad = RescaleRadius(p.med_rad, scale);
-    p.segm_threshold = std::max(0, RoundScaled(p.segm_threshold, scale));
-    p.hole_threshold = std::max(0, RoundScaled(p.hole_threshold, scale));
+    p.segm_threshold = std::max(0, AlgoLibrary::RoundHalfAwayFromZero(p.segm_threshold * scale));
+    p.hole_threshold = std::max(0, AlgoLibrary::RoundHalfAwayFromZero(p.hole_threshold * scale));
     p.close_rad = RescaleRadius(p.close_rad, scale);
     p.open_rad = RescaleRadius(p.open_rad, scale);
-    p.double_median_rad = std::max(1, RoundScaled(p.double_median_rad, scale));
-    p.median_fill_rad = std::max(1, RoundScaled(p.median_fill_rad, scale));
+    p.double_median_rad = RescaleRadius(p.double_median_rad, scale);
+    p.median_fill_rad = RescaleRadius(p.median_fill_rad, scale);
 }
 
 int MorphologyHeightThreshold(const SceneParams& scene)
 {
     KIV_CHECK(scene.obj_h_max >= 1.0, "MorphologyObjHMax_140312_120201") << scene.obj_h_max;
-    const double t = 255.0 * (scene.obj_h_min - 50.0) / scene.obj_h_max;
-    return cv::saturate_cast<uchar>(t > 0 ? std::floor(t + 0.5) : 0.0);
+    return AlgoLibrary::RoundHalfAwayFromZero<uchar>(255.0 * (scene.obj_h_min - 50.0) / scene.obj_h_max);
 }
 
 void ProcessWithMorphology(const cv::Mat_<uchar>& heights, const MorphologyParams& params, const SceneParams& scene,

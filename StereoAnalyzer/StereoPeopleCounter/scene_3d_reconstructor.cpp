@@ -10,38 +10,16 @@
 #include <stdexcept>
 
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
+#include "CommonUtilities/ParameterAccess/parameter_range.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 
 namespace stereo {
 
 namespace {
 
-// Rounded half away from zero and saturated to 16 bits; NaN gives 0.
-short RoundToShort(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    const double r = v > 0 ? v + 0.5 : v - 0.5;
-    if (r >= 32767.0)
-        return 32767;
-    if (r <= -32768.0)
-        return -32768;
-    return static_cast<short>(r);
-}
-
-// Rounded half away from zero and saturated to the int range; NaN gives the smallest int, which no
-// range test accepts.
-int RoundToInt(double v)
-{
-    if (std::isnan(v))
-        return std::numeric_limits<int>::min();
-    const double r = v > 0 ? v + 0.5 : v - 0.5;
-    if (r >= 2147483647.0)
-        return std::numeric_limits<int>::max();
-    if (r <= -2147483648.0)
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(r);
-}
+// What a NaN rounds to where an int is wanted: the smallest int, which no range test accepts.
+constexpr int kNaNRounded = std::numeric_limits<int>::min();
 
 }  // namespace
 
@@ -139,12 +117,17 @@ void Scene3DReconstructor::InitializeDefaultParameters()
 
 void Scene3DReconstructor::CheckCalibrationParameters() const
 {
-    KIV_CHECK(m_initial_width() >= 1, "Scene3DInitialWidth_140312_130001")
-        << "initial_width must be at least 1, it is" << m_initial_width();
-    KIV_CHECK(m_initial_height() >= 1, "Scene3DInitialHeight_140312_130002")
-        << "initial_height must be at least 1, it is" << m_initial_height();
-    KIV_CHECK(m_obj_h_max_param() >= 1.0f, "Scene3DObjHMax_140312_130003")
-        << "obj_h_max_param must be at least 1 cm, it is" << static_cast<double>(m_obj_h_max_param());
+    using ParamsLib::CheckWorkingRange;
+    using ParamsLib::WorkingRange;
+    const BlockEntities::Context& context = GetContext();
+    const std::string width = CheckWorkingRange(m_initial_width, context, WorkingRange::AtLeast(1),
+                                                "the width of the calibration's pictures");
+    KIV_CHECK(width.empty(), "Scene3DInitialWidth_140312_130001") << width;
+    const std::string height = CheckWorkingRange(m_initial_height, context, WorkingRange::AtLeast(1),
+                                                 "the height of the calibration's pictures");
+    KIV_CHECK(height.empty(), "Scene3DInitialHeight_140312_130002") << height;
+    const std::string tallest = CheckWorkingRange(m_obj_h_max_param, context, WorkingRange::AtLeast(1), "centimetres");
+    KIV_CHECK(tallest.empty(), "Scene3DObjHMax_140312_130003") << tallest;
 
     // The calibration as a camera pair: finite numbers, focal lengths that see a field of view of
     // more than about half a degree, a rotation and a baseline between two distinct cameras.
@@ -231,10 +214,17 @@ void Scene3DReconstructor::Init(int width, int height, double tilt_angle)
     m_rotation_angle = -tilt_angle;
 
     if (m_calculate_height()) {
+        const BlockEntities::Context& context = GetContext();
+        // Two values that cannot work together: both are named.
+        const auto pair = [&](const ParamsLib::BaseParameter& low, const ParamsLib::BaseParameter& high) {
+            return "Parameters " + ParamsLib::NameAndValue(low, context) + " and " +
+                   ParamsLib::NameAndValue(high, context) + " cannot work together: " + low.GetName() +
+                   " must not lie above " + high.GetName();
+        };
         KIV_CHECK(m_obj_h_min_param() <= m_obj_h_max_param(), "Scene3DObjHMinMax_140312_130008")
-            << static_cast<double>(m_obj_h_min_param()) << static_cast<double>(m_obj_h_max_param());
+            << pair(m_obj_h_min_param, m_obj_h_max_param);
         KIV_CHECK(m_obj_h_max_param() <= m_h_camera_mount_param(), "Scene3DObjHMaxMount_140312_130009")
-            << static_cast<double>(m_obj_h_max_param()) << static_cast<double>(m_h_camera_mount_param());
+            << pair(m_obj_h_max_param, m_h_camera_mount_param);
     }
     ComputeRectificationMapping();
     ComputeDirectRectificationMappingForCoords();
@@ -395,8 +385,18 @@ void Scene3DReconstructor::ComputeSceneParams()
     const double B = std::abs(1.0 / m_q.at<double>(3, 2));
     m_focal_length = f;
     m_baseline = B;
-    KIV_CHECK(H > hmax + 10.0, "Scene3DMountTooLow_140312_130011") << H << hmax;
+    KIV_CHECK(H > hmax + 10.0, "Scene3DMountTooLow_140312_130011")
+        << "Parameter " + ParamsLib::NameAndValue(m_h_camera_mount_param, GetContext()) +
+               " cannot work: it must lie above " + ParamsLib::NumberText(hmax + 10.0) + " (10 cm above " +
+               ParamsLib::NameAndValue(m_obj_h_max_param, GetContext()) + ")";
     m_max_disparity = f * B / std::max((H - (hmax + 10.0)) * std::cos(theta), 5.0);
+    // From too high above the objects the stereo pair tells no heights apart.
+    KIV_CHECK(m_max_disparity >= 0.5, "Scene3DMountTooHigh_140312_130044")
+        << "Parameter " + ParamsLib::NameAndValue(m_h_camera_mount_param, GetContext()) +
+               " cannot work: it must lie in (" + ParamsLib::NumberText(hmax + 10.0) + ", " +
+               ParamsLib::NumberText(hmax + 10.0 + 2.0 * f * B / std::cos(theta)) +
+               "] (higher, the largest disparity of the scene, " + ParamsLib::NumberText(m_max_disparity) +
+               " pixels, rounds to 0)";
     if (m_max_disparity > m_width - 1)
         m_max_disparity = m_width - 1;
     const double cy = (m_p1.at<double>(1, 2) + m_p2.at<double>(1, 2)) / 2.0;
@@ -450,16 +450,18 @@ void Scene3DReconstructor::CalculateHeightFromDisparityUsingReprojectionMatrix(c
         const short* d = disp.ptr<short>(r0);
         for (int x0 = 0; x0 < m_width; ++x0) {
             const cv::Vec3f cam = pts[x0];
-            dep[x0] = RoundToShort(cam[2]);
+            dep[x0] = AlgoLibrary::RoundHalfAwayFromZero<short>(cam[2]);
             bool accepted = false;
             const cv::Point3f world = ToWorld(cam, view, kConditions, accepted);
             pts[x0] = cv::Vec3f(world.x, world.y, world.z);
             if (accepted) {
-                const int c = RoundToInt((world.x - static_cast<float>(m_x_min)) / x_range * m_width);
-                const int r = RoundToInt((world.y - static_cast<float>(m_y_min)) / y_range * m_height);
+                const int c = AlgoLibrary::RoundHalfAwayFromZero(
+                    (world.x - static_cast<float>(m_x_min)) / x_range * m_width, kNaNRounded);
+                const int r = AlgoLibrary::RoundHalfAwayFromZero(
+                    (world.y - static_cast<float>(m_y_min)) / y_range * m_height, kNaNRounded);
                 const int match = view == kRightView ? x0 + d[x0] : x0 - d[x0];
                 if (c >= 0 && c < m_width && r >= 0 && r < m_height && match >= 0 && match < m_width)
-                    hgt[x0] = RoundToShort(world.z);
+                    hgt[x0] = AlgoLibrary::RoundHalfAwayFromZero<short>(world.z);
             }
         }
     }
@@ -504,7 +506,7 @@ cv::Point3f Scene3DReconstructor::TablePoint(eLeftOrRightView view, int row, int
 void Scene3DReconstructor::ComputeHeightAndDepthMapping()
 {
     KIV_CHECK(m_calculate_height(), "Scene3DTablesNoHeight_140312_130015");
-    m_table_max = RoundToShort(m_max_disparity);
+    m_table_max = AlgoLibrary::RoundHalfAwayFromZero<short>(m_max_disparity);
     m_table_min = 0;
     KIV_CHECK(m_table_max >= 1, "Scene3DTablesMaxDisparity_140312_130016") << static_cast<int>(m_table_max);
     m_table_levels = m_table_max - m_table_min + 1;
@@ -632,7 +634,7 @@ void Scene3DReconstructor::CalculateDepthFromDisparity(const cv::Mat& disp, eLef
         for (int x = 0; x < m_width; ++x) {
             const int clamped = std::min(std::max(static_cast<int>(d[x]), static_cast<int>(m_table_min)),
                                          static_cast<int>(m_table_max));
-            out[x] = RoundToShort(TableCameraPoint(r, x, clamped - m_table_min)[2]);
+            out[x] = AlgoLibrary::RoundHalfAwayFromZero<short>(TableCameraPoint(r, x, clamped - m_table_min)[2]);
         }
     }
 }
@@ -649,7 +651,7 @@ void Scene3DReconstructor::CalculateDepthFromDisparityUsingReprojection(const cv
     for (int r = 0; r < disp.rows; ++r) {
         const cv::Vec3f* p = m_points_buffer.ptr<cv::Vec3f>(r);
         short* out = depth.ptr<short>(r);
-        for (int x = 0; x < disp.cols; ++x) out[x] = RoundToShort(p[x][2]);
+        for (int x = 0; x < disp.cols; ++x) out[x] = AlgoLibrary::RoundHalfAwayFromZero<short>(p[x][2]);
     }
 }
 
@@ -684,7 +686,8 @@ void Scene3DReconstructor::ProjectPointToImage(const cv::Point3f& world, eLeftOr
                  static_cast<float>(P.at<double>(i, 2)) * c[2] + static_cast<float>(P.at<double>(i, 3));
     KIV_CHECK(uvw[2] > 0.f, "Scene3DProjectBehind_140312_130026")
         << "m_im_point_proj[2] must be greater than zero.Probably bad calibration matrices";
-    p = cv::Point(RoundToInt(uvw[0] / uvw[2]), RoundToInt(uvw[1] / uvw[2]));
+    p = cv::Point(AlgoLibrary::RoundHalfAwayFromZero(uvw[0] / uvw[2], kNaNRounded),
+                  AlgoLibrary::RoundHalfAwayFromZero(uvw[1] / uvw[2], kNaNRounded));
 }
 
 void Scene3DReconstructor::GetSceneParams(SceneParams& params) const
@@ -699,7 +702,7 @@ void Scene3DReconstructor::GetSceneParams(SceneParams& params) const
     params.angle_left = m_angle_left;
     params.angle_right = m_angle_right;
     params.focal_length = m_focal_length;
-    params.max_disparity = RoundToInt(m_max_disparity);
+    params.max_disparity = AlgoLibrary::RoundHalfAwayFromZero(m_max_disparity, kNaNRounded);
 }
 
 void Scene3DReconstructor::GetValidPixelsMask(eLeftOrRightView view, cv::Mat& mask) const

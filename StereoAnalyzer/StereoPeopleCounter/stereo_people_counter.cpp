@@ -6,22 +6,17 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
-#include <stdexcept>
 
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/ParameterAccess/parameter_range.h"
 #include "CommonUtilities/algorithm_support/cimage_cvmat.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter_visualiser.h"
 
 namespace stereo {
 
 namespace {
-
-long long RoundHalfAway(double value)
-{
-    return static_cast<long long>(value > 0 ? value + 0.5 : value - 0.5);
-}
 
 std::string SizeText(const cv::Size& size)
 {
@@ -170,9 +165,6 @@ void StereoPeopleCounter::InitFromParams()
     params.median_fill_rad = m_params.median_fill_rad();
     params.double_median_rad = m_params.double_median_rad();
     params.med_rad = m_params.med_rad();
-    std::string report;
-    if (!CheckMorphologyParams(report, params))
-        throw std::logic_error(report);
     CheckCalibrationRead();
     // Values that make the size reduction fail at the first pair, or that make counting impossible,
     // are refused now.
@@ -220,16 +212,23 @@ std::string StereoPeopleCounter::CheckParameterRanges()
     using ParamsLib::CheckWorkingRange;
     using ParamsLib::WorkingRange;
     const BlockEntities::Context& own = GetContext();
+    // Sizes and radii of the height-map filters count pixels; those larger than the picture are
+    // refused once the picture's size is known (CheckDerivedSizes).
+    const char* const kPixels = "a number of pixels";
     const std::vector<std::string> refusals = {
         CheckWorkingRange(m_params.stereo_resolution, own, WorkingRange::AtLeast(1),
                           "pixels of the processing picture"),
         CheckWorkingRange(m_params.area_max_grow_for_keep_ratio, own, WorkingRange::AtLeast(1),
                           "a share of the requested area"),
-        CheckWorkingRange(m_params.foregr_blur_gauss_sigma, own, WorkingRange::Above(0),
-                          "the blur of the foreground picture"),
-        CheckWorkingRange(m_params.blurred_foreground_gradient_multiplier, own, WorkingRange::Above(0),
-                          "a multiplier of 0 or less weights every height away"),
-        m_brightness_checker.CheckWorkingRanges(),
+        CheckWorkingRange(m_params.segm_threshold, own, WorkingRange::AtLeast(0), kPixels),
+        CheckWorkingRange(m_params.hole_threshold, own, WorkingRange::AtLeast(0), kPixels),
+        CheckWorkingRange(m_params.close_rad, own, WorkingRange::AtLeast(0), kPixels),
+        CheckWorkingRange(m_params.open_rad, own, WorkingRange::AtLeast(0), kPixels),
+        CheckWorkingRange(m_params.median_fill_rad, own, WorkingRange::AtLeast(0), kPixels),
+        CheckWorkingRange(m_params.double_median_rad, own, WorkingRange::AtLeast(0), kPixels),
+        CheckWorkingRange(m_params.med_rad, own, WorkingRange::AtLeast(0), kPixels),
+        // A brightness problem pauses the background work: crossed limits would pause it for good.
+        m_brightness_checker.CheckWorkingRanges(true),
     };
     for (const std::string& refusal : refusals)
         if (!refusal.empty())
@@ -255,31 +254,26 @@ void StereoPeopleCounter::CheckDerivedSizes(double scale) const
         {&m_params.double_median_rad, m_filter.morph.double_median_rad},
         {&m_params.med_rad, m_filter.morph.med_rad},
     };
+    // (Negative radii are refused with the parameters, and scaling keeps them at 0 or more.)
     for (const auto& radius : radii)
-        KIV_CHECK(radius.second >= 0 && radius.second <= limit, "StereoCounterDerivedRadius_200811_140115")
-            << "Parameter " + GetFullParameterName(radius.first->GetName(), GetContext()) + " = " +
-                   std::to_string((*radius.first)()) + " gives the radius " + std::to_string(radius.second) +
-                   " pixels, " + origin + "; it must lie in 0 .. " + std::to_string(limit) + " (the heights picture " +
-                   std::to_string(m_sizes.heights.width) + "x" + std::to_string(m_sizes.heights.height) + ")";
-    const long long area = static_cast<long long>(m_sizes.heights.width) * m_sizes.heights.height;
-    KIV_CHECK(!m_params.use_morphological_filtering() || m_filter.morph.segm_threshold <= area,
-              "StereoCounterDerivedSegmThreshold_200811_140119")
-        << "Parameter " + GetFullParameterName(m_params.segm_threshold.GetName(), GetContext()) + " = " +
-               std::to_string(m_params.segm_threshold()) + " gives the least segment of " +
-               std::to_string(m_filter.morph.segm_threshold) + " pixels, " + origin + "; it must lie in 0 .. " +
-               std::to_string(area) + " (the heights picture's area), else every head is removed";
+        KIV_CHECK(radius.second <= limit, "StereoCounterDerivedRadius_200811_140115")
+            << "Parameter " + ParamsLib::NameAndValue(*radius.first, GetContext()) + " gives the radius " +
+                   std::to_string(radius.second) + " pixels, " + origin + "; it must lie in 0 .. " +
+                   std::to_string(limit) + " (the heights picture " + std::to_string(m_sizes.heights.width) + "x" +
+                   std::to_string(m_sizes.heights.height) + ")";
     // Heads are the heights above obj_h_min less the error: an error as large as obj_h_min makes
     // every pixel a head.
     const std::string error_refusal = ParamsLib::CheckWorkingRange(
         m_params.max_height_error, GetContext(), ParamsLib::WorkingRange{0, m_scene.params.obj_h_min, false, true},
-        "below the least object height obj_h_min_param of 3DReconstructor");
+        "below the least object height, " + ParamsLib::NumberText(m_scene.params.obj_h_min) +
+            " (obj_h_min_param of 3DReconstructor), or every pixel is a head");
     KIV_CHECK(error_refusal.empty(), "StereoCounterMaxHeightError_200811_140120") << error_refusal;
     const double sigma = m_filter.foregr_blur_sigma_scaled;
     KIV_CHECK(std::isfinite(sigma) && sigma <= limit, "StereoCounterDerivedSigma_200811_140116")
-        << "Parameter " + GetFullParameterName(m_params.foregr_blur_gauss_sigma.GetName(), GetContext()) + " = " +
-               ParamsLib::NumberText(m_params.foregr_blur_gauss_sigma()) + " gives the sigma " +
-               ParamsLib::NumberText(sigma) + " pixels, " + origin + "; it must lie in (0, " + std::to_string(limit) +
-               "] (the heights picture)";
+        << "Parameter " + ParamsLib::NameAndValue(m_params.foregr_blur_gauss_sigma, GetContext()) +
+               " gives the sigma " + ParamsLib::NumberText(sigma) + " pixels, " + origin +
+               "; the sigma must be at most " + std::to_string(limit) +
+               " (the heights picture; 0 or less blurs nothing)";
     KIV_CHECK(m_filter.circle_around_head_rad >= 1 && m_filter.circle_around_head_rad <= limit,
               "StereoCounterDerivedHeadRadius_200811_140117")
         << "the head radius " + std::to_string(m_filter.circle_around_head_rad) + " pixels, " + origin +
@@ -312,9 +306,9 @@ void StereoPeopleCounter::InitAll(const cv::Size& input_size)
 cv::Size StereoPeopleCounter::ReducedResolution(const cv::Size& size, int area, const char* name)
 {
     cimage_cvmat::ReductionKind kind = cimage_cvmat::ReductionKind(0);
-    const long long max_area = RoundHalfAway(static_cast<double>(area) * m_params.area_max_grow_for_keep_ratio());
-    const cv::Size reduced =
-        cimage_cvmat::FindReduceResolution(size, area, static_cast<int>(std::min<long long>(max_area, INT_MAX)), &kind);
+    const int max_area =
+        AlgoLibrary::RoundHalfAwayFromZero(static_cast<double>(area) * m_params.area_max_grow_for_keep_ratio());
+    const cv::Size reduced = cimage_cvmat::FindReduceResolution(size, area, max_area, &kind);
     const std::string from = SizeText(size), to = SizeText(reduced);
     const int reduced_area = reduced.width * reduced.height;
     if (kind == 0)
@@ -341,7 +335,7 @@ void StereoPeopleCounter::InitFrameSize(const cv::Size& input_size)
         heights_area *=
             static_cast<double>(m_params.height_map_processing_scale()) * m_params.height_map_processing_scale();
     m_sizes.heights =
-        ReducedResolution(m_sizes.processing, static_cast<int>(std::max(1LL, RoundHalfAway(heights_area))),
+        ReducedResolution(m_sizes.processing, std::max(1, AlgoLibrary::RoundHalfAwayFromZero(heights_area)),
                           "heights processing resolution");
     m_sizes.heights_to_processing = static_cast<double>(m_sizes.heights.height) / m_sizes.processing.height;
 }
@@ -455,8 +449,7 @@ void StereoPeopleCounter::RescaleParameters()
     m_filter.morph = m_filter.morph_unscaled;
     RescaleMorphologyParams(s, m_filter.morph);
     m_filter.foregr_blur_sigma_scaled = s * m_params.foregr_blur_gauss_sigma();
-    m_filter.circle_around_head_rad =
-        static_cast<int>(std::clamp<long long>(RoundHalfAway(s1 * 21), 0, INT_MAX - 2)) + 2;
+    m_filter.circle_around_head_rad = std::clamp(AlgoLibrary::RoundHalfAwayFromZero(s1 * 21), 0, INT_MAX - 2) + 2;
     CheckDerivedSizes(s);
     if (m_filter.foregr_blur_sigma_scaled > 0) {
         // The size cv::GaussianBlur derives for an 8-bit picture, bounded by the picture.

@@ -7,6 +7,7 @@
 
 #include "CommonUtilities/algorithm_support/cimage_cvmat.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 #include "StereoAnalyzer/StereoMatchers/views_in_parallel.h"
 #include "StereoAnalyzer/StereoPeopleCounter/head_candidates.h"
 #include "StereoAnalyzer/StereoPeopleCounter/left_right_check.h"
@@ -16,16 +17,6 @@
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter.h"
 
 namespace stereo {
-
-namespace {
-
-inline uchar RoundToByte(double value)
-{
-    const double rounded = value > 0 ? std::trunc(value + 0.5) : std::trunc(value - 0.5);
-    return static_cast<uchar>(std::clamp(rounded, 0.0, 255.0));
-}
-
-}  // namespace
 
 void StereoPeopleCounter::ProcessStereoPair(const cv::Mat& left, const cv::Mat& right, bool debug, long long time)
 {
@@ -271,7 +262,7 @@ void StereoPeopleCounter::ForegroundEstimation()
     for (int r = 0; r < m_maps.blurred_gradient_foreground.rows; ++r) {
         uchar* row = m_maps.blurred_gradient_foreground.ptr<uchar>(r);
         for (int c = 0; c < m_maps.blurred_gradient_foreground.cols; ++c)
-            row[c] = static_cast<uchar>(std::min(255.0, std::floor(multiplier * row[c] + 0.5)));
+            row[c] = AlgoLibrary::RoundHalfAwayFromZero<uchar>(multiplier * row[c]);
     }
 }
 
@@ -294,26 +285,51 @@ void StereoPeopleCounter::CalculateHeightMaps()
             uchar* dst = out.ptr<uchar>(r);
             const uchar* foreground = weight ? m_maps.blurred_gradient_foreground.ptr<uchar>(r) : nullptr;
             for (int c = 0; c < out.cols; ++c) {
-                uchar value = RoundToByte(in[c] * to_byte);
+                uchar value = AlgoLibrary::RoundHalfAwayFromZero<uchar>(in[c] * to_byte);
                 if (foreground)
-                    value = RoundToByte(value * (foreground[c] / 255.0));
+                    value = AlgoLibrary::RoundHalfAwayFromZero<uchar>(value * (foreground[c] / 255.0));
                 dst[c] = value;
             }
         }
     });
 }
 
+namespace {
+
+// The medians of the height maps at radius 0: the window is the pixel itself, so the median of one
+// picture is its value and the upper median of two pictures the larger of their two values (which
+// the filling variant keeps as well). The filters themselves take radii from 1.
+void DoubleMedian(const cv::Mat_<uchar>& a, const cv::Mat_<uchar>& b, int radius, bool fill, cv::Mat_<uchar>& dst)
+{
+    if (radius == 0)
+        dst = cv::max(a, b);
+    else if (fill)
+        DoubleMedianFilterFill(a, b, radius, dst);
+    else
+        DoubleMedianFilter(a, b, radius, dst);
+}
+
+void MedianFill(const cv::Mat_<uchar>& a, int radius, cv::Mat_<uchar>& dst)
+{
+    if (radius == 0)
+        a.copyTo(dst);
+    else
+        MedianFilterFill(a, radius, dst);
+}
+
+}  // namespace
+
 void StereoPeopleCounter::FilterLeftHeightMapUsingRightHeightMap()
 {
     auto timer = StatScopedTimeCalculator("Double median");
     const cv::Mat_<uchar> left = m_views.height_map[kLeftView], right = m_views.height_map[kRightView];
     if (m_params.use_double_med_filling()) {
-        DoubleMedianFilterFill(right, left, m_filter.morph.median_fill_rad, m_maps.median_filled_image_r);
-        MedianFilterFill(left, m_filter.morph.median_fill_rad, m_maps.median_filled_image_l);
-        DoubleMedianFilter(m_maps.median_filled_image_r, m_maps.median_filled_image_l, m_filter.morph.double_median_rad,
-                           m_maps.all_median_filled_image_l);
+        DoubleMedian(right, left, m_filter.morph.median_fill_rad, true, m_maps.median_filled_image_r);
+        MedianFill(left, m_filter.morph.median_fill_rad, m_maps.median_filled_image_l);
+        DoubleMedian(m_maps.median_filled_image_r, m_maps.median_filled_image_l, m_filter.morph.double_median_rad,
+                     false, m_maps.all_median_filled_image_l);
     } else {
-        DoubleMedianFilter(right, left, m_filter.morph.double_median_rad, m_maps.all_median_filled_image_l);
+        DoubleMedian(right, left, m_filter.morph.double_median_rad, false, m_maps.all_median_filled_image_l);
     }
 }
 

@@ -132,10 +132,16 @@ const char AlarmsDbThread::kOutgoingStr[] = "Outgoing";
 
 AlarmsDbThread::AlarmsDbThread(const std::string& database_path, const std::string& name, int max_page_count,
                                ThreadManager& manager)
+    : AlarmsDbThread(database_path, name, max_page_count, kQueueLimit, manager)
+{
+}
+
+AlarmsDbThread::AlarmsDbThread(const std::string& database_path, const std::string& name, int max_page_count,
+                               std::size_t queue_limit, ThreadManager& manager)
     : BaseThread(name, manager),
       m_database_path(database_path),
-      m_statements(kQueueCapacity),
-      m_max_page_count(max_page_count)
+      m_max_page_count(max_page_count),
+      m_queue_limit(queue_limit)
 {
     try {
         m_session.open(soci::sqlite3, ConnectionText(database_path));
@@ -214,8 +220,7 @@ bool AlarmsDbThread::CompleteStart()
         LOG(GetLogger(), error) << "Alarms database unavailable, passes will not be stored: " << error.what();
         m_given_up.store(true);
         Statement statement;
-        while (m_statements.timed_front(statement, std::chrono::milliseconds(0)))
-            ReportNotStored(statement);
+        while (TakeStatement(statement, std::chrono::milliseconds(0))) ReportNotStored(statement);
         return false;
     }
 }
@@ -241,31 +246,46 @@ bool AlarmsDbThread::Update(long long object_id)
 
 bool AlarmsDbThread::InsertOrUpdate(const Statement& statement)
 {
-    // A database given up takes the statement and stores nothing, so no caller waits for it.
-    if (m_given_up.load()) {
+    bool closed = m_given_up.load();
+    if (!closed) {
+        std::lock_guard<std::mutex> lock(m_queue_mutex);
+        closed = m_closed;
+        if (!closed) {
+            if (m_statements.size() >= m_queue_limit)
+                return false;
+            m_statements.push_back(statement);
+        }
+    }
+    if (closed) {
         ReportNotStored(statement);
         return true;
     }
-    // A full queue would overwrite its oldest statement: refuse instead. Only this thread removes
-    // statements, so the room found here is still there at the push.
-    std::lock_guard<std::mutex> lock(m_push_mutex);
-    if (m_closed || m_statements.is_full())
-        return false;
-    m_statements.push_back(statement);
+    m_queue_changed.notify_one();
     return true;
 }
 
-bool AlarmsDbThread::CanTakeStatements()
+bool AlarmsDbThread::TakeStatement(Statement& statement, std::chrono::milliseconds timeout)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_push_mutex);
-        if (m_closed)
-            return false;
-    }
-    return !(GetManager().IsTerminated() && m_refusing.load());
+    std::unique_lock<std::mutex> lock(m_queue_mutex);
+    if (!m_queue_changed.wait_for(lock, timeout, [this] { return !m_statements.empty(); }))
+        return false;
+    statement = m_statements.front();
+    m_statements.pop_front();
+    return true;
 }
 
-std::string AlarmsDbThread::RowText(const Statement& statement) const
+void AlarmsDbThread::CloseQueue()
+{
+    std::deque<Statement> left;
+    {
+        std::lock_guard<std::mutex> lock(m_queue_mutex);
+        m_closed = true;
+        left.swap(m_statements);
+    }
+    for (const Statement& statement : left) ReportNotStored(statement);
+}
+
+std::string AlarmsDbThread::RowText(const Statement& statement, const long long* object_id_base)
 {
     std::ostringstream text;
     if (!statement.is_insert)
@@ -274,8 +294,8 @@ std::string AlarmsDbThread::RowText(const Statement& statement) const
         text << PassTypeToString(statement.pass_type);
     else
         text << "pass type " << static_cast<int>(statement.pass_type);
-    if (m_ready.load())
-        text << " Object_id=" << statement.object_id + m_object_id_base;
+    if (object_id_base)
+        text << " Object_id=" << statement.object_id + *object_id_base;
     else
         text << " object " << statement.object_id << " (object-id base not read)";
     if (HasTime(statement.local_time))
@@ -288,7 +308,7 @@ std::string AlarmsDbThread::RowText(const Statement& statement) const
 
 void AlarmsDbThread::ReportNotStored(const Statement& statement)
 {
-    LOG(GetLogger(), error) << "not stored: " << RowText(statement);
+    LOG(GetLogger(), error) << "not stored: " << RowText(statement, m_ready.load() ? &m_object_id_base : nullptr);
 }
 
 long long AlarmsDbThread::GetAlarmsCount(PassType pass_type, const std::string& start_date,
@@ -393,7 +413,6 @@ AlarmsDbThread::Outcome AlarmsDbThread::Execute(const Statement& statement)
             if (!m_busy_episode)
                 LOG(GetLogger(), warning) << "Database error: " << error.what();
             m_busy_episode = true;
-            m_refusing.store(true);
             return Outcome::kBusy;
         }
         if (IsContentError(error)) {
@@ -403,18 +422,18 @@ AlarmsDbThread::Outcome AlarmsDbThread::Execute(const Statement& statement)
         }
         if (IsFull(error) && IsAtPageLimit()) {
             // The file has reached its configured size: while it stays there every insert is
-            // dropped, and that is reported once.
+            // dropped. The error is reported once, each pass it costs by its row.
             if (!m_full_episode) {
                 LOG(GetLogger(), error) << "Database error: " << error.what();
                 FileErrorHandler::SetError(kDbErrorMarker);
                 m_marker_raised = true;
                 m_full_episode = true;
             }
+            ReportNotStored(statement);
             return Outcome::kDone;
         }
         // The file itself refuses (read-only, disk full, table missing, file replaced or damaged):
         // the statement and those behind it wait until it takes writes again.
-        m_refusing.store(true);
         if (!m_marker_raised) {
             FileErrorHandler::SetError(kDbErrorMarker);
             m_marker_raised = true;
@@ -435,7 +454,6 @@ AlarmsDbThread::Outcome AlarmsDbThread::Execute(const Statement& statement)
 void AlarmsDbThread::OnWriteAccepted(bool insert)
 {
     m_busy_episode = false;
-    m_refusing.store(false);
     if (m_refused_episode) {
         LOG(GetLogger(), info) << "Alarms database accepts writes again";
         m_refused_episode = false;
@@ -485,30 +503,48 @@ void AlarmsDbThread::Reconnect()
     }
 }
 
+bool AlarmsDbThread::Pause(std::chrono::steady_clock::duration duration)
+{
+    return IsTerminated() ? WaitForProducers(duration) : WaitFor(duration);
+}
+
+// After the stop request the thread goes on storing what the producers hand over while they stop;
+// once they have ended it stores what is left, within a time limit.
 void AlarmsDbThread::ThreadFunc()
+{
+    try {
+        StoreStatements();
+    } catch (...) {
+        // The thread fails (and with it the service): what waits is named, and nothing more queued.
+        CloseQueue();
+        throw;
+    }
+}
+
+void AlarmsDbThread::StoreStatements()
 {
     Statement statement;
     bool pending = false;  // `statement` was refused and waits to be tried again
     auto refusal_pause = std::chrono::steady_clock::duration(kFirstRefusalPause);
-    while (!IsTerminated()) {
+    while (!(IsTerminated() && HaveProducersEnded())) {
         // While a lock at start is in the way the statements stay queued.
         if (!CompleteStart()) {
-            WaitFor(kBusyRetryPause);
+            Pause(kBusyRetryPause);
             continue;
         }
-        if (!pending && !m_statements.timed_front(statement, kStatementWait))
+        if (!pending && !TakeStatement(statement, kStatementWait))
             continue;
         const Outcome outcome = Execute(statement);
         pending = outcome != Outcome::kDone;
         if (outcome == Outcome::kRefused) {
-            if (WaitFor(refusal_pause))
+            if (Pause(refusal_pause))
                 Reconnect();
             refusal_pause = std::min<std::chrono::steady_clock::duration>(refusal_pause * 2, kLongestRefusalPause);
             continue;
         }
         refusal_pause = kFirstRefusalPause;
         if (outcome == Outcome::kBusy)
-            WaitFor(kBusyRetryPause);
+            Pause(kBusyRetryPause);
     }
     Drain(statement, pending);
 }
@@ -526,7 +562,7 @@ void AlarmsDbThread::Drain(Statement& statement, bool pending)
     if (started && m_refused_episode)
         Reconnect();
     while (started && std::chrono::steady_clock::now() < deadline) {
-        if (!pending && !m_statements.timed_front(statement, std::chrono::milliseconds(0)))
+        if (!pending && !TakeStatement(statement, std::chrono::milliseconds(0)))
             break;
         const Outcome outcome = Execute(statement);
         pending = outcome != Outcome::kDone;
@@ -535,13 +571,8 @@ void AlarmsDbThread::Drain(Statement& statement, bool pending)
         if (outcome == Outcome::kBusy)
             std::this_thread::sleep_for(kBusyRetryPause);
     }
-    {
-        // From here on nothing is queued any more: the alarm slot reports what it still holds.
-        std::lock_guard<std::mutex> lock(m_push_mutex);
-        m_closed = true;
-    }
+    // From here on nothing is queued any more: a statement that comes later is reported at once.
     if (pending)
         ReportNotStored(statement);
-    while (m_statements.timed_front(statement, std::chrono::milliseconds(0)))
-        ReportNotStored(statement);
+    CloseQueue();
 }

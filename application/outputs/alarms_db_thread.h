@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -11,7 +13,6 @@
 #include <soci/soci.h>
 
 #include "application/runtime/base_thread.h"
-#include "application/runtime/bounded_buffer.h"
 
 class ThreadManager;
 
@@ -19,11 +20,14 @@ class ThreadManager;
 // statements other threads queue for it. Apart from the start-up sequence (before alarms flow)
 // no other thread touches the database.
 //
-// A database that refuses writes for its own state (read-only, disk full, table missing, file
-// replaced, locked) keeps the statement and those behind it queued and is tried again, reopened,
-// after a pause that grows up to a few seconds; the "db_error" marker stands meanwhile. A
-// statement refused for its own content is logged with its row and dropped. At stop the queue is
-// stored first; what cannot be stored is logged with its row, so no pass exists nowhere.
+// Nobody waits for the database: statements wait in memory, in arrival order, up to a bound that
+// holds a day of passes at a busy door (see kQueueLimit). A database that refuses writes for its
+// own state (read-only, disk full, table missing, file replaced, locked) keeps the statement and
+// those behind it queued and is tried again, reopened, after a pause that grows up to a few
+// seconds; the "db_error" marker stands meanwhile. Every statement that is not stored is logged
+// with its row ("not stored: ..."): one refused for its own content, one refused at the page
+// limit, and, at the stop, those still queued once the producers have ended and the database
+// still refuses them. So each pass is either stored or named in the log.
 class AlarmsDbThread : public BaseThread {
 public:
     enum PassType : int {
@@ -39,7 +43,12 @@ public:
         int object_height = 0;               // inserts only
     };
 
-    static constexpr std::size_t kQueueCapacity = 100;
+    // The statements that may wait for the database. A busy door, taken as one pass every second
+    // around the clock, gives 86,400 passes a day, each an insert and, when its object leaves, at
+    // most one update: 172,800 statements. A statement takes sizeof(Statement) bytes (88 on
+    // x86-64, 72 on 32-bit ARM) in the queue's blocks: about 16 MB or 13 MB when full. The memory
+    // is taken only while statements wait.
+    static constexpr std::size_t kQueueLimit = 180000;
 
     static const char kInsertCmd[];
     static const char kUpdateCmd[];
@@ -53,21 +62,25 @@ public:
 
     // Opens the database and reads the object-id base. Throws soci::soci_error on failure, except
     // for a database locked by another connection: the thread then reads it again until it is
-    // free (IsReady), keeping the statements queued meanwhile.
+    // free (IsReady), keeping the statements queued meanwhile. `queue_limit`: see kQueueLimit.
+    AlarmsDbThread(const std::string& database_path, const std::string& name, int max_page_count,
+                   std::size_t queue_limit, ThreadManager& manager);
     AlarmsDbThread(const std::string& database_path, const std::string& name, int max_page_count,
                    ThreadManager& manager);
 
-    // Each queues one statement and returns true, or returns false, queuing nothing, while the
-    // queue is full or once the thread has ended (see CanTakeStatements). Callable from any thread.
+    // Each takes one statement without waiting and returns true: it is queued, or, when it can
+    // never be stored (the thread has ended, or the database was given up at start), logged as
+    // "not stored" at once. False only while the queue holds its limit: nothing is queued or
+    // logged, and the caller names the pass. Callable from any thread.
     bool Insert(long long object_id, PassType pass_type, const std::tm& local_time, int object_height);
     // The update is stamped with the local time of this call.
     bool Update(long long object_id);
     bool InsertOrUpdate(const Statement& statement);
-    // False once the thread has ended, or while the service stops and the database refuses
-    // writes: a statement waiting for room would then never be stored. Any thread.
-    bool CanTakeStatements();
     // Logs a statement that will never be stored with its whole row ("not stored: ..."). Any thread.
     void ReportNotStored(const Statement& statement);
+    // The row a statement stores (or the update it makes) as the "not stored" line gives it; the
+    // object id with the base when it is known (null: not read).
+    static std::string RowText(const Statement& statement, const long long* object_id_base);
 
     // The number of objects recorded as having left the scene in that direction at or after the
     // start ("%Y-%m-%d", "%H:%M:%S"). For start-up, before alarms flow; runs on the caller's thread.
@@ -100,6 +113,8 @@ private:
         kRefused,   // the database refuses writes for its state: try again after a growing pause
     };
 
+    // The thread body without its failure handling.
+    void StoreStatements();
     // Runs one statement and decides what its failure means.
     Outcome Execute(const Statement& statement);
     void ExecuteInsert(const Statement& statement, long long object_id);
@@ -112,10 +127,15 @@ private:
     // the thread runs, briefly once it is stopping.
     void WaitForLocksInSteps();
     static int OnBusy(void* context, int attempt);
+    // Waits up to `timeout` for the oldest statement and takes it.
+    bool TakeStatement(Statement& statement, std::chrono::milliseconds timeout);
+    // A pause between tries: until the stop request, then until the producers have ended. False
+    // when the pause was cut short that way.
+    bool Pause(std::chrono::steady_clock::duration duration);
     // Executes what is still queued at stop, within a time limit, and logs what is left.
     void Drain(Statement& statement, bool pending);
-    // The statement as the row it would store (or the update it would make).
-    std::string RowText(const Statement& statement) const;
+    // Takes no statement any more and logs those still queued.
+    void CloseQueue();
     // The start-up reads; false while another connection holds the lock.
     bool ReadStartState();
     // Finishes what a lock put off at start (the start-up reads, the requested totals); false
@@ -125,7 +145,6 @@ private:
 
     const std::string m_database_path;
     soci::session m_session;
-    util::bounded_buffer<Statement> m_statements;
     int m_max_page_count;
     long long m_object_id_base = 0;
 
@@ -138,9 +157,11 @@ private:
     std::string m_totals_time;
     TotalsCallback m_on_totals;
 
-    std::mutex m_push_mutex;  // makes the room test and the push of producers one step
-    bool m_closed = false;    // the thread has ended: nothing is queued any more (under m_push_mutex)
-    std::atomic<bool> m_refusing{false};  // the last write was refused for the database's state
+    const std::size_t m_queue_limit;
+    std::mutex m_queue_mutex;  // guards the statements and m_closed
+    std::condition_variable m_queue_changed;
+    std::deque<Statement> m_statements;
+    bool m_closed = false;  // nothing is queued any more: the thread ends or has ended
 
     // Used on this thread only.
     bool m_full_episode = false;     // the page limit has been met and reported; ended by an insert

@@ -1,10 +1,16 @@
 #include "application/outputs/led_controller.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -36,16 +42,53 @@ struct LedController::Launcher {
     std::deque<std::vector<std::string>> pending;  // events not yet taken by a worker
     unsigned running = 0;                          // workers alive
     std::set<pid_t> utilities;                     // utilities running, each the leader of its group
+    std::set<pid_t> left_behind;                   // groups of utilities that exited with processes still in them
     bool stopped = false;                          // no further event runs
 };
 
 namespace {
 
-// Sends the signal to every process of each utility's group.
+// How often Stop looks whether the processes left behind have ended (nothing tells it).
+constexpr std::chrono::milliseconds kGroupPoll{50};
+
+// Sends the signal to every process of each group.
 void SignalGroups(const std::set<pid_t>& groups, int signal_number)
 {
     for (const pid_t group : groups)
         ::kill(-group, signal_number);
+}
+
+// The process group still holds a process that runs. One that has ended but waits to be reaped by
+// its new parent counts as gone; it can do nothing any more.
+bool GroupIsRunning(pid_t group)
+{
+    if (::kill(-group, 0) != 0)
+        return false;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        // "pid (name) state ppid pgrp ...": the name may itself hold blanks and brackets.
+        std::ifstream file(entry.path() / "stat");
+        std::string stat;
+        std::getline(file, stat);
+        const auto name_end = stat.rfind(')');
+        if (name_end == std::string::npos)
+            continue;
+        char state = 0;
+        long parent = 0;
+        long process_group = 0;
+        std::istringstream fields(stat.substr(name_end + 1));
+        if (fields >> state >> parent >> process_group && process_group == group && state != 'Z')
+            return true;
+    }
+    return false;
+}
+
+void ForgetEndedGroups(std::set<pid_t>& groups)
+{
+    for (auto it = groups.begin(); it != groups.end();) it = GroupIsRunning(*it) ? std::next(it) : groups.erase(it);
 }
 
 }  // namespace
@@ -70,16 +113,31 @@ void LedController::Stop()
         launcher.pending.clear();
     }
     // Ended means the workers too: none may log after the service's logging is gone.
-    const auto all_ended = [&launcher] { return launcher.utilities.empty() && launcher.running == 0; };
-    if (launcher.changed.wait_for(lock, kStopGrace, all_ended))
+    const auto wait_until_ended = [&launcher, &lock](std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            ForgetEndedGroups(launcher.left_behind);
+            if (launcher.utilities.empty() && launcher.running == 0 && launcher.left_behind.empty())
+                return true;
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline)
+                return false;
+            launcher.changed.wait_for(lock, std::min<std::chrono::steady_clock::duration>(kGroupPoll, deadline - now));
+        }
+    };
+    if (wait_until_ended(kStopGrace))
         return;
-    LOG(launcher.logger, warning) << "Ending LED utilities still running at stop: " << launcher.utilities.size();
-    SignalGroups(launcher.utilities, SIGTERM);
-    if (launcher.changed.wait_for(lock, kStopGrace, all_ended))
+    std::set<pid_t> groups = launcher.utilities;
+    groups.insert(launcher.left_behind.begin(), launcher.left_behind.end());
+    LOG(launcher.logger, warning) << "Ending LED utilities still running at stop: " << groups.size();
+    SignalGroups(groups, SIGTERM);
+    if (wait_until_ended(kTermGrace))
         return;
-    SignalGroups(launcher.utilities, SIGKILL);
-    // The workers reap them as soon as they are gone.
-    launcher.changed.wait_for(lock, 5 * kStopGrace, all_ended);
+    groups = launcher.utilities;
+    groups.insert(launcher.left_behind.begin(), launcher.left_behind.end());
+    SignalGroups(groups, SIGKILL);
+    // The workers reap the utilities as soon as they are gone.
+    wait_until_ended(5 * kTermGrace);
 }
 
 void LedController::EventIn()
@@ -162,9 +220,14 @@ void LedController::RunSetLeds(Launcher& launcher, const std::vector<std::string
         }
         std::error_code wait_error;
         child.wait(wait_error);
+        // What the utility started in the background stays in its group, for Stop to end.
+        const bool left_behind = GroupIsRunning(group);
         {
             std::lock_guard<std::mutex> lock(launcher.mutex);
             launcher.utilities.erase(group);
+            ForgetEndedGroups(launcher.left_behind);
+            if (left_behind)
+                launcher.left_behind.insert(group);
         }
         launcher.changed.notify_all();
         if (wait_error)

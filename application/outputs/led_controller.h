@@ -9,8 +9,10 @@
 
 // Signals every counted pass on the camera's LEDs by running an external utility, without ever
 // holding up the caller: each event runs on a detached worker thread. Each utility runs in a
-// process group of its own, so that Stop (at the latest the destructor) can end a utility that
-// hangs together with the processes it started, and reap it, before the service exits.
+// process group of its own. At Stop (at the latest the destructor) the utilities still running
+// may finish their work for a while; then each group is ended, whatever its leader did: a utility
+// that hangs is ended and reaped with the processes it started, and processes a utility left
+// behind when it exited are ended as well, so nothing of them outlives the service.
 class LedController {
 public:
     static constexpr const char* kModeArg = "--mode";
@@ -21,9 +23,10 @@ public:
     // Events waiting beyond this number are dropped (with a warning) rather than piled up.
     static constexpr std::size_t kMaxPending = 100;
 
-    // How long running utilities may take to finish at Stop before they are ended, first with
-    // SIGTERM and then, after as long again, with SIGKILL.
-    static constexpr std::chrono::milliseconds kStopGrace{200};
+    // How long running utilities (and what they left running) may take to finish at Stop before
+    // their groups are sent SIGTERM; then, after kTermGrace, SIGKILL.
+    static constexpr std::chrono::milliseconds kStopGrace{3000};
+    static constexpr std::chrono::milliseconds kTermGrace{500};
 
     explicit LedController(const std::string& set_leds_path);
     // Stops as Stop does.
@@ -35,8 +38,9 @@ public:
     void EventOut();
     // The alarm slot: EventIn for "Incoming", EventOut for "Outgoing", nothing for the others.
     void ProcessAlarm(const Alarm& alarm);
-    // Runs no further event, drops those waiting (with a warning), and ends and reaps every
-    // utility still running, with the processes of its group. Idempotent.
+    // Runs no further event and drops those waiting (with a warning); lets the utilities' groups
+    // finish within kStopGrace, then ends them and reaps the utilities. Returns within about
+    // kStopGrace + kTermGrace + 2.5 s. Idempotent.
     void Stop();
 
 private:

@@ -21,8 +21,23 @@ void BaseThread::Terminate(bool wait)
     m_manager.JoinThread(*self);
 }
 
+void BaseThread::ProducersEnded()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_wait_mutex);
+        m_producers_ended.store(true);
+    }
+    m_wake_up.notify_all();
+}
+
 bool BaseThread::WaitFor(std::chrono::steady_clock::duration duration)
 {
     std::unique_lock<std::mutex> lock(m_wait_mutex);
     return !m_wake_up.wait_for(lock, duration, [this] { return m_terminated.load(); });
+}
+
+bool BaseThread::WaitForProducers(std::chrono::steady_clock::duration duration)
+{
+    std::unique_lock<std::mutex> lock(m_wait_mutex);
+    return !m_wake_up.wait_for(lock, duration, [this] { return m_producers_ended.load(); });
 }

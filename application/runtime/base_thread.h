@@ -27,6 +27,14 @@ public:
     bool IsTerminated() const { return m_terminated.load(); }
     void Run() { ThreadFunc(); }
 
+    // Every thread started after this one has ended. Consumers are started before the producers
+    // that feed them, so from then on nothing is handed over to this thread any more: a consumer
+    // asked to stop finishes what still reaches it until this holds. The manager's stop calls it
+    // just before it joins the thread; Terminate(true), which stops a thread alone, calls it too.
+    // Overrides wake their own waits and call BaseThread::ProducersEnded.
+    virtual void ProducersEnded();
+    bool HaveProducersEnded() const { return m_producers_ended.load(); }
+
     LogSource& GetLogger() { return m_logger; }
     const std::string& GetName() const { return m_name; }
     ThreadManager& GetManager() { return m_manager; }
@@ -37,11 +45,15 @@ protected:
     // The thread body's one way to pause: waits for `duration` or until the stop is requested,
     // whichever comes first. Returns false when the thread is terminated.
     bool WaitFor(std::chrono::steady_clock::duration duration);
+    // The same pause for a body that goes on after its stop request: it ends early only once the
+    // producers have ended. Returns false when they have.
+    bool WaitForProducers(std::chrono::steady_clock::duration duration);
 
 private:
     ThreadManager& m_manager;  // the manager outlives its threads
     std::atomic<bool> m_terminated{false};
-    std::mutex m_wait_mutex;  // pairs m_wake_up with m_terminated
+    std::atomic<bool> m_producers_ended{false};
+    std::mutex m_wait_mutex;  // pairs m_wake_up with m_terminated and m_producers_ended
     std::condition_variable m_wake_up;
     std::string m_name;
     LogSource m_logger;

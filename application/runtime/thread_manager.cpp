@@ -79,6 +79,8 @@ void ThreadManager::JoinThread(BaseThread& thread)
             }
         }
     }
+    // Stopped alone: it waits for nothing else.
+    thread.ProducersEnded();
     if (taken.os_thread && taken.os_thread->joinable())
         taken.os_thread->join();
 }
@@ -91,12 +93,17 @@ void ThreadManager::Terminate()
         std::lock_guard<std::mutex> lock(m_mutex);
         threads.swap(m_threads);
     }
-    // The last thread started stops first, and each one has ended before the next is asked: a
-    // consumer is started before the producers that feed it, so it still takes what they hand
-    // over while they stop, and it stops only when nothing can reach it any more.
+    // Every thread hears the request before any is waited for, so none waits in vain for work
+    // from a thread that is still stopping.
+    for (const ThreadSettings& settings : threads) {
+        if (!settings.base_thread->IsTerminated())
+            settings.base_thread->Terminate(false);
+    }
+    // The joins go the last started first: a consumer is started before the producers that feed
+    // it, so it still takes what they hand over while they stop, and it is told when the last of
+    // them has ended.
     for (auto it = threads.rbegin(); it != threads.rend(); ++it) {
-        if (!it->base_thread->IsTerminated())
-            it->base_thread->Terminate(false);
+        it->base_thread->ProducersEnded();
         if (it->os_thread && it->os_thread->joinable())
             it->os_thread->join();
     }

@@ -51,15 +51,16 @@ public:
         StartThread(std::static_pointer_cast<BaseThread>(thread));
     }
 
-    // Stops and joins every thread, the last started first: each is asked to stop only once the
-    // threads started after it have ended. Idempotent.
+    // Asks every thread to stop, then joins them the last started first, telling each that its
+    // producers have ended just before its join (BaseThread::ProducersEnded). Idempotent.
     void Terminate();
     bool IsTerminated() const { return m_terminated.load(); }
 
     // OS thread names are limited to 15 characters; longer names are cut.
     static void SetThreadName(std::thread& thread, const std::string& name);
 
-    // Takes the thread's entry out of the list (after any start in progress) and joins it.
+    // Takes the thread's entry out of the list (after any start in progress), tells the thread
+    // that its producers have ended and joins it.
     void JoinThread(BaseThread& thread);
 
     ExceptionCallback m_exception_callback;

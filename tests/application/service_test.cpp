@@ -235,11 +235,12 @@ protected:
     void Start() { m_service = std::make_unique<Service>(m_options, m_logger, m_manager, m_seams); }
 
     // Starts the service on a crowd of 120 passes and holds the database's lock until the
-    // statement queue is full.
+    // statement queue, limited to 50, is full.
     void StartWithFullStatementQueue(std::unique_ptr<WriteLock>& lock)
     {
         ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
         ScriptCrowd(*m_script, 120);
+        m_seams.statement_queue_limit = 50;
         Start();
         lock = std::make_unique<WriteLock>(m_options.alarms);
         ASSERT_TRUE(lock->Held());
@@ -305,17 +306,27 @@ TEST_F(ServiceTest, PassesReachDatabaseLedsAndBoard)
     EXPECT_FALSE(boost::filesystem::exists(m_dir.Path("errors/db_error")));
 }
 
-TEST_F(ServiceTest, FullStatementQueueHoldsAlarmsUntilThereIsRoom)
+// Counting never waits for the database; the passes beyond the queue's limit are named.
+TEST_F(ServiceTest, LockedDatabaseHoldsUpNoCountingAndPassesBeyondTheQueuesLimitAreNamed)
 {
     std::unique_ptr<WriteLock> lock;
     ASSERT_NO_FATAL_FAILURE(StartWithFullStatementQueue(lock));
-    // While the queue stays full the waiting alarm is retried quietly.
-    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(BoardShows(120, 0));
+    const auto not_stored = [this] {
+        int lines = 0;
+        for (const auto& line : m_log.Lines()) lines += line.rfind("[alarms, error] not stored: Incoming ", 0) == 0;
+        return lines;
+    };
     EXPECT_EQ(m_log.Count("[main, error] The buffer of DB statements is full!"), 1);
     lock->Release();
 
-    EXPECT_TRUE(WaitUntil([&] { return AlarmRows(m_options.alarms).size() == 120; }, 30s))
-        << AlarmRows(m_options.alarms).size();
+    // The rest are stored in order once the database is free.
+    EXPECT_TRUE(
+        WaitUntil([&] { return static_cast<int>(AlarmRows(m_options.alarms).size()) + not_stored() == 120; }, 30s))
+        << AlarmRows(m_options.alarms).size() << " " << not_stored();
+    const auto rows = AlarmRows(m_options.alarms);
+    EXPECT_GE(rows.size(), 50u);
+    for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i], std::to_string(i + 1) + " Incoming null");
 }
 
 // Every pass the log reports has its row, or its row in the log.
@@ -375,6 +386,15 @@ TEST_F(ServiceTest, MissingTableRaisesDbErrorAndCountingGoesOn)
     EXPECT_TRUE(logged) << ::testing::PrintToString(m_log.Lines());
     EXPECT_TRUE(BoardShows(1, 1));
     EXPECT_TRUE(WaitUntil([&] { return ReadFile(m_dir.Path("leds.log")).size() >= 2 * 21; }));
+    // Every pass of the run is named, as a stop names those it could not store.
+    for (const char* row : {"Incoming object 1 ", "Outgoing object 2 ", "MovedOut object 2 "}) {
+        EXPECT_TRUE(WaitUntil([&] {
+            for (const auto& line : m_log.Lines())
+                if (line.rfind(std::string("[alarms, error] not stored: ") + row + "(object-id base not read)", 0) == 0)
+                    return true;
+            return false;
+        })) << row;
+    }
 }
 
 // The lock outlasts SQLite's own wait of 5 s at start.
@@ -419,7 +439,7 @@ TEST_F(ServiceTest, SingleCameraPassesOfTwoPeopleMeetingAtTheEdgeStayTwoObjects)
 {
     ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
     scene::Scene scene;
-    scene.rig = {160, 120, 100.0, 260.0, 15.0, false};
+    scene.rig = {160, 120, 100.0, 260.0, 15.0, 0.0, false};
     scene.frames = 130;
     scene.people = {scene::ParsePerson("45,210,45,-210,5.5,169,0"), scene::ParsePerson("0,-210,0,210,5.5,172,40,1")};
     const scene::Renderer renderer(scene);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"
@@ -49,42 +52,50 @@ TEST(SceneRendererTest, GroundTruthCountsEachPassOfTheLineWithItsDirection)
     EXPECT_NE(scene::TruthText(s, truth).find("incoming 2\noutgoing 2\n"), std::string::npos);
 }
 
-// The body's top surface, looked at straight down across the shoulders and along the walk.
+// The body's top surface, looked at straight down across the shoulders (x) and along the walk (y).
+struct Profile {
+    double top = 0.0;                                  // highest point
+    int top_part = scene::Renderer::kFloor;            // and what is there
+    double shoulders_high = 0.0, shoulders_low = 1e9;  // of the visible shoulders
+    double head_from = 1e9, head_to = -1e9, body_from = 1e9, body_to = -1e9;
+    int outermost = scene::Renderer::kFloor;  // part at the far end
+};
+
+Profile ProfileOf(const std::string& person, bool across)
+{
+    scene::Scene s = SmallScene();
+    s.people.push_back(scene::ParsePerson(person));
+    const scene::Renderer renderer(s);
+    Profile p;
+    for (double at = -50.0; at <= 50.0; at += 0.05) {
+        const auto hit = across ? renderer.RayAt(0, at, 0.0) : renderer.RayAt(0, 0.0, at);
+        if (hit.part == scene::Renderer::kFloor)
+            continue;
+        const double z = s.rig.mount_height - hit.t;
+        if (z > p.top) {
+            p.top = z;
+            p.top_part = hit.part;
+        }
+        if (hit.part == scene::Renderer::kShoulders) {
+            p.shoulders_high = std::max(p.shoulders_high, z);
+            p.shoulders_low = std::min(p.shoulders_low, z);
+        }
+        if (hit.part == scene::Renderer::kHead) {
+            p.head_from = std::min(p.head_from, at);
+            p.head_to = std::max(p.head_to, at);
+        }
+        p.body_from = std::min(p.body_from, at);
+        p.body_to = std::max(p.body_to, at);
+        p.outermost = hit.part;
+    }
+    return p;
+}
+
 TEST(SceneRendererTest, PeopleHaveAdultProportions)
 {
     for (const double height : {150.0, 175.0, 200.0}) {
-        scene::Scene s = SmallScene();
-        s.people.push_back(scene::ParsePerson("0,0,0,1,1," + std::to_string(height) + ",0"));  // walks along y
-        const scene::Renderer renderer(s);
-        struct Profile {
-            double top = 0.0;                                  // highest point
-            double shoulders_high = 0.0, shoulders_low = 1e9;  // of the visible shoulders
-            double head_from = 1e9, head_to = -1e9, body_from = 1e9, body_to = -1e9;
-            int outermost = scene::Renderer::kFloor;  // part at the far end
-        };
-        auto profile = [&](bool across) {
-            Profile p;
-            for (double at = -40.0; at <= 40.0; at += 0.05) {
-                const auto hit = across ? renderer.RayAt(0, at, 0.0) : renderer.RayAt(0, 0.0, at);
-                if (hit.part == scene::Renderer::kFloor)
-                    continue;
-                const double z = s.rig.mount_height - hit.t;
-                p.top = std::max(p.top, z);
-                if (hit.part == scene::Renderer::kShoulders) {
-                    p.shoulders_high = std::max(p.shoulders_high, z);
-                    p.shoulders_low = std::min(p.shoulders_low, z);
-                }
-                if (hit.part == scene::Renderer::kHead) {
-                    p.head_from = std::min(p.head_from, at);
-                    p.head_to = std::max(p.head_to, at);
-                }
-                p.body_from = std::min(p.body_from, at);
-                p.body_to = std::max(p.body_to, at);
-                p.outermost = hit.part;
-            }
-            return p;
-        };
-        const Profile across = profile(true), along = profile(false);
+        const std::string person = "0,0,0,1,1," + std::to_string(height) + ",0";  // walks along y
+        const Profile across = ProfileOf(person, true), along = ProfileOf(person, false);
         EXPECT_NEAR(across.top, height, 0.01) << height;
         // 0.26 of the height across the arms, which hang at the sides; 24 cm deep along the walk.
         EXPECT_NEAR(across.body_to - across.body_from, 0.26 * height, 0.2) << height;
@@ -98,6 +109,44 @@ TEST(SceneRendererTest, PeopleHaveAdultProportions)
         EXPECT_GT(across.shoulders_high, 0.815 * height) << height;
         EXPECT_LE(across.shoulders_high, 0.83 * height) << height;
         EXPECT_LT(across.shoulders_low, across.shoulders_high - 0.03 * height) << height;
+    }
+}
+
+// A build changes the 175 cm body where it says and nowhere else; NaN: not looked at.
+TEST(SceneRendererTest, BuildsChangeTheBodyWhereTheySay)
+{
+    const double kAny = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        const char* build;
+        double width;  // across the body
+        double top;    // highest point along the walk, and what is there
+        int top_part;
+        double back;        // rearmost point along the walk
+        double head_at;     // middle of the head along the walk
+        double head_width;  // across
+    } cases[] = {
+        {"", 45.5, 175.0, scene::Renderer::kHead, -12.0, 0.0, 15.4},
+        {",shoulders=1.2", 54.6, 175.0, scene::Renderer::kHead, -12.0, 0.0, 15.4},
+        {",hair=3", 45.5, 176.5, scene::Renderer::kHead, kAny, 0.0, 21.4},
+        {",hood=1", 45.5, 177.4, scene::Renderer::kHood, kAny, kAny, kAny},
+        {",bag=1", 45.5, 175.0, scene::Renderer::kHead, -27.0, 0.0, 15.4},
+        {",bag=2", 57.5, 175.0, scene::Renderer::kHead, -12.0, 0.0, 15.4},
+        // Leaning 10 degrees forward moves the head's middle (163.6 cm up) 28.85 cm forward, out
+        // of the line across the feet.
+        {",lean=10", kAny, 175.0, scene::Renderer::kHead, kAny, 28.85, kAny},
+    };
+    auto near = [](double actual, double expected) {
+        return std::isnan(expected) || std::abs(actual - expected) < 0.2;
+    };
+    for (const auto& c : cases) {
+        const std::string person = std::string("0,0,0,1,1,175,0,0,0") + c.build;
+        const Profile across = ProfileOf(person, true), along = ProfileOf(person, false);
+        EXPECT_PRED2(near, across.body_to - across.body_from, c.width) << c.build;
+        EXPECT_PRED2(near, along.top, c.top) << c.build;
+        EXPECT_EQ(along.top_part, c.top_part) << c.build;
+        EXPECT_PRED2(near, along.body_from, c.back) << c.build;
+        EXPECT_PRED2(near, (along.head_from + along.head_to) / 2.0, c.head_at) << c.build;
+        EXPECT_PRED2(near, across.head_to - across.head_from, c.head_width) << c.build;
     }
 }
 
@@ -126,6 +175,30 @@ TEST(SceneRendererTest, ViewsAreRectifiedWithTheDisparityOfTheirDepth)
     EXPECT_LT(cv::mean(head_diff)[0], 6.0);
     EXPECT_GT(cv::mean(floor_diff)[0], 2.0 * cv::mean(head_diff)[0]);
     EXPECT_EQ(renderer.RenderFrame(0).size(), cv::Size(2 * s.rig.width, s.rig.height));
+
+    // Tilted 0.4 rad towards the picture's top, the floor seen at a row b = (row - 53.5) / 90 lies
+    // 270 / (cos 0.4 + b sin 0.4) cm along the optical axis, so its disparity is 5 (cos 0.4 + b sin 0.4):
+    // 4 pixels around row 25.5 and 5 around row 71.7 (upright, or tilted the other way, 5 at both).
+    scene::Scene tilted = SmallScene();
+    tilted.rig.mount_height = 270.0;
+    tilted.rig.tilt = 0.4;
+    const scene::Renderer tilted_renderer(tilted);
+    const cv::Mat tilted_left = tilted_renderer.RenderView(0, 0), tilted_right = tilted_renderer.RenderView(0, 1);
+    for (const auto& [rows, disparity] :
+         {std::pair{cv::Rect(20, 23, 100, 6), 4}, std::pair{cv::Rect(20, 69, 100, 6), 5}}) {
+        double best = 1e9;
+        int best_shift = 0;
+        for (int candidate = 3; candidate <= 6; ++candidate) {
+            cv::Mat d;
+            cv::absdiff(tilted_left(rows), tilted_right(rows - cv::Point(candidate, 0)), d);
+            if (cv::mean(d)[0] < best) {
+                best = cv::mean(d)[0];
+                best_shift = candidate;
+            }
+        }
+        EXPECT_EQ(best_shift, disparity) << rows;
+        EXPECT_LT(best, 12.0) << rows;
+    }
 }
 
 TEST(SceneRendererTest, RefusesMalformedPeople)
@@ -134,6 +207,14 @@ TEST(SceneRendererTest, RefusesMalformedPeople)
                              "1,2,3,4,5,180,-1", "1,2,3,4,5,180,1e12", "0,0,0,100,1e-300,180,0", "1,2,3,4,5,180,0,1,-1",
                              "1,2,3,4,5,180,0,1,1e12", "1,2,3,4,5,180,0,1,9,9"})
         EXPECT_THROW(scene::ParsePerson(text), std::runtime_error) << text;
+    for (const char* text : {"1,2,3,4,5,180,0,shoulders=2", "1,2,3,4,5,180,0,bag=1.5", "1,2,3,4,5,180,0,size=3",
+                             "1,2,3,4,5,180,0,hair=2,1", "1,2,3,4,5,180,0,lean=x"})
+        EXPECT_THROW(scene::ParsePerson(text), std::runtime_error) << text;
+    const scene::Person varied = scene::ParsePerson("1,2,3,4,5,180,0,0,15,hood=1,lean=5,bag=2");
+    EXPECT_EQ(varied.return_after, 15);
+    EXPECT_TRUE(varied.build.hood);
+    EXPECT_DOUBLE_EQ(varied.build.lean, 5.0);
+    EXPECT_EQ(varied.build.bag, 2);
     EXPECT_TRUE(scene::ParsePerson("1,2,3,4,5,180,0,1").dark);
     EXPECT_EQ(scene::ParsePerson("1,2,3,4,5,180,0,0,15").return_after, 15);
     EXPECT_EQ(scene::ParsePerson("1,2,3,4,5,180,0").return_after, -1);
@@ -144,8 +225,8 @@ TEST(SceneRendererTest, AlgoIniDescribesTheRigAndTheLine)
     const std::string ini = scene::AlgoIni(SmallScene());
     for (const char* expected :
          {"[StereoPeopleCounter--3DReconstructor]", "camera_matrix_l=[ [90, 0., 71.5], [0., 90, 53.5]",
-          "base_vect=[ [-15], [0.], [0.] ]", "initial_width=144", "initial_height=108", "h_camera_mount_param=260",
-          "[StereoPeopleCounter--CrossingsCounter]",
+          "base_vect=[ [-15], [0.], [0.] ]", "cam_tilt_angle=0\n", "initial_width=144", "initial_height=108",
+          "h_camera_mount_param=260", "[StereoPeopleCounter--CrossingsCounter]",
           "CountingLines=[ [ 1, \"TwoDirections\", [ [0.0,0.5],[1.0,0.5] ] ] ]"})
         EXPECT_NE(ini.find(expected), std::string::npos) << expected;
     EXPECT_EQ(ini.find("[MonoPeopleCounter]"), std::string::npos);

@@ -98,7 +98,7 @@ double DistanceToSegment(double px, double py, double qx, double qy)
 
 }  // namespace
 
-Body::Body(double h)
+Body::Body(double h, const Build& build)
     : height(h),
       head_u(0.044 * h),
       head_v(0.055 * h),
@@ -108,20 +108,37 @@ Body::Body(double h)
       torso_u(0.0),
       torso_v(12.0),
       shoulder_top(0.83 * h),
-      shoulder_drop(0.06 * h),
+      shoulder_drop(0.06 * h * build.slope),
       arm_radius(0.024 * h),
       arm_u(0.0),
       arm_top(0.80 * h),
       arm_bottom(0.45 * h),
-      half_width(0.13 * h)
+      half_width(0.13 * h * build.shoulders),
+      lean(std::tan(build.lean * kPi / 180.0)),
+      hood_grow(build.hood ? 3.0 : 0.0),
+      bag(build.bag),
+      reach(0.0)
 {
     arm_u = half_width - arm_radius;
     torso_u = arm_u - 0.8 * arm_radius;
+    // Hair grows the head around its sides and back, and by half as much on top.
+    head_u += build.hair;
+    head_v += build.hair;
+    head_z += 0.5 * build.hair;
+    if (build.hood)
+        neck_radius = head_u + 1.0;  // the hood's cloth falls from the head onto the shoulders
+    // The farthest any part reaches from the body's axis (the head is longer than wide).
+    reach = std::max({half_width, head_v + 1.5 * hood_grow, neck_radius, torso_v});
+    if (bag == 1)
+        reach = std::max(reach, std::hypot(0.1 * h, torso_v + 15.0));
+    if (bag == 2)
+        reach = std::max(reach, std::hypot(half_width + 12.0, 14.0));
+    reach += std::abs(lean) * h + 1.0;
 }
 
 // A person as one frame sees them, with what the renderer needs to draw them.
 struct Renderer::Standing {
-    explicit Standing(double h) : body(h) {}
+    Standing(double h, const Build& build) : body(h, build) {}
 
     double x = 0.0, y = 0.0;          // floor position
     double cos_h = 1.0, sin_h = 0.0;  // walking direction
@@ -129,7 +146,7 @@ struct Renderer::Standing {
     double reach = 0.0;  // horizontal radius that holds the whole body
     int index = 0;       // into the scene's people
     std::uint32_t seed = 0;
-    double hair_base = 0.0, hair_span = 0.0, skin_base = 0.0, cloth_base = 0.0, cloth_span = 0.0;
+    double hair_base = 0.0, hair_span = 0.0, skin_base = 0.0, cloth_base = 0.0, cloth_span = 0.0, bag_base = 0.0;
     double stripe_period = 1.0;
     int pattern = 0;  // 0 plain fabric, 1 stripes across the walking direction, 2 checks
 };
@@ -146,12 +163,12 @@ std::vector<Renderer::Standing> Renderer::StandingAt(int frame) const
         if (!person.PositionAt(frame, x, y))
             continue;
         const double heading = std::atan2(person.y1 - person.y0, person.x1 - person.x0);
-        Standing s(person.height);
+        Standing s(person.height, person.build);
         s.x = x;
         s.y = y;
         s.cos_h = std::cos(heading);
         s.sin_h = std::sin(heading);
-        s.reach = std::max({s.body.half_width, s.body.head_v, s.body.torso_v}) + 1.0;
+        s.reach = s.body.reach;
         s.index = static_cast<int>(i);
         s.seed = scene_seed + 101u * static_cast<std::uint32_t>(i + 1);
         const std::uint32_t seed = s.seed;
@@ -171,6 +188,7 @@ std::vector<Renderer::Standing> Renderer::StandingAt(int frame) const
         s.hair_span = Draw(seed, 5, 40.0, 70.0);
         s.pattern = static_cast<int>(Draw(seed, 6, 0.0, 3.0));
         s.stripe_period = Draw(seed, 7, 3.0, 8.0);
+        s.bag_base = Draw(seed, 8, 30.0, 180.0);
         people.push_back(s);
     }
     return people;
@@ -191,10 +209,12 @@ Renderer::Hit Renderer::Cast(double from_x, double from_y, double dir_x, double 
         if (DistanceToSegment(wx + dir_x * top_t, wy + dir_y * top_t, wx + dir_x * mount, wy + dir_y * mount) >
             person.reach)
             continue;
-        // The person's own frame: v along the walking direction, u across it.
-        const double o[3] = {-wx * person.sin_h + wy * person.cos_h, wx * person.cos_h + wy * person.sin_h, mount};
-        const double d[3] = {-dir_x * person.sin_h + dir_y * person.cos_h, dir_x * person.cos_h + dir_y * person.sin_h,
-                             -1.0};
+        // The person's own frame: v along the walking direction, u across it, leaning forward by
+        // shearing v with the height.
+        const double o[3] = {-wx * person.sin_h + wy * person.cos_h,
+                             wx * person.cos_h + wy * person.sin_h - b.lean * mount, mount};
+        const double d[3] = {-dir_x * person.sin_h + dir_y * person.cos_h,
+                             dir_x * person.cos_h + dir_y * person.sin_h + b.lean, -1.0};
         auto consider = [&](double t, int part) {
             if (t < best.t) {
                 best = {t, part, person.index};
@@ -202,7 +222,13 @@ Renderer::Hit Renderer::Cast(double from_x, double from_y, double dir_x, double 
             }
         };
         const double head_c[3] = {0.0, 0.0, b.head_centre}, head_s[3] = {b.head_u, b.head_v, b.head_z};
-        consider(HitEllipsoid(o, d, head_c, head_s), kHead);
+        if (b.hood_grow > 0.0) {
+            const double hood_c[3] = {0.0, -0.5 * b.hood_grow, b.head_centre};
+            const double hood_s[3] = {b.head_u + b.hood_grow, b.head_v + b.hood_grow, b.head_z + 0.8 * b.hood_grow};
+            consider(HitEllipsoid(o, d, hood_c, hood_s), kHood);
+        } else {
+            consider(HitEllipsoid(o, d, head_c, head_s), kHead);
+        }
         const double cap_base = b.shoulder_top - b.shoulder_drop;
         consider(HitCylinder(o, d, 0.0, 0.0, b.neck_radius, b.neck_radius, cap_base, b.head_centre), kNeck);
         const double cap_c[3] = {0.0, 0.0, cap_base}, cap_s[3] = {b.torso_u, b.torso_v, b.shoulder_drop};
@@ -215,6 +241,14 @@ Renderer::Hit Renderer::Cast(double from_x, double from_y, double dir_x, double 
             const double ball[3] = {b.arm_radius, b.arm_radius, b.arm_radius};
             consider(HitEllipsoid(o, d, joint, ball), kArm);
             consider(HitCylinder(o, d, side * b.arm_u, 0.0, b.arm_radius, b.arm_radius, b.arm_bottom, joint[2]), kArm);
+        }
+        if (b.bag == 1) {  // a backpack behind the shoulders
+            const double c[3] = {0.0, -(b.torso_v + 7.0), 0.66 * b.height},
+                         r[3] = {0.1 * b.height, 8.0, 0.12 * b.height};
+            consider(HitEllipsoid(o, d, c, r), kBag);
+        } else if (b.bag == 2) {  // a bag at the right hip
+            const double c[3] = {b.half_width + 6.0, 0.0, 0.5 * b.height}, r[3] = {6.0, 14.0, 12.0};
+            consider(HitEllipsoid(o, d, c, r), kBag);
         }
     }
     if (best.part == kFloor) {
@@ -266,6 +300,12 @@ double Renderer::Trace(double camera_x, double dir_x, double dir_y, const std::v
         }
         case kTrunk:
             return 0.7 * cloth(std::atan2(p[1], p[0]) * b.torso_u, p[2]);
+        case kHood: {
+            const double nz = std::clamp((p[2] - b.head_centre) / (b.head_z + 0.8 * b.hood_grow), 0.0, 1.0);
+            return (0.65 + 0.35 * nz) * cloth(p[0] + 20.0, p[1]);
+        }
+        case kBag:
+            return person->bag_base * (0.8 + 0.4 * Texture(p[0], p[1] + p[2], seed + 5));
         default: {
             const double joint = b.arm_top - b.arm_radius;
             const double nz = std::clamp((p[2] - joint) / b.arm_radius, 0.0, 1.0);
@@ -280,24 +320,74 @@ Renderer::Hit Renderer::RayAt(int frame, double x, double y, double dir_x, doubl
     return Cast(x, y, dir_x, dir_y, StandingAt(frame), local);
 }
 
+double Renderer::Pixel(int view, int col, int row, const std::vector<Standing>& people) const
+{
+    const double camera_x = view == 0 ? 0.0 : m_scene.rig.baseline;
+    double sum = 0.0;
+    for (int sy = 0; sy < 2; ++sy)
+        for (int sx = 0; sx < 2; ++sx) {
+            double dir_x = 0.0, dir_y = 0.0;
+            if (RayOfPixel(m_scene.rig, col - 0.25 + 0.5 * sx, row - 0.25 + 0.5 * sy, dir_x, dir_y))
+                sum += Trace(camera_x, dir_x, dir_y, people);
+        }
+    return sum / 4.0;
+}
+
+const cv::Mat& Renderer::Floor(int view) const
+{
+    std::call_once(m_floor_drawn[view], [&] {
+        const Rig& rig = m_scene.rig;
+        const std::vector<Standing> nobody;
+        m_floor[view].create(rig.height, rig.width, CV_8UC1);
+        for (int row = 0; row < rig.height; ++row)
+            for (int col = 0; col < rig.width; ++col)
+                m_floor[view].at<unsigned char>(row, col) =
+                    cv::saturate_cast<unsigned char>(Pixel(view, col, row, nobody));
+    });
+    return m_floor[view];
+}
+
 cv::Mat Renderer::RenderView(int frame, int view) const
 {
     const Rig& rig = m_scene.rig;
     const std::vector<Standing> people = StandingAt(frame);
-    const double camera_x = view == 0 ? 0.0 : rig.baseline;
-    const double cx = (rig.width - 1) / 2.0, cy = (rig.height - 1) / 2.0;
-    cv::Mat out(rig.height, rig.width, CV_8UC1);
+    cv::Mat out = Floor(view).clone();
+    // Only the pixels whose rays can meet a person are cast again: those inside the picture of
+    // the upright box around each person, one pixel wider for the samples.
+    cv::Mat_<unsigned char> cast(rig.height, rig.width, static_cast<unsigned char>(0));
+    for (const Standing& person : people) {
+        double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+        bool whole = false;
+        for (const double z : {0.0, std::min(person.body.height + person.body.head_z, rig.mount_height - 1.0)})
+            for (const double dx : {-person.reach, person.reach})
+                for (const double dy : {-person.reach, person.reach}) {
+                    double col = 0.0, row = 0.0;
+                    whole |= !ProjectToView(rig, view, person.x + dx, person.y + dy, z, col, row);
+                    left = std::min(left, col);
+                    right = std::max(right, col);
+                    top = std::min(top, row);
+                    bottom = std::max(bottom, row);
+                }
+        cv::Rect box(0, 0, rig.width, rig.height);
+        if (!whole) {
+            const double x0 = std::floor(std::max(left, -2.0)) - 1.0,
+                         x1 = std::ceil(std::min(right, rig.width + 2.0)) + 1.0;
+            const double y0 = std::floor(std::max(top, -2.0)) - 1.0,
+                         y1 = std::ceil(std::min(bottom, rig.height + 2.0)) + 1.0;
+            if (x1 < x0 || y1 < y0)
+                continue;  // beside the picture
+            box &= cv::Rect(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0) + 1,
+                            static_cast<int>(y1 - y0) + 1);
+        }
+        if (!box.empty())
+            cast(box).setTo(1);
+    }
     for (int row = 0; row < rig.height; ++row) {
         auto* dst = out.ptr<unsigned char>(row);
-        for (int col = 0; col < rig.width; ++col) {
-            double sum = 0.0;
-            for (int sy = 0; sy < 2; ++sy)
-                for (int sx = 0; sx < 2; ++sx) {
-                    const double u = col - 0.25 + 0.5 * sx, v = row - 0.25 + 0.5 * sy;
-                    sum += Trace(camera_x, (u - cx) / rig.focal, (v - cy) / rig.focal, people);
-                }
-            dst[col] = cv::saturate_cast<unsigned char>(sum / 4.0);
-        }
+        const auto* todo = cast.ptr<unsigned char>(row);
+        for (int col = 0; col < rig.width; ++col)
+            if (todo[col])
+                dst[col] = cv::saturate_cast<unsigned char>(Pixel(view, col, row, people));
     }
     return out;
 }

@@ -38,11 +38,41 @@ int Person::LastFrame() const
     return start_frame + (return_after >= 0 ? 2 * walk + return_after : walk);
 }
 
+bool ProjectToView(const Rig& rig, int view, double x, double y, double z, double& col, double& row)
+{
+    // The camera's frame: X along the columns, Y along the rows, Z along the optical axis.
+    const double depth = rig.mount_height - z;
+    const double c = std::cos(rig.tilt), s = std::sin(rig.tilt);
+    const double along = c * depth - s * y;
+    if (along <= 1e-6)
+        return false;
+    col = rig.focal * (x - (view == 0 ? 0.0 : rig.baseline)) / along + (rig.width - 1) / 2.0;
+    row = rig.focal * (c * y + s * depth) / along + (rig.height - 1) / 2.0;
+    return true;
+}
+
+bool RayOfPixel(const Rig& rig, double col, double row, double& dir_x, double& dir_y)
+{
+    const double a = (col - (rig.width - 1) / 2.0) / rig.focal, b = (row - (rig.height - 1) / 2.0) / rig.focal;
+    if (rig.tilt == 0.0) {
+        dir_x = a;
+        dir_y = b;
+        return true;
+    }
+    // (a, b, 1) in the camera's frame, turned about its x axis.
+    const double c = std::cos(rig.tilt), s = std::sin(rig.tilt);
+    const double drop = s * b + c;
+    if (drop <= 1e-6)
+        return false;
+    dir_x = a / drop;
+    dir_y = (c * b - s) / drop;
+    return true;
+}
+
 double HeadRowInView(const Rig& rig, double floor_y, double head_height)
 {
-    const double depth = rig.mount_height - head_height;
-    const double cy = (rig.height - 1) / 2.0;
-    return rig.focal * floor_y / depth + cy;
+    double col = 0.0, row = 0.0;
+    return ProjectToView(rig, 0, 0.0, floor_y, head_height, col, row) ? row : -1e9;
 }
 
 std::vector<Crossing> GroundTruth(const Scene& scene)

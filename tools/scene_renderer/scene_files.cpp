@@ -47,7 +47,7 @@ std::string AlgoIni(const Scene& scene)
             << "base_vect=[ [" << -rig.baseline << "], [0.], [0.] ]\n"
             << "initial_width=" << rig.width << "\n"
             << "initial_height=" << rig.height << "\n"
-            << "cam_tilt_angle=0\n"
+            << "cam_tilt_angle=" << rig.tilt << "\n"
             << "h_camera_mount_param=" << rig.mount_height << "\n\n"
             << "[StereoPeopleCounter--CrossingsCounter]\n"
             << "CountingLines=[ [ " << scene.line.id << ", \"TwoDirections\", [ [0.0," << scene.line.row << "],[1.0,"
@@ -82,23 +82,31 @@ std::string TruthText(const Scene& scene, const std::vector<Crossing>& crossings
 Person ParsePerson(const std::string& text)
 {
     std::vector<double> values;
+    std::vector<std::pair<std::string, double>> named;  // "key=value" fields after the numbers
     std::istringstream in(text);
     std::string field;
     while (std::getline(in, field, ',')) {
+        const auto equals = field.find('=');
+        const std::string number = equals == std::string::npos ? field : field.substr(equals + 1);
         size_t used = 0;
         double value = 0.0;
         try {
-            value = std::stod(field, &used);
+            value = std::stod(number, &used);
         } catch (const std::exception&) {
             used = 0;
         }
-        if (used == 0 || used != field.size() || !std::isfinite(value))
+        if (used == 0 || used != number.size() || !std::isfinite(value))
             throw std::runtime_error("Bad person '" + text + "': '" + field + "' is not a number");
-        values.push_back(value);
+        if (equals != std::string::npos)
+            named.emplace_back(field.substr(0, equals), value);
+        else if (!named.empty())
+            throw std::runtime_error("Bad person '" + text + "': '" + field + "' follows a named field");
+        else
+            values.push_back(value);
     }
     if (values.size() < 7 || values.size() > 9)
         throw std::runtime_error("Bad person '" + text +
-                                    "': expected x0,y0,x1,y1,speed,height,start[,dark[,return_after]]");
+                                 "': expected x0,y0,x1,y1,speed,height,start[,dark[,return_after]][,key=value...]");
     if (values[6] < 0.0 || values[6] > 1000000.0)
         throw std::runtime_error("Bad person '" + text + "': start must be 0..1000000");
     Person person;
@@ -119,6 +127,35 @@ Person ParsePerson(const std::string& text)
         throw std::runtime_error("Bad person '" + text + "': speed must be positive, height 30..300 cm");
     if (std::hypot(person.x1 - person.x0, person.y1 - person.y0) / person.speed > 1000000.0)
         throw std::runtime_error("Bad person '" + text + "': the walk must take at most 1000000 frames");
+    // The build: each key with the range of values that still draws a person.
+    const struct {
+        const char* key;
+        double low, high;
+    } keys[] = {{"shoulders", 0.6, 1.6}, {"slope", 0.2, 3.0}, {"lean", -30.0, 30.0},
+                {"hair", 0.0, 10.0},     {"bag", 0.0, 2.0},   {"hood", 0.0, 1.0}};
+    for (const auto& [key, value] : named) {
+        const auto* known = std::find_if(std::begin(keys), std::end(keys), [&](const auto& k) { return key == k.key; });
+        if (known == std::end(keys))
+            throw std::runtime_error("Bad person '" + text + "': unknown field '" + key +
+                                     "' (shoulders, slope, lean, hair, bag, hood)");
+        const bool counted = key == "bag" || key == "hood";  // whole numbers only
+        if (value < known->low || value > known->high || (counted && value != std::floor(value)))
+            throw std::runtime_error("Bad person '" + text + "': " + key + " must be " + std::to_string(known->low) +
+                                     ".." + std::to_string(known->high));
+        Build& b = person.build;
+        if (key == "shoulders")
+            b.shoulders = value;
+        else if (key == "slope")
+            b.slope = value;
+        else if (key == "lean")
+            b.lean = value;
+        else if (key == "hair")
+            b.hair = value;
+        else if (key == "bag")
+            b.bag = static_cast<int>(value);
+        else
+            b.hood = value != 0.0;
+    }
     return person;
 }
 

@@ -15,7 +15,8 @@ std::string AlgoIni(const Scene& scene);
 // ("<frame> <person> Incoming|Outgoing <line id> <height>"), then the totals.
 std::string TruthText(const Scene& scene, const std::vector<Crossing>& crossings);
 
-// Reads a person from "x0,y0,x1,y1,speed,height,start[,dark[,return_after]]"; throws
+// Reads a person from "x0,y0,x1,y1,speed,height,start[,dark[,return_after]]", followed by any of
+// the build's fields as "key=value" (shoulders, slope, lean, hair, bag, hood; see Build); throws
 // std::runtime_error naming the bad field.
 Person ParsePerson(const std::string& text);
 

@@ -18,6 +18,8 @@ namespace stereo {
 
 namespace {
 
+using AlgoLibrary::KernelPath;
+
 constexpr const char* kFunctionName = "findStereoCorrespondenceBM";
 constexpr int kStripes = 4;
 constexpr int kSobelTableOffset = 1024;
@@ -76,15 +78,6 @@ Geometry MakeGeometry(const CvStereoBMState& state, cv::Size size)
     return g;
 }
 
-// Work area of one stripe, in bytes: the window sums, the per-row sums and texture sums, and three
-// values per output row of the column in work, each 16-byte aligned.
-size_t StripeBufferSize(const Geometry& g)
-{
-    const size_t rows = static_cast<size_t>(g.paddedRows) + g.wsz + 2;
-    const size_t ndisp = static_cast<size_t>(g.ndisp);
-    return (ndisp + 2) * sizeof(int) + rows * ndisp * sizeof(int) + 4 * rows * sizeof(int) + 256;
-}
-
 // The stripes of one call: each recomputes wsz - 1 rows of its neighbour's window sums, so a stripe
 // is worth it only with a thread to run it and at least 8 windows of rows to share the overlap.
 int StripeCount(const Geometry& g)
@@ -98,6 +91,25 @@ bool ShortSumsSuffice(const CvStereoBMState& state)
 {
     const int64_t largest = static_cast<int64_t>(state.SADWindowSize) * state.SADWindowSize * 2 * state.preFilterCap;
     return largest < std::numeric_limits<short>::max() && state.numberOfDisparities < std::numeric_limits<short>::max();
+}
+
+// The vector search keeps the window sums in registers when they fit 16 bits and at most 8 vectors.
+bool SumsFitRegisters(const CvStereoBMState& state)
+{
+    return ShortSumsSuffice(state) && state.numberOfDisparities <= 64;
+}
+
+// Work area of one stripe, in bytes: the window sums, the per-row sums and texture sums, five
+// values per output row of the column in work, each 16-byte aligned, and, for the search with its
+// sums in registers, the window sums of every output row and the absolute differences of the last
+// wsz columns (one byte per row and index).
+size_t StripeBufferSize(const Geometry& g, const CvStereoBMState& state)
+{
+    const size_t rows = static_cast<size_t>(g.paddedRows) + g.wsz + 2;
+    const size_t ndisp = static_cast<size_t>(g.ndisp);
+    const size_t registers =
+        SumsFitRegisters(state) ? rows * ndisp * sizeof(short) + static_cast<size_t>(g.wsz) * rows * ndisp : 0;
+    return (ndisp + 2) * sizeof(int) + rows * ndisp * sizeof(int) + 6 * rows * sizeof(int) + registers + 256;
 }
 
 // a / k truncated toward zero, for k > 0 and |a| <= 256 k (the sub-pixel step). A float quotient is
@@ -164,7 +176,7 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
     }
     const uchar* lut = tab + kSobelTableOffset;
     const int lastCol = dst.cols;
-    [[maybe_unused]] const bool vector = AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector;
+    [[maybe_unused]] const KernelPath path = AlgoLibrary::ActiveKernelPath();
 
     int lastRow = rowOffset;
     for (int y = 0; y + 1 < height; y += 2) {
@@ -176,7 +188,7 @@ void prefilterXSobel(const cv::Mat& src, cv::Mat& dst, int colOffset, int rowOff
         uchar* d1 = dst.ptr<uchar>(rowOffset + y + 1) + colOffset;
         int x = 1;
 #if CV_SIMD128
-        if (vector) {
+        if (path == KernelPath::kVector) {
             // Eight columns at a time in 16 bits (|g0 + 2 g1 + g2| <= 1020), clipped as the table does.
             const cv::v_int16x8 cap = cv::v_setall_s16(static_cast<short>(ftzero));
             const cv::v_int16x8 negativeCap = cv::v_setall_s16(static_cast<short>(-ftzero));
@@ -377,7 +389,7 @@ class StereoCorrespondenceBMFinder {
 public:
     StereoCorrespondenceBMFinder(const cv::Mat& left, const cv::Mat& right, int r0, int r1, cv::Mat& disp,
                                  cv::Mat& cost, const CvStereoBMState& state, const Geometry& geometry, uchar* work,
-                                 bool vectorised);
+                                 KernelPath path);
 
     void FindStereoCorrespondence();
 
@@ -393,14 +405,26 @@ private:
     // Slides the window sums one row down (`sub` may be null) and finds the best index.
     void SlideAndFindMin(const S* add, const S* sub, int& mind, int64_t& minsad);
     // Whether an index outside mind - 1 .. mind + 1 has a sum within the uniqueness threshold.
-    bool IsAmbiguous(int mind, int64_t minsad) const;
-    // kVectors > 0: the window sums stay in kVectors registers of 8 16-bit sums (S is short and
-    // ndisp = 8 kVectors); 0: they are slid in memory.
-    template <int kVectors>
+    bool IsAmbiguous(const S* sad, int mind, int64_t minsad) const;
+    // The column's disparities with the window sums slid in memory, after UpdateRowSums.
     void ComputeColumn(int col);
-    template <int kVectors>
-    void Slide(void* registers, const S* add, const S* sub, int& mind, int64_t& minsad);
-    // Writes the column's disparities from the per-row values ComputeColumn left.
+    // The same with the window sums in kVectors registers of 8 16-bit sums (S is short and
+    // ndisp = 8 kVectors), each row's horizontal sums updated just before the window takes it in.
+    // Without kChecks there is no texture or uniqueness test and no cost to keep.
+    template <int kVectors, bool kChecks>
+    void ComputeColumnInRegisters(int col);
+    // For that search: row i's horizontal sums gain column addCol's absolute differences and, with
+    // kSubtract, lose those of column addCol - wsz, kept in the ring of the last wsz columns; the
+    // updated sums are left in h.
+    struct ColumnInWork;
+    template <int kVectors, bool kSubtract, bool kChecks>
+    void UpdateRowInRegisters(const ColumnInWork& column, int i, void* h) const;
+    ColumnInWork Column(int addCol) const;
+    // Keeps output row y's choice (mind, its sum) for WriteColumn, or, with kChecks, marks the
+    // pixel filtered when it fails the texture or uniqueness test and keeps its cost.
+    template <bool kChecks>
+    void Choose(int y, const S* sad, int mind, int64_t minsad, int64_t tsum, int* costptr);
+    // Writes the column's disparities from the per-row values the column left.
     void WriteColumn(short* dptr) const;
 
     int LeftBase(int col) const { return std::min(std::max(m_g.L + col, 0), m_g.paddedCols - 1); }
@@ -419,25 +443,28 @@ private:
     int m_textureThreshold;
     bool m_textured;  // a texture sum is never negative: without a positive threshold none is kept
     int m_uniquenessRatio;
-    bool m_vectorised;
+    KernelPath m_path;
 
     S* m_sad;      // current window sums, ndisp
-    S* m_hsad;     // per row, the sums over the window columns, nrows x ndisp
-    int* m_htext;  // per row, the texture sums over the window columns
-    // Per output row of the column in work: the whole part of the disparity, (index part) * 16
-    // wrapped to 32 bits; the sub-pixel numerator (p - n) * 256; its denominator k (0: no sub-pixel
-    // step; -1: the pixel is filtered).
-    int* m_whole;
-    int* m_num;
-    int* m_den;
-    int m_tab[256];  // |v - preFilterCap|
+    S* m_hsad;     // per row, the sums over the window columns, nrows x ndisp; row -1 holds zeros
+    int* m_htext;  // per row, the texture sums over the window columns; entry -1 holds 0
+    // Per output row of the column in work: the chosen index (-1: the pixel is filtered), the sums
+    // beside it (p at index + 1, n at index - 1, mirrored at the ends) and its own.
+    int* m_index;
+    int* m_p;
+    int* m_n;
+    int* m_best;
+    uchar* m_diffs;     // ring of wsz columns, nrows x ndisp absolute differences each (sums in registers)
+    S* m_rowSums;       // the window sums of every output row of the column, h x ndisp (sums in registers)
+    int* m_rowTexture;  // the texture sum of every output row of the column (sums in registers)
+    int m_tab[256];     // |v - preFilterCap|
 };
 
 template <typename S>
 StereoCorrespondenceBMFinder<S>::StereoCorrespondenceBMFinder(const cv::Mat& left, const cv::Mat& right, int r0, int r1,
                                                               cv::Mat& disp, cv::Mat& cost,
                                                               const CvStereoBMState& state, const Geometry& geometry,
-                                                              uchar* work, bool vectorised)
+                                                              uchar* work, KernelPath path)
     : m_g(geometry),
       m_lptr0(left.ptr<uchar>(r0 + geometry.T - geometry.w2)),
       m_rptr0(right.ptr<uchar>(r0 + geometry.T - geometry.w2)),
@@ -451,16 +478,21 @@ StereoCorrespondenceBMFinder<S>::StereoCorrespondenceBMFinder(const cv::Mat& lef
       m_textureThreshold(state.textureThreshold),
       m_textured(state.textureThreshold > 0),
       m_uniquenessRatio(state.uniquenessRatio),
-      m_vectorised(vectorised)
+      m_path(path)
 {
     const size_t ndisp = static_cast<size_t>(m_g.ndisp);
     uchar* p = work;
     m_sad = cv::alignPtr(reinterpret_cast<S*>(p), 16);
-    m_hsad = cv::alignPtr(m_sad + ndisp, 16);
-    m_htext = cv::alignPtr(reinterpret_cast<int*>(m_hsad + ndisp * m_nrows), 16);
-    m_whole = cv::alignPtr(m_htext + m_nrows, 16);
-    m_num = cv::alignPtr(m_whole + m_h, 16);
-    m_den = cv::alignPtr(m_num + m_h, 16);
+    // ndisp is a multiple of 16, so every row of sums stays 16-byte aligned.
+    m_hsad = cv::alignPtr(m_sad + ndisp, 16) + ndisp;
+    m_htext = cv::alignPtr(reinterpret_cast<int*>(m_hsad + ndisp * m_nrows), 16) + 4;
+    m_index = cv::alignPtr(m_htext + m_nrows, 16);
+    m_p = cv::alignPtr(m_index + m_h, 16);
+    m_n = cv::alignPtr(m_p + m_h, 16);
+    m_best = cv::alignPtr(m_n + m_h, 16);
+    m_rowTexture = cv::alignPtr(m_best + m_h, 16);
+    m_rowSums = cv::alignPtr(reinterpret_cast<S*>(m_rowTexture + m_h), 16);
+    m_diffs = cv::alignPtr(reinterpret_cast<uchar*>(m_rowSums + ndisp * m_h), 16);
     for (int v = 0; v < 256; ++v) m_tab[v] = std::abs(v - state.preFilterCap);
 }
 
@@ -528,7 +560,7 @@ void StereoCorrespondenceBMFinder<S>::UpdateRowSumsVector(int addCol, bool subtr
 template <typename S>
 void StereoCorrespondenceBMFinder<S>::UpdateRowSums(int addCol, bool subtract)
 {
-    if (m_vectorised)
+    if (m_path == KernelPath::kVector)
         UpdateRowSumsVector(addCol, subtract);
     else
         UpdateRowSumsScalar(addCol, subtract);
@@ -539,7 +571,7 @@ void StereoCorrespondenceBMFinder<S>::SumRows(int rows)
 {
     const int ndisp = m_g.ndisp;
 #if CV_SIMD128
-    if (m_vectorised) {
+    if (m_path == KernelPath::kVector) {
         using SV = SumVector<S>;
         for (int d = 0; d < ndisp; d += SV::kLanes) {
             typename SV::V sum = SV::All(0);
@@ -562,7 +594,7 @@ inline void StereoCorrespondenceBMFinder<S>::SlideAndFindMin(const S* add, const
     const int ndisp = m_g.ndisp;
     S* sad = m_sad;
 #if CV_SIMD128
-    if (m_vectorised) {
+    if (m_path == KernelPath::kVector) {
         // The smallest sum first (two independent groups of lanes), then the first index holding it.
         using SV = SumVector<S>;
         using V = typename SV::V;
@@ -608,18 +640,17 @@ inline void StereoCorrespondenceBMFinder<S>::SlideAndFindMin(const S* add, const
 }
 
 template <typename S>
-bool StereoCorrespondenceBMFinder<S>::IsAmbiguous(int mind, int64_t minsad) const
+bool StereoCorrespondenceBMFinder<S>::IsAmbiguous(const S* sad, int mind, int64_t minsad) const
 {
     const int ndisp = m_g.ndisp;
     const int64_t thresh = minsad + minsad * m_uniquenessRatio / 100;
-    const S* sad = m_sad;
     // Every sum fits S, so a threshold beyond S's range admits all of them.
     if (thresh >= std::numeric_limits<S>::max())
         return true;
     auto admitted = [&](int d) { return d >= 0 && d < ndisp && sad[d] <= thresh; };
     const int near = admitted(mind - 1) + admitted(mind) + admitted(mind + 1);
 #if CV_SIMD128
-    if (m_vectorised) {
+    if (m_path == KernelPath::kVector) {
         // Counts the admitted indices lane by lane (a true comparison is -1).
         using SV = SumVector<S>;
         using V = typename SV::V;
@@ -638,47 +669,29 @@ bool StereoCorrespondenceBMFinder<S>::IsAmbiguous(int mind, int64_t minsad) cons
 }
 
 template <typename S>
-template <int kVectors>
-inline void StereoCorrespondenceBMFinder<S>::Slide(void* registers, const S* add, const S* sub, int& mind,
-                                                   int64_t& minsad)
+template <bool kChecks>
+inline void StereoCorrespondenceBMFinder<S>::Choose(int y, const S* sad, int mind, int64_t minsad, int64_t tsum,
+                                                    int* costptr)
 {
-#if CV_SIMD128
-    if constexpr (kVectors > 0 && std::is_same_v<S, short>) {
-        // All sums in registers: no store-to-load chain from one row to the next. The first index of
-        // the smallest sum comes from the bit mask of the lanes that hold it.
-        static_assert(kVectors % 2 == 0 && kVectors <= 8, "two to eight vectors, in pairs");
-        cv::v_int16x8* sums = static_cast<cv::v_int16x8*>(registers);
-        for (int k = 0; k < kVectors; ++k) {
-            cv::v_int16x8 v = cv::v_add_wrap(sums[k], cv::v_load_aligned(add + 8 * k));
-            if (sub)
-                v = cv::v_sub_wrap(v, cv::v_load_aligned(sub + 8 * k));
-            sums[k] = v;
-            cv::v_store_aligned(m_sad + 8 * k, v);
-        }
-        cv::v_int16x8 minv = cv::v_min(sums[0], sums[1]);
-        for (int k = 2; k < kVectors; k += 2) minv = cv::v_min(minv, cv::v_min(sums[k], sums[k + 1]));
-        const short best = static_cast<short>(cv::v_reduce_min(minv));
-        const cv::v_int16x8 bestv = cv::v_setall_s16(best);
-        uint64_t lanes = 0;
-        for (int k = 0; k < kVectors; k += 2) {
-            const cv::v_int8x16 pair = cv::v_pack(sums[k] == bestv, sums[k + 1] == bestv);
-            lanes |= static_cast<uint64_t>(static_cast<uint16_t>(cv::v_signmask(pair))) << (8 * k);
-        }
-        mind = __builtin_ctzll(lanes);  // never 0: some lane holds the smallest sum
-        minsad = best;
+    if (kChecks &&
+        ((m_textured && tsum < m_textureThreshold) || (m_uniquenessRatio > 0 && IsAmbiguous(sad, mind, minsad)))) {
+        m_index[y] = -1;
+        m_p[y] = m_n[y] = m_best[y] = 0;
         return;
     }
-#endif
-    (void)registers;
-    SlideAndFindMin(add, sub, mind, minsad);
+    const int ndisp = m_g.ndisp;
+    m_index[y] = mind;
+    m_p[y] = sad[mind + 1 < ndisp ? mind + 1 : ndisp - 2];
+    m_n[y] = sad[mind > 0 ? mind - 1 : 1];
+    m_best[y] = static_cast<int>(minsad);
+    if (kChecks && costptr)
+        costptr[y * m_coststep] = static_cast<int>(minsad);
 }
 
 template <typename S>
-template <int kVectors>
 void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
 {
-    const int ndisp = m_g.ndisp;
-    const size_t rowStride = static_cast<size_t>(ndisp);
+    const size_t rowStride = static_cast<size_t>(m_g.ndisp);
     const int wsz = m_g.wsz;
 
     // Window sums of output row 0 without its last row: rows 0 .. wsz - 2 of the stripe.
@@ -686,89 +699,229 @@ void StereoCorrespondenceBMFinder<S>::ComputeColumn(int col)
     int64_t tsum = 0;
     for (int i = 0; i < wsz - 1; ++i) tsum += m_htext[i];
 
-#if CV_SIMD128
-    cv::v_int16x8 registers[kVectors > 0 ? kVectors : 1];
-    if constexpr (kVectors > 0 && std::is_same_v<S, short>) {
-        for (int k = 0; k < kVectors; ++k) registers[k] = cv::v_load_aligned(m_sad + 8 * k);
-    }
-#else
-    int registers[1];
-#endif
     int* costptr = m_costptr ? m_costptr + col : nullptr;
-    const size_t coststep = m_coststep;
-    const int textureThreshold = m_textureThreshold;
-    const bool textured = m_textured;
-    const bool unique = m_uniquenessRatio > 0;
-    const uint64_t base = static_cast<uint64_t>(static_cast<int64_t>(ndisp - 1) + m_g.minD);
-    const S* hsad = m_hsad;
-    const int* htext = m_htext;
-    const S* sad = m_sad;
     for (int y = 0; y < m_h; ++y) {
-        const S* add = hsad + (y + wsz - 1) * rowStride;
-        const S* sub = y > 0 ? hsad + (y - 1) * rowStride : nullptr;
-        if (textured)
-            tsum += htext[y + wsz - 1] - (y > 0 ? htext[y - 1] : 0);
+        const S* add = m_hsad + (y + wsz - 1) * rowStride;
+        const S* sub = y > 0 ? m_hsad + (y - 1) * rowStride : nullptr;
+        if (m_textured)
+            tsum += m_htext[y + wsz - 1] - m_htext[y - 1];
         int mind = 0;
         int64_t minsad = 0;
-        Slide<kVectors>(registers, add, sub, mind, minsad);
-
-        if ((textured && tsum < textureThreshold) || (unique && IsAmbiguous(mind, minsad))) {
-            m_den[y] = -1;
-            continue;
-        }
-        // A window sum is at most 255 * 255 * 126 < 2^23, so (p - n) * 256 and k fit 32 bits.
-        const int p = sad[mind + 1 < ndisp ? mind + 1 : ndisp - 2];
-        const int n = sad[mind > 0 ? mind - 1 : 1];
-        m_whole[y] = static_cast<int>(static_cast<uint32_t>((base - static_cast<uint64_t>(mind)) * 16));
-        m_num[y] = (p - n) * 256;
-        m_den[y] = p + n - 2 * static_cast<int>(minsad) + std::abs(p - n);
-        if (costptr)
-            costptr[y * coststep] = static_cast<int>(minsad);
+        SlideAndFindMin(add, sub, mind, minsad);
+        Choose<true>(y, m_sad, mind, minsad, tsum, costptr);
     }
     WriteColumn(m_dptr + col);
 }
 
-// The disparity is ((index part) * 256 + q + 15) >> 4 with q = num / den truncated toward zero (0
-// when den is 0), that is (index part) * 16 + ((q + 15) >> 4), kept to 16 bits.
+// What the update of one row needs of the column coming into the window (and of the one leaving it).
+template <typename S>
+struct StereoCorrespondenceBMFinder<S>::ColumnInWork {
+    const uchar* left;   // padded left row 0 at the new column's base
+    const uchar* right;  // padded right row 0 at the new column's base
+    size_t step;         // bytes per padded row
+    ptrdiff_t oldLeft;   // the leaving column's left base, from the new one's
+    uchar* diffs;        // the ring's rows of the new column, which held the leaving column's
+    S* hsad;
+    int* htext;
+    const int* tab;
+    bool textured;
+};
+
+template <typename S>
+typename StereoCorrespondenceBMFinder<S>::ColumnInWork StereoCorrespondenceBMFinder<S>::Column(int addCol) const
+{
+    const int lb = LeftBase(addCol);
+    const size_t slot = static_cast<size_t>(FindEquivalentInIntegersModN(addCol, m_g.wsz));
+    return {m_lptr0 + lb,
+            m_rptr0 + RightBase(addCol),
+            m_sstep,
+            LeftBase(addCol - m_g.wsz) - lb,
+            m_diffs + slot * m_nrows * m_g.ndisp,
+            m_hsad,
+            m_htext,
+            m_tab,
+            m_textured};
+}
+
+template <typename S>
+template <int kVectors, bool kSubtract, bool kChecks>
+inline void StereoCorrespondenceBMFinder<S>::UpdateRowInRegisters(const ColumnInWork& column, int i,
+                                                                  void* registers) const
+{
+#if CV_SIMD128
+    if constexpr (kVectors > 0 && std::is_same_v<S, short>) {
+        constexpr int kStride = 8 * kVectors;  // = ndisp
+        cv::v_int16x8* h = static_cast<cv::v_int16x8*>(registers);
+        const uchar* l = column.left + i * column.step;
+        const uchar* r = column.right + i * column.step;
+        const int lval = *l;
+        const cv::v_uint8x16 lv = cv::v_setall_u8(static_cast<uchar>(lval));
+        uchar* kept = column.diffs + static_cast<size_t>(i) * kStride;
+        short* hs = column.hsad + static_cast<size_t>(i) * kStride;
+        for (int k = 0; k < kVectors; k += 2) {
+            const cv::v_uint8x16 diff = cv::v_absdiff(cv::v_load(r + 8 * k), lv);
+            cv::v_int16x8 delta0, delta1;
+            if constexpr (kSubtract) {
+                // Prefiltered values lie in 0..126, so the change of a sum fits 8 signed bits.
+                const cv::v_uint8x16 old = cv::v_load_aligned(kept + 8 * k);
+                cv::v_expand(cv::v_reinterpret_as_s8(diff) - cv::v_reinterpret_as_s8(old), delta0, delta1);
+            } else {
+                cv::v_uint16x8 wide0, wide1;
+                cv::v_expand(diff, wide0, wide1);
+                delta0 = cv::v_reinterpret_as_s16(wide0);
+                delta1 = cv::v_reinterpret_as_s16(wide1);
+            }
+            cv::v_store_aligned(kept + 8 * k, diff);
+            h[k] = cv::v_add_wrap(cv::v_load_aligned(hs + 8 * k), delta0);
+            h[k + 1] = cv::v_add_wrap(cv::v_load_aligned(hs + 8 * k + 8), delta1);
+            cv::v_store_aligned(hs + 8 * k, h[k]);
+            cv::v_store_aligned(hs + 8 * k + 8, h[k + 1]);
+        }
+        if (kChecks && column.textured)
+            column.htext[i] += column.tab[lval] - (kSubtract ? column.tab[l[column.oldLeft]] : 0);
+        return;
+    }
+#endif
+    (void)column, (void)i, (void)registers;
+}
+
+template <typename S>
+template <int kVectors, bool kChecks>
+void StereoCorrespondenceBMFinder<S>::ComputeColumnInRegisters(int col)
+{
+#if CV_SIMD128
+    if constexpr (kVectors > 0 && std::is_same_v<S, short>) {
+        static_assert(kVectors % 2 == 0 && kVectors <= 8, "two to eight vectors, in pairs");
+        constexpr size_t kStride = 8 * kVectors;  // = ndisp
+        const int wsz = m_g.wsz;
+        const int addCol = col + m_g.w2;
+        const ColumnInWork column = Column(addCol);
+        const short* hsad = m_hsad;
+        const int* htext = m_htext;
+        const bool textured = kChecks && m_textured;
+        cv::v_int16x8 h[kVectors];
+        auto updateRow = [&](int i) { UpdateRowInRegisters<kVectors, true, kChecks>(column, i, h); };
+
+        // Window sums of output row 0 without its last row: rows 0 .. wsz - 2 of the stripe.
+        cv::v_int16x8 sums[kVectors];
+        for (int k = 0; k < kVectors; ++k) sums[k] = cv::v_setzero_s16();
+        int64_t tsum = 0;
+        for (int i = 0; i < wsz - 1; ++i) {
+            updateRow(i);
+            for (int k = 0; k < kVectors; ++k) sums[k] = cv::v_add_wrap(sums[k], h[k]);
+            tsum += htext[i];
+        }
+
+        // First the window sums of every row, which depend on the row above, then the choices,
+        // which do not depend on one another.
+        for (int y = 0; y < m_h; ++y) {
+            // The window takes in row y + wsz - 1 and lets go of row y - 1 (row -1 is zeros).
+            updateRow(y + wsz - 1);
+            const short* sub = hsad + (y - 1) * static_cast<ptrdiff_t>(kStride);
+            short* rowSums = m_rowSums + y * kStride;
+            for (int k = 0; k < kVectors; ++k) {
+                sums[k] = cv::v_sub_wrap(cv::v_add_wrap(sums[k], h[k]), cv::v_load_aligned(sub + 8 * k));
+                cv::v_store_aligned(rowSums + 8 * k, sums[k]);
+            }
+            if (textured) {
+                tsum += htext[y + wsz - 1] - htext[y - 1];
+                m_rowTexture[y] = static_cast<int>(tsum);
+            }
+        }
+
+        int* costptr = m_costptr ? m_costptr + col : nullptr;
+        for (int y = 0; y < m_h; ++y) {
+            const short* rowSums = m_rowSums + y * kStride;
+            cv::v_int16x8 v[kVectors];
+            for (int k = 0; k < kVectors; ++k) v[k] = cv::v_load_aligned(rowSums + 8 * k);
+            // The smallest sum in every lane (the lanes folded onto the first two, which are then
+            // spread and folded once more), and its first index from the bit mask of the lanes that
+            // hold it.
+            cv::v_int16x8 minv = cv::v_min(v[0], v[1]);
+            for (int k = 2; k < kVectors; k += 2) minv = cv::v_min(minv, cv::v_min(v[k], v[k + 1]));
+            minv = cv::v_min(minv, cv::v_rotate_right<4>(minv));
+            minv = cv::v_min(minv, cv::v_rotate_right<2>(minv));
+            const cv::v_uint32x4 firstTwo = cv::v_broadcast_element<0>(cv::v_reinterpret_as_u32(minv));
+            const cv::v_int16x8 bestv =
+                cv::v_min(cv::v_reinterpret_as_s16(firstTwo),
+                          cv::v_reinterpret_as_s16(cv::v_shl<16>(firstTwo) | cv::v_shr<16>(firstTwo)));
+            const short best = cv::v_extract_n<0>(bestv);
+            // Lanes 0..31 and 32..63 in two words (a 64-bit count of trailing zeros is a library
+            // call on 32-bit ARM); some lane holds the smallest sum.
+            uint32_t lanes[2] = {0, 0};
+            for (int k = 0; k < kVectors; k += 2) {
+                const cv::v_int8x16 pair = cv::v_pack(v[k] == bestv, v[k + 1] == bestv);
+                lanes[k / 4] |= static_cast<uint32_t>(static_cast<uint16_t>(cv::v_signmask(pair))) << (8 * (k % 4));
+            }
+            const int mind = lanes[0] != 0 ? __builtin_ctz(lanes[0]) : 32 + __builtin_ctz(lanes[1]);
+            Choose<kChecks>(y, rowSums, mind, best, textured ? m_rowTexture[y] : 0, costptr);
+        }
+        WriteColumn(m_dptr + col);
+        return;
+    }
+#endif
+    (void)col;
+    CV_Error(cv::Error::StsInternal, "the window sums fit no registers");
+}
+
+// The disparity is ((ndisp - 1 - index + minD) * 256 + q + 15) >> 4 with q = (p - n) * 256 / k
+// truncated toward zero, k = p + n - 2 * best + |p - n| (q = 0 when k is 0), that is
+// (ndisp - 1 - index + minD) * 16 + ((q + 15) >> 4), kept to 16 bits. A window sum is at most
+// 255 * 255 * 126 < 2^23, so (p - n) * 256 and k fit 32 bits.
 template <typename S>
 void StereoCorrespondenceBMFinder<S>::WriteColumn(short* dptr) const
 {
     const size_t dstep = m_dstep;
     const short filtered = m_g.filtered;
+    // ndisp - 1 + minD is the largest disparity, which fits int.
+    const int base = m_g.ndisp - 1 + m_g.minD;
     int y = 0;
 #if CV_SIMD128
-    if (m_vectorised) {
+    if (m_path == KernelPath::kVector) {
         // Four quotients at once in float: each is within one of the true one (|q| <= 128), and one
         // exact correction in integers makes it exact.
         const cv::v_int32x4 zero = cv::v_setzero_s32();
         const cv::v_int32x4 one = cv::v_setall_s32(1);
         const cv::v_int32x4 fifteen = cv::v_setall_s32(15);
-        int values[4];
+        const cv::v_int32x4 basev = cv::v_setall_s32(base);
         for (; y + 4 <= m_h; y += 4) {
-            const cv::v_int32x4 num = cv::v_load_aligned(m_num + y);
-            const cv::v_int32x4 den = cv::v_load_aligned(m_den + y);
+            const cv::v_int32x4 index = cv::v_load_aligned(m_index + y);
+            const cv::v_int32x4 p = cv::v_load_aligned(m_p + y);
+            const cv::v_int32x4 n = cv::v_load_aligned(m_n + y);
+            const cv::v_int32x4 diff = p - n;
+            const cv::v_int32x4 sign = diff >> 31;
+            const cv::v_int32x4 magnitude = (diff ^ sign) - sign;
+            const cv::v_int32x4 den = p + n - (cv::v_load_aligned(m_best + y) << 1) + magnitude;
             const cv::v_int32x4 stepped = den > zero;
             const cv::v_int32x4 divisor = cv::v_select(stepped, den, one);
-            const cv::v_int32x4 sign = num >> 31;
-            const cv::v_int32x4 magnitude = (num ^ sign) - sign;
-            cv::v_int32x4 q = cv::v_trunc(cv::v_cvt_f32(magnitude) / cv::v_cvt_f32(divisor));
-            const cv::v_int32x4 rest = magnitude - q * divisor;
+            const cv::v_int32x4 dividend = magnitude << 8;
+            cv::v_int32x4 q = cv::v_trunc(cv::v_cvt_f32(dividend) / cv::v_cvt_f32(divisor));
+            const cv::v_int32x4 rest = dividend - q * divisor;
             q = q + (rest < zero) - (rest >= divisor);
             q = ((q ^ sign) - sign) & stepped;
-            cv::v_store(values, cv::v_load_aligned(m_whole + y) + ((q + fifteen) >> 4));
-            for (int i = 0; i < 4; ++i)
-                dptr[(y + i) * dstep] = m_den[y + i] < 0 ? filtered : static_cast<short>(values[i]);
+            const cv::v_int32x4 value = ((basev - index) << 4) + ((q + fifteen) >> 4);
+            // The low 16 bits of each value are the even 16-bit lanes.
+            const cv::v_int16x8 kept =
+                cv::v_reinterpret_as_s16(cv::v_select(index < zero, cv::v_setall_s32(filtered), value));
+            short* out = dptr + y * dstep;
+            out[0] = cv::v_extract_n<0>(kept);
+            out[dstep] = cv::v_extract_n<2>(kept);
+            out[2 * dstep] = cv::v_extract_n<4>(kept);
+            out[3 * dstep] = cv::v_extract_n<6>(kept);
         }
     }
 #endif
     for (; y < m_h; ++y) {
-        const int den = m_den[y];
-        if (den < 0) {
+        const int index = m_index[y];
+        if (index < 0) {
             dptr[y * dstep] = filtered;
             continue;
         }
-        const int q = den != 0 ? DivideTruncated(m_num[y], den) : 0;
-        dptr[y * dstep] = static_cast<short>(static_cast<uint32_t>(m_whole[y]) + static_cast<uint32_t>((q + 15) >> 4));
+        const int p = m_p[y], n = m_n[y];
+        const int den = p + n - 2 * m_best[y] + std::abs(p - n);
+        const int q = den != 0 ? DivideTruncated((p - n) * 256, den) : 0;
+        const uint32_t whole = static_cast<uint32_t>(base - index) << 4;
+        dptr[y * dstep] = static_cast<short>(whole + static_cast<uint32_t>((q + 15) >> 4));
     }
 }
 
@@ -776,34 +929,48 @@ template <typename S>
 void StereoCorrespondenceBMFinder<S>::FindStereoCorrespondence()
 {
     const int ndisp = m_g.ndisp;
-    std::fill(m_hsad, m_hsad + static_cast<size_t>(ndisp) * m_nrows, S(0));
-    std::fill(m_htext, m_htext + m_nrows, 0);
+    std::fill(m_hsad - ndisp, m_hsad + static_cast<size_t>(ndisp) * m_nrows, S(0));
+    std::fill(m_htext - 1, m_htext + m_nrows, 0);
     // Columns -w2 - 1 .. w2 - 1 first; each output column then adds column c + w2 and removes c - w2 - 1.
-    for (int col = -m_g.w2 - 1; col < m_g.w2; ++col) UpdateRowSums(col, false);
-    auto run = [&](auto vectors) {
+    auto inRegisters = [&](auto vectors) {
+#if CV_SIMD128
+        constexpr int kVectors = decltype(vectors)::value;
+        for (int col = -m_g.w2 - 1; col < m_g.w2; ++col) {
+            const ColumnInWork column = Column(col);
+            cv::v_int16x8 h[kVectors];
+            for (int i = 0; i < m_nrows; ++i) UpdateRowInRegisters<kVectors, false, true>(column, i, h);
+        }
+        if (m_textured || m_uniquenessRatio > 0 || m_costptr)
+            for (int c = 0; c < m_g.width; ++c) ComputeColumnInRegisters<kVectors, true>(c);
+        else
+            for (int c = 0; c < m_g.width; ++c) ComputeColumnInRegisters<kVectors, false>(c);
+#else
+        (void)vectors;
+#endif
+    };
+    const bool registers = CV_SIMD128 && m_path == KernelPath::kVector && std::is_same_v<S, short>;
+    if (registers && ndisp == 16) {
+        inRegisters(std::integral_constant<int, 2>());
+    } else if (registers && ndisp == 32) {
+        inRegisters(std::integral_constant<int, 4>());
+    } else if (registers && ndisp == 48) {
+        inRegisters(std::integral_constant<int, 6>());
+    } else if (registers && ndisp == 64) {
+        inRegisters(std::integral_constant<int, 8>());
+    } else {
+        for (int col = -m_g.w2 - 1; col < m_g.w2; ++col) UpdateRowSums(col, false);
         for (int c = 0; c < m_g.width; ++c) {
             UpdateRowSums(c + m_g.w2, true);
-            ComputeColumn<decltype(vectors)::value>(c);
+            ComputeColumn(c);
         }
-    };
-    const bool inRegisters = CV_SIMD128 && m_vectorised && std::is_same_v<S, short>;
-    if (inRegisters && ndisp == 16)
-        run(std::integral_constant<int, 2>());
-    else if (inRegisters && ndisp == 32)
-        run(std::integral_constant<int, 4>());
-    else if (inRegisters && ndisp == 48)
-        run(std::integral_constant<int, 6>());
-    else if (inRegisters && ndisp == 64)
-        run(std::integral_constant<int, 8>());
-    else
-        run(std::integral_constant<int, 0>());
+    }
 }
 
 // Runs the search (and the left-right check) on each stripe of the range.
 class FindStereoCorrespInvoker : public cv::ParallelLoopBody {
 public:
     FindStereoCorrespInvoker(const cv::Mat& left, const cv::Mat& right, cv::Mat& disp, CvStereoBMState* state,
-                             int nstripes, size_t stripeBufSize, const Geometry& geometry, bool vectorised)
+                             int nstripes, size_t stripeBufSize, const Geometry& geometry, KernelPath path)
         : m_left(&left),
           m_right(&right),
           m_disp(&disp),
@@ -811,7 +978,7 @@ public:
           m_nstripes(nstripes),
           m_stripeBufSize(stripeBufSize),
           m_geometry(geometry),
-          m_vectorised(vectorised)
+          m_path(path)
     {
     }
 
@@ -829,11 +996,11 @@ public:
             cv::Mat cost = validate ? m_state->cost : cv::Mat();
             if (shortSums)
                 StereoCorrespondenceBMFinder<short>(*m_left, *m_right, r0, r1, *m_disp, cost, *m_state, m_geometry,
-                                                    work, m_vectorised)
+                                                    work, m_path)
                     .FindStereoCorrespondence();
             else
                 StereoCorrespondenceBMFinder<int>(*m_left, *m_right, r0, r1, *m_disp, cost, *m_state, m_geometry, work,
-                                                  m_vectorised)
+                                                  m_path)
                     .FindStereoCorrespondence();
             if (validate) {
                 cv::Mat dispStripe = m_disp->rowRange(r0, r1);
@@ -852,7 +1019,7 @@ private:
     int m_nstripes;
     size_t m_stripeBufSize;
     Geometry m_geometry;
-    bool m_vectorised;
+    KernelPath m_path;
 };
 
 }  // namespace
@@ -907,7 +1074,7 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
     }
 
     const bool speckles = state->speckleRange >= 0 && state->speckleWindowSize > 0;
-    const size_t stripeBufSize = StripeBufferSize(g);
+    const size_t stripeBufSize = StripeBufferSize(g, *state);
     const size_t prefilterBufSize = (static_cast<size_t>(g.paddedCols) + state->preFilterSize + 2) * sizeof(int) + 256;
     const size_t speckleBufSize = speckles ? static_cast<size_t>(9) * g.paddedRows * g.paddedCols : 0;
     const int nstripes = StripeCount(g);
@@ -937,9 +1104,8 @@ void findStereoCorrespondenceBM(const cv::Mat& left0, const cv::Mat& right0, cv:
         }
     }
 
-    const bool vectorised = AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector && CV_SIMD128;
     FindStereoCorrespInvoker invoker(state->preFilteredImg0, state->preFilteredImg1, *disp, state, nstripes,
-                                     stripeBufSize, g, vectorised);
+                                     stripeBufSize, g, AlgoLibrary::ActiveKernelPath());
     if (nstripes == 1)
         invoker(cv::Range(0, 1));
     else

@@ -14,6 +14,7 @@
 namespace stereo {
 namespace {
 
+using AlgoLibrary::KernelPath;
 using CostType = short;
 using DispType = short;
 using PixType = uchar;
@@ -214,7 +215,7 @@ void PrepareRows(const Geometry& g, const cv::Mat& img, int y, bool reversed, co
 }
 
 // Half-sample minima and maxima of every stored row of the other image, over the whole extended row.
-template <bool kSimd>
+template <KernelPath kPath>
 void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixType* rmax)
 {
     for (int j = 0; j < 2 * g.channels; ++j) {
@@ -225,7 +226,7 @@ void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixT
         lo[g.row_len - 1] = hi[g.row_len - 1] = v[g.row_len - 1];
         int i = 1;
 #if CV_SIMD128
-        if (kSimd) {
+        if (kPath == KernelPath::kVector) {
             for (; i + 17 <= g.row_len; i += 16) {
                 cv::v_uint16x8 c0, c1, l0, l1, r0, r1;
                 cv::v_expand(cv::v_load(v + i), c0, c1);
@@ -250,7 +251,7 @@ void HalfSampleRange(const Geometry& g, const PixType* rows, PixType* rmin, PixT
 
 // Birchfield-Tomasi pixel cost of every column of the row and every disparity, summed over the
 // channels; the intensity part is shifted right by kIntensityShift.
-template <bool kSimd>
+template <KernelPath kPath>
 void PixelCostRow(const Geometry& g, const Workspace& ws, CostType* pix)
 {
     const int D = g.num_d;
@@ -260,7 +261,7 @@ void PixelCostRow(const Geometry& g, const Workspace& ws, CostType* pix)
         const int base = g.ext + g.width - 1 - x + g.min_d;
         int d = 0;
 #if CV_SIMD128
-        if (kSimd && parts <= kMaxParts) {
+        if (kPath == KernelPath::kVector && parts <= kMaxParts) {
             // The reference pixel's values per part, then every group of 16 disparities summed over
             // the parts in registers.
             cv::v_uint8x16 vu[kMaxParts], vu0[kMaxParts], vu1[kMaxParts];
@@ -321,12 +322,12 @@ void PixelCostRow(const Geometry& g, const Workspace& ws, CostType* pix)
 }
 
 // dst = a + b - c over n elements, 16-bit with wrap-around (the true result always fits).
-template <bool kSimd>
+template <KernelPath kPath>
 void AddSub(const CostType* a, const CostType* b, const CostType* c, CostType* dst, size_t n)
 {
     size_t i = 0;
 #if CV_SIMD128
-    if (kSimd) {
+    if (kPath == KernelPath::kVector) {
         for (; i + 8 <= n; i += 8) {
             const cv::v_int16x8 r =
                 cv::v_sub_wrap(cv::v_add_wrap(cv::v_load(a + i), cv::v_load(b + i)), cv::v_load(c + i));
@@ -338,7 +339,7 @@ void AddSub(const CostType* a, const CostType* b, const CostType* c, CostType* d
 }
 
 // Horizontal block sums of the pixel costs, the columns beyond both ends replicated.
-template <bool kSimd>
+template <KernelPath kPath>
 void HorizontalSums(const Geometry& g, const CostType* pix, CostType* hsum)
 {
     const int D = g.num_d;
@@ -352,25 +353,25 @@ void HorizontalSums(const Geometry& g, const CostType* pix, CostType* hsum)
     for (int x = 1; x <= last; ++x) {
         const CostType* add = pix + static_cast<size_t>(std::min(x + half, last)) * D;
         const CostType* sub = pix + static_cast<size_t>(std::max(x - half - 1, 0)) * D;
-        AddSub<kSimd>(hsum + static_cast<size_t>(x - 1) * D, add, sub, hsum + static_cast<size_t>(x) * D, D);
+        AddSub<kPath>(hsum + static_cast<size_t>(x - 1) * D, add, sub, hsum + static_cast<size_t>(x) * D, D);
     }
 }
 
 // Pixel costs and horizontal sums of image row k into its slot of the ring.
-template <bool kSimd>
+template <KernelPath kPath>
 void ComputeRowSums(const Geometry& g, const cv::Mat& left, const cv::Mat& right, int k, const Workspace& ws)
 {
     PrepareRows(g, left, k, false, ws.tab, ws.rows1);
     PrepareRows(g, right, k, true, ws.tab, ws.rows2);
-    HalfSampleRange<kSimd>(g, ws.rows2, ws.rmin, ws.rmax);
-    PixelCostRow<kSimd>(g, ws, ws.pix);
+    HalfSampleRange<kPath>(g, ws.rows2, ws.rmin, ws.rmax);
+    PixelCostRow<kPath>(g, ws, ws.pix);
     const size_t cost_row = static_cast<size_t>(g.width1) * g.num_d;
-    HorizontalSums<kSimd>(g, ws.pix, ws.hsum + (k % Ring(g)) * cost_row);
+    HorizontalSums<kPath>(g, ws.pix, ws.hsum + (k % Ring(g)) * cost_row);
 }
 
 // Block costs C of row y (top-down order): the vertical sum of the horizontal sums, the rows
 // beyond both ends replicated.
-template <bool kSimd>
+template <KernelPath kPath>
 void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, int y, CostType* cost,
                   const Workspace& ws)
 {
@@ -382,12 +383,12 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
         // A one-pixel window: the block cost is the pixel cost.
         PrepareRows(g, left, y, false, ws.tab, ws.rows1);
         PrepareRows(g, right, y, true, ws.tab, ws.rows2);
-        HalfSampleRange<kSimd>(g, ws.rows2, ws.rmin, ws.rmax);
-        PixelCostRow<kSimd>(g, ws, cost);
+        HalfSampleRange<kPath>(g, ws.rows2, ws.rmin, ws.rmax);
+        PixelCostRow<kPath>(g, ws, cost);
         return;
     }
     if (y == 0) {
-        for (int k = 0; k <= std::min(half, last); ++k) ComputeRowSums<kSimd>(g, left, right, k, ws);
+        for (int k = 0; k <= std::min(half, last); ++k) ComputeRowSums<kPath>(g, left, right, k, ws);
         const CostType* first = slot(0);
         for (size_t i = 0; i < cost_row; ++i) {
             int s = first[i] * (half + 1);
@@ -398,9 +399,9 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
     }
     const int k = y + half;
     if (k <= last)
-        ComputeRowSums<kSimd>(g, left, right, k, ws);
+        ComputeRowSums<kPath>(g, left, right, k, ws);
     const CostType* prev = g.full_dp ? cost - cost_row : cost;
-    AddSub<kSimd>(prev, slot(std::min(k, last)), slot(std::max(y - half - 1, 0)), cost, cost_row);
+    AddSub<kPath>(prev, slot(std::min(k, last)), slot(std::max(y - half - 1, 0)), cost, cost_row);
 }
 
 // Path costs of kN directions at one pixel:
@@ -410,13 +411,13 @@ void BlockCostRow(const Geometry& g, const cv::Mat& left, const cv::Mat& right, 
 // C holds the block cost alone, so L never exceeds the largest block cost + P2; every candidate of
 // the minimum is at least min Lp, and the one that is exact (Lp(d)) keeps a saturated candidate
 // from being chosen, so the step m - min Lp is exact.
-template <bool kSimd, int kN>
+template <KernelPath kPath, int kN>
 void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* const* prev, const CostType* min_prev,
                     CostType* const* cur, CostType* min_cur, const CostType* sum_in, CostType* out, int* min_out)
 {
     const int D = g.num_d;
 #if CV_SIMD128
-    if (kSimd) {
+    if (kPath == KernelPath::kVector) {
         const cv::v_int16x8 vp1 = cv::v_setall_s16(static_cast<short>(g.p1));
         cv::v_int16x8 vmp[kN], vlim[kN], vmin[kN];
         for (int k = 0; k < kN; ++k) {
@@ -472,12 +473,12 @@ void AggregatePixel(const Geometry& g, const CostType* cost, const CostType* con
 }
 
 // The first disparity index whose sum is the smallest one, min_s.
-template <bool kSimd>
+template <KernelPath kPath>
 int FindMinimum(const CostType* s, int D, int min_s)
 {
     int d = 0;
 #if CV_SIMD128
-    if (kSimd) {
+    if (kPath == KernelPath::kVector) {
         const cv::v_int16x8 target = cv::v_setall_s16(static_cast<short>(min_s));
         for (d = 0; d < D; d += 8) {
             if (cv::v_check_any(cv::v_load(s + d) == target))
@@ -498,14 +499,14 @@ int FindMinimum(const CostType* s, int D, int min_s)
 
 // True when a disparity more than one step from the best one comes too close to the best cost:
 // S(d) * (100 - uniqueness) < minS * 100.
-template <bool kSimd>
+template <KernelPath kPath>
 bool IsAmbiguous(const Geometry& g, const CostType* s, int min_s, int best)
 {
     const int D = g.num_d;
     const int64_t a = 100 - g.uniqueness;
     const int64_t t = static_cast<int64_t>(min_s) * 100;
 #if CV_SIMD128
-    if (kSimd && a > 0) {
+    if (kPath == KernelPath::kVector && a > 0) {
         if (t == 0)
             return false;  // sums are never negative
         // S * a < t  <=>  S < thr
@@ -533,7 +534,7 @@ bool IsAmbiguous(const Geometry& g, const CostType* s, int min_s, int best)
 
 // The first disparity index with the smallest sum min_s, into best, and whether the choice is
 // ambiguous as IsAmbiguous tells, in one pass over the sums where the vector path allows.
-template <bool kSimd>
+template <KernelPath kPath>
 bool FindUniqueMinimum(const Geometry& g, const CostType* s, int min_s, int& best)
 {
 #if CV_SIMD128
@@ -541,7 +542,7 @@ bool FindUniqueMinimum(const Geometry& g, const CostType* s, int min_s, int& bes
     const int a = 100 - g.uniqueness;
     const int t = min_s * 100;
     const int thr = a > 0 ? (t - 1) / a + 1 : 0;  // S * a < t  <=>  S < thr
-    if (kSimd && a > 0 && t > 0 && thr > min_s && thr <= kMaxCost) {
+    if (kPath == KernelPath::kVector && a > 0 && t > 0 && thr > min_s && thr <= kMaxCost) {
         // Every sum below thr lies in a group with a lane below thr, and so does the smallest
         // one: the first and last such index decide.
         const cv::v_int16x8 vthr = cv::v_setall_s16(static_cast<short>(thr));
@@ -568,18 +569,21 @@ bool FindUniqueMinimum(const Geometry& g, const CostType* s, int min_s, int& bes
         return first < best - 1 || last > best + 1;
     }
 #endif
-    best = FindMinimum<kSimd>(s, g.num_d, min_s);
-    return IsAmbiguous<kSimd>(g, s, min_s, best);
+    best = FindMinimum<kPath>(s, g.num_d, min_s);
+    return IsAmbiguous<kPath>(g, s, min_s, best);
 }
 
 // The winner of column x with its sub-pixel step; it also claims its column of the other image
 // in the right-to-left table.
-// min_s is the smallest sum.
-template <bool kSimd>
+// min_s is the smallest sum. When every sum sits at the 16-bit ceiling no disparity is better
+// than another: the pixel stays invalid, as in cv::StereoSGBM, where no sum lies below the ceiling.
+template <KernelPath kPath>
 void ChooseDisparity(const Geometry& g, const CostType* s, int min_s, int x, DispType* disp_row, const Workspace& ws)
 {
+    if (min_s >= kMaxCost)
+        return;
     int best = 0;
-    if (FindUniqueMinimum<kSimd>(g, s, min_s, best))
+    if (FindUniqueMinimum<kPath>(g, s, min_s, best))
         return;
     const int x2 = x - best - g.min_d;
     if (x2 >= 0 && x2 < g.width && ws.disp2cost[x2] > min_s) {
@@ -622,7 +626,7 @@ void ResetPathColumns(CostType* lr, size_t columns, int D)
     }
 }
 
-template <bool kSimd>
+template <KernelPath kPath>
 void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& disp, const Workspace& ws)
 {
     const int D = g.num_d;
@@ -650,7 +654,7 @@ void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& 
             CostType* cost = ws.cost + (g.full_dp ? y * cost_row : 0);
             CostType* sum = ws.sum + (g.full_dp ? y * cost_row : 0);
             if (forward)
-                BlockCostRow<kSimd>(g, left, right, y, cost, ws);
+                BlockCostRow<kPath>(g, left, right, y, cost, ws);
             DispType* disp_row = disp.ptr<DispType>(y);
             if (last_pass) {
                 std::fill(disp_row, disp_row + g.width, g.invalid);
@@ -670,11 +674,11 @@ void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& 
                 const CostType* c = cost + static_cast<size_t>(xi) * D;
                 CostType* s = sum + static_cast<size_t>(xi) * D;
                 if (forward) {
-                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, nullptr, s, nullptr);
+                    AggregatePixel<kPath, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, nullptr, s, nullptr);
                 } else {
                     int min_s = 0;
-                    AggregatePixel<kSimd, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, s, ws.total, &min_s);
-                    ChooseDisparity<kSimd>(g, ws.total, min_s, xi + g.min_x1, disp_row, ws);
+                    AggregatePixel<kPath, kDirs>(g, c, prev, mp, cur, min_cur + col * kDirs, s, ws.total, &min_s);
+                    ChooseDisparity<kPath>(g, ws.total, min_s, xi + g.min_x1, disp_row, ws);
                 }
             }
             if (!g.full_dp) {
@@ -689,9 +693,9 @@ void Run(const Geometry& g, const cv::Mat& left, const cv::Mat& right, cv::Mat& 
                     int min_s = 0;
                     const CostType* prev[1] = {row_prev};
                     CostType* const cur[1] = {row_cur};
-                    AggregatePixel<kSimd, 1>(g, cost + static_cast<size_t>(xi) * D, prev, &row_min_prev, cur,
+                    AggregatePixel<kPath, 1>(g, cost + static_cast<size_t>(xi) * D, prev, &row_min_prev, cur,
                                              &row_min_cur, sum + static_cast<size_t>(xi) * D, ws.total, &min_s);
-                    ChooseDisparity<kSimd>(g, ws.total, min_s, xi + g.min_x1, disp_row, ws);
+                    ChooseDisparity<kPath>(g, ws.total, min_s, xi + g.min_x1, disp_row, ws);
                     std::swap(row_prev, row_cur);
                     row_min_prev = row_min_cur;
                 }
@@ -757,10 +761,10 @@ void StereoSGBMWithoutStripes::operator()(cv::InputArray left_array, cv::InputAr
         KIV_CHECK(buffer.total() >= total, "SGBMBuffer_261209_080500") << "work area too large";
         uchar* base = reinterpret_cast<uchar*>((reinterpret_cast<uintptr_t>(buffer.data) + kAlign - 1) & ~(kAlign - 1));
         LayOut(g, base, ws);
-        if (AlgoLibrary::ActiveKernelPath() == AlgoLibrary::KernelPath::kVector)
-            Run<true>(g, left, right, raw, ws);
+        if (AlgoLibrary::ActiveKernelPath() == KernelPath::kVector)
+            Run<KernelPath::kVector>(g, left, right, raw, ws);
         else
-            Run<false>(g, left, right, raw, ws);
+            Run<KernelPath::kScalar>(g, left, right, raw, ws);
     }
     cv::medianBlur(raw, disp, 3);
     if (speckleWindowSize > 0)

@@ -109,6 +109,15 @@ void CrossingsCounter::InitCrossingLines()
         Log(kKivLogWarning) << "Only " << kMaxLines << " counting lines are counted (" << name << "): the lines "
                             << ignored << " are ignored";
     }
+    // A line that can count nothing is kept (and counts nothing); the other lines count.
+    if (lines.empty())
+        Log(kKivLogWarning) << "No counting line in " << name << ": nothing is counted";
+    for (std::size_t k = 0; k < m_lines.size(); ++k) {
+        const std::string defect = ParamsLib::CountingLineDefect(lines[k].points);
+        if (!defect.empty())
+            Log(kKivLogWarning) << "Counting line " << m_lines[k].id << " (" << name
+                                << ") can count nothing: " << defect;
+    }
 }
 
 void CrossingsCounter::CalculateObjectsState(std::vector<stereo::StereoCountingObjData>& objects)

@@ -1,11 +1,13 @@
 #include "StereoAnalyzer/StereoPeopleCounter/tracker/tracker.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <opencv2/imgproc.hpp>
 #include <string>
 
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/algorithm_support/rounding.h"
 
 namespace tracker {
 
@@ -15,24 +17,12 @@ constexpr double kNoMatchPenalty = 10.0;  // an entry at or above it is never ma
 constexpr double kTakenPenalty = 20.0;    // row and column of a match
 constexpr double kBorderAllowanceShare = 0.2;
 
-// Rounds half away from zero, clamped to [lo, hi] first (NaN gives lo).
-long long RoundClamped(double value, double lo, double hi)
-{
-    if (!(value > lo))
-        return static_cast<long long>(lo);
-    if (!(value < hi))
-        return static_cast<long long>(hi);
-    return static_cast<long long>(value > 0 ? value + 0.5 : value - 0.5);
-}
-
 }  // namespace
 
 int RoundToPixel(double value)
 {
-    constexpr double kLimit = 1 << 29;
-    if (std::isnan(value))
-        return 0;
-    return static_cast<int>(RoundClamped(value, -kLimit, kLimit));
+    constexpr int kLimit = 1 << 29;
+    return std::clamp(AlgoLibrary::RoundHalfAwayFromZero(value), -kLimit, kLimit);
 }
 
 void Tracker::InitializeDefaultParameters()
@@ -161,7 +151,7 @@ bool Tracker::HasToBeDeleted(const Track& track) const
     const double allowance = static_cast<double>(track.m_valid_frames_num) * m_valid_frames_num_multiplier() +
                              static_cast<double>(m_valid_frames_num_summand());
     // NaN or anything above the parameter gives the parameter.
-    const long long k = RoundClamped(std::isnan(allowance) ? max_dropped : allowance, 0.0, max_dropped);
+    const int k = std::clamp(AlgoLibrary::RoundHalfAwayFromZero(allowance, max_dropped), 0, std::max(max_dropped, 0));
     const int d = track.m_dropped_frames;
     const int e = track.m_dropped_frames_near_border;
     double share = 1.0;
@@ -170,7 +160,7 @@ bool Tracker::HasToBeDeleted(const Track& track) const
         KIV_CHECK(r <= 1.0, "Tracker_HasToBeDeleted_near_border_more_than_dropped") << e << " > " << d;
         share = (1.0 - r) + kBorderAllowanceShare * r;
     }
-    const long long limit = RoundClamped(static_cast<double>(k) * share, 0.0, static_cast<double>(max_dropped));
+    const int limit = std::clamp(AlgoLibrary::RoundHalfAwayFromZero(k * share), 0, std::max(max_dropped, 0));
     return d > limit;
 }
 

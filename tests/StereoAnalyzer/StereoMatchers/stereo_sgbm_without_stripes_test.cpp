@@ -97,8 +97,8 @@ TEST(StereoSGBMWithoutStripesOracleTest, AgreesWithOpenCVOnDisparitiesAndCoverag
         double coverage_tolerance;
     };
     for (const bool full_dp : {false, true}) {
-        for (const Case c :
-             {Case{1, 32, 10, 0.01}, Case{3, 32, 10, 0.01}, Case{5, 32, 10, 0.01}, Case{3, 450, 50, 0.03}}) {
+        for (const Case c : {Case{1, 32, 10, 0.01}, Case{3, 32, 10, 0.01}, Case{5, 32, 10, 0.01},
+                             Case{3, 450, 50, 0.03}, Case{15, 32, 0, 0.01}}) {
             SCOPED_TRACE(testing::Message() << "fullDP " << full_dp << " window " << c.window << " P2/area "
                                             << c.p2_per_area << " uniqueness " << c.uniqueness);
             const int p1 = 8 * c.window * c.window;
@@ -121,6 +121,31 @@ TEST(StereoSGBMWithoutStripesOracleTest, AgreesWithOpenCVOnDisparitiesAndCoverag
             EXPECT_GE(cv::countNonZero(agree), 0.95 * both_valid);
             EXPECT_NEAR(cv::countNonZero(ours_valid), reference_count, c.coverage_tolerance * reference_count);
         }
+    }
+}
+
+// Where the views do not match, every path sum of a window of 15 reaches the 16-bit ceiling at
+// every disparity; with uniqueness 0 nothing else makes such a pixel invalid. No disparity is
+// better there, and OpenCV's StereoSGBM leaves the pixel invalid: so do we, in both modes (at most
+// 5% of the compared pixels are valid in ours where OpenCV's are invalid).
+TEST(StereoSGBMWithoutStripesOracleTest, PixelsWhoseSumsAllSitAtTheCeilingAreInvalid)
+{
+    const ShiftedPair left_scene = MakeBoxPair({kWidth, kHeight}, 6, 21, 11);
+    const ShiftedPair right_scene = MakeBoxPair({kWidth, kHeight}, 6, 21, 12);
+    const int num_d = 48, window = 15, p1 = 8 * window * window, p2 = 32 * window * window;
+    const cv::Rect compared(num_d, 0, kWidth - num_d, kHeight);
+    for (const bool full_dp : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "fullDP " << full_dp);
+        StereoSGBMWithoutStripes ours(0, num_d, window, p1, p2, 1000, 12, 0, 0, 32, full_dp);
+        cv::Mat disp;
+        ours(left_scene.left, right_scene.right, disp);
+        cv::Ptr<cv::StereoSGBM> reference =
+            cv::StereoSGBM::create(0, num_d, window, p1, p2, 1000, 12, 0, 0, 32,
+                                   full_dp ? cv::StereoSGBM::MODE_HH : cv::StereoSGBM::MODE_SGBM);
+        cv::Mat expected;
+        reference->compute(left_scene.left, right_scene.right, expected);
+        const cv::Mat only_ours_valid = (disp(compared) != -16) & (expected(compared) == -16);
+        EXPECT_LE(cv::countNonZero(only_ours_valid), 0.05 * compared.area());
     }
 }
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "CommonUtilities/DebugInterfaces/recording_log.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
@@ -48,6 +51,80 @@ TEST_F(DepthMapInterpolatorTest, FillsHolesRingByRing)
         EXPECT_EQ(cv::norm(depth, c.expected, cv::NORM_INF), 0.0) << c.what << "\n" << depth;
     }
     EXPECT_TRUE(log->lines.empty());
+}
+
+// The fill as the rings define it, step by step: seeds, then ring after ring, each hole the mean
+// (rounded half away from zero, in double precision) of the pixels of the previous ring or the
+// seeds that reached it.
+template <typename T>
+cv::Mat_<T> RingByRing(cv::Mat_<T> depth, T invalid_max, cv::Rect region, const cv::Mat_<uchar>& mask)
+{
+    region &= cv::Rect(0, 0, depth.cols, depth.rows);
+    auto inside = [&](int x, int y) { return region.contains(cv::Point(x, y)) && (mask.empty() || mask(y, x)); };
+    cv::Mat_<uchar> hole(depth.size(), uchar(0));
+    for (int y = 0; y < depth.rows; ++y)
+        for (int x = 0; x < depth.cols; ++x) hole(y, x) = inside(x, y) && depth(y, x) <= invalid_max;
+    std::vector<cv::Point> ring;
+    for (int y = region.y; y < region.br().y; ++y)
+        for (int x = region.x; x < region.br().x; ++x) {
+            bool touches = false;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) touches |= inside(x + dx, y + dy) && hole(y + dy, x + dx);
+            if (inside(x, y) && !hole(y, x) && touches)
+                ring.emplace_back(x, y);
+        }
+    while (!ring.empty()) {
+        std::vector<cv::Point> next;
+        std::map<std::pair<int, int>, std::pair<long long, int>> sums;  // (y, x) -> sum, count
+        for (const cv::Point& p : ring)
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const cv::Point n(p.x + dx, p.y + dy);
+                    if (!inside(n.x, n.y) || !hole(n))
+                        continue;
+                    auto& [sum, count] = sums[{n.y, n.x}];
+                    if (count++ == 0)
+                        next.push_back(n);
+                    sum += depth(p);
+                }
+        for (const cv::Point& n : next) {
+            const auto& [sum, count] = sums[{n.y, n.x}];
+            const double mean = static_cast<double>(sum) / count;
+            depth(n) = static_cast<T>(mean > 0 ? mean + 0.5 : mean - 0.5);
+            hole(n) = 0;
+        }
+        ring = next;
+    }
+    return depth;
+}
+
+TEST_F(DepthMapInterpolatorTest, FillEqualsTheRingsOnRandomMaps)
+{
+    cv::RNG rng(20261209);
+    for (int trial = 0; trial < 60; ++trial) {
+        const cv::Size size(rng.uniform(1, 40), rng.uniform(1, 30));
+        const cv::Rect region(rng.uniform(-3, size.width), rng.uniform(-3, size.height), rng.uniform(0, 45),
+                              rng.uniform(0, 35));
+        // Disparities of either sign with holes at or below -20, from scattered to mostly holes.
+        cv::Mat_<short> disparity(size);
+        rng.fill(disparity, cv::RNG::UNIFORM, -300, 300);
+        cv::Mat_<short> holes(size);
+        rng.fill(holes, cv::RNG::UNIFORM, 0, 100);
+        disparity.setTo(-20, holes < rng.uniform(5, 95));
+        SCOPED_TRACE(testing::Message() << "trial " << trial << " size " << size << " region " << region);
+        cv::Mat_<short> filled = disparity.clone();
+        interpolator.FillDepthImpl<short, false>(-20, region, interpolator.FullMask(), filled);
+        EXPECT_EQ(cv::countNonZero(filled != RingByRing<short>(disparity, -20, region, cv::Mat_<uchar>())), 0);
+
+        // Height maps (holes 0) filled inside a mask.
+        cv::Mat_<uchar> heights(size), mask(size);
+        rng.fill(heights, cv::RNG::UNIFORM, 0, 256);
+        heights.setTo(0, holes < 50);
+        rng.fill(mask, cv::RNG::UNIFORM, 0, 2);
+        cv::Mat_<uchar> masked = heights.clone();
+        interpolator.FillDepthInsideMask<uchar>(0, region, mask, masked);
+        EXPECT_EQ(cv::countNonZero(masked != RingByRing<uchar>(heights, 0, region, mask)), 0);
+    }
 }
 
 TEST_F(DepthMapInterpolatorTest, ReinitialisesForANewSizeWithAWarning)

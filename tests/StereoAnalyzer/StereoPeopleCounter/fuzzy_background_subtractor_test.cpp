@@ -61,12 +61,27 @@ TEST(GradientCalculatorTest, NormIsTheRoundedSobelMagnitudeAndIntensityIsHalved)
     EXPECT_EQ(untouched(1, 1), 7);
 }
 
-TEST(FuzzyBackgroundSubtractorTest, RefusesSettingsThatCannotWorkAndKeepsThePreviousOnes)
+TEST(FuzzyBackgroundSubtractorTest, RefusesOnlySettingsThatCannotWork)
 {
-    EXPECT_NO_THROW(Loaded<2>("alpha=2.0\n"));  // 128 × 255 fits 16 bits
-    for (const char* values : {"alpha=2.02\n", "init_sigma=4\n", "init_sigma=11\n", "fuzzy_bg_thresh_mult_sigma=0\n",
-                               "max_sigma=10000\ninit_sigma=9000\n"})
+    // 128 x 255 fits 16 bits; a zero or negative multiplier and a negative sigma have squares.
+    for (const char* values : {"alpha=2.0\n", "fuzzy_bg_thresh_mult_sigma=0\nbg_thresh_mult_sigma_param=-3\n",
+                               "min_sigma=-5\ninit_sigma=0\nmax_sigma=0\n"})
+        EXPECT_NO_THROW(Loaded<2>(values)) << values;
+    for (const char* values : {"alpha=2.02\n", "alpha=-0.01\n", "init_sigma=4\n", "init_sigma=11\n",
+                               "max_sigma=10000\ninit_sigma=9000\n", "fuzzy_bg_thresh_mult_sigma=65536\n"})
         EXPECT_THROW(Loaded<2>(values), exc::KIVException) << values;
+
+    // Foreground time adds up without overflow to the largest threshold, which takes the pixel in.
+    auto patient = Loaded<1>("not_updated_ms_thresh=2147483647\n");
+    const cv::Size size(2, 1);
+    cv::Mat_<uchar> img(size, uchar(100));
+    patient->UpdateAndWriteFuzzyForeground(img, size, 0, false);
+    for (int step = 0; step < 2; ++step) {
+        img << 100, 200;
+        patient->UpdateAndWriteFuzzyForeground(img, size, 1500000000LL * kTicksPerMs, false);
+    }
+    EXPECT_EQ(patient->Model()[1].not_updated_ms, 0);
+    EXPECT_EQ(patient->Model()[1].mean[0], 200 * 64);
 }
 
 TEST(FuzzyBackgroundSubtractorTest, ClassifiesPixelsByTheirDistanceFromTheModel)

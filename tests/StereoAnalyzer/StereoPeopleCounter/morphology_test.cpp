@@ -36,14 +36,14 @@ TEST(MorphologyParamsTest, CheckReportsEachUnusableField)
          "CheckMorphologyParams: med_rad must be a positive floating-point number\n"},
         {"negative threshold", [](stereo::MorphologyParams& p) { p.hole_threshold = -1; },
          "CheckMorphologyParams: hole_threshold must be a positive integer number\n"},
-        // A radius of 0 would pass a sign check and then fail the median filters at every frame.
-        {"double median radius 0", [](stereo::MorphologyParams& p) { p.double_median_rad = 0; },
-         "CheckMorphologyParams: double_median_rad must be a positive v number\n"},
-        {"median fill radius 0", [](stereo::MorphologyParams& p) { p.median_fill_rad = 0; },
-         "CheckMorphologyParams: median_fill_rad must be a positive integer number\n"},
-        // 0 is a 1x1 element for the closing and opening, a copy for the median.
-        {"closing, opening and median radius 0",
-         [](stereo::MorphologyParams& p) { p.close_rad = p.open_rad = p.med_rad = 0; }, "Ok"},
+        {"double median radius -1", [](stereo::MorphologyParams& p) { p.double_median_rad = -1; },
+         "CheckMorphologyParams: double_median_rad must be a positive integer number\n"},
+        // 0 is a 1x1 element for the closing and opening, the pixel alone for the medians.
+        {"every radius 0",
+         [](stereo::MorphologyParams& p) {
+             p.close_rad = p.open_rad = p.med_rad = p.median_fill_rad = p.double_median_rad = 0;
+         },
+         "Ok"},
     };
     for (const Case& c : cases) {
         stereo::MorphologyParams p = Defaults();
@@ -59,18 +59,18 @@ TEST(MorphologyParamsTest, RescaleKeepsPositiveRadiiAtLeastOneAndZeroRadiiZero)
     // segm_threshold, hole_threshold, close_rad, open_rad, median_fill_rad, double_median_rad, med_rad
     struct Case {
         double scale;
-        bool zero_radii;  // closing, opening and median radius 0
+        bool zero_radii;  // every radius 0
         std::vector<int> expected;
     };
     const Case cases[] = {
         {0.5, false, {150, 400, 5, 2, 5, 13, 8}},  // 4.5 rounds away from zero
         {0.05, false, {15, 40, 1, 1, 1, 1, 1}},    // radii of 0.2 .. 0.8 would be 0
-        {2.0, true, {600, 1600, 0, 0, 18, 50, 0}},
+        {2.0, true, {600, 1600, 0, 0, 0, 0, 0}},
     };
     for (const Case& c : cases) {
         stereo::MorphologyParams p = Defaults();
         if (c.zero_radii)
-            p.close_rad = p.open_rad = p.med_rad = 0;
+            p.close_rad = p.open_rad = p.med_rad = p.median_fill_rad = p.double_median_rad = 0;
         stereo::RescaleMorphologyParams(c.scale, p);
         EXPECT_EQ((std::vector<int>{p.segm_threshold, p.hole_threshold, p.close_rad, p.open_rad, p.median_fill_rad,
                                     p.double_median_rad, p.med_rad}),

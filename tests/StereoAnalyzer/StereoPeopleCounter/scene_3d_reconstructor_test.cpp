@@ -192,15 +192,19 @@ TEST(Scene3DReconstructorTest, RefusesUnusableGeometry)
     };
     const Case cases[] = {
         {"calibration width 0", with([](TestCalibration& c) { c.initial_width = 0; }),
-         "initial_width must be at least 1"},
+         "3DReconstructor_initial_width = 0 cannot work: it must lie in [1, inf)"},
         {"calibration height -5", with([](TestCalibration& c) { c.initial_height = -5; }),
-         "initial_height must be at least 1"},
+         "3DReconstructor_initial_height = -5 cannot work: it must lie in [1, inf)"},
         {"largest object 0.5 cm", with([](TestCalibration& c) { c.obj_h_min = 0.2, c.obj_h_max = 0.5; }),
-         "obj_h_max_param must be at least 1 cm"},
-        {"smallest object above the largest", with([](TestCalibration& c) { c.obj_h_min = 201; }), "Scene3DObjHMinMax"},
-        {"largest object above the camera", with([](TestCalibration& c) { c.mount = 190; }), "Scene3DObjHMaxMount"},
+         "3DReconstructor_obj_h_max_param = 0.5"},
+        {"smallest object above the largest", with([](TestCalibration& c) { c.obj_h_min = 201; }),
+         "cannot work together: obj_h_min_param must not lie above obj_h_max_param"},
+        {"largest object above the camera", with([](TestCalibration& c) { c.mount = 190; }),
+         "cannot work together: obj_h_max_param must not lie above h_camera_mount_param"},
         {"camera not 10 cm above the largest object", with([](TestCalibration& c) { c.mount = 210; }),
-         "Scene3DMountTooLow"},
+         "3DReconstructor_h_camera_mount_param = 210"},
+        {"camera too high to tell heights apart", with([](TestCalibration& c) { c.mount = 1e9; }),
+         "Scene3DMountTooHigh"},
     };
     for (const Case& c : cases) {
         LoadedReconstructor loaded(c.ini);

@@ -36,8 +36,8 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
         const char* lines;
         const char* reason;
     } at_init[] = {
-        {"Stereo_med_rad=-1\n", "med_rad"},
-        {"Stereo_double_median_rad=0\n", "double_median_rad"},
+        {"Stereo_med_rad=-1\n", "StereoPeopleCounter_Stereo_med_rad = -1 cannot work: it must lie in [0, inf)"},
+        {"Stereo_double_median_rad=-1\n", "StereoPeopleCounter_Stereo_double_median_rad = -1"},
     };
     for (const auto& c : at_init)
         EXPECT_NE(ErrorOf([&] { RenderedStereoCounter counter(c.lines); }).find(c.reason), std::string::npos)
@@ -66,13 +66,17 @@ TEST(StereoPeopleCounterTest, SettingsThatCannotWorkAreRefusedWithTheirReason)
         EXPECT_NE(ErrorOf([&] { counter.Process(0); }).find("calculate_height=false"), std::string::npos);
     }
 
-    // Radii of 0 that still work: a 1x1 opening and closing element, a median that copies.
-    {
-        RenderedStereoCounter counter(
-            "Stereo_med_rad=0\nStereo_open_rad=0\nStereo_close_rad=0\nStereo_use_morphological_filtering=true\n");
+    // Radii of 0 that still work: a 1x1 opening and closing element, medians of the pixel alone.
+    for (const char* filling : {"true", "false"}) {
+        RenderedStereoCounter counter(std::string("Stereo_med_rad=0\nStereo_open_rad=0\nStereo_close_rad=0\n"
+                                                  "Stereo_median_fill_rad=0\nStereo_double_median_rad=0\n"
+                                                  "Stereo_use_morphological_filtering=true\n"
+                                                  "Stereo_use_double_med_filling=") +
+                                      filling + "\n");
         EXPECT_NO_THROW(counter.Process(0));
         EXPECT_NO_THROW(counter.Process(1));
         EXPECT_EQ(counter.LoggedLines(kKivLogInfo, "m_morph_params.med_rad 0"), 1);
+        EXPECT_EQ(counter.LoggedLines(kKivLogInfo, "m_morph_params.double_median_rad 0"), 1);
     }
 
     RenderedStereoCounter counter("");

@@ -140,19 +140,14 @@ protected:
 
     ~AlarmsDbThreadTest() override { m_manager.Terminate(); }
 
-    std::shared_ptr<AlarmsDbThread> Start(int max_page_count = 250000)
+    std::shared_ptr<AlarmsDbThread> Start(int max_page_count = 250000,
+                                          std::size_t queue_limit = AlarmsDbThread::kQueueLimit)
     {
-        return m_manager.CreateThread<AlarmsDbThread>(m_path, "alarms", max_page_count);
+        return m_manager.CreateThread<AlarmsDbThread>(m_path, "alarms", max_page_count, queue_limit);
     }
 
     bool MarkerRaised() const { return boost::filesystem::exists(m_dir.Path("errors/db_error")); }
 
-    // Queues an insert, trying again while the queue is full (as the alarm slot does).
-    static bool InsertRetrying(AlarmsDbThread& db, long long object_id, AlarmsDbThread::PassType type)
-    {
-        const std::tm time = Tm(2015, 6, 1, 8, 0, 0);
-        return WaitUntil([&] { return db.Insert(object_id, type, time, 170); });
-    }
 
     testing_support::TempDir m_dir;
     std::string m_path;
@@ -253,50 +248,55 @@ TEST_F(AlarmsDbThreadTest, MissingTableFailsToOpenWithMarker)
     EXPECT_TRUE(MarkerRaised());
 }
 
-TEST_F(AlarmsDbThreadTest, RefusesStatementsWhileQueueIsFullAndLosesNone)
+TEST_F(AlarmsDbThreadTest, StatementsWaitUpToTheLimitWhileTheDatabaseIsLockedAndAreStoredInOrder)
 {
-    auto db = Start();
+    const std::size_t limit = 5;
+    auto db = Start(250000, limit);
     Connection lock(m_path);
     lock.Exec("BEGIN EXCLUSIVE");  // the thread blocks on its first statement
 
     const std::tm time = Tm(2015, 6, 1, 8, 0, 0);
     int accepted = 0;
-    // The queue holds 100. The thread takes at most one of them, then blocks on the lock; on a slow
-    // machine it may take it only after the queue was first found full. Top the queue up until
-    // that one is taken (or for a while, if the thread keeps it queued), so that it stays full.
+    // The thread takes at most one of them, then blocks on the lock; on a slow machine it may take
+    // it only after the queue was first found full. Top the queue up until that one is taken (or
+    // for a while, if the thread keeps it queued), so that it stays at its limit.
     WaitUntil(
         [&] {
-            while (accepted < 200 && db->Insert(accepted + 1, AlarmsDbThread::kIncomingPass, time, 0)) ++accepted;
-            return accepted > 100;
+            while (accepted < 20 && db->Insert(accepted + 1, AlarmsDbThread::kIncomingPass, time, 0)) ++accepted;
+            return accepted > static_cast<int>(limit);
         },
         std::chrono::seconds(2));
-    EXPECT_GE(accepted, 100);
-    EXPECT_LE(accepted, 101);
+    EXPECT_GE(accepted, static_cast<int>(limit));
+    EXPECT_LE(accepted, static_cast<int>(limit) + 1);
     EXPECT_FALSE(db->Update(1));
 
     lock.Exec("COMMIT");
     EXPECT_TRUE(WaitUntil([&] { return db->Insert(500, AlarmsDbThread::kOutgoingPass, time, 0); }));
     Connection check(m_path);
     ASSERT_TRUE(WaitUntil([&] { return check.Count() == accepted + 1; }));
-    EXPECT_EQ(check.Query("SELECT MIN(Object_id), MAX(Object_id) FROM Alarms WHERE Alarm_type = 'Incoming'"),
-              (Rows{{"1", std::to_string(accepted)}}));
+    std::string expected_order;
+    for (int id = 1; id <= accepted; ++id) expected_order += std::to_string(id) + ",";
+    EXPECT_EQ(check.Query("SELECT group_concat(Object_id) || ',' FROM "
+                          "(SELECT Object_id FROM Alarms WHERE Alarm_type = 'Incoming' ORDER BY Alarm_id)"),
+              (Rows{{expected_order}}));
 }
 
-TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceAndThreadGoesOn)
+TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceEachRefusedPassByItsRowAndThreadGoesOn)
 {
     const int pages = std::stoi(Connection(m_path).Query("PRAGMA page_count").at(0).at(0));
     testing_support::LogCapture log;
     auto db = Start(pages);
 
-    // Far more rows than the pages hold, and more than the queue holds: the thread must keep
-    // taking statements after the database is full. The updates of objects that leave still
-    // succeed in a full file, and do not make the next refused insert a new report.
+    // Far more rows than the pages hold: the thread must keep taking statements after the
+    // database is full. The updates of objects that leave still succeed in a full file, and do
+    // not make the next refused insert a new report.
     const int alarms = 400;
+    const std::tm time = Tm(2015, 6, 1, 8, 0, 0);
     for (int i = 1; i <= alarms; ++i) {
-        ASSERT_TRUE(InsertRetrying(*db, i, AlarmsDbThread::kIncomingPass)) << i;
-        ASSERT_TRUE(WaitUntil([&] { return db->Update(i); })) << i;
+        ASSERT_TRUE(db->Insert(i, AlarmsDbThread::kIncomingPass, time, 170)) << i;
+        ASSERT_TRUE(db->Update(i)) << i;
     }
-    ASSERT_TRUE(WaitUntil([&] { return MarkerRaised(); }));
+    ASSERT_TRUE(WaitUntil([&] { return MarkerRaised(); }, std::chrono::seconds(30)));
     m_manager.Terminate();
 
     EXPECT_FALSE(m_thread_failed);
@@ -304,11 +304,17 @@ TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceAndThreadGoesOn)
     EXPECT_GT(stored, 0);
     EXPECT_LT(stored, alarms);
     int reports = 0;
-    for (const auto& line : log.Lines()) reports += line.rfind("[alarms, error] Database error: ", 0) == 0;
+    int not_stored = 0;
+    for (const auto& line : log.Lines()) {
+        reports += line.rfind("[alarms, error] Database error: ", 0) == 0;
+        not_stored += line.rfind("[alarms, error] not stored: Incoming Object_id=", 0) == 0 &&
+                      line.find(" Alarm_date=2015-06-01 Alarm_time=08:00:00 Object_height=170") != std::string::npos;
+    }
     EXPECT_EQ(reports, 1);
+    EXPECT_EQ(not_stored, alarms - stored);
 }
 
-TEST_F(AlarmsDbThreadTest, StatementsQueuedAtStopAreStored)
+TEST_F(AlarmsDbThreadTest, StatementsQueuedUntilTheProducersHaveEndedAreStored)
 {
     auto db = Start();
     {
@@ -320,10 +326,14 @@ TEST_F(AlarmsDbThreadTest, StatementsQueuedAtStopAreStored)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         lock.Exec("COMMIT");
     }
+    // A producer still stopping hands over one more, well after the stop request.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(db->Insert(21, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 1), 0));
+    EXPECT_TRUE(WaitUntil([&] { return Connection(m_path).Count() == 21; }));
     m_manager.Terminate();
 
     EXPECT_FALSE(m_thread_failed);
-    EXPECT_EQ(Connection(m_path).Count(), 20);
+    EXPECT_EQ(Connection(m_path).Count(), 21);
 }
 
 // Errors raised outside the SQLite back end are recognised by their message alone.
@@ -559,9 +569,11 @@ TEST_F(AlarmsDbThreadTest, StatementsTheDatabaseStillRefusesAtStopAreLoggedWithT
         "[alarms, error] not stored: Outgoing Object_id=5 Alarm_date=2015-06-01 Alarm_time=08:00:00 "
         "Object_height=150"));
     EXPECT_TRUE(log.Contains("[alarms, error] not stored: MovedOut Object_id=5 Alarm_date=2015-06-01 Alarm_time=08:00:09"));
-    // Nothing is queued once the thread has ended: the caller must report what it holds.
-    EXPECT_FALSE(db->Insert(6, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 150));
-    EXPECT_FALSE(db->CanTakeStatements());
+    // Nothing is queued once the thread has ended: a late statement is named at once.
+    EXPECT_TRUE(db->Insert(6, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 150));
+    EXPECT_TRUE(
+        log.Contains("[alarms, error] not stored: Outgoing Object_id=6 Alarm_date=2015-06-01 Alarm_time=08:00:00 "
+                     "Object_height=150"));
 }
 
 }  // namespace

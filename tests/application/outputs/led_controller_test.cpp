@@ -149,22 +149,32 @@ bool IsAlive(const std::string& pid)
     return stat >> skip >> name >> state && state != "Z";
 }
 
-// Utilities that hang with a child of their own; at the stop both are ended and reaped.
-TEST_F(LedControllerTest, HangingUtilitiesAndTheirChildrenAreEndedAtStopWithoutHoldingUpTheCaller)
+// At the stop a utility may finish its work; one that does not is ended, and reaped, with what it
+// started; what a utility left running when it exited is ended too.
+TEST_F(LedControllerTest, UtilitiesFinishAtStopWithinTheGraceAndNothingOfTheirGroupsOutlivesIt)
 {
     struct Case {
         const char* name;
-        const char* prologue;
+        const char* body;   // writes "pids.$$" with the utility's and its child's process ids
+        bool leader_exits;  // the utility itself ends at once, its child stays
+        bool finishes;      // it writes "finished.$$" within the grace
     };
-    const Case cases[] = {{"ends on SIGTERM", ""}, {"ignores SIGTERM", "trap '' TERM\n"}};
+    const char* const kRecordPids = "echo \"$$ $!\" > \"$dir/tmp.$$\"; /bin/mv \"$dir/tmp.$$\" \"$dir/pids.$$\"\n";
+    const Case cases[] = {
+        {"finishes its one-second run", "/bin/sleep 1 &\n", false, true},
+        {"hangs, ends on SIGTERM", "/bin/sleep 1000 &\n", false, false},
+        {"hangs, ignores SIGTERM", "trap '' TERM\n/bin/sleep 1000 &\n", false, false},
+        {"exits leaving a child behind", "/bin/sleep 1000 &\n", true, false},
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (const auto& file : Files("pids")) fs::remove(file);
-        auto leds = std::make_unique<LedController>(
-            Script("hanging.sh", std::string(c.prologue) +
-                                     "/bin/sleep 1000 &\n"
-                                     "echo \"$$ $!\" > \"$dir/tmp.$$\"; /bin/mv \"$dir/tmp.$$\" \"$dir/pids.$$\"\n"
-                                     "while true; do wait; done\n"));
+        for (const char* kind : {"pids", "finished"}) {
+            for (const auto& file : Files(kind)) fs::remove(file);
+        }
+        const std::string ending = c.leader_exits ? "exit 0\n"
+                                   : c.finishes   ? "wait\n: > \"$dir/finished.$$\"\n"
+                                                  : "while true; do wait; done\n";
+        auto leds = std::make_unique<LedController>(Script("utility.sh", std::string(c.body) + kRecordPids + ending));
         leds->EventIn();
         leds->EventOut();
         // Both run side by side while the caller has long returned.
@@ -175,11 +185,15 @@ TEST_F(LedControllerTest, HangingUtilitiesAndTheirChildrenAreEndedAtStopWithoutH
             for (std::string pid; text >> pid;) pids.push_back(pid);
         }
         ASSERT_EQ(pids.size(), 4u);
-        for (const auto& pid : pids) EXPECT_TRUE(IsAlive(pid)) << pid;
+        if (c.leader_exits) {
+            ASSERT_TRUE(WaitUntil([&] { return !IsAlive(pids[0]) && !IsAlive(pids[2]); }));
+        }
 
         const auto before = std::chrono::steady_clock::now();
         leds->Stop();
-        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+        EXPECT_LT(std::chrono::steady_clock::now() - before,
+                  LedController::kStopGrace + LedController::kTermGrace + std::chrono::seconds(3));
+        EXPECT_EQ(Files("finished").size(), c.finishes ? 2u : 0u);
         // The utilities are reaped by the controller; their children are gone as well.
         for (const auto& pid : pids)
             EXPECT_TRUE(WaitUntil([&] { return !IsAlive(pid); }, std::chrono::seconds(2))) << pid;

@@ -125,7 +125,8 @@ TEST(ThreadManagerTest, NonStandardExceptionGivesNullPointerAndNoDetails)
         EXPECT_EQ(line.find("Error details"), std::string::npos);
 }
 
-// Notes, when it sees its stop request, which threads had already ended.
+// Notes which threads had ended when it saw its stop request, and again when it was told that
+// its producers had ended; then ends.
 class EndRecordingThread : public BaseThread {
 public:
     EndRecordingThread(const std::string& name, std::shared_ptr<std::vector<std::string>> ended,
@@ -134,29 +135,35 @@ public:
     {
     }
 
-    std::vector<std::string> ended_before_stop;
+    std::vector<std::string> ended_at_stop_request;
+    std::vector<std::string> ended_before_producers_ended;
 
 protected:
     void ThreadFunc() override
     {
         while (!IsTerminated())
             std::this_thread::sleep_for(1ms);
-        {
-            std::lock_guard<std::mutex> lock(*m_mutex);
-            ended_before_stop = *m_ended;
+        ended_at_stop_request = Ended();
+        // Lingers, as a consumer taking its last work does, until nothing can reach it any more.
+        for (int i = 0; i < 10 && WaitForProducers(1s); ++i) {
         }
-        // Lingers a little, as a consumer taking its last work does.
-        std::this_thread::sleep_for(20ms);
+        ended_before_producers_ended = Ended();
         std::lock_guard<std::mutex> lock(*m_mutex);
         m_ended->push_back(GetName());
     }
 
 private:
+    std::vector<std::string> Ended()
+    {
+        std::lock_guard<std::mutex> lock(*m_mutex);
+        return *m_ended;
+    }
+
     std::shared_ptr<std::vector<std::string>> m_ended;
     std::shared_ptr<std::mutex> m_mutex;
 };
 
-TEST(ThreadManagerTest, TerminateStopsTheLastStartedFirstEachAfterTheLaterOnesEndedAndIsIdempotent)
+TEST(ThreadManagerTest, TerminateAsksEveryThreadBeforeAnyEndsThenJoinsTheLastStartedFirstAndIsIdempotent)
 {
     auto ended = std::make_shared<std::vector<std::string>>();
     auto mutex = std::make_shared<std::mutex>();
@@ -167,8 +174,9 @@ TEST(ThreadManagerTest, TerminateStopsTheLastStartedFirstEachAfterTheLaterOnesEn
     manager.Terminate();
 
     EXPECT_EQ(*ended, (std::vector<std::string>{"producer", "middle", "consumer"}));
-    EXPECT_EQ(threads[0]->ended_before_stop, (std::vector<std::string>{"producer", "middle"}));
-    EXPECT_EQ(threads[1]->ended_before_stop, (std::vector<std::string>{"producer"}));
+    for (const auto& thread : threads) EXPECT_TRUE(thread->ended_at_stop_request.empty()) << thread->GetName();
+    EXPECT_EQ(threads[0]->ended_before_producers_ended, (std::vector<std::string>{"producer", "middle"}));
+    EXPECT_EQ(threads[1]->ended_before_producers_ended, (std::vector<std::string>{"producer"}));
     EXPECT_TRUE(manager.IsTerminated());
     manager.Terminate();
     // The entry was already taken by the manager: this returns without joining.

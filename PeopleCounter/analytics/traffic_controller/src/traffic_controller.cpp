@@ -27,6 +27,8 @@ constexpr int kChangedPixelThreshold = 15;
 constexpr int kReservedRecords = 300;
 // Larger images are refused: every buffer is sized from width x height.
 constexpr long long kMaxPixels = 1LL << 26;
+// The perspective filter's quadrangles lie within +-kMaxPerspectivePixels.
+constexpr int kMaxPerspectivePixels = 1 << 24;
 
 const AlgoLibrary::StatUtils::SubjectOfInterest::Enum kStatTime =
     static_cast<AlgoLibrary::StatUtils::SubjectOfInterest::Enum>(2);
@@ -223,13 +225,6 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     m_target_radius = std::sqrt(dx * dx + dy * dy);
     const PerspectiveFilterParams perspective = m_params.perspective_filter();
     const float zoom = perspective.zoom;
-    if (!(zoom > 0.f) || !std::isfinite(zoom))
-        FailInit("perspective_filter zoom must be above 0, got " + std::to_string(zoom));
-    if (!std::isfinite(m_target_radius) || m_target_radius < 1.f ||
-        m_target_radius > static_cast<float>(std::max(m_w, m_h)))
-        FailInit("target_circle gives the radius " + std::to_string(m_target_radius) + ", outside 1 .. " +
-                 std::to_string(std::max(m_w, m_h)) + " (the image size)");
-
     {
         const std::string refusal = CheckParameterRanges(perspective);
         if (!refusal.empty())
@@ -237,20 +232,21 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
     }
     m_optic_flow_enabled = m_params.optic_flow_shift_filter_enabled();
     if (m_optic_flow_enabled) {
-        // The optic flow seeds its points every step pixels and follows each within a window; a
-        // step or window of 0 or 1 cannot follow a person.
+        // The optic flow seeds its points every step pixels (the object radius divided by
+        // point_step_factor); a step of 0 or 1 cannot follow a person. (The window's radius is
+        // checked with the ranges.)
         const OpticFlowParams& flow = m_optic_flow.GetParams();
         const int object_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * flow.object_radius_multiplier());
         const int step_factor = flow.point_step_factor();
-        const int step = step_factor >= 1 ? object_radius / step_factor : 0;
-        const int window = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * flow.window_radius_multiplier());
-        if (step < 2 || window < 2)
-            FailInit("with the target_circle radius " + ParamsLib::NumberText(m_target_radius) + ", " +
-                     GetFullParameterName("object_radius_multiplier", m_optic_flow.GetContext()) + " = " +
-                     ParamsLib::NumberText(flow.object_radius_multiplier()) + " and point_step_factor = " +
-                     std::to_string(step_factor) + " give the optic-flow seed step " + std::to_string(step) +
-                     ", window_radius_multiplier = " + ParamsLib::NumberText(flow.window_radius_multiplier()) +
-                     " the window radius " + std::to_string(window) + "; both must be at least 2");
+        if (object_radius / step_factor < 2)
+            FailInit("Parameter " + ParamsLib::NameAndValue(flow.object_radius_multiplier, m_optic_flow.GetContext()) +
+                     " cannot work with " + ParamsLib::NameAndValue(flow.point_step_factor, m_optic_flow.GetContext()) +
+                     ": the object radius " + std::to_string(object_radius) + " with the target radius " +
+                     ParamsLib::NumberText(m_target_radius) +
+                     " (target_circle) divided by point_step_factor gives the optic-flow seed step " +
+                     std::to_string(object_radius / step_factor) + ", which must be at least 2; it must lie in [" +
+                     ParamsLib::NumberText((2.0 * step_factor - 0.5) / m_target_radius) + ", " +
+                     ParamsLib::NumberText(std::max(m_w, m_h) / m_target_radius) + "]");
     }
     m_keypoint_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
     m_edge_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * zoom);
@@ -278,6 +274,15 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
             ignored += (ignored.empty() ? "" : ", ") + std::to_string(k + 1);
         Log(kKivLogWarning) << "Only " << static_cast<int>(kMaxCountingLines) << " counting lines are counted ("
                             << lines_name << "): the lines " << ignored << " are ignored";
+    }
+    // A line that can count nothing is kept (and counts nothing); the other lines count.
+    if (polylines.empty())
+        Log(kKivLogWarning) << "No counting line in " << lines_name << ": nothing is counted";
+    for (std::size_t k = 0; k < m_lines.size(); ++k) {
+        const std::string defect = ParamsLib::CountingLineDefect(polylines[k]);
+        if (!defect.empty())
+            Log(kKivLogWarning) << "Counting line " << m_lines[k].id << " (" << lines_name
+                                << ") can count nothing: " << defect;
     }
 
     const std::size_t pixels = static_cast<std::size_t>(m_w) * static_cast<std::size_t>(m_h);
@@ -352,8 +357,11 @@ std::string CTrafficController::CheckParameterRanges(const PerspectiveFilterPara
     const float smaller_side = static_cast<float>(std::min(m_w, m_h));
     const float radius = m_target_radius;
     const float zoom = perspective.zoom;
-    const std::string of_radius = "with the target radius " + ParamsLib::NumberText(radius) +
-                                  " (target_circle) of the image " + std::to_string(m_w) + "x" + std::to_string(m_h);
+    const std::string image = "the image " + std::to_string(m_w) + "x" + std::to_string(m_h);
+    const std::string of_radius =
+        "with the target radius " + ParamsLib::NumberText(radius) + " (target_circle)" +
+        (zoom != 1.f ? " and the zoom " + ParamsLib::NumberText(zoom) + " (perspective_filter)" : std::string()) +
+        " of " + image;
     // A radius or window derived from a multiplier must fit the image: the loops over them run
     // in pixels.
     const auto multiplier_range = [&](float scale, float low, float high) {
@@ -361,38 +369,41 @@ std::string CTrafficController::CheckParameterRanges(const PerspectiveFilterPara
     };
 
     const OpticFlowParams& flow = m_optic_flow.GetParams();
-    const CPointTracker::DetectorParameters& tracker = m_tracker.GetDetectorParameters();
     const BlockEntities::Context& flow_context = m_optic_flow.GetContext();
-    const BlockEntities::Context& tracker_context = m_tracker.GetContext();
-    // The corner measure of 8-bit pixels never exceeds half of a squared 8-bit difference.
-    constexpr double kLargestLambda = 255.0 * 255.0 / 2.0;
+    // A blur window of 0 or less filters nothing. The one-dimensional kernels keep their sums in
+    // 32 bits up to a radius of kMax1DRadius; the other blurs take any window.
+    const GaussBlurType blur_type = m_params.gauss_type();
+    const bool one_dimensional = blur_type == kGaussBox1 || blur_type == kGaussBox2 || blur_type == kGaussExpApprox;
+    const double blur_scale = static_cast<double>(BlurRadiusFactor(blur_type) * radius * zoom);
 
+    // A field of the perspective filter, shown with the text it was read from.
+    const auto perspective_field = [&](float value) {
+        return ParamsLib::NumberText(value) + " (" + perspective_name + " = " +
+               m_params.perspective_filter.GetTextAsRead() + ")";
+    };
     std::vector<std::string> refusals = {
-        OutOfRangeText(perspective_name + ".top_factor", perspective.top_factor, WorkingRange::Above(0)),
-        OutOfRangeText(perspective_name + ".bottom_factor", perspective.bottom_factor, WorkingRange::Above(0)),
-        CheckWorkingRange(m_params.gauss_radius_multiplier, own,
-                          WorkingRange::Closed(0.5 / (BlurRadiusFactor(m_params.gauss_type()) * radius * zoom),
-                                               static_cast<double>(size / (radius * zoom))),
-                          "the blur window " + of_radius + " must be at least 1 and its radius at most " +
-                              ParamsLib::NumberText(size)),
+        // The perspective filter works in pixels within +-kMaxPerspectivePixels.
+        OutOfRangeText(perspective_name + ".zoom", zoom, WorkingRange{0, kMaxPerspectivePixels / size, true, false},
+                       "the zoomed picture within " + std::to_string(kMaxPerspectivePixels) + " pixels",
+                       perspective_field(zoom)),
+        OutOfRangeText(GetFullParameterName(m_params.target_circle.GetName(), own), radius,
+                       WorkingRange::Closed(1, size), "the radius the circle gives, in pixels of " + image,
+                       m_params.target_circle.GetTextAsRead() + ", the radius " + ParamsLib::NumberText(radius)),
+        OutOfRangeText(perspective_name + ".top_factor", perspective.top_factor, WorkingRange::Above(0), "",
+                       perspective_field(perspective.top_factor)),
+        OutOfRangeText(perspective_name + ".bottom_factor", perspective.bottom_factor, WorkingRange::Above(0), "",
+                       perspective_field(perspective.bottom_factor)),
+        one_dimensional ? CheckWorkingRange(m_params.gauss_radius_multiplier, own,
+                                            WorkingRange::Below((GaussianFixed::kMax1DRadius + 0.5) / blur_scale),
+                                            "the blur radius " + of_radius + " must be at most " +
+                                                std::to_string(GaussianFixed::kMax1DRadius))
+                        : std::string(),
         CheckWorkingRange(m_params.keypoint_ops_radius_multiplier, own, multiplier_range(radius * zoom, 0.5f, size),
                           "the keypoint radius " + of_radius + " must lie in 1 .. " + ParamsLib::NumberText(size)),
-        CheckWorkingRange(m_params.lambda_thr, own, WorkingRange::Closed(0, kLargestLambda),
-                          "the corner measure of 8-bit pixels"),
         CheckWorkingRange(m_params.background_subtractor_alpha, own, WorkingRange::Closed(0, 1),
                           "the share of a new frame in the background"),
-        CheckWorkingRange(tracker.lambda_low_thr, tracker_context, WorkingRange::Closed(1, kLargestLambda),
-                          "the corner measure of 8-bit pixels"),
-        CheckWorkingRange(tracker.lambda_high_thr, tracker_context, WorkingRange::Closed(1, kLargestLambda),
-                          "the corner measure of 8-bit pixels"),
-        CheckWorkingRange(tracker.nsmooth_img, tracker_context, WorkingRange::Closed(0, smaller_side / 2),
-                          "a smoothing radius within the image " + std::to_string(m_w) + "x" + std::to_string(m_h)),
-        CheckWorkingRange(tracker.min_track_diameter, tracker_context, WorkingRange::AtLeast(0)),
-        CheckWorkingRange(tracker.min_fast_track_age, tracker_context, WorkingRange::AtLeast(0)),
-        CheckWorkingRange(tracker.min_fast_track_speed, tracker_context, WorkingRange::AtLeast(0)),
-        CheckWorkingRange(tracker.min_slow_track_age, tracker_context, WorkingRange::AtLeast(0)),
-        CheckWorkingRange(tracker.min_slow_track_speed, tracker_context, WorkingRange::AtLeast(0)),
-        m_brightness.CheckWorkingRanges(),
+        // Brightness problems only warn here: any limits run.
+        m_brightness.CheckWorkingRanges(false),
     };
     if (m_params.optic_flow_shift_filter_enabled()) {
         const std::vector<std::string> flow_refusals = {
@@ -428,11 +439,13 @@ void CTrafficController::InitPerspectiveFilter(const PerspectiveFilterParams& p)
     const int sx = TruncateClamped(static_cast<double>(static_cast<float>(wz) * p.shift_x));
     const int t = TruncateClamped(static_cast<double>(static_cast<float>(wz) * p.translation));
     const int sy = TruncateClamped(static_cast<double>(static_cast<float>(hz) * p.shift_y));
-    const long long limit = 1LL << 24;
     for (long long value : {static_cast<long long>(hz), static_cast<long long>(top), static_cast<long long>(bottom),
                             static_cast<long long>(sx) + t, static_cast<long long>(sy)})
-        if (value > limit || value < -limit)
-            FailInit("perspective_filter values lie out of range");
+        if (value > kMaxPerspectivePixels || value < -kMaxPerspectivePixels)
+            FailInit("Parameter " + GetFullParameterName(m_params.perspective_filter.GetName(), GetContext()) + " = " +
+                     m_params.perspective_filter.GetTextAsRead() +
+                     " cannot work: its zoom, factors, shifts and translation must keep the picture within " +
+                     std::to_string(kMaxPerspectivePixels) + " pixels");
 
     const kiv::SPOINT source[4] = {{0, 0}, {w - 1, 0}, {w - 1, h - 1}, {0, h - 1}};
     const kiv::SPOINT destination[4] = {
@@ -453,8 +466,8 @@ float CTrafficController::GetMaximalPathInObjectRadius() const
 
 void CTrafficController::RequireInitialised() const
 {
-    if (!m_initialised || !m_blur)
-        throw std::logic_error("CTrafficController: ProcessImage before a successful InitImage");
+    KIV_CHECK(m_initialised && m_blur, "TrafficControllerNotInitialised_261209_132001")
+        << "CTrafficController: ProcessImage before a successful InitImage";
 }
 
 // Grey conversion: the analysis works on one 8-bit grey image whatever the camera delivers. Rows

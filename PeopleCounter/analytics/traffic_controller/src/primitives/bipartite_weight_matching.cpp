@@ -4,7 +4,6 @@
 #include <limits>
 #include <opencv2/core.hpp>
 #include <opencv2/core/hal/intrin.hpp>
-#include <stdexcept>
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
@@ -98,8 +97,8 @@ long long BipartiteWeightMatchingImpl::Run(const int* matrix, int n)
     // slack (row dual + column dual - weight) is then entry - minimum >= 0, and a row whose dual
     // falls to 0 gains nothing from a pair.
     for (const Edge& edge : m_edges)
-        if (range - edge.weight < 0)
-            throw std::logic_error("BipartiteWeightMatching: negative initial slack");
+        KIV_CHECK(range - edge.weight >= 0, "BipartiteNegativeSlack_261209_132002")
+            << "BipartiteWeightMatching: negative initial slack";
     m_row_dual.assign(size, range);
     m_column_dual.assign(size, 0);
     m_row_mate.assign(size, -1);
