@@ -22,12 +22,15 @@
 // For each working size, circle and family the table gives the passes of the ground truth, the
 // passes missed, the false passes, how many frames late the counted passes came (mean and
 // largest), and how far the board's totals and the database's counts (GetAlarmsCount, once every
-// object has moved out) are from the people who passed, summed over both directions.
+// object has moved out) are from the people who passed, summed over both directions, and the
+// counter's mean time per frame (ProcessImage alone, one thread; a scene's settings run one after
+// another on the same thread, so their times compare even on a busy machine).
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -70,6 +73,8 @@ struct NamedScene {
 // Errors of one count, summed over scenes.
 struct Tally {
     int passes = 0, missed = 0, extra = 0, late_sum = 0, counted = 0, late_max = 0, board = 0, database = 0;
+    double seconds = 0;  // in the counter's ProcessImage, on one thread
+    int frames = 0;
     void Add(const Tally& o)
     {
         passes += o.passes;
@@ -80,6 +85,8 @@ struct Tally {
         late_max = std::max(late_max, o.late_max);
         board += o.board;
         database += o.database;
+        seconds += o.seconds;
+        frames += o.frames;
     }
 };
 
@@ -283,7 +290,7 @@ public:
 };
 
 std::vector<Alarmed> Count(const NamedScene& named, const std::vector<cv::Mat>& frames, cv::Size work, double circle,
-                           const std::string& ini_path)
+                           const std::string& ini_path, double& seconds)
 {
     {
         std::ofstream file(ini_path);
@@ -305,7 +312,9 @@ std::vector<Alarmed> Count(const NamedScene& named, const std::vector<cv::Mat>& 
             cv::resize(frames[frame], scaled, work, 0, 0, cv::INTER_LINEAR);
         const auto time = AlgoTimePoint(
             AlgoTimePoint::duration(883612800LL * 1'000'000'000LL + static_cast<long long>(frame) * kFrameNs));
+        const auto start = std::chrono::steady_clock::now();
         counter->ProcessImage(same ? frames[frame] : scaled, time);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         counter->GetAlarms(got);
         for (const Alarm& a : got) alarms.push_back({static_cast<int>(frame), a.type, a.object_id});
     }
@@ -396,10 +405,13 @@ int Run(int argc, char** argv)
                 for (int frame = 0; frame < named.scene.frames; ++frame) frames.push_back(renderer.RenderFrame(frame));
                 for (size_t v = 0; v < variants; ++v) {
                     const std::string ini = (dir / ("algo_" + std::to_string(job) + ".ini")).string();
+                    double seconds = 0;
                     const auto alarms = Count(named, frames, options.works[v / options.circles.size()],
-                                              options.circles[v % options.circles.size()], ini);
+                                              options.circles[v % options.circles.size()], ini, seconds);
                     std::lock_guard<std::mutex> lock(report);
                     tallies[job][v] = Evaluate(named, alarms, options.verbose);
+                    tallies[job][v].seconds = seconds;
+                    tallies[job][v].frames = named.scene.frames;
                 }
                 std::lock_guard<std::mutex> lock(report);
                 std::cerr << named.name << " (focal " << named.scene.rig.focal << ", mount "
@@ -419,7 +431,7 @@ int Run(int argc, char** argv)
         throw std::runtime_error(failure);
 
     std::cout << "| focal/mount | working size | circle | scenes | passes | missed | false | late mean/max | board "
-                 "errors | database errors |\n|---|---|---|---|---|---|---|---|---|---|\n";
+                 "errors | database errors | ms per frame |\n|---|---|---|---|---|---|---|---|---|---|---|\n";
     for (size_t rig = 0; rig < options.rigs.size(); ++rig)
         for (size_t v = 0; v < variants; ++v) {
             std::map<std::string, Tally> families;
@@ -433,11 +445,12 @@ int Run(int argc, char** argv)
             for (const auto& [family, t] : families) {
                 char line[256];
                 std::snprintf(
-                    line, sizeof line, "| %g/%g | %dx%d | x%g | %s | %d | %d | %d | %.1f/%d | %d | %d |\n",
+                    line, sizeof line, "| %g/%g | %dx%d | x%g | %s | %d | %d | %d | %.1f/%d | %d | %d | %.2f |\n",
                     options.rigs[rig].first, options.rigs[rig].second, options.works[v / options.circles.size()].width,
                     options.works[v / options.circles.size()].height, options.circles[v % options.circles.size()],
                     family.c_str(), t.passes, t.missed, t.extra,
-                    t.counted ? static_cast<double>(t.late_sum) / t.counted : 0.0, t.late_max, t.board, t.database);
+                    t.counted ? static_cast<double>(t.late_sum) / t.counted : 0.0, t.late_max, t.board, t.database,
+                    t.frames ? 1000.0 * t.seconds / t.frames : 0.0);
                 std::cout << line;
             }
         }
@@ -446,4 +459,7 @@ int Run(int argc, char** argv)
 
 }  // namespace
 
-int main(int argc, char** argv) { return tools::RunTool("flowtally_mono_sweep", Run, argc, argv); }
+int main(int argc, char** argv)
+{
+    return tools::RunTool("flowtally_mono_sweep", Run, argc, argv);
+}
