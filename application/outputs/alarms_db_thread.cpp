@@ -251,7 +251,7 @@ bool AlarmsDbThread::InsertOrUpdate(const Statement& statement)
         std::lock_guard<std::mutex> lock(m_queue_mutex);
         closed = m_closed;
         if (!closed) {
-            if (m_statements.size() >= m_queue_limit)
+            if (m_statements.size() + (m_taken ? 1 : 0) >= m_queue_limit)
                 return false;
             m_statements.push_back(statement);
         }
@@ -271,7 +271,14 @@ bool AlarmsDbThread::TakeStatement(Statement& statement, std::chrono::millisecon
         return false;
     statement = m_statements.front();
     m_statements.pop_front();
+    m_taken = true;
     return true;
+}
+
+void AlarmsDbThread::FinishStatement()
+{
+    std::lock_guard<std::mutex> lock(m_queue_mutex);
+    m_taken = false;
 }
 
 void AlarmsDbThread::CloseQueue()
@@ -280,6 +287,7 @@ void AlarmsDbThread::CloseQueue()
     {
         std::lock_guard<std::mutex> lock(m_queue_mutex);
         m_closed = true;
+        m_taken = false;
         left.swap(m_statements);
     }
     for (const Statement& statement : left) ReportNotStored(statement);
@@ -536,6 +544,8 @@ void AlarmsDbThread::StoreStatements()
             continue;
         const Outcome outcome = Execute(statement);
         pending = outcome != Outcome::kDone;
+        if (!pending)
+            FinishStatement();
         if (outcome == Outcome::kRefused) {
             if (Pause(refusal_pause))
                 Reconnect();
@@ -566,6 +576,8 @@ void AlarmsDbThread::Drain(Statement& statement, bool pending)
             break;
         const Outcome outcome = Execute(statement);
         pending = outcome != Outcome::kDone;
+        if (!pending)
+            FinishStatement();
         if (outcome == Outcome::kRefused)
             break;
         if (outcome == Outcome::kBusy)

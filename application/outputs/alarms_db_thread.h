@@ -127,8 +127,11 @@ private:
     // the thread runs, briefly once it is stopping.
     void WaitForLocksInSteps();
     static int OnBusy(void* context, int attempt);
-    // Waits up to `timeout` for the oldest statement and takes it.
+    // Waits up to `timeout` for the oldest statement and takes it. The statement keeps its place
+    // in the queue's limit until FinishStatement: a refused statement being tried again makes no
+    // room for a newer one.
     bool TakeStatement(Statement& statement, std::chrono::milliseconds timeout);
+    void FinishStatement();
     // A pause between tries: until the stop request, then until the producers have ended. False
     // when the pause was cut short that way.
     bool Pause(std::chrono::steady_clock::duration duration);
@@ -161,6 +164,7 @@ private:
     std::mutex m_queue_mutex;  // guards the statements and m_closed
     std::condition_variable m_queue_changed;
     std::deque<Statement> m_statements;
+    bool m_taken = false;   // a statement taken from the queue is being executed
     bool m_closed = false;  // nothing is queued any more: the thread ends or has ended
 
     // Used on this thread only.
