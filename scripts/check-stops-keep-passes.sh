@@ -19,7 +19,7 @@ ends=${2:-5}
 work=${3:-build/check-stops}
 
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DFLOWTALLY_TESTS=OFF > /dev/null
-cmake --build build/release -j 4 --target flowtally flowtally_render > /dev/null
+cmake --build build/release -j "${FLOWTALLY_JOBS:-$(nproc)}" --target flowtally flowtally_render > /dev/null
 
 rm -rf "$work"
 mkdir -p "$work"

@@ -17,7 +17,7 @@ work=${2:-build/count-$mode}
 
 ./scripts/install-deps.sh > /dev/null
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DFLOWTALLY_TESTS=OFF > /dev/null
-cmake --build build/release -j "$(nproc)" --target flowtally flowtally_render > /dev/null
+cmake --build build/release -j "${FLOWTALLY_JOBS:-$(nproc)}" --target flowtally flowtally_render > /dev/null
 
 rm -rf "$work"
 mkdir -p "$work"

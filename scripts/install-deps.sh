@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git
+  build-essential clang cmake pkg-config git
   libboost-dev libboost-system-dev libboost-thread-dev libboost-program-options-dev
   libboost-filesystem-dev libboost-log-dev libboost-date-time-dev libboost-chrono-dev
   libopencv-dev libtbb-dev

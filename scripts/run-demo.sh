@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DFLOWTALLY_TESTS=OFF
-cmake --build build/release -j "$(nproc)" --target flowtally flowtally_render
+cmake --build build/release -j "${FLOWTALLY_JOBS:-$(nproc)}" --target flowtally flowtally_render
 
 run=build/demo
 mkdir -p "$run"

@@ -9,8 +9,6 @@ CircleIterator::CircleIterator(const cv::Point& centre, int radius, const cv::Si
     : m_cx(centre.x),
       m_cy(centre.y),
       m_radius(radius),
-      m_width(size.width),
-      m_height(size.height),
       m_x_left(std::max(centre.x - radius, 0)),
       m_x_right(std::min(centre.x + radius, size.width - 1)),
       m_y_top(std::max(centre.y - radius, 0)),

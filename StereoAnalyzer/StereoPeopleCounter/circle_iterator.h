@@ -21,8 +21,6 @@ private:
     int m_cx;
     int m_cy;
     int m_radius;
-    int m_width;
-    int m_height;
     cv::Point m_pos;
     cv::Point m_prev{-1, -1};
     int m_x_left;

@@ -45,7 +45,8 @@ struct HistMedFilter {
     void operator()(const cv::Mat_<uchar>** inputs, int radius, bool fill, cv::Mat_<uchar>& dst) const;
 };
 
-inline void AddRow(const cv::Mat_<uchar>& img, int y, int x0, int x1, int sign, int* fine, int* coarse, int& count)
+[[maybe_unused]] inline void AddRow(const cv::Mat_<uchar>& img, int y, int x0, int x1, int sign, int* fine, int* coarse,
+                                    int& count)
 {
     const uchar* row = img[y];
     for (int x = x0; x <= x1; ++x) {

@@ -134,7 +134,9 @@ Person ParsePerson(const std::string& text)
     } keys[] = {{"shoulders", 0.6, 1.6}, {"slope", 0.2, 3.0}, {"lean", -30.0, 30.0},
                 {"hair", 0.0, 10.0},     {"bag", 0.0, 2.0},   {"hood", 0.0, 1.0}};
     for (const auto& [key, value] : named) {
-        const auto* known = std::find_if(std::begin(keys), std::end(keys), [&](const auto& k) { return key == k.key; });
+        const std::string& name = key;  // a lambda cannot capture a structured binding in C++17
+        const auto* known =
+            std::find_if(std::begin(keys), std::end(keys), [&](const auto& k) { return name == k.key; });
         if (known == std::end(keys))
             throw std::runtime_error("Bad person '" + text + "': unknown field '" + key +
                                      "' (shoulders, slope, lean, hair, bag, hood)");

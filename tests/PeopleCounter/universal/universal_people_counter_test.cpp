@@ -13,25 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "CommonUtilities/DebugInterfaces/recording_log.h"
 #include "CommonUtilities/ParameterAccess/temp_ini_dir.h"
 #include "CommonUtilities/algorithm_support/block_light.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 
 namespace {
-
-struct LogLine {
-    KIVLogLevel level;
-    std::string text;
-};
-
-class RecordingLog : public BlockEntities::Log::ILog {
-public:
-    void Write(KIVLogLevel level, const BlockEntities::Context&, const std::string& text) override
-    {
-        lines.push_back({level, text});
-    }
-    std::vector<LogLine> lines;
-};
 
 // A counter whose analyser is the test: it feeds object lists straight into the alarm logic.
 class AlarmLogicCounter : public UniversalPeopleCounter {
@@ -282,7 +269,7 @@ TEST(UniversalPeopleCounterParametersTest, LoadsTheTreeAndLogsTheProfileThroughT
 
     EXPECT_EQ(counter->analyser.radius(), 12);
     EXPECT_EQ(counter->analyser.GetContext().GetHierarchyName(), "MonoPeopleCounter");
-    const auto profile = std::find_if(log->lines.begin(), log->lines.end(), [](const LogLine& line) {
+    const auto profile = std::find_if(log->lines.begin(), log->lines.end(), [](const RecordingLog::Line& line) {
         return line.text.rfind("<current-different-from-default>\n", 0) == 0;
     });
     ASSERT_NE(profile, log->lines.end());

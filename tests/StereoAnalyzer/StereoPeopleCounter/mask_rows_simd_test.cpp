@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
+#include <utility>
 #include <vector>
 
 #include "CommonUtilities/algorithm_support/kernel_path.h"
+#include "StereoAnalyzer/StereoPeopleCounter/binarize.h"
+#include "StereoAnalyzer/StereoPeopleCounter/left_right_check.h"
 
 namespace {
 
@@ -96,29 +98,34 @@ TEST(MaskRowsSimdTest, AgreeingHeightsEqualTheScalarRule)
     }
 }
 
-// The kernels handle whole vectors on the vector path and nothing on the scalar one, where the
-// callers' own loops do the row.
-TEST(MaskRowsSimdTest, KernelsFollowTheChosenKernelPath)
+// The routines built on the kernels give OpenCV's values on both kernel paths, also where a row's
+// length leaves a scalar tail.
+TEST(MaskRowsSimdTest, RoutinesGiveOpenCVsValuesOnBothKernelPaths)
 {
-    const int n = 64;
-    std::vector<uchar> bytes(n, 3), out(n);
-    std::vector<short> shorts(n, 3);
-    uint64_t sum = 0, count = 0;
-    const std::pair<const char*, std::function<int()>> kernels[] = {
-        {"greater or equal", [&] { return mask_rows_simd::BinarizeGreaterOrEqualRow(bytes.data(), 2, out.data(), n); }},
-        {"less or equal", [&] { return mask_rows_simd::BinarizeLessOrEqualRow(bytes.data(), 2, out.data(), n); }},
-        {"less or equal, short",
-         [&] { return mask_rows_simd::BinarizeLessOrEqualRow(shorts.data(), 2, out.data(), n); }},
-        {"masked fill", [&] { return mask_rows_simd::SetMaskedRow(bytes.data(), 1, out.data(), n, sum, count); }},
-        {"agreeing heights",
-         [&] { return mask_rows_simd::KeepAgreeingHeightsRow(bytes.data(), bytes.data(), out.data(), n); }},
-    };
-    for (const auto& [name, kernel] : kernels) {
-#if CV_SIMD
-        EXPECT_EQ(kernel(), n) << name;
-#endif
-        const AlgoLibrary::ScopedKernelPath scalar(AlgoLibrary::KernelPath::kScalar);
-        EXPECT_EQ(kernel(), 0) << name;
+    for (const cv::Size size : {cv::Size(37, 5), cv::Size(257, 1)}) {
+        cv::Mat bytes(size, CV_8UC1), shorts(size, CV_16SC1), mask(size, CV_8UC1);
+        cv::RNG rng(size.width);
+        rng.fill(bytes, cv::RNG::UNIFORM, 0, 256);
+        rng.fill(shorts, cv::RNG::UNIFORM, -40, 40);
+        rng.fill(mask, cv::RNG::UNIFORM, 0, 3);
+        mask.setTo(255, mask == 2);
+        cv::Mat masked = bytes.clone();
+        masked.setTo(9, mask);
+        for (const AlgoLibrary::KernelPath path :
+             {AlgoLibrary::KernelPath::kVector, AlgoLibrary::KernelPath::kScalar}) {
+            const AlgoLibrary::ScopedKernelPath scoped(path);
+            cv::Mat ge, le, le_short;
+            stereo::BinarizeGeneral<uchar>(bytes, stereo::GreaterOrEqualTo<uchar>{128}, ge);
+            stereo::BinarizeGeneral<uchar>(bytes, stereo::LessOrEqualTo<uchar>{128}, le);
+            stereo::BinarizeGeneral<short>(shorts, stereo::LessOrEqualTo<short>{7}, le_short);
+            cv::Mat_<uchar> image = bytes.clone();
+            const double mean = stereo::SetToMaskedWithFindUnmaskedMean(mask, 9, image);
+            const std::pair<cv::Mat, cv::Mat> results[] = {
+                {ge, bytes >= 128}, {le, bytes <= 128}, {le_short, shorts <= 7}, {image, masked}};
+            for (const auto& [ours, theirs] : results)
+                EXPECT_EQ(cv::countNonZero(ours != theirs), 0) << size << " " << AlgoLibrary::KernelPathName(path);
+            EXPECT_NEAR(mean, cv::mean(bytes, mask == 0)[0], 1e-9) << size << " " << AlgoLibrary::KernelPathName(path);
+        }
     }
 }
 

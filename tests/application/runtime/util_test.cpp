@@ -1,11 +1,12 @@
 #include "application/runtime/util.h"
 
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -61,13 +62,26 @@ TEST(UtilTest, LocalCalendarTimeIsRightAfter2038)
     }
 }
 
-TEST(UtilTest, CurrentCalendarTimeIsThisYear)
+// The current local time is the system clock's, shifted by the zone's offset.
+TEST(UtilTest, CurrentCalendarTimeIsTheSystemClockInTheLocalZone)
 {
-    TimeZone zone("UTC0");
-    const std::int64_t now = util::SecondsSinceEpoch();
-    EXPECT_GT(now, 1700000000);  // after November 2023
-    const std::tm local = util::localtime();
-    EXPECT_EQ(local.tm_year, util::LocalCalendarTime(now).tm_year);
+    const struct {
+        const char* zone;
+        std::int64_t offset;  // seconds east of UTC
+    } zones[] = {{"UTC0", 0}, {"<+05>-5", 5 * 3600}, {"<-0330>3:30", -(3 * 3600 + 30 * 60)}};
+    const auto system_seconds = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    for (const auto& z : zones) {
+        TimeZone zone(z.zone);
+        const std::int64_t before = system_seconds();
+        std::tm local = util::localtime();
+        const std::int64_t after = system_seconds();
+        const std::int64_t shown = static_cast<std::int64_t>(timegm(&local)) - z.offset;
+        EXPECT_GE(shown, before) << z.zone;
+        EXPECT_LE(shown, after) << z.zone;
+    }
 }
 
 }  // namespace

@@ -324,7 +324,8 @@ TEST(CTrafficControllerTest, StructureSumsPass32Bits)
     // A line structure has no smaller eigenvalue; an isotropic one has half its trace.
     EXPECT_FLOAT_EQ(CTrafficController::Lambda(full, -full, full, r), 0.f);
     const float n2 = 501.f * 501.f;
-    EXPECT_NEAR(CTrafficController::Lambda(full, 0, full, r), static_cast<float>(full) / n2 / 2, 1e-3f * full / n2);
+    EXPECT_NEAR(CTrafficController::Lambda(full, 0, full, r), static_cast<float>(full) / n2 / 2,
+                1e-3f * static_cast<float>(full) / n2);
 }
 
 TEST(CTrafficControllerTest, BackgroundDifferenceIsTheSameOnBothPaths)

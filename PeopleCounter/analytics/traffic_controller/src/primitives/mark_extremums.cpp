@@ -77,8 +77,7 @@ void RunningMaximum(const unsigned char* src, unsigned char* dst, int n, int s, 
 CMarkExtremums::CMarkExtremums(AlgoLibrary::MemManager::MemoryManager& manager)
     : m_queue(avector<int>::allocator_type(manager)),
       m_row_maxima(avector<unsigned char>::allocator_type(manager)),
-      m_col_maxima(avector<unsigned char>::allocator_type(manager)),
-      m_manager(manager)
+      m_col_maxima(avector<unsigned char>::allocator_type(manager))
 {
 }
 

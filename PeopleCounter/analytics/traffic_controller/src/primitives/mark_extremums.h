@@ -130,5 +130,4 @@ private:
     avector<int> m_queue;
     avector<unsigned char> m_row_maxima;
     avector<unsigned char> m_col_maxima;
-    AlgoLibrary::MemManager::MemoryManager& m_manager;  // owned by the traffic controller
 };

@@ -369,7 +369,8 @@ TEST(OpticFlowLKTest, VectorPathsGiveTheScalarResults)
         ASSERT_EQ(scalar, vector) << "width " << width << " ai " << ai << " bi " << bi;
     }
     // The whole fixed-point tracker, border points included.
-    const auto [a, b] = RandomPair(21, 1.7f, -2.2f);
+    const std::pair<cv::Mat, cv::Mat> pair = RandomPair(21, 1.7f, -2.2f);
+    const cv::Mat &a = pair.first, &b = pair.second;
     const std::vector<cv::Point2f> from = InteriorGrid(kFrame, 0, 3);
     const auto track = [&](AlgoLibrary::KernelPath path) {
         const AlgoLibrary::ScopedKernelPath scoped(path);
