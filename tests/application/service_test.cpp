@@ -19,7 +19,10 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include "PeopleCounter/universal/universal_people_counter.h"
+#include "application/outputs/alarms_db_thread.h"
 #include "application/runtime/file_error_handler.h"
 #include "application/runtime/thread_manager.h"
 #include "support/alarms_database.h"
@@ -27,6 +30,8 @@
 #include "support/log_capture.h"
 #include "support/polling.h"
 #include "support/service_process.h"
+#include "tools/scene_renderer/renderer.h"
+#include "tools/scene_renderer/scene_files.h"
 
 namespace {
 
@@ -425,6 +430,67 @@ TEST_F(ServiceTest, DatabaseLockedAtStartStoresThePassesAndCompletesTheBoardOnce
         << ::testing::PrintToString(AlarmRows(m_options.alarms));
     m_manager.Terminate();
     EXPECT_FALSE(boost::filesystem::exists(m_dir.Path("errors/db_error")));
+}
+
+// With the single camera: one person walks out through the top of the picture while the next
+// comes in there, so that their bodies pass each other at the edge. Each pass keeps its own object:
+// the first moves out before the second is counted, and the database and the board hold both.
+TEST_F(ServiceTest, SingleCameraPassesOfTwoPeopleMeetingAtTheEdgeStayTwoObjects)
+{
+    ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
+    scene::Scene scene;
+    scene.rig = {160, 120, 100.0, 260.0, 15.0, 0.0, false};
+    scene.frames = 130;
+    scene.people = {scene::ParsePerson("45,210,45,-210,5.5,169,0"), scene::ParsePerson("0,-210,0,210,5.5,172,40,1")};
+    const scene::Renderer renderer(scene);
+    char name[32];
+    for (int frame = 0; frame < scene.frames; ++frame) {
+        std::snprintf(name, sizeof name, "frame_%05d.png", frame);
+        ASSERT_TRUE(cv::imwrite(m_dir.Path(name), renderer.RenderFrame(frame)));
+    }
+    std::ofstream(m_options.algo_config) << scene::AlgoIni(scene);
+    m_options.pipeline = "multifilesrc location=" + m_dir.Path("frame_%05d.png") +
+                         " caps=image/png,framerate=25/1 ! pngdec ! videoconvert ! capsfilter "
+                         "caps=video/x-raw,format=GRAY8,width=160,height=120,framerate=25/1 name=tail";
+    m_options.camera_width = m_options.algo_width = 160;
+    m_options.camera_height = m_options.algo_height = 120;
+    m_options.algo_may_drop = false;
+    m_seams.counter_factory = &AlgoThread::CreateCounterInstance;
+    Start();
+
+    // Two rows, each closed with its direction when its object moved out.
+    std::vector<std::string> rows;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            rows = AlarmRows(m_options.alarms);
+            return rows.size() == 2 && rows[1].find("null") == std::string::npos;
+        },
+        60s))
+        << ::testing::PrintToString(rows) << ::testing::PrintToString(m_log.Lines());
+    ASSERT_EQ(rows.size(), 2u);
+    const std::string out_id = rows[0].substr(0, rows[0].find(' '));
+    const std::string in_id = rows[1].substr(0, rows[1].find(' '));
+    EXPECT_NE(out_id, in_id);
+    EXPECT_EQ(rows, (std::vector<std::string>{out_id + " Outgoing -1", in_id + " Incoming 1"}));
+    std::vector<std::string> alarms;
+    for (const auto& line : m_log.Lines())
+        for (const char* type : {"Incoming", "Outgoing", "MovedOut"})
+            if (line.rfind(std::string("[algo] ") + type + " ID ", 0) == 0)
+                alarms.push_back(line.substr(7, line.find(" nanosecond ") - 7));
+    EXPECT_EQ(alarms, (std::vector<std::string>{"Outgoing ID " + out_id, "MovedOut ID " + out_id,
+                                                "Incoming ID " + in_id, "MovedOut ID " + in_id}));
+    EXPECT_TRUE(BoardShows(1, 1));
+    m_manager.Terminate();
+
+    // What the next start reads back for the board: both passes.
+    ThreadManager manager;
+    const auto database = manager.CreateThread<AlarmsDbThread>(m_options.alarms, "alarms", 250000);
+    EXPECT_EQ(database->GetAlarmsCount(AlarmsDbThread::kIncomingPass, m_options.board_counter_start_date,
+                                       m_options.board_counter_start_time),
+              1);
+    EXPECT_EQ(database->GetAlarmsCount(AlarmsDbThread::kOutgoingPass, m_options.board_counter_start_date,
+                                       m_options.board_counter_start_time),
+              1);
 }
 
 TEST_F(ServiceTest, FixedAngleIsWrittenToAngleFileInDebugMode)

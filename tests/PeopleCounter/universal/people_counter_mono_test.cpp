@@ -46,6 +46,28 @@ struct SceneRun {
     bool finite_paths = true;  // every frame's motion measure was a finite number
 };
 
+// The frames of a scene. The floor stands still, so frames in which the same people stand at the
+// same places (nobody, or someone standing still) are the same picture: each is rendered once.
+std::vector<cv::Mat> RenderScene(const scene::Scene& s)
+{
+    const scene::Renderer renderer(s);
+    std::map<std::vector<double>, cv::Mat> rendered;
+    std::vector<cv::Mat> frames;
+    for (int frame = 0; frame < s.frames; ++frame) {
+        std::vector<double> places;
+        for (std::size_t i = 0; i < s.people.size(); ++i) {
+            double x = 0.0, y = 0.0;
+            if (s.people[i].PositionAt(frame, x, y))
+                places.insert(places.end(), {static_cast<double>(i), x, y});
+        }
+        auto found = rendered.find(places);
+        if (found == rendered.end())
+            found = rendered.emplace(places, renderer.RenderFrame(frame)).first;
+        frames.push_back(found->second);
+    }
+    return frames;
+}
+
 // Renders the scene and runs it through a single-camera counter built by the factory with the
 // parameter file the renderer writes for the scene (followed by `extra_ini`); from `gain_frame` on
 // the frames are scaled by `brightness_gain_after` when it is positive. The motion measures are read
@@ -53,6 +75,7 @@ struct SceneRun {
 SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int gain_frame = 0,
                   const std::string& extra_ini = "")
 {
+    const std::vector<cv::Mat> frames = RenderScene(s);
     TempIniDir dir;
     const std::string ini = dir.Write("algo.ini", scene::AlgoIni(s) + extra_ini);
     auto log = std::make_shared<RecordingLog>();
@@ -63,12 +86,14 @@ SceneRun RunScene(const scene::Scene& s, double brightness_gain_after = -1, int 
         return run;
     }
     counter->InitImage({s.rig.width, s.rig.height, 1, s.rig.width, 0, 1});
-    const scene::Renderer renderer(s);
     AlarmVector alarms;
     for (int frame = 0; frame < s.frames; ++frame) {
-        cv::Mat image = renderer.RenderFrame(frame);
-        if (brightness_gain_after > 0 && frame >= gain_frame)
-            image.convertTo(image, CV_8U, brightness_gain_after);
+        const cv::Mat& rendered = frames[static_cast<std::size_t>(frame)];
+        cv::Mat image = rendered;
+        if (brightness_gain_after > 0 && frame >= gain_frame) {
+            image = cv::Mat();  // a picture of its own: frames share theirs
+            rendered.convertTo(image, CV_8U, brightness_gain_after);
+        }
         counter->ProcessImage(image, FrameTime(frame));
         counter->GetAlarms(alarms);
         run.max_changed_percent = std::max(run.max_changed_percent, counter->GetChangedPixelsPercent());
@@ -95,11 +120,12 @@ protected:
 
 TEST_F(PeopleCounterMonoTest, CountsPeopleWalkingThroughTheLineOneAtATime)
 {
-    scene::Scene s = MonoScene(360);
-    s.people.push_back(scene::ParsePerson("0,-200,0,200,5,180,10,1"));
-    s.people.push_back(scene::ParsePerson("30,200,30,-200,5,175,100,1"));
-    s.people.push_back(scene::ParsePerson("-40,-200,-40,200,5,185,190,1"));
-    s.people.push_back(scene::ParsePerson("20,200,20,-200,5,170,280,1"));
+    // Each walk starts and ends outside the picture, the next one starting where the last ended.
+    scene::Scene s = MonoScene(265);
+    s.people.push_back(scene::ParsePerson("0,-170,0,170,6,180,10,1"));
+    s.people.push_back(scene::ParsePerson("30,170,30,-170,6,175,72,1"));
+    s.people.push_back(scene::ParsePerson("-40,-170,-40,170,6,185,134,1"));
+    s.people.push_back(scene::ParsePerson("20,170,20,-170,6,170,196,1"));
     const SceneRun run = RunScene(s);
     std::map<int, int> by_type;
     for (const Alarm& alarm : run.alarms) ++by_type[alarm.type];
@@ -144,12 +170,13 @@ TEST_F(PeopleCounterMonoTest, AlongTheLineStandingStillAndBrightnessChangeGiveNo
         const char* what;
         const char* person;  // nobody if null
         double gain;         // applied from frame 50 when positive
-    } cases[] = {{"along", "-260,0,260,0,5,180,10,1", -1},
-                 {"still", "0,0,0,1,0.01,180,10,1", -1},
-                 {"brighter", nullptr, 1.5},
-                 {"darker", nullptr, 0.6}};
+        int frames;
+    } cases[] = {{"along", "-260,0,260,0,5,180,10,1", -1, 125},
+                 {"still", "0,0,0,0,1,180,10,1,100", -1, 125},  // standing on the line for 100 frames
+                 {"brighter", nullptr, 1.5, 100},
+                 {"darker", nullptr, 0.6, 100}};
     for (const auto& c : cases) {
-        scene::Scene s = MonoScene(150);
+        scene::Scene s = MonoScene(c.frames);
         if (c.person)
             s.people.push_back(scene::ParsePerson(c.person));
         EXPECT_TRUE(RunScene(s, c.gain, 50).alarms.empty()) << c.what;
@@ -169,8 +196,8 @@ TEST_F(PeopleCounterMonoTest, ZeroTrackAgeAndSpeedLimitsKeepTheMotionMeasureAndT
     still->ProcessImage(cv::Mat(120, 160, CV_8UC1, cv::Scalar(90)), FrameTime(0));
     EXPECT_EQ(still->GetMaximalPathInObjectRadius(), 0.f);
 
-    scene::Scene s = MonoScene(110);
-    s.people.push_back(scene::ParsePerson("10,-200,10,200,5,180,10,1"));
+    scene::Scene s = MonoScene(80);
+    s.people.push_back(scene::ParsePerson("10,-170,10,170,5,180,10,1"));
     const SceneRun run = RunScene(s, -1, 0, zero_limits);
     EXPECT_TRUE(run.finite_paths);
     EXPECT_GT(run.max_path, 1.f);
