@@ -445,7 +445,9 @@ TEST_F(AlgoThreadTest, FramesQueuedAtTheStopAreCountedOrReportedAsDropped)
         Push(*thread, 0);
         ASSERT_TRUE(m_probe->WaitForFrames(1));  // the counter holds frame 0; the queue is empty
         for (unsigned long long ts = 1; ts <= c.queued; ++ts) Push(*thread, ts);
+        // The stop, with the capture already ended: nothing more arrives.
         thread->Terminate(false);
+        thread->ProducersEnded();
         m_probe->Stall(false);
         m_manager.JoinThread(*thread);
         EXPECT_EQ(m_probe->Timestamps(), c.counted);

@@ -2,8 +2,10 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -125,8 +127,8 @@ TEST(ThreadManagerTest, NonStandardExceptionGivesNullPointerAndNoDetails)
         EXPECT_EQ(line.find("Error details"), std::string::npos);
 }
 
-// Notes which threads had ended when it saw its stop request, and again when it was told that
-// its producers had ended; then ends.
+// Notes which threads had ended when it was told that its producers had ended, and whether every
+// thread had been asked to stop by the time it ends; then ends.
 class EndRecordingThread : public BaseThread {
 public:
     EndRecordingThread(const std::string& name, std::shared_ptr<std::vector<std::string>> ended,
@@ -135,19 +137,20 @@ public:
     {
     }
 
-    std::vector<std::string> ended_at_stop_request;
     std::vector<std::string> ended_before_producers_ended;
+    std::function<bool()> all_asked;  // set before the stop
+    bool all_asked_when_ending = false;
 
 protected:
     void ThreadFunc() override
     {
         while (!IsTerminated())
             std::this_thread::sleep_for(1ms);
-        ended_at_stop_request = Ended();
         // Lingers, as a consumer taking its last work does, until nothing can reach it any more.
         for (int i = 0; i < 10 && WaitForProducers(1s); ++i) {
         }
         ended_before_producers_ended = Ended();
+        all_asked_when_ending = all_asked();
         std::lock_guard<std::mutex> lock(*m_mutex);
         m_ended->push_back(GetName());
     }
@@ -171,10 +174,14 @@ TEST(ThreadManagerTest, TerminateAsksEveryThreadBeforeAnyEndsThenJoinsTheLastSta
     std::vector<std::shared_ptr<EndRecordingThread>> threads;
     for (const char* name : {"consumer", "middle", "producer"})
         threads.push_back(manager.CreateThread<EndRecordingThread>(name, ended, mutex));
+    const auto all_asked = [&threads] {
+        return std::all_of(threads.begin(), threads.end(), [](const auto& thread) { return thread->IsTerminated(); });
+    };
+    for (const auto& thread : threads) thread->all_asked = all_asked;
     manager.Terminate();
 
     EXPECT_EQ(*ended, (std::vector<std::string>{"producer", "middle", "consumer"}));
-    for (const auto& thread : threads) EXPECT_TRUE(thread->ended_at_stop_request.empty()) << thread->GetName();
+    for (const auto& thread : threads) EXPECT_TRUE(thread->all_asked_when_ending) << thread->GetName();
     EXPECT_EQ(threads[0]->ended_before_producers_ended, (std::vector<std::string>{"producer", "middle"}));
     EXPECT_EQ(threads[1]->ended_before_producers_ended, (std::vector<std::string>{"producer"}));
     EXPECT_TRUE(manager.IsTerminated());
