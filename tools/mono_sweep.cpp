@@ -51,6 +51,7 @@
 #include "PeopleCounter/universal/i_universal_people_counter.h"
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"
+#include "tools/support/error_log.h"
 #include "tools/support/tool_main.h"
 
 namespace {
@@ -277,18 +278,6 @@ std::string ScaledCircle(std::string ini, double scale)
     return ini.replace(at, end + 2 - at, circle.str());
 }
 
-class ErrorLog : public BlockEntities::Log::ILog {
-public:
-    void Write(KIVLogLevel level, const BlockEntities::Context&, const std::string& text) override
-    {
-        if (level < kKivLogWarning || level > kKivLogError)
-            return;
-        static std::mutex mutex;
-        std::lock_guard<std::mutex> lock(mutex);
-        std::cerr << text << "\n";
-    }
-};
-
 std::vector<Alarmed> Count(const NamedScene& named, const std::vector<cv::Mat>& frames, cv::Size work, double circle,
                            const std::string& ini_path, double& seconds)
 {
@@ -299,7 +288,7 @@ std::vector<Alarmed> Count(const NamedScene& named, const std::vector<cv::Mat>& 
             throw std::runtime_error("Can not write " + ini_path);
     }
     std::unique_ptr<IUniversalPeopleCounter, AlgoLibrary::ReleaseDeleter> counter(
-        IUniversalPeopleCounter::CreateInstance<kCounterMono>(ini_path, std::make_shared<ErrorLog>(), 0.0));
+        IUniversalPeopleCounter::CreateInstance<kCounterMono>(ini_path, std::make_shared<tools::ErrorLog>(), 0.0));
     if (!counter)
         throw std::runtime_error("No counter for " + ini_path);
     counter->InitImage({work.width, work.height, 1, work.width, 0, 1});

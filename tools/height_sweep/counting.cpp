@@ -13,6 +13,7 @@
 #include "PeopleCounter/universal/i_universal_people_counter.h"
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"
+#include "tools/support/error_log.h"
 
 namespace sweep {
 
@@ -20,19 +21,6 @@ namespace {
 
 constexpr long long kFrameNs = 40'000'000;  // 25 frames per second
 constexpr int kWorkWidth = 160, kWorkHeight = 120;
-
-// The counters' warnings and errors (a refused parameter file, for one) go to standard error.
-class ErrorLog : public BlockEntities::Log::ILog {
-public:
-    void Write(KIVLogLevel level, const BlockEntities::Context&, const std::string& text) override
-    {
-        if (level < kKivLogWarning || level > kKivLogError)
-            return;
-        static std::mutex mutex;
-        std::lock_guard<std::mutex> lock(mutex);
-        std::cerr << text << "\n";
-    }
-};
 
 }  // namespace
 
@@ -83,7 +71,7 @@ std::vector<Counted> CountWith(const scene::Scene& s, Next&& next, const std::st
             throw std::runtime_error("Can not write " + ini);
     }
     std::unique_ptr<IUniversalPeopleCounter, AlgoLibrary::ReleaseDeleter> counter(
-        IUniversalPeopleCounter::CreateInstance<kCounterStereo>(ini, std::make_shared<ErrorLog>(), s.rig.tilt));
+        IUniversalPeopleCounter::CreateInstance<kCounterStereo>(ini, std::make_shared<tools::ErrorLog>(), s.rig.tilt));
     if (!counter)
         throw std::runtime_error("The stereo counter refused " + ini);
     counter->InitImage({kWorkWidth, kWorkHeight, 1, 2 * kWorkWidth, 0, 0});
