@@ -30,7 +30,10 @@ std::vector<std::string> CommonArguments(const TempDir& dir)
     return {"--inclinometer=false",
             "--pipeline=videotestsrc is-live=true ! capsfilter caps=\"video/x-raw,format=GRAY8,"
             "width={camera_width},height={camera_height},framerate=25/1\" name=tail",
-            "--camera_width=160", "--camera_height=120", "--skip_ms=0",
+            // A second for the pipeline to start before the algorithms wait for frames, as the
+            // default skip gives it on the device: under an emulator on a busy machine starting it
+            // takes longer than their one-second wait for a frame.
+            "--camera_width=160", "--camera_height=120", "--skip_ms=1000",
             "--error_file_directory=" + dir.Path("errors"), "--angle_file_path=" + dir.Path("camera_angle"),
             "--alarms=" + dir.Path("alarms.sqlite"), "--algo_config=" + dir.Path("absent.ini"),
             "--set_leds=/bin/true"};
