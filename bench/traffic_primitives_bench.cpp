@@ -39,6 +39,7 @@
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/mark_extremums.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
 #include "bench/time_ratios.h"
+#include "tests/support/deriche_gaussian_reference.h"
 
 namespace {
 
@@ -88,15 +89,7 @@ int MaxDifference(const cv::Mat& a, const cv::Mat& b)
     return static_cast<int>(cv::norm(a, b, cv::NORM_INF));
 }
 
-// OpenCV's Gaussian at the sigma a recursive blur of parameter `size_x100` stands for.
-cv::Mat OpenCvGaussian(const cv::Mat& image, int size_x100)
-{
-    const double sigma = events_detector_utils::DericheSigma(size_x100 / 100.0);
-    const int half = static_cast<int>(std::ceil(5 * sigma));
-    cv::Mat out;
-    cv::GaussianBlur(image, out, cv::Size(2 * half + 1, 2 * half + 1), sigma, sigma, cv::BORDER_REPLICATE);
-    return out;
-}
+using testing_support::OpenCvGaussian;
 
 // A symmetric one-dimensional kernel of weights w(|d|), d = -reach .. reach, over the rows and then
 // the columns, samples outside the image 0, each pass truncated to 8 bits.

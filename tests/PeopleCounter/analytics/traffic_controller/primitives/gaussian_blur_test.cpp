@@ -13,6 +13,7 @@
 #include "CommonUtilities/algorithm_support/kernel_path.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
 #include "tests/PeopleCounter/analytics/traffic_controller/primitives/test_images.h"
+#include "tests/support/deriche_gaussian_reference.h"
 
 namespace {
 
@@ -130,15 +131,7 @@ TEST(GaussianBlurTest, OneDimensionalSetUpRefusesRadiiBeyondThirtyTwoBitSums)
     }
 }
 
-// The sigma the recursive filters stand for, passed to OpenCV with replicated borders.
-cv::Mat OpenCvGaussian(const cv::Mat& image, int size_x100)
-{
-    const double sigma = events_detector_utils::DericheSigma(size_x100 / 100.0);
-    const int half = static_cast<int>(std::ceil(5 * sigma));
-    cv::Mat out;
-    cv::GaussianBlur(image, out, cv::Size(2 * half + 1, 2 * half + 1), sigma, sigma, cv::BORDER_REPLICATE);
-    return out;
-}
+using testing_support::OpenCvGaussian;
 
 TEST(GaussianBlurTest, RecursiveFiltersFollowOpenCvGaussian)
 {
