@@ -2,29 +2,30 @@
 // several ways, for camera rigs, working sizes and target circles.
 //
 //   flowtally_mono_sweep [--rigs 200/260,200/300,160/260] [--works 160x120,320x240]
-//                        [--circles 1,1.2] [--jobs 4] [--verbose]
+//                        [--circles 1,1.2] [--scenes standard|wide|all] [--wide-scenes 80]
+//                        [--per-scene FILE] [--jobs 4] [--verbose]
+//   flowtally_mono_sweep --compare BASE CHANGED
 //
 // A rig is a focal length in pixels and a mount height in centimetres; every scene is rendered at
 // 320x240 for it and scaled to each working size as the service scales the camera's frames. The
 // counter reads the parameter file the renderer writes for the rig, with the radius of its target
-// circle (an adult's shoulders seen from above) multiplied by each --circles value. The scenes:
-//   busy +-70   24 people, one every 40 frames, lanes alternating at x = -70 and +70 cm (their
-//               heads near the picture's sides), two walking down, then two up; 3 draws at 5 cm
-//               per frame, 1 at 8;
-//   busy +-40   the same with lanes at -40 and +40 cm; 2 draws at 5 cm per frame, 1 at 7 every 30;
-//   one lane    16 people in one lane, two down then two up (one draw: all down), every 35-40 frames;
-//   opposite    pairs walking in opposite directions, passing each other at the line 30, 45 and
-//               60 cm apart, 2 draws each;
-//   side        pairs walking side by side 50, 60 and 70 cm apart;
-//   random      4 draws of 20 people with random lanes, directions, speeds (3-8 cm per frame),
-//               heights (150-195 cm) and gaps (15-60 frames);
-//   turn back   three people who cross the line, stand, and walk back.
-// For each working size, circle and family the table gives the passes of the ground truth, the
-// passes missed, the false passes, how many frames late the counted passes came (mean and
+// circle (an adult's shoulders seen from above) multiplied by each --circles value. The standard
+// scenes (busy lanes near the picture's sides, one lane, people passing each other, side by side,
+// random flows, people turning back) are listed in mono_sweep/scenes.h; --scenes wide counts
+// instead --wide-scenes random scenes per rig of 1 to 6 people over the picture's whole width,
+// two in five of them turning back somewhere, and --scenes all counts both.
+// For each working size, circle and family the first table gives the passes of the ground truth,
+// the passes missed, the false passes, how many frames late the counted passes came (mean and
 // largest), and how far the board's totals and the database's counts (GetAlarmsCount, once every
 // object has moved out) are from the people who passed, summed over both directions, and the
 // counter's mean time per frame (ProcessImage alone, one thread; a scene's settings run one after
-// another on the same thread, so their times compare even on a busy machine).
+// another on the same thread, so their times compare even on a busy machine). The second gives,
+// per person, how often the board ends right (mono_sweep/evaluation.h).
+//
+// --per-scene writes every scene's outcome, a line each; --compare reads two such files, counted
+// with the same options by the counter before and after a change, and lists every scene where the
+// two differ with the totals of both (scripts/mono-compare.sh builds and runs both). It exits with
+// 1 when the changed counter misses a pass that the base counted.
 
 #include <unistd.h>
 
@@ -35,20 +36,22 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <opencv2/imgproc.hpp>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include "PeopleCounter/universal/i_universal_people_counter.h"
+#include "tools/mono_sweep/comparison.h"
+#include "tools/mono_sweep/evaluation.h"
+#include "tools/mono_sweep/scenes.h"
 #include "tools/scene_renderer/renderer.h"
 #include "tools/scene_renderer/scene_files.h"
 #include "tools/support/error_log.h"
@@ -56,211 +59,30 @@
 
 namespace {
 
+using monosweep::Alarmed;
+using monosweep::NamedScene;
+using monosweep::Tally;
+
 constexpr long long kFrameNs = 40'000'000;  // 25 frames per second
 
 struct Options {
     std::vector<std::pair<double, double>> rigs{{200, 260}, {200, 300}, {160, 260}};  // focal, mount
     std::vector<cv::Size> works{{160, 120}, {320, 240}};
     std::vector<double> circles{1.0, 1.2};
+    std::string scenes = "standard";  // standard, wide or all
+    int wide_scenes = 80;             // per rig
+    std::string per_scene;            // file of every scene's outcome, or none
     int jobs = 4;
     bool verbose = false;
 };
 
-struct NamedScene {
-    std::string family, name;
-    scene::Scene scene;
-};
-
-// Errors of one count, summed over scenes.
-struct Tally {
-    int passes = 0, missed = 0, extra = 0, late_sum = 0, counted = 0, late_max = 0, board = 0, database = 0;
-    double seconds = 0;  // in the counter's ProcessImage, on one thread
-    int frames = 0;
-    void Add(const Tally& o)
-    {
-        passes += o.passes;
-        missed += o.missed;
-        extra += o.extra;
-        late_sum += o.late_sum;
-        counted += o.counted;
-        late_max = std::max(late_max, o.late_max);
-        board += o.board;
-        database += o.database;
-        seconds += o.seconds;
-        frames += o.frames;
-    }
-};
-
-struct Alarmed {
-    int frame, type;
-    long long id;
-};
-
-scene::Person Walker(double x, bool down, double speed, double height, int start, bool dark)
+// The per-scene files of --compare, read.
+std::vector<monosweep::SceneLine> ReadSceneFile(const std::string& path)
 {
-    scene::Person p;
-    p.x0 = p.x1 = x;
-    p.y0 = down ? -210 : 210;
-    p.y1 = -p.y0;
-    p.speed = speed;
-    p.height = height;
-    p.start_frame = start;
-    p.dark = dark;
-    return p;
-}
-
-std::vector<NamedScene> Scenes(double focal, double mount)
-{
-    std::vector<NamedScene> out;
-    auto add = [&](const std::string& family, const std::string& name, std::vector<scene::Person> people,
-                   unsigned seed) {
-        scene::Scene s;
-        s.rig.stereo = false;
-        s.rig.focal = focal;
-        s.rig.mount_height = mount;
-        s.seed = seed;
-        s.people = std::move(people);
-        for (const scene::Person& p : s.people) s.frames = std::max(s.frames, p.LastFrame() + 60);
-        out.push_back({family, name, s});
-    };
-    // People in lanes, one every `every` frames, `pattern` walking down, then as many up.
-    auto lanes = [&](const std::string& family, std::vector<double> xs, double speed, int every, int n, int pattern,
-                     unsigned seed) {
-        std::mt19937 rng(seed);
-        std::uniform_real_distribution<double> height(155, 192);
-        std::vector<scene::Person> people;
-        for (int i = 0; i < n; ++i) {
-            const bool down = pattern == 0 || (i / pattern) % 2 == 0;
-            people.push_back(
-                Walker(xs[static_cast<size_t>(i) % xs.size()], down, speed, height(rng), 10 + every * i, down));
-        }
-        add(family, family + " " + std::to_string(seed), people, seed);
-    };
-    for (unsigned seed : {1u, 2u, 3u}) lanes("busy +-70", {-70, 70}, 5, 40, 24, 2, seed);
-    lanes("busy +-70", {-70, 70}, 8, 40, 24, 2, 4);
-    for (unsigned seed : {1u, 2u}) lanes("busy +-40", {-40, 40}, 5, 40, 24, 2, seed);
-    lanes("busy +-40", {-40, 40}, 7, 30, 24, 2, 3);
-    for (unsigned seed : {1u, 2u}) lanes("one lane", {0}, 5, 40, 16, 2, seed);
-    lanes("one lane", {20}, 6, 35, 16, 0, 3);
-    for (double gap : {30.0, 45.0, 60.0})
-        for (unsigned seed : {1u, 2u}) {
-            std::mt19937 rng(seed * 7 + static_cast<unsigned>(gap));
-            std::uniform_real_distribution<double> height(158, 190);
-            std::vector<scene::Person> people;
-            for (int k = 0; k < 4; ++k) {
-                const double x = -gap / 2 + (k % 2 ? 10 : -10);
-                people.push_back(Walker(x, true, 5, height(rng), 10 + 100 * k, true));
-                people.push_back(Walker(x + gap, false, 5, height(rng), 10 + 100 * k, false));
-            }
-            add("opposite", "opposite " + std::to_string(static_cast<int>(gap)) + " cm " + std::to_string(seed), people,
-                seed);
-        }
-    for (double gap : {50.0, 60.0, 70.0}) {
-        std::mt19937 rng(static_cast<unsigned>(gap));
-        std::uniform_real_distribution<double> height(158, 190);
-        std::vector<scene::Person> people;
-        for (int k = 0; k < 4; ++k) {
-            const bool down = k % 2 == 0;
-            people.push_back(Walker(-gap / 2, down, 5, height(rng), 10 + 100 * k, down));
-            people.push_back(Walker(gap / 2, down, 5, height(rng), 13 + 100 * k, !down));
-        }
-        add("side", "side " + std::to_string(static_cast<int>(gap)) + " cm", people, 5);
-    }
-    for (unsigned seed : {11u, 12u, 13u, 14u}) {
-        std::mt19937 rng(seed);
-        std::uniform_real_distribution<double> x(-60, 60), height(150, 195), speed(3, 8), gap(15, 60);
-        std::vector<scene::Person> people;
-        double start = 10;
-        for (int i = 0; i < 20; ++i) {
-            const bool down = rng() % 2;
-            scene::Person p = Walker(x(rng), down, speed(rng), height(rng), static_cast<int>(start), rng() % 2);
-            p.x1 = p.x0 + x(rng) / 4;
-            people.push_back(p);
-            start += gap(rng);
-        }
-        add("random", "random " + std::to_string(seed), people, seed);
-    }
-    std::vector<scene::Person> turning = {Walker(0, true, 5, 175, 10, true), Walker(30, false, 5, 170, 150, false),
-                                          Walker(-20, true, 4, 182, 300, true)};
-    const double ends[] = {25, -40, 45};
-    const int stands[] = {10, 20, 15};
-    for (int i = 0; i < 3; ++i) {
-        turning[i].y1 = ends[i];
-        turning[i].return_after = stands[i];
-    }
-    add("turn back", "turn back", turning, 21);
-    return out;
-}
-
-// The alarms against the ground truth: a pass of the truth is counted by the nearest unused alarm
-// of its direction from 10 frames before to 40 after it. The board nets each object's passes as
-// the indicator does when it moves out; the database counts the moved-out objects by their net
-// direction, clamped to one pass.
-Tally Evaluate(const NamedScene& named, const std::vector<Alarmed>& alarms, bool verbose)
-{
-    Tally t;
-    const std::vector<scene::Crossing> truth = scene::GroundTruth(named.scene);
-    std::vector<bool> used(alarms.size(), false);
-    std::map<int, int> person_net;
-    for (const scene::Crossing& c : truth) {
-        ++t.passes;
-        person_net[c.person] += c.incoming ? 1 : -1;
-        int best = -1;
-        for (size_t k = 0; k < alarms.size(); ++k) {
-            const int late = alarms[k].frame - c.frame;
-            if (used[k] || alarms[k].type != (c.incoming ? 0 : 1) || late < -10 || late > 40)
-                continue;
-            if (best < 0 || std::abs(late) < std::abs(alarms[static_cast<size_t>(best)].frame - c.frame))
-                best = static_cast<int>(k);
-        }
-        if (best < 0) {
-            ++t.missed;
-            if (verbose)
-                std::printf("  %s: person %d %s at frame %d missed\n", named.name.c_str(), c.person,
-                            c.incoming ? "in" : "out", c.frame);
-            continue;
-        }
-        used[static_cast<size_t>(best)] = true;
-        const int late = alarms[static_cast<size_t>(best)].frame - c.frame;
-        t.late_sum += std::max(late, 0);
-        t.late_max = std::max(t.late_max, late);
-        ++t.counted;
-    }
-    int people_in = 0, people_out = 0;
-    for (const auto& [person, net] : person_net) {
-        people_in += net > 0;
-        people_out += net < 0;
-    }
-    int board[2] = {0, 0}, database[2] = {0, 0};
-    std::map<long long, std::pair<int, int>> objects;  // net passes, counted direction
-    for (size_t k = 0; k < alarms.size(); ++k) {
-        const Alarmed& a = alarms[k];
-        if (a.type != 2) {
-            if (!used[k]) {
-                ++t.extra;
-                if (verbose)
-                    std::printf("  %s: false %s (id %lld) at frame %d\n", named.name.c_str(),
-                                a.type == 0 ? "in" : "out", a.id, a.frame);
-            }
-            auto [entry, added] = objects.try_emplace(a.id, 0, a.type);
-            entry->second.first += a.type == 0 ? 1 : -1;
-            if (added)
-                ++board[a.type];
-            continue;
-        }
-        const auto entry = objects.find(a.id);
-        if (entry == objects.end())
-            continue;
-        const auto [net, direction] = entry->second;
-        if (net != (direction == 0 ? 1 : -1))
-            --board[direction];
-        if (net != 0)
-            ++database[net > 0 ? 0 : 1];
-        objects.erase(entry);
-    }
-    t.board = std::abs(board[0] - people_in) + std::abs(board[1] - people_out);
-    t.database = std::abs(database[0] - people_in) + std::abs(database[1] - people_out);
-    return t;
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("Can not read " + path);
+    return monosweep::ReadSceneLines(in, path);
 }
 
 // The renderer's parameter file with the target circle's radius scaled.
@@ -340,12 +162,18 @@ int Run(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--help") {
             std::cout << "usage: flowtally_mono_sweep [--rigs FOCAL/MOUNT,...] [--works WxH,...] [--circles S,...] "
-                         "[--jobs N] [--verbose]\n";
+                         "[--scenes standard|wide|all] [--wide-scenes N] [--per-scene FILE] [--jobs N] [--verbose]\n"
+                         "       flowtally_mono_sweep --compare BASE CHANGED\n";
             return 0;
         }
         if (arg == "--verbose") {
             options.verbose = true;
             continue;
+        }
+        if (arg == "--compare") {
+            if (argc != 4 || i != 1)
+                throw std::runtime_error("--compare takes two files of --per-scene and nothing else");
+            return monosweep::Compare(ReadSceneFile(argv[2]), ReadSceneFile(argv[3]), std::cout) > 0 ? 1 : 0;
         }
         if (i + 1 >= argc)
             throw std::runtime_error("Unknown or incomplete option: " + arg);
@@ -364,6 +192,14 @@ int Run(int argc, char** argv)
             }
         } else if (arg == "--circles")
             options.circles = NumberList("circles", value);
+        else if (arg == "--scenes") {
+            if (value != "standard" && value != "wide" && value != "all")
+                throw std::runtime_error("Option --scenes takes standard, wide or all: " + value);
+            options.scenes = value;
+        } else if (arg == "--wide-scenes")
+            options.wide_scenes = tools::IntListOption("wide-scenes", value, 1, 10000).at(0);
+        else if (arg == "--per-scene")
+            options.per_scene = value;
         else if (arg == "--jobs")
             options.jobs = tools::IntListOption("jobs", value, 1, 64).at(0);
         else
@@ -378,10 +214,16 @@ int Run(int argc, char** argv)
         NamedScene scene;
     };
     std::vector<Job> jobs;
-    for (size_t rig = 0; rig < options.rigs.size(); ++rig)
-        for (NamedScene& s : Scenes(options.rigs[rig].first, options.rigs[rig].second)) jobs.push_back({rig, s});
+    for (size_t rig = 0; rig < options.rigs.size(); ++rig) {
+        const auto [focal, mount] = options.rigs[rig];
+        if (options.scenes != "wide")
+            for (NamedScene& s : monosweep::StandardScenes(focal, mount)) jobs.push_back({rig, s});
+        if (options.scenes != "standard")
+            for (NamedScene& s : monosweep::WideScenes(focal, mount, options.wide_scenes, 41)) jobs.push_back({rig, s});
+    }
     const size_t variants = options.works.size() * options.circles.size();
-    std::vector<std::vector<Tally>> tallies(jobs.size(), std::vector<Tally>(variants));
+    std::vector<std::vector<monosweep::SceneOutcome>> outcomes(jobs.size(),
+                                                               std::vector<monosweep::SceneOutcome>(variants));
     std::atomic<size_t> next{0};
     std::mutex report;
     std::string failure;
@@ -398,9 +240,9 @@ int Run(int argc, char** argv)
                     const auto alarms = Count(named, frames, options.works[v / options.circles.size()],
                                               options.circles[v % options.circles.size()], ini, seconds);
                     std::lock_guard<std::mutex> lock(report);
-                    tallies[job][v] = Evaluate(named, alarms, options.verbose);
-                    tallies[job][v].seconds = seconds;
-                    tallies[job][v].frames = named.scene.frames;
+                    outcomes[job][v] = monosweep::Evaluate(named, alarms, options.verbose);
+                    outcomes[job][v].tally.seconds = seconds;
+                    outcomes[job][v].tally.frames = named.scene.frames;
                 }
                 std::lock_guard<std::mutex> lock(report);
                 std::cerr << named.name << " (focal " << named.scene.rig.focal << ", mount "
@@ -419,30 +261,70 @@ int Run(int argc, char** argv)
     if (!failure.empty())
         throw std::runtime_error(failure);
 
-    std::cout << "| focal/mount | working size | circle | scenes | passes | missed | false | late mean/max | board "
-                 "errors | database errors | ms per frame |\n|---|---|---|---|---|---|---|---|---|---|---|\n";
+    // "200/260 160x120 x1": a rig, working size and circle.
+    const auto setting = [&](size_t rig, size_t v) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%g/%g %dx%d x%g", options.rigs[rig].first, options.rigs[rig].second,
+                      options.works[v / options.circles.size()].width, options.works[v / options.circles.size()].height,
+                      options.circles[v % options.circles.size()]);
+        return std::string(text);
+    };
+    if (!options.per_scene.empty()) {
+        std::ofstream file(options.per_scene);
+        file << monosweep::SceneLineHeader() << "\n";
+        for (size_t job = 0; job < jobs.size(); ++job)
+            for (size_t v = 0; v < variants; ++v)
+                file << monosweep::SceneLineText(
+                            {setting(jobs[job].rig, v) + " " + jobs[job].scene.name, outcomes[job][v]})
+                     << "\n";
+        if (!file)
+            throw std::runtime_error("Can not write " + options.per_scene);
+    }
+
+    // Every family's tally and the whole, for each rig and variant, under the first columns of
+    // its rows ("| 200/260 | 160x120 | x1").
+    std::vector<std::pair<std::string, std::map<std::string, Tally>>> tables;
     for (size_t rig = 0; rig < options.rigs.size(); ++rig)
         for (size_t v = 0; v < variants; ++v) {
             std::map<std::string, Tally> families;
             Tally all;
             for (size_t job = 0; job < jobs.size(); ++job)
                 if (jobs[job].rig == rig) {
-                    families[jobs[job].scene.family].Add(tallies[job][v]);
-                    all.Add(tallies[job][v]);
+                    families[jobs[job].scene.family].Add(outcomes[job][v].tally);
+                    all.Add(outcomes[job][v].tally);
                 }
             families["all"] = all;
-            for (const auto& [family, t] : families) {
-                char line[256];
-                std::snprintf(
-                    line, sizeof line, "| %g/%g | %dx%d | x%g | %s | %d | %d | %d | %.1f/%d | %d | %d | %.2f |\n",
-                    options.rigs[rig].first, options.rigs[rig].second, options.works[v / options.circles.size()].width,
-                    options.works[v / options.circles.size()].height, options.circles[v % options.circles.size()],
-                    family.c_str(), t.passes, t.missed, t.extra,
-                    t.counted ? static_cast<double>(t.late_sum) / t.counted : 0.0, t.late_max, t.board, t.database,
-                    t.frames ? 1000.0 * t.seconds / t.frames : 0.0);
-                std::cout << line;
-            }
+            std::string columns = "| " + setting(rig, v);
+            for (size_t at = columns.find(' ', 2); at != std::string::npos; at = columns.find(' ', at + 3))
+                columns.replace(at, 1, " | ");
+            tables.emplace_back(columns, families);
         }
+    const auto print = [&](const char* header, const std::function<std::string(const Tally&)>& cells) {
+        std::cout << header;
+        for (const auto& [columns, families] : tables)
+            for (const auto& [family, t] : families)
+                std::cout << columns << " | " << family << " | " << cells(t) << " |\n";
+    };
+    print(
+        "| focal/mount | working size | circle | scenes | passes | missed | false | late mean/max | board errors | "
+        "database errors | ms per frame |\n|---|---|---|---|---|---|---|---|---|---|---|\n",
+        [](const Tally& t) {
+            char cells[160];
+            std::snprintf(cells, sizeof cells, "%d | %d | %d | %.1f/%d | %d | %d | %.2f", t.passes, t.missed, t.extra,
+                          t.counted ? static_cast<double>(t.late_sum) / t.counted : 0.0, t.late_max, t.board,
+                          t.database, t.frames ? 1000.0 * t.seconds / t.frames : 0.0);
+            return std::string(cells);
+        });
+    print(
+        "\nPeople whose board ends right (their objects carry their passes alone and net to their movement):\n\n"
+        "| focal/mount | working size | circle | scenes | walking through | turning back | head out at the turn | "
+        "objects carrying 2+ people |\n|---|---|---|---|---|---|---|---|\n",
+        [](const Tally& t) {
+            char cells[160];
+            std::snprintf(cells, sizeof cells, "%d of %d | %d of %d | %d of %d | %d", t.straight_right, t.straight,
+                          t.turning_right, t.turning, t.head_out_right, t.head_out, t.shared_objects);
+            return std::string(cells);
+        });
     return 0;
 }
 
