@@ -249,7 +249,6 @@ void CTrafficController::InitImage(const kiv::VideoFormat& format)
                      ParamsLib::NumberText(std::max(m_w, m_h) / m_target_radius) + "]");
     }
     m_keypoint_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * m_params.keypoint_ops_radius_multiplier() * zoom);
-    m_edge_radius = AlgoLibrary::RoundHalfAwayFromZero(m_target_radius * zoom);
 
     // Counting lines.
     m_lines.clear();

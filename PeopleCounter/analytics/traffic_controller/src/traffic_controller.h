@@ -133,8 +133,6 @@ private:
                        const CGrayImage<int>& marks, avector<KPoint>& keypoints);
     void WatchBrightness(int mean, long long time);
     void RequireInitialised() const;
-    // A counted object's point within a person's radius of the picture's edge.
-    bool ReachedPictureEdge(const InfoPoint& info, const IPoint& point) const;
 
     TrafficControllerInitParams m_init;
     AlgoLibrary::MemManager::MemoryManager m_manager;
@@ -151,7 +149,6 @@ private:
     int m_h = 0;
     float m_target_radius = 0.f;
     int m_keypoint_radius = 0;
-    int m_edge_radius = 0;  // the target radius in processed pixels: a person this near the edge is partly out
     int m_gauss_window = 0;
     bool m_optic_flow_enabled = false;
     bool m_pre_smooth = true;

@@ -162,32 +162,7 @@ void CTrafficController::ProcessFeaturePoints(std::vector<IPoint>& points)
                 info->crossing_mask |= 1u << i;
         }
         info->previous_position = info->position;
-        if (ReachedPictureEdge(*info, point))
-            info->end_mark = 1;
     }
-}
-
-// A counted person whose point comes within a person's radius (the target circle's) of the
-// picture's edge is partly out of the picture, leaving it. There the hill of the leaving body fades
-// into that of the next person coming in by the same edge, and the path would follow it from one to
-// the other: the object would carry the first person's crossing over to the second's, and the two
-// passes would net to nothing on the board and in the database when it moves out. So the object
-// ends there: its point is released at the start of the next frame, and the path goes on as a new
-// object with no line settled. A point that has not been counted keeps its object at the edge, so
-// that a person coming in is not cut in two.
-bool CTrafficController::ReachedPictureEdge(const InfoPoint& info, const IPoint& point) const
-{
-    // The radius in input pixels at the point, measured as InfoPoint::radius is, but not cut by the
-    // edge.
-    const int k = m_edge_radius;
-    const kiv::SPOINT& p = info.position;
-    const int r = static_cast<int>(GetDistance(p, MapToInput(point.x, point.y - k)) +
-                                   GetDistance(p, MapToInput(point.x, point.y + k))) /
-                  2;
-    if (p.x >= r && p.x < m_w - r && p.y >= r && p.y < m_h - r)
-        return false;
-    const auto object = m_objects.find(info.id);
-    return object != m_objects.end() && object->alarmed;
 }
 
 // One record per point; an invalid path still gives a skip record, which keeps its object alive

@@ -45,7 +45,8 @@ struct InfoPoint {
     int32_t path_diameter = 0;
     uint32_t crossing_mask = 0;                  // bit i: settled on a side of line i in this frame
     int8_t line_states[kMaxCountingLines] = {};  // accumulated side per line, -2 .. 2
-    // A counted point at the picture's edge: released at the start of the next frame.
+    // Released at the start of the next frame when set; nothing sets it: a point keeps its object
+    // for as long as its path lives.
     uint8_t end_mark = 0;
     int64_t id = 0;
 };
