@@ -217,7 +217,8 @@ bool AlarmsDbThread::CompleteStart()
         if (IsLockedError(error))
             return false;
         // The database cannot be used (e.g. it has no table): count on without storing.
-        LOG(GetLogger(), error) << "Alarms database unavailable, passes will not be stored: " << error.what();
+        LOG(GetLogger(), error) << "Alarms database '" << m_database_path
+                                << "' unavailable, passes will not be stored: " << error.what();
         m_given_up.store(true);
         Statement statement;
         while (TakeStatement(statement, std::chrono::milliseconds(0))) ReportNotStored(statement);
