@@ -212,7 +212,8 @@ TEST(HeightSweepTest, RecommendedSettingCountsItsCheckedSceneAsMeasured)
         std::vector<std::string> expected;
         std::istringstream lines(sweep::SettingLines(check.setting));
         for (std::string line; std::getline(lines, line);) expected.push_back(line);
-        for (const char* script : {"scripts/count-rendered-scene.sh", "scripts/run-demo.sh"}) {
+        for (const char* script :
+             {"scripts/count-rendered-scene.sh", "scripts/run-demo.sh", "scripts/count-swapped-views.sh"}) {
             const std::string text = SourceFile(script);
             EXPECT_EQ(SectionLines(text, text.find("[StereoPeopleCounter]")), expected)
                 << script << " must count with the recommended setting, " << sweep::SettingName(check.setting);
