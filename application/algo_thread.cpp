@@ -235,16 +235,17 @@ AlgoThread::CounterPtr AlgoThread::CreateFlowtally(const std::string& config_pat
     else if (m_motion_subject == kMotionOnlyPeople)
         LOG(GetLogger(), info) << "Using kMotionOnlyPeople with m_moving_threshold " << m_moving_threshold;
 
-    // The stereo counter cannot count without its calibration: every file of the list must be there.
-    if (stereo) {
-        if (const auto unusable = util::FirstUnusableFile(config_path)) {
-            if (unusable->empty())
-                LOG(GetLogger(), error) << "Empty entry in the parameter file list '" << config_path
-                                        << "'. Not starting algorithms.";
-            else
-                LOG(GetLogger(), error) << "File '" << *unusable << "' does not exist. Not starting algorithms.";
+    // Every file of the list must be there: the stereo counter cannot count without its
+    // calibration, and the single camera's counter is not built without its parameters (its
+    // factory fails, and the thread with it).
+    if (const auto unusable = util::FirstUnusableFile(config_path)) {
+        const char* outcome = stereo ? ". Not starting algorithms." : ". The single-camera counter can not be built.";
+        if (unusable->empty())
+            LOG(GetLogger(), error) << "Empty entry in the parameter file list '" << config_path << "'" << outcome;
+        else
+            LOG(GetLogger(), error) << "File '" << *unusable << "' does not exist" << outcome;
+        if (stereo)
             return nullptr;
-        }
     }
     if (stereo)
         LOG(GetLogger(), info) << "Using tilt angle " << angle;

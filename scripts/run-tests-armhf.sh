@@ -5,7 +5,9 @@
 #
 # The armhf libraries come from a Debian 12 root made once with mmdebstrap and kept outside the
 # clone (FLOWTALLY_ARMHF_SYSROOT_CACHE, default /var/cache/flowtally), keyed by its package list,
-# so later runs on the same machine reuse it.
+# so later runs on the same machine reuse it. Its packages come from where this machine's own come
+# from: the first source of "bookworm main" that apt-get reads (/etc/apt/sources.list and
+# /etc/apt/sources.list.d, one-line and deb822 entries alike), or FLOWTALLY_DEBIAN_MIRROR.
 #
 # Usage: scripts/run-tests-armhf.sh [--build-only]
 set -euo pipefail
@@ -23,7 +25,14 @@ jobs=${FLOWTALLY_JOBS:-$(nproc)}
 cache_dir=${FLOWTALLY_ARMHF_SYSROOT_CACHE:-/var/cache/flowtally}
 build_neon=${FLOWTALLY_ARMHF_BUILD:-build/armhf}
 build_vfp=${FLOWTALLY_ARMHF_VFP_BUILD:-build/armhf-vfpv3}
-mirror=${FLOWTALLY_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+
+# The URI of this machine's first apt source of Debian 12's main packages, as apt-get itself reads
+# the sources; nothing when there is none.
+host_debian_mirror() {
+  apt-get indextargets --no-release-info --format '$(TARGET_OF) $(REPO_URI) $(RELEASE) $(COMPONENT)' |
+    awk '!found && $1 == "deb" && $3 == "bookworm" && $4 == "main" && $2 !~ /^cdrom:/ {
+      sub(/\/$/, "", $2); print $2; found = 1 }' || true
+}
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -55,7 +64,14 @@ key=$(printf '%s\n' "recipe $recipe" bookworm armhf "${sysroot_packages[@]}" | s
 sysroot="$cache_dir/armhf-sysroot-$key"
 
 if [ ! -f "$sysroot/.complete" ]; then
-  echo "run-tests-armhf: making the armhf root $sysroot (${#sysroot_packages[@]} packages and their dependencies)"
+  mirror=${FLOWTALLY_DEBIAN_MIRROR:-$(host_debian_mirror)}
+  if [ -z "$mirror" ]; then
+    echo "run-tests-armhf: no apt source of this machine serves Debian 12 (bookworm main);" \
+      "name a Debian mirror in FLOWTALLY_DEBIAN_MIRROR" >&2
+    exit 1
+  fi
+  echo "run-tests-armhf: making the armhf root $sysroot (${#sysroot_packages[@]} packages and their" \
+    "dependencies) from $mirror"
   $SUDO mkdir -p "$cache_dir"
   partial="$sysroot.partial.$$"
   $SUDO rm -rf "$partial"

@@ -13,8 +13,9 @@
 // picture (320x240 per view, focal length 200 pixels) scaled to the counter's working size
 // (160x120 per view) as the service scales it, and is counted once per column of --radii: a
 // radius of "Stereo_double_median_rad" (25 is the default), optionally with one of
-// "Stereo_med_rad" after a slash (16 is the default), everything else at its defaults; --set adds
-// a parameter to every run. The same options give the same figures on every run. --noise-seconds
+// "Stereo_med_rad" after a slash (16 is the default), everything else at its defaults; --set sets
+// a parameter in every run (in the section of the renderer's parameter file that holds it, or in a
+// section of its own). The same options give the same figures on every run. --noise-seconds
 // of random pixels are counted at every upright camera and setting (0: none).
 //
 // Prints the report in Markdown (--out writes it to a file as well); --checks writes the outcomes
@@ -39,6 +40,7 @@
 #include "tools/height_sweep/counting.h"
 #include "tools/height_sweep/report.h"
 #include "tools/height_sweep/variety.h"
+#include "tools/support/parameter_file.h"
 #include "tools/support/tool_main.h"
 
 namespace {
@@ -56,7 +58,7 @@ struct Options {
     int noise_seconds = 73;
     int jobs = 4;
     std::string out, checks;
-    std::vector<std::pair<std::string, std::string>> settings_added;  // section, "key=value"
+    std::vector<tools::IniValue> settings_added;  // --set, in order
 };
 
 std::vector<std::string> Fields(const std::string& text, char separator)
@@ -67,12 +69,12 @@ std::vector<std::string> Fields(const std::string& text, char separator)
     return fields;
 }
 
-// The parameter file's lines for a setting, with the lines every run adds.
-std::string ExtraIni(const sweep::Setting& setting, const Options& options)
+// The values a setting's runs set in the parameter file: its radii, then every --set.
+std::vector<tools::IniValue> Values(const sweep::Setting& setting, const Options& options)
 {
-    std::string ini = "\n[StereoPeopleCounter]\n" + sweep::SettingLines(setting);
-    for (const auto& [section, line] : options.settings_added) ini += "\n[" + section + "]\n" + line + "\n";
-    return ini;
+    std::vector<tools::IniValue> values = sweep::SettingValues(setting);
+    values.insert(values.end(), options.settings_added.begin(), options.settings_added.end());
+    return values;
 }
 
 Options Parse(int argc, char** argv)
@@ -140,12 +142,9 @@ Options Parse(int argc, char** argv)
             options.out = value;
         else if (arg == "--checks")
             options.checks = value;
-        else if (arg == "--set") {
-            const auto colon = value.find(':');
-            if (colon == std::string::npos || value.find('=', colon) == std::string::npos)
-                throw std::runtime_error("Option --set takes SECTION:KEY=VALUE: " + value);
-            options.settings_added.emplace_back(value.substr(0, colon), value.substr(colon + 1));
-        } else
+        else if (arg == "--set")
+            options.settings_added.push_back(tools::ParseIniValue("set", value));
+        else
             throw std::runtime_error("Unknown option: " + arg);
     }
     // The second person of a pair is drawn from 150 to 200 cm.
@@ -221,15 +220,15 @@ int Run(int argc, char** argv)
                     camera.rig.mount_height = result.camera.mount;
                     camera.rig.baseline = result.camera.baseline;
                     result.phantoms[setting] = sweep::PhantomPasses(
-                        camera, noise_frames, ExtraIni(options.settings[setting], options), dir.string(), name);
+                        camera, noise_frames, Values(options.settings[setting], options), dir.string(), name);
                 } else {
                     sweep::CellResult& result = results[job - noise_jobs];
                     const scene::Scene s = sweep::MakeScene(result.cell);
                     const std::vector<cv::Mat> frames = sweep::WorkingFrames(s);
                     const auto truth = scene::GroundTruth(s);
                     for (const sweep::Setting& setting : options.settings)
-                        result.outcomes.push_back(sweep::Score(
-                            truth, sweep::Count(s, frames, ExtraIni(setting, options), dir.string(), name)));
+                        result.outcomes.push_back(
+                            sweep::Score(truth, sweep::Count(s, frames, Values(setting, options), dir.string(), name)));
                 }
                 const size_t finished = ++done;
                 std::lock_guard<std::mutex> lock(report);
@@ -250,8 +249,8 @@ int Run(int argc, char** argv)
     std::filesystem::remove_all(dir);
 
     std::string added;
-    for (const auto& [section, line] : options.settings_added)
-        added += (added.empty() ? "[" : ", [") + section + "] " + line;
+    for (const tools::IniValue& value : options.settings_added)
+        added += (added.empty() ? "[" : ", [") + value.section + "] " + value.key + "=" + value.value;
     const std::string text = sweep::Report(variety, options.settings, results, noise, noise_frames, added);
     std::cout << text;
     if (!options.out.empty())

@@ -217,7 +217,8 @@ bool AlarmsDbThread::CompleteStart()
         if (IsLockedError(error))
             return false;
         // The database cannot be used (e.g. it has no table): count on without storing.
-        LOG(GetLogger(), error) << "Alarms database unavailable, passes will not be stored: " << error.what();
+        LOG(GetLogger(), error) << "Alarms database '" << m_database_path
+                                << "' unavailable, passes will not be stored: " << error.what();
         m_given_up.store(true);
         Statement statement;
         while (TakeStatement(statement, std::chrono::milliseconds(0))) ReportNotStored(statement);
@@ -254,6 +255,7 @@ bool AlarmsDbThread::InsertOrUpdate(const Statement& statement)
             if (m_statements.size() + (m_taken ? 1 : 0) >= m_queue_limit)
                 return false;
             m_statements.push_back(statement);
+            m_most_waiting = std::max(m_most_waiting, m_statements.size());
         }
     }
     if (closed) {
@@ -277,8 +279,20 @@ bool AlarmsDbThread::TakeStatement(Statement& statement, std::chrono::millisecon
 
 void AlarmsDbThread::FinishStatement()
 {
-    std::lock_guard<std::mutex> lock(m_queue_mutex);
-    m_taken = false;
+    bool return_memory = false;
+    {
+        std::deque<Statement> emptied;  // freed once the lock is let go
+        std::lock_guard<std::mutex> lock(m_queue_mutex);
+        m_taken = false;
+        if (m_statements.empty()) {
+            return_memory = m_most_waiting >= kReturnMemoryAfter;
+            if (return_memory)
+                emptied.swap(m_statements);  // its blocks and its map of them as well
+            m_most_waiting = 0;
+        }
+    }
+    if (return_memory)
+        util::ReturnFreeHeapMemory();
 }
 
 void AlarmsDbThread::CloseQueue()

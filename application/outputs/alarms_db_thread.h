@@ -46,9 +46,13 @@ public:
     // The statements that may wait for the database. A busy door, taken as one pass every second
     // around the clock, gives 86,400 passes a day, each an insert and, when its object leaves, at
     // most one update: 172,800 statements. A statement takes sizeof(Statement) bytes (88 on
-    // x86-64, 72 on 32-bit ARM) in the queue's blocks: about 16 MB or 13 MB when full. The memory
-    // is taken only while statements wait.
+    // x86-64, 72 on 32-bit ARM) in the queue's blocks: about 16 MB or 13 MB when full. Once many
+    // have waited, the memory is handed back to the system as soon as the queue is empty again.
     static constexpr std::size_t kQueueLimit = 180000;
+    // Once this many statements have waited (a quarter of an hour's outage at a busy door), the
+    // memory is handed back to the system when the queue is empty again: the C library would keep
+    // it for later use, up to the 16 MB of a full queue.
+    static constexpr std::size_t kReturnMemoryAfter = 1000;
 
     static const char kInsertCmd[];
     static const char kUpdateCmd[];
@@ -131,6 +135,7 @@ private:
     // in the queue's limit until FinishStatement: a refused statement being tried again makes no
     // room for a newer one.
     bool TakeStatement(Statement& statement, std::chrono::milliseconds timeout);
+    // Once many statements have waited and none is left, hands the queue's memory back.
     void FinishStatement();
     // A pause between tries: until the stop request, then until the producers have ended. False
     // when the pause was cut short that way.
@@ -164,6 +169,7 @@ private:
     std::mutex m_queue_mutex;  // guards the statements and m_closed
     std::condition_variable m_queue_changed;
     std::deque<Statement> m_statements;
+    std::size_t m_most_waiting = 0;  // the most statements queued since the queue was last empty
     bool m_taken = false;   // a statement taken from the queue is being executed
     bool m_closed = false;  // nothing is queued any more: the thread ends or has ended
 

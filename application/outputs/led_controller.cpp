@@ -15,11 +15,13 @@
 #include <thread>
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/process/args.hpp>
 #include <boost/process/child.hpp>
 #include <boost/process/env.hpp>
+#include <boost/process/error.hpp>
 #include <boost/process/environment.hpp>
 #include <boost/process/exe.hpp>
 #include <boost/process/extend.hpp>
@@ -204,12 +206,27 @@ void LedController::RunSetLeds(Launcher& launcher, const std::vector<std::string
     try {
         // The utility gets its own path as program name, no environment, no standard input, and
         // its output streams sent to /dev/null. It leads a process group of its own, so that a
-        // stop reaches whatever it starts as well.
+        // stop reaches whatever it starts as well. A child whose exec fails ends at once, but the
+        // library hands back no child for it: its process id is taken from the failure, so that
+        // it is reaped.
         bp::environment no_environment;
         no_environment.clear();
+        std::error_code start_error;
+        pid_t failed_child = -1;
         bp::child child(bp::exe = launcher.set_leds_path, bp::args = arguments, no_environment, bp::std_in.close(),
-                        bp::std_out > "/dev/null", bp::std_err > "/dev/null",
-                        bp::extend::on_exec_setup = [](auto&) { ::setpgid(0, 0); });
+                        bp::std_out > "/dev/null", bp::std_err > "/dev/null", start_error,
+                        bp::extend::on_exec_setup = [](auto&) { ::setpgid(0, 0); },
+                        bp::extend::on_error = [&failed_child](auto& exec, const std::error_code&) {
+                            failed_child = exec.pid;
+                        });
+        if (start_error) {
+            if (failed_child > 0)
+                while (::waitpid(failed_child, nullptr, 0) == -1 && errno == EINTR) {
+                }
+            LOG(launcher.logger, error) << "Can not run LED utility " << launcher.set_leds_path << ": "
+                                        << (failed_child > 0 ? "execve failed: " : "") << start_error.message();
+            return;
+        }
         const pid_t group = child.id();
         {
             std::lock_guard<std::mutex> lock(launcher.mutex);
@@ -233,7 +250,7 @@ void LedController::RunSetLeds(Launcher& launcher, const std::vector<std::string
         if (wait_error)
             LOG(launcher.logger, error) << "boost::process::child::wait: waitpid(2) failed: " << wait_error.message();
     } catch (const std::exception& error) {
-        // Failures to start the utility (boost::system and std::system_error alike).
-        LOG(launcher.logger, error) << error.what();
+        // What else fails while the utility is started (memory, the library's own set-up).
+        LOG(launcher.logger, error) << "Can not run LED utility " << launcher.set_leds_path << ": " << error.what();
     }
 }

@@ -8,7 +8,9 @@
 #include <boost/asio/socket_base.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/make_shared.hpp>
+#include <boost/system/system_error.hpp>
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -155,10 +157,17 @@ void TcpServer<P>::Open(const Endpoint& endpoint)
 {
     if constexpr (std::is_same_v<P, boost::asio::local::stream_protocol>)
         RemoveStaleSocketFile(endpoint.path());
-    m_acceptor.open(endpoint.protocol());
-    m_acceptor.set_option(boost::asio::socket_base::reuse_address(true));
-    m_acceptor.bind(endpoint);
-    m_acceptor.listen(kListenBacklog);
+    try {
+        m_acceptor.open(endpoint.protocol());
+        m_acceptor.set_option(boost::asio::socket_base::reuse_address(true));
+        m_acceptor.bind(endpoint);
+        m_acceptor.listen(kListenBacklog);
+    } catch (const boost::system::system_error& error) {
+        // Boost's text names the call only ("bind: Address already in use"): name the endpoint.
+        std::ostringstream text;
+        text << "Can not listen on " << endpoint;
+        throw boost::system::system_error(error.code(), text.str());
+    }
 }
 
 template <typename P>

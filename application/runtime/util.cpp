@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace util {
 
 // This file is built with a 64-bit time_t (see CMakeLists.txt); no time_t crosses its interface.
@@ -29,6 +33,13 @@ std::tm LocalCalendarTime(std::int64_t seconds)
 std::tm localtime()
 {
     return LocalCalendarTime(SecondsSinceEpoch());
+}
+
+void ReturnFreeHeapMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
 }
 
 bool CheckFileExistence(const std::string& path)

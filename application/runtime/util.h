@@ -23,6 +23,10 @@ bool CheckFileExistence(const std::string& path);
 // entry included), or nothing when every entry is one.
 std::optional<std::string> FirstUnusableFile(const std::string& path_list);
 
+// Hands the heap's free memory back to the system (glibc keeps what was freed for later use,
+// however much it is). Costs a walk over the heap: for after a large amount was freed.
+void ReturnFreeHeapMemory();
+
 // Deletes `path` when it names a regular file (not a directory, link or device); anything
 // else, a missing path included, is left alone.
 void RemoveRegularFile(const std::string& path);

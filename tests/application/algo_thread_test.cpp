@@ -373,11 +373,15 @@ TEST_F(AlgoThreadTest, MissingFramesFailTheThread)
     EXPECT_EQ(WaitForFailure(), "No frames for too long.");
 }
 
-TEST_F(AlgoThreadTest, FailedCounterConstructionFailsTheThread)
+TEST_F(AlgoThreadTest, MonoCounterWithoutItsParameterFileNamesTheFileAndFailsTheThread)
 {
-    auto thread = Make({}, &AlgoThread::CreateCounterInstance);
+    Settings settings;
+    settings.config = (m_dir / "missing.ini").string();
+    auto thread = Make(settings, &AlgoThread::CreateCounterInstance);
     m_manager.AddThread(thread);
     EXPECT_EQ(WaitForFailure(), "IUniversalPeopleCounter (mono) instance construction failed.");
+    EXPECT_TRUE(m_log.Contains("[algo, error] File '" + settings.config +
+                               "' does not exist. The single-camera counter can not be built."));
 }
 
 TEST_F(AlgoThreadTest, StereoCounterIsBuiltOnlyWhenEveryParameterFileOfTheListIsThere)

@@ -387,7 +387,9 @@ TEST_F(ServiceTest, MissingTableRaisesDbErrorAndCountingGoesOn)
     EXPECT_TRUE(boost::filesystem::exists(m_dir.Path("errors/db_error")));
     bool logged = false;
     for (const auto& line : m_log.Lines())
-        logged |= line.rfind("[main, error] Alarms database unavailable, passes will not be stored: ", 0) == 0;
+        logged |= line.rfind("[main, error] Alarms database '" + m_options.alarms +
+                                 "' unavailable, passes will not be stored: ",
+                             0) == 0;
     EXPECT_TRUE(logged) << ::testing::PrintToString(m_log.Lines());
     EXPECT_TRUE(BoardShows(1, 1));
     EXPECT_TRUE(WaitUntil([&] { return ReadFile(m_dir.Path("leds.log")).size() >= 2 * 21; }));

@@ -15,6 +15,7 @@
 #include "tools/height_sweep/counting.h"
 #include "tools/height_sweep/variety.h"
 #include "tools/scene_renderer/scene_files.h"
+#include "tools/support/parameter_file.h"
 
 namespace {
 
@@ -195,9 +196,9 @@ TEST(HeightSweepTest, RecommendedSettingCountsItsCheckedSceneAsMeasured)
     const std::vector<cv::Mat> frames = sweep::WorkingFrames(s);
     const TempIniDir dir;
     for (const sweep::Check& check : checks) {
-        const std::string ini = "\n[StereoPeopleCounter]\n" + sweep::SettingLines(check.setting);
         const sweep::Outcome now =
-            sweep::Score(scene::GroundTruth(s), sweep::Count(s, frames, ini, dir.PathOf(""), "algo.ini"));
+            sweep::Score(scene::GroundTruth(s),
+                         sweep::Count(s, frames, sweep::SettingValues(check.setting), dir.PathOf(""), "algo.ini"));
         const std::string what = sweep::CellName(check.cell) + ", " + sweep::SettingName(check.setting) + ": " +
                                  sweep::OutcomeText(now) + ", stored " + sweep::OutcomeText(check.outcome);
         EXPECT_EQ(now.passes, check.outcome.passes) << what;
@@ -211,11 +212,39 @@ TEST(HeightSweepTest, RecommendedSettingCountsItsCheckedSceneAsMeasured)
         std::vector<std::string> expected;
         std::istringstream lines(sweep::SettingLines(check.setting));
         for (std::string line; std::getline(lines, line);) expected.push_back(line);
-        for (const char* script : {"scripts/count-rendered-scene.sh", "scripts/run-demo.sh"}) {
+        for (const char* script :
+             {"scripts/count-rendered-scene.sh", "scripts/run-demo.sh", "scripts/count-swapped-views.sh"}) {
             const std::string text = SourceFile(script);
             EXPECT_EQ(SectionLines(text, text.find("[StereoPeopleCounter]")), expected)
                 << script << " must count with the recommended setting, " << sweep::SettingName(check.setting);
         }
+    }
+}
+
+// A --set value goes into the section of the renderer's file that holds it, added there or
+// replacing the key, or into a section of its own; the counter takes every such file and counts.
+TEST(HeightSweepTest, SetValuesGoIntoTheSectionsTheFileHoldsAndTheCounterCounts)
+{
+    const scene::Scene s = sweep::MakeScene({{260, 20, 0.0}, sweep::Walk::kAlone, 175, 1});
+    const std::vector<cv::Mat> frames = sweep::WorkingFrames(s);
+    const TempIniDir dir;
+    for (const char* option : {"StereoPeopleCounter--3DReconstructor:obj_h_min_param=130",
+                               "StereoPeopleCounter:Stereo_double_median_rad=10",  // replaces the column's 8
+                               "StereoPeopleCounter--Tracker:Stereo_max_dropped_frames=25"}) {
+        std::vector<tools::IniValue> values = sweep::SettingValues({8, 0});
+        values.push_back(tools::ParseIniValue("set", option));
+        const std::string ini = sweep::ParameterFile(s, values), header = "[" + values.back().section + "]\n";
+        const size_t at = ini.find(header);
+        ASSERT_NE(at, std::string::npos) << ini;
+        EXPECT_EQ(ini.find(header, at + 1), std::string::npos) << ini;
+        const std::string section = ini.substr(at, ini.find("\n[", at) - at) + "\n";
+        EXPECT_NE(section.find("\n" + values.back().key + "=" + values.back().value + "\n"), std::string::npos) << ini;
+        EXPECT_EQ(ini.find("\n" + values.back().key + "=", ini.find("\n" + values.back().key + "=") + 1),
+                  std::string::npos)
+            << ini;
+        const sweep::Outcome outcome =
+            sweep::Score(scene::GroundTruth(s), sweep::Count(s, frames, values, dir.PathOf(""), "algo.ini"));
+        EXPECT_EQ(outcome.missed, 0) << option << ": " << sweep::OutcomeText(outcome);
     }
 }
 

@@ -37,11 +37,24 @@ std::string SettingName(const Setting& setting)
 std::string SettingLines(const Setting& setting)
 {
     std::string lines;
-    if (setting.double_median_rad)
-        lines += "Stereo_double_median_rad=" + std::to_string(setting.double_median_rad) + "\n";
-    if (setting.med_rad)
-        lines += "Stereo_med_rad=" + std::to_string(setting.med_rad) + "\n";
+    for (const tools::IniValue& value : SettingValues(setting)) lines += value.key + "=" + value.value + "\n";
     return lines;
+}
+
+std::vector<tools::IniValue> SettingValues(const Setting& setting)
+{
+    std::vector<tools::IniValue> values;
+    if (setting.double_median_rad)
+        values.push_back(
+            {"StereoPeopleCounter", "Stereo_double_median_rad", std::to_string(setting.double_median_rad)});
+    if (setting.med_rad)
+        values.push_back({"StereoPeopleCounter", "Stereo_med_rad", std::to_string(setting.med_rad)});
+    return values;
+}
+
+std::string ParameterFile(const scene::Scene& s, const std::vector<tools::IniValue>& values)
+{
+    return tools::WithIniValues(scene::AlgoIni(s), values);
 }
 
 std::vector<cv::Mat> WorkingFrames(const scene::Scene& s)
@@ -60,13 +73,13 @@ namespace {
 
 // Runs the stereo counter over frames that `next` hands out until it returns an empty one.
 template <typename Next>
-std::vector<Counted> CountWith(const scene::Scene& s, Next&& next, const std::string& extra_ini, const std::string& dir,
-                               const std::string& name)
+std::vector<Counted> CountWith(const scene::Scene& s, Next&& next, const std::vector<tools::IniValue>& values,
+                               const std::string& dir, const std::string& name)
 {
     const std::string ini = dir + "/" + name;
     {
         std::ofstream file(ini);
-        file << scene::AlgoIni(s) << extra_ini;
+        file << ParameterFile(s, values);
         if (!file)
             throw std::runtime_error("Can not write " + ini);
     }
@@ -92,16 +105,16 @@ std::vector<Counted> CountWith(const scene::Scene& s, Next&& next, const std::st
 
 }  // namespace
 
-std::vector<Counted> Count(const scene::Scene& s, const std::vector<cv::Mat>& frames, const std::string& extra_ini,
-                           const std::string& dir, const std::string& name)
+std::vector<Counted> Count(const scene::Scene& s, const std::vector<cv::Mat>& frames,
+                           const std::vector<tools::IniValue>& values, const std::string& dir, const std::string& name)
 {
     return CountWith(
         s, [&](long long frame) { return frame < static_cast<long long>(frames.size()) ? frames[frame] : cv::Mat(); },
-        extra_ini, dir, name);
+        values, dir, name);
 }
 
-int PhantomPasses(const scene::Scene& camera, int frames, const std::string& extra_ini, const std::string& dir,
-                  const std::string& name)
+int PhantomPasses(const scene::Scene& camera, int frames, const std::vector<tools::IniValue>& values,
+                  const std::string& dir, const std::string& name)
 {
     cv::RNG draws(0x5eed);
     cv::Mat noise(camera.rig.height, 2 * camera.rig.width, CV_8UC1);
@@ -115,7 +128,7 @@ int PhantomPasses(const scene::Scene& camera, int frames, const std::string& ext
             cv::resize(noise, scaled, cv::Size(2 * kWorkWidth, kWorkHeight), 0, 0, cv::INTER_LINEAR);
             return scaled;
         },
-        extra_ini, dir, name);
+        values, dir, name);
     return static_cast<int>(counted.size());
 }
 

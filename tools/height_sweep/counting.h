@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/scene_renderer/scene.h"
+#include "tools/support/parameter_file.h"
 
 namespace sweep {
 
@@ -18,6 +19,11 @@ struct Setting {
 std::string SettingName(const Setting& setting);
 // The setting's lines of section [StereoPeopleCounter], each ending in a newline.
 std::string SettingLines(const Setting& setting);
+// The setting's values, in section [StereoPeopleCounter].
+std::vector<tools::IniValue> SettingValues(const Setting& setting);
+
+// The parameter file a count reads: the scene's own, as the renderer writes it, with `values` set.
+std::string ParameterFile(const scene::Scene& s, const std::vector<tools::IniValue>& values);
 
 // A scene's frames as the counter gets them from the service: both views side by side, scaled to
 // the working size of 160x120 per view.
@@ -29,11 +35,11 @@ struct Counted {
     bool incoming = true;
 };
 
-// Counts working frames with the stereo counter as the algorithm thread runs it, with the scene's
-// parameter file plus `extra_ini`, written into `dir` under `name`; the camera's tilt is the rig's.
-// Throws std::runtime_error when the counter refuses the file.
-std::vector<Counted> Count(const scene::Scene& s, const std::vector<cv::Mat>& frames, const std::string& extra_ini,
-                           const std::string& dir, const std::string& name);
+// Counts working frames with the stereo counter as the algorithm thread runs it, with the
+// ParameterFile of the scene and `values`, written into `dir` under `name`; the camera's tilt is
+// the rig's. Throws std::runtime_error when the counter refuses the file.
+std::vector<Counted> Count(const scene::Scene& s, const std::vector<cv::Mat>& frames,
+                           const std::vector<tools::IniValue>& values, const std::string& dir, const std::string& name);
 
 // How the counted passes meet the truth. A pass is counted by the first unused report of its
 // direction from kEarliest frames before to kLatest frames after the head crossed the line;
@@ -49,10 +55,10 @@ struct Outcome {
 Outcome Score(const std::vector<scene::Crossing>& truth, const std::vector<Counted>& counted);
 
 // Phantom passes (in and out) that `frames` frames of noise give: every pixel of both views drawn
-// uniformly at random in every frame (fixed draws), at the working size, with the camera's
-// parameter file plus `extra_ini`, written into `dir` under `name`.
-int PhantomPasses(const scene::Scene& camera, int frames, const std::string& extra_ini, const std::string& dir,
-                  const std::string& name);
+// uniformly at random in every frame (fixed draws), at the working size, with the ParameterFile of
+// the camera and `values`, written into `dir` under `name`.
+int PhantomPasses(const scene::Scene& camera, int frames, const std::vector<tools::IniValue>& values,
+                  const std::string& dir, const std::string& name);
 
 // "3 passes, 2 missed, 1 false, late +0,+3" and back; std::runtime_error for a text that is not one.
 std::string OutcomeText(const Outcome& outcome);

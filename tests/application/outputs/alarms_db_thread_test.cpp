@@ -380,7 +380,10 @@ TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
     auto db = Start();
     Connection lock(m_path);
     lock.Exec("BEGIN EXCLUSIVE");
-    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(db->Insert(i, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 0));
+    // Enough for the queue's memory to be handed back once they are stored.
+    const int waiting = static_cast<int>(AlarmsDbThread::kReturnMemoryAfter) + 1;
+    for (int i = 1; i <= waiting; ++i)
+        ASSERT_TRUE(db->Insert(i, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 0));
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (const auto& line : log.Lines())
@@ -392,7 +395,21 @@ TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
     lock.Exec("COMMIT");
 
     Connection check(m_path);
-    EXPECT_TRUE(WaitUntil([&] { return check.Count() == 3; }));
+    const auto stored = [&](int rows) {
+        return WaitUntil(
+            [&] {
+                try {
+                    return check.Count() == rows;
+                } catch (const std::runtime_error&) {  // locked by the writes meanwhile
+                    return false;
+                }
+            },
+            std::chrono::seconds(120));
+    };
+    EXPECT_TRUE(stored(waiting));
+    // The queue goes on after that.
+    ASSERT_TRUE(db->Insert(waiting + 1, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 0));
+    EXPECT_TRUE(stored(waiting + 1));
     EXPECT_FALSE(m_thread_failed);
     EXPECT_FALSE(MarkerRaised());
     m_manager.Terminate();  // before the log capture goes

@@ -1,5 +1,6 @@
 #include "application/outputs/led_controller.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/filesystem.hpp>
@@ -216,17 +218,40 @@ TEST_F(LedControllerTest, NumberOfUtilitiesRunningAtOnceIsBounded)
     EXPECT_TRUE(WaitForFiles("finished", events));
 }
 
-TEST_F(LedControllerTest, MissingUtilityIsLoggedAndCallerGoesOn)
+// Processes whose parent is this one, ended or not.
+int Children()
+{
+    int children = 0;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat((entry.path() / "stat").string());
+        std::string line;
+        std::getline(stat, line);
+        const auto name_end = line.rfind(')');
+        std::istringstream fields(name_end == std::string::npos ? "" : line.substr(name_end + 1));
+        std::string state;
+        long parent = 0;
+        children += fields >> state >> parent && parent == getpid();
+    }
+    return children;
+}
+
+// Every pass with a missing utility is logged with its path, and the child that failed to run it
+// is reaped at once: none is left while the controller goes on.
+TEST_F(LedControllerTest, MissingUtilityIsNamedForEveryPassAndLeavesNoChild)
 {
     testing_support::LogCapture log;
-    LedController leds(m_dir.Path("no_such_utility"));
-    leds.EventIn();
-    EXPECT_TRUE(WaitUntil([&] {
-        for (const auto& line : log.Lines())
-            if (boost::algorithm::starts_with(line, "[led, error] "))
-                return true;
-        return false;
-    }));
+    const std::string missing = m_dir.Path("no_such_utility");
+    LedController leds(missing);
+    const int passes = 40;
+    for (int i = 0; i < passes; ++i) leds.EventIn();
+    const std::string line = "[led, error] Can not run LED utility " + missing + ": execve failed: ";
+    const auto named = [&] {
+        const auto lines = log.Lines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const auto& l) { return boost::algorithm::starts_with(l, line); });
+    };
+    EXPECT_TRUE(WaitUntil([&] { return named() == passes; })) << named();
+    EXPECT_EQ(Children(), 0);
 }
 
 }  // namespace
