@@ -29,8 +29,11 @@
 #include "application/outputs/alarms_db_thread.h"
 #include "application/runtime/thread_manager.h"
 #include "application/runtime/util.h"
+#include "tests/support/alarms_database.h"
 
 namespace {
+
+using testing_support::Connection;
 
 long ResidentKb()
 {
@@ -40,46 +43,6 @@ long ResidentKb()
             return std::stol(line.substr(6));
     return 0;
 }
-
-// A connection of another program to the database.
-class Connection {
-public:
-    explicit Connection(const std::string& path)
-    {
-        if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK)
-            throw std::runtime_error("Can not open " + path);
-        sqlite3_busy_timeout(m_db, 5000);
-    }
-    ~Connection() { sqlite3_close(m_db); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    void Exec(const std::string& sql)
-    {
-        char* message = nullptr;
-        if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-            const std::string text = message ? message : "unknown error";
-            sqlite3_free(message);
-            throw std::runtime_error(sql + ": " + text);
-        }
-    }
-
-    long long Count(const std::string& sql)
-    {
-        long long count = -1;
-        sqlite3_exec(
-            m_db, sql.c_str(),
-            [](void* out, int, char** values, char**) {
-                *static_cast<long long*>(out) = values[0] ? std::atoll(values[0]) : 0;
-                return 0;
-            },
-            &count, nullptr);
-        return count;
-    }
-
-private:
-    sqlite3* m_db = nullptr;
-};
 
 std::string ReadFile(const std::filesystem::path& path)
 {
@@ -130,7 +93,7 @@ int Run(int argc, char** argv)
         const long waiting = ResidentKb();
         const auto released = std::chrono::steady_clock::now();
         other.Exec("COMMIT");
-        while (other.Count("SELECT count(*) FROM Alarms WHERE Object_attributes IS NOT NULL") < objects)
+        while (other.Count("Object_attributes IS NOT NULL") < objects)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - released).count();
         std::this_thread::sleep_for(std::chrono::seconds(1));

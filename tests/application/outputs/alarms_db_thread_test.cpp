@@ -1,9 +1,13 @@
 #include "application/outputs/alarms_db_thread.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <boost/filesystem.hpp>
 #include <chrono>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -14,19 +18,14 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <boost/filesystem.hpp>
-
 // Also declares the SQLite C interface, inside the namespace sqlite_api.
-#include <soci/sqlite3/soci-sqlite3.h>
-
 #include <gtest/gtest.h>
+#include <soci/sqlite3/soci-sqlite3.h>
 
 #include "application/runtime/file_error_handler.h"
 #include "application/runtime/thread_manager.h"
 #include "application/runtime/util.h"
+#include "support/alarms_database.h"
 #include "support/log_capture.h"
 #include "support/polling.h"
 #include "support/service_process.h"
@@ -34,15 +33,16 @@
 namespace {
 
 using namespace sqlite_api;
+using testing_support::Connection;
+using testing_support::Rows;
 using testing_support::WaitUntil;
-using Rows = std::vector<std::vector<std::string>>;
 
 // The schema shipped in the source tree (found from this file when CTest does not say where).
 std::string ReadSchema()
 {
     const char* source_dir = std::getenv("FLOWTALLY_SOURCE_DIR");
-    const boost::filesystem::path root = source_dir ? boost::filesystem::path(source_dir)
-                                                    : boost::filesystem::path(__FILE__).parent_path() / "../..";
+    const boost::filesystem::path root =
+        source_dir ? boost::filesystem::path(source_dir) : boost::filesystem::path(__FILE__).parent_path() / "../..";
     const std::string path = (root / "schema/alarms.sql").string();
     std::ifstream file(path);
     if (!file)
@@ -51,60 +51,6 @@ std::string ReadSchema()
     text << file.rdbuf();
     return text.str();
 }
-
-// A second connection to the database file, as another program would open it.
-class Connection {
-public:
-    explicit Connection(const std::string& path)
-    {
-        if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK)
-            throw std::runtime_error("cannot open " + path);
-        sqlite3_busy_timeout(m_db, 5000);
-    }
-    ~Connection() { sqlite3_close(m_db); }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-
-    void Exec(const std::string& sql)
-    {
-        char* message = nullptr;
-        if (sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-            const std::string text = message ? message : "unknown error";
-            sqlite3_free(message);
-            throw std::runtime_error(sql + ": " + text);
-        }
-    }
-
-    // Every value as text, "NULL" for a null.
-    Rows Query(const std::string& sql)
-    {
-        Rows rows;
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
-            throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_db));
-        int result;
-        while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
-            std::vector<std::string> row;
-            for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-                const unsigned char* value = sqlite3_column_text(statement, column);
-                row.push_back(value ? reinterpret_cast<const char*>(value) : "NULL");
-            }
-            rows.push_back(row);
-        }
-        sqlite3_finalize(statement);
-        if (result != SQLITE_DONE)
-            throw std::runtime_error(sql + ": " + sqlite3_errmsg(m_db));
-        return rows;
-    }
-
-    long long Count(const std::string& where = "1")
-    {
-        return std::stoll(Query("SELECT COUNT(*) FROM Alarms WHERE " + where).at(0).at(0));
-    }
-
-private:
-    sqlite3* m_db = nullptr;
-};
 
 std::tm Tm(int year, int month, int day, int hour, int minute, int second)
 {
@@ -147,7 +93,6 @@ protected:
     }
 
     bool MarkerRaised() const { return boost::filesystem::exists(m_dir.Path("errors/db_error")); }
-
 
     testing_support::TempDir m_dir;
     std::string m_path;
@@ -196,8 +141,7 @@ TEST_F(AlarmsDbThreadTest, StoresPassesAndClosesMovedOutObjectsUnderObjectIdBase
                     {"47", "0", "\"1\","}}));
     // The update stamps the rows with the time the object left, in the same text forms. The three
     // updates may fall into different seconds.
-    const Rows stamps =
-        check.Query("SELECT DISTINCT Alarm_date || ' ' || Alarm_time FROM Alarms WHERE Object_id > 41");
+    const Rows stamps = check.Query("SELECT DISTINCT Alarm_date || ' ' || Alarm_time FROM Alarms WHERE Object_id > 41");
     ASSERT_FALSE(stamps.empty());
     for (const auto& stamp : stamps) {
         EXPECT_EQ(stamp[0].size(), before.size()) << stamp[0];
@@ -495,8 +439,7 @@ TEST_F(AlarmsDbThreadTest, WritesRefusedForTheFilesStateAreKeptAndStoredInOrderO
          },
          [](const std::string& path) { Connection(path).Exec(ReadSchema()); }},
         // Needs the right to make a file immutable (a read-only file does not stop root).
-        {"file made immutable", MakeImmutable,
-         [](const std::string& path) { Shell("chattr -i '" + path + "'"); }},
+        {"file made immutable", MakeImmutable, [](const std::string& path) { Shell("chattr -i '" + path + "'"); }},
     };
     for (const WriteFault& fault : faults) {
         SCOPED_TRACE(fault.name);
@@ -523,7 +466,8 @@ TEST_F(AlarmsDbThreadTest, WritesRefusedForTheFilesStateAreKeptAndStoredInOrderO
         update.object_id = 2;
         update.local_time = Tm(2015, 6, 1, 9, 0, 9);
         ASSERT_TRUE(db->InsertOrUpdate(update));
-        ASSERT_TRUE(log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again"));
+        ASSERT_TRUE(
+            log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again"));
         EXPECT_TRUE(boost::filesystem::exists(dir.Path("errors/db_error")));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few tries, all refused
         fault.repair(path);
@@ -531,10 +475,10 @@ TEST_F(AlarmsDbThreadTest, WritesRefusedForTheFilesStateAreKeptAndStoredInOrderO
         ASSERT_TRUE(log.WaitFor("[alarms] Alarms database accepts writes again", std::chrono::seconds(10)));
         Connection check(path);
         ASSERT_TRUE(WaitUntil([&] { return check.Count("Pass_type IS NOT NULL") == 1; }));
-        EXPECT_EQ(check.Query("SELECT Object_id, Alarm_time, Object_height, Pass_type FROM Alarms "
-                              "WHERE Object_id > 1 ORDER BY Alarm_id"),
-                  (Rows{{"2", "09:00:09", "162", "-1"}, {"3", "09:00:03", "163", "NULL"},
-                        {"4", "09:00:04", "164", "NULL"}}));
+        EXPECT_EQ(
+            check.Query("SELECT Object_id, Alarm_time, Object_height, Pass_type FROM Alarms "
+                        "WHERE Object_id > 1 ORDER BY Alarm_id"),
+            (Rows{{"2", "09:00:09", "162", "-1"}, {"3", "09:00:03", "163", "NULL"}, {"4", "09:00:04", "164", "NULL"}}));
         EXPECT_FALSE(boost::filesystem::exists(dir.Path("errors/db_error")));
         manager.Terminate();
         EXPECT_FALSE(failed);
@@ -556,9 +500,9 @@ TEST_F(AlarmsDbThreadTest, StatementRefusedForItsContentIsLoggedWithItsRowAndDro
     Connection check(m_path);
     ASSERT_TRUE(WaitUntil([&] { return check.Count() == 2; }));
     EXPECT_EQ(check.Query("SELECT Object_id FROM Alarms ORDER BY Alarm_id"), (Rows{{"1"}, {"3"}}));
-    EXPECT_TRUE(log.WaitFor(
-        "[alarms, error] not stored: Incoming Object_id=2 Alarm_date=2015-06-01 Alarm_time=08:00:00 "
-        "Object_height=999"));
+    EXPECT_TRUE(
+        log.WaitFor("[alarms, error] not stored: Incoming Object_id=2 Alarm_date=2015-06-01 Alarm_time=08:00:00 "
+                    "Object_height=999"));
     m_manager.Terminate();
     EXPECT_FALSE(m_thread_failed);
     EXPECT_FALSE(MarkerRaised());
@@ -580,10 +524,11 @@ TEST_F(AlarmsDbThreadTest, StatementsTheDatabaseStillRefusesAtStopAreLoggedWithT
     m_manager.Terminate();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
     EXPECT_FALSE(m_thread_failed);
-    EXPECT_TRUE(log.Contains(
-        "[alarms, error] not stored: Outgoing Object_id=5 Alarm_date=2015-06-01 Alarm_time=08:00:00 "
-        "Object_height=150"));
-    EXPECT_TRUE(log.Contains("[alarms, error] not stored: MovedOut Object_id=5 Alarm_date=2015-06-01 Alarm_time=08:00:09"));
+    EXPECT_TRUE(
+        log.Contains("[alarms, error] not stored: Outgoing Object_id=5 Alarm_date=2015-06-01 Alarm_time=08:00:00 "
+                     "Object_height=150"));
+    EXPECT_TRUE(
+        log.Contains("[alarms, error] not stored: MovedOut Object_id=5 Alarm_date=2015-06-01 Alarm_time=08:00:09"));
     // Nothing is queued once the thread has ended: a late statement is named at once.
     EXPECT_TRUE(db->Insert(6, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 150));
     EXPECT_TRUE(
