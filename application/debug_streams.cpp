@@ -58,6 +58,8 @@ void DebugStreams::OnDebugImages(const std::vector<cv::Mat>& images, unsigned lo
         } else {
             AddStream(image);
         }
+        if (!m_streams[i].sink)
+            continue;
         // The sink reads one block of bytes: an image that is a view into a larger one is copied.
         cv::Mat frame = image.isContinuous() ? image : image.clone();
         m_streams[i].sink->PushFrame(std::make_shared<MatBufferWrapper>(WrapMatrix(frame)), timestamp);
@@ -80,14 +82,23 @@ void DebugStreams::AddStream(const cv::Mat& image)
     caps->set_simple("format", Glib::ustring(format));
     caps->set_simple("height", image.rows);
     caps->set_simple("width", image.cols);
+    const cv::Size size(image.cols, image.rows);
 
-    const std::string port = std::to_string(static_cast<unsigned>(m_stream_port + 1 + static_cast<int>(index)));
+    // A port beyond the last one would fall back to the TCP sink's default port: such an image is
+    // not streamed, and the others are.
+    const long long port_number = static_cast<long long>(m_stream_port) + 1 + static_cast<long long>(index);
+    if (port_number > kLastPort) {
+        LOG(m_logger, error) << "Debug image " << index << " is not streamed: its port stream_port + 1 + " << index
+                             << " = " << port_number << " is beyond " << kLastPort;
+        m_streams.push_back(DebugStream{size, channels, nullptr, nullptr});
+        return;
+    }
+    const std::string port = std::to_string(port_number);
     const std::string name = channel::kDebugStreamPrefix + std::to_string(static_cast<unsigned>(index));
     auto sink = std::make_shared<streaming::Sink>(
         name, "matroskamux streamable=true ! tcpserversink host=0.0.0.0 sync=false port=" + port, caps);
     streaming::LimitStreamClients(*sink);
     streaming::StartClientsAtClusters(*sink);
-    const cv::Size size(image.cols, image.rows);
     LOG(m_logger, info) << "Starting debug streaming on tcp port " << port << " with resolution " << SizeText(size);
     auto processor = m_manager.CreateThread<streaming::PipelineMessageProcessor>(std::ref(*sink));
     m_streams.push_back(DebugStream{size, channels, sink, processor});

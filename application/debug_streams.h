@@ -13,13 +13,16 @@ class ThreadManager;
 
 // Serves image i of every debug-image emission as a Matroska stream on TCP port
 // stream_port + 1 + i (all interfaces). A stream is created the first time its index appears and
-// keeps the size and channel count of that first image for the whole run.
+// keeps the size and channel count of that first image for the whole run. An image whose port
+// would pass 65535 is not streamed (an error names it once); the others are.
 class DebugStreams {
 public:
+    static constexpr long long kLastPort = 65535;
+
     struct DebugStream {
         cv::Size size;
         int channels = 0;
-        std::shared_ptr<streaming::Sink> sink;
+        std::shared_ptr<streaming::Sink> sink;  // null: not streamed, its port is beyond kLastPort
         std::shared_ptr<streaming::PipelineMessageProcessor> processor;
     };
 

@@ -1,7 +1,9 @@
 #include "application/runtime/service_options.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 
 #include <sys/stat.h>
@@ -49,6 +51,84 @@ void CheckRange(const char* name, long long value, long long low, long long high
     if (value < low || value > high)
         throw std::runtime_error(
             (boost::format("Option %1% is out of range %2%..%3%: %4%") % name % low % high % value).str());
+}
+
+// The whole text split at every `separator` into numbers of `min_digits` to `max_digits` digits
+// each; nothing when any piece is not.
+std::optional<std::vector<int>> Numbers(const std::string& text, char separator,
+                                        const std::vector<std::pair<int, int>>& digits)
+{
+    std::vector<int> numbers;
+    std::string::size_type begin = 0;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        const auto end = i + 1 < digits.size() ? text.find(separator, begin) : text.size();
+        if (end == std::string::npos)
+            return std::nullopt;
+        const std::string piece = text.substr(begin, end - begin);
+        const int length = static_cast<int>(piece.size());
+        if (length < digits[i].first || length > digits[i].second ||
+            piece.find_first_not_of("0123456789") != std::string::npos)
+            return std::nullopt;
+        numbers.push_back(std::stoi(piece));
+        begin = end + 1;
+    }
+    return numbers;
+}
+
+bool IsLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// A real day of the calendar written year-month-day, as the alarms table stores dates ("%Y-%m-%d").
+std::optional<std::string> StoredDateForm(const std::string& text)
+{
+    const auto numbers = Numbers(text, '-', {{4, 4}, {1, 2}, {1, 2}});
+    if (!numbers)
+        return std::nullopt;
+    const int year = (*numbers)[0];
+    const int month = (*numbers)[1];
+    const int day = (*numbers)[2];
+    static const int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1)
+        return std::nullopt;
+    if (day > kDaysInMonth[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0))
+        return std::nullopt;
+    char stored[40];
+    std::snprintf(stored, sizeof(stored), "%04d-%02d-%02d", year, month, day);
+    return std::string(stored);
+}
+
+// A time of day written hour:minute:second, as the alarms table stores times ("%H:%M:%S").
+std::optional<std::string> StoredTimeForm(const std::string& text)
+{
+    const auto numbers = Numbers(text, ':', {{1, 2}, {1, 2}, {1, 2}});
+    if (!numbers || (*numbers)[0] > 23 || (*numbers)[1] > 59 || (*numbers)[2] > 59)
+        return std::nullopt;
+    char stored[40];
+    std::snprintf(stored, sizeof(stored), "%02d:%02d:%02d", (*numbers)[0], (*numbers)[1], (*numbers)[2]);
+    return std::string(stored);
+}
+
+// The board's totals count the rows stored since the start, comparing the texts with the stored
+// dates and times: a value in another form would count a wrong number without a word. A value in
+// the right form is written as the rows are; any other is reported and used as it is (the board
+// is only a display: counting and storing go on). An empty value counts every row, as it always has.
+void UseStoredForm(const char* name, std::string& value, const char* form,
+                   std::optional<std::string> (*stored_form)(const std::string&), LogSource& logger)
+{
+    if (value.empty())
+        return;
+    const std::optional<std::string> stored = stored_form(value);
+    if (!stored) {
+        LOG(logger, error) << "Option " << name << " '" << value << "' is not in the form " << form
+                           << ": the board counts the passes stored since it as written, compared as text";
+        return;
+    }
+    if (*stored != value) {
+        LOG(logger, warning) << "Option " << name << " '" << value << "' is used as '" << *stored << "'";
+        value = *stored;
+    }
 }
 
 }  // namespace
@@ -162,6 +242,11 @@ void ServiceOptionsParser::Finalize(LogSource& logger)
     CheckRange("camera_height", m_options.camera_height, 1, 65535);
     // The option is unsigned, so a negative text arrives wrapped; it reads as negative here.
     CheckRange("skip_ms", static_cast<long long>(m_options.skip_ms), 0, kMaxSkipMs);
+
+    UseStoredForm("board_counter_start_date", m_options.board_counter_start_date,
+                  "year-month-day of a calendar day (e.g. 2013-08-01)", &StoredDateForm, logger);
+    UseStoredForm("board_counter_start_time", m_options.board_counter_start_time,
+                  "hour:minute:second of a time of day (e.g. 00:00:00)", &StoredTimeForm, logger);
 
     m_options.pipeline = ExpandPipelineMacros(m_options.pipeline, m_options.camera_width,
                                               m_options.camera_height, m_options.stereo);

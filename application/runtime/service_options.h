@@ -76,7 +76,9 @@ public:
     // unknown keys are ignored. Throws "Can not open configuration file".
     void ReadConfigFile(LogSource& logger);
 
-    // Expands the pipeline macros, applies the frame-skip rule and checks narrowed values.
+    // Expands the pipeline macros, applies the frame-skip rule and checks narrowed values. The
+    // board's start date and time are written as the alarms table stores them ("2026-8-1" as
+    // "2026-08-01", with a warning); one in another form is reported as an error and kept.
     void Finalize(LogSource& logger);
 
 private:

@@ -40,6 +40,19 @@ bool IsNotNegotiated(GstMessage* message, const GError* error)
     return details && gst_structure_get_int(details, "flow-return", &flow) && flow == GST_FLOW_NOT_NEGOTIATED;
 }
 
+// The reason of an error message's details: their last line (the lines before name the source
+// file, the function and the element's path).
+std::string DetailReason(const gchar* debug)
+{
+    if (!debug)
+        return std::string();
+    std::string details(debug);
+    while (!details.empty() && (details.back() == '\n' || details.back() == ' '))
+        details.pop_back();
+    const auto line_start = details.rfind('\n');
+    return line_start == std::string::npos ? std::string() : details.substr(line_start + 1);
+}
+
 std::string ErrorText(GstMessage* message)
 {
     GError* raw_error = nullptr;
@@ -55,14 +68,20 @@ std::string ErrorText(GstMessage* message)
                " and the elements after it accept no common format and size (not-negotiated)";
 
     std::string text = error && error->message ? error->message : std::string();
-    // The messages of network elements do not say which port failed (e.g. a stream port that is
-    // already in use): name the element and its port.
+    // The messages of network elements do not say which port failed, nor why (e.g. a stream port
+    // that is already in use): name the element and its port, and add the reason from the details.
     if (source && G_IS_OBJECT(source)) {
         GParamSpec* port = g_object_class_find_property(G_OBJECT_GET_CLASS(source), "port");
         if (port && port->value_type == G_TYPE_INT) {
             gint number = 0;
             g_object_get(source, "port", &number, nullptr);
-            text += " (" + source_name + ", port " + std::to_string(number) + ")";
+            const std::string port_text = std::to_string(number);
+            text += " (" + source_name + ", port " + port_text + ")";
+            const std::string reason = DetailReason(debug.get());
+            if (reason.find("Address already in use") != std::string::npos)
+                text += ": port " + port_text + " is in use";
+            if (!reason.empty())
+                text += ": " + reason;
         }
     }
     return text;

@@ -145,6 +145,39 @@ TEST_F(DebugStreamsTest, ImagesThatCannotBeStreamedEndTheRun)
     EXPECT_EQ(message({cv::Mat(4, 6, CV_8UC3)}), "Unexpected change of debug image channels from 1 to 3");
 }
 
+// With stream_port 65533 the third image's port would be 65536: that image is not streamed (the TCP
+// sink would fall back to its default port, one nobody configured), and the other two are.
+TEST_F(DebugStreamsTest, ImageWhosePortWouldPassTheLastPortIsNotStreamedAndTheOthersAre)
+{
+    constexpr int kTcpSinkDefaultPort = 4953;
+    const bool default_port_was_taken = testing_support::IsListening(kTcpSinkDefaultPort);
+    ThreadManager manager;
+    DebugStreams streams(m_logger, 65533, manager);
+    const cv::Mat image(120, 160, CV_8UC1, cv::Scalar(50));
+    std::thread emitter([&] {
+        for (unsigned long long timestamp = 0; !m_stop; timestamp += 40000000ULL) {
+            streams.OnDebugImages({image, image, image}, timestamp);
+            std::this_thread::sleep_for(40ms);
+        }
+    });
+    ASSERT_TRUE(testing_support::WaitUntil([] { return testing_support::IsListening(65535); }, 10s));
+    StreamReader reader(65535);
+    EXPECT_EQ(reader.FirstFrameFormat(), "GRAY8 160x120");
+    m_stop = true;
+    emitter.join();
+
+    ASSERT_EQ(streams.Streams().size(), 3u);
+    EXPECT_TRUE(streams.Streams()[0].sink && streams.Streams()[1].sink);
+    EXPECT_FALSE(streams.Streams()[2].sink);
+    EXPECT_EQ(m_log.Count("[main, error] Debug image 2 is not streamed: its port stream_port + 1 + 2 = 65536 is "
+                          "beyond 65535"),
+              1);
+    if (!default_port_was_taken) {
+        EXPECT_FALSE(testing_support::IsListening(kTcpSinkDefaultPort));
+    }
+    manager.Terminate();  // the stream threads end before the streams they serve
+}
+
 TEST_F(DebugStreamsTest, ViewIntoLargerImageIsStreamed)
 {
     const cv::Mat whole(48, 64, CV_8UC1, cv::Scalar(7));

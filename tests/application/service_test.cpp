@@ -584,6 +584,73 @@ TEST_P(SingleCameraEdgeTest, PassesAreLoggedStoredAndShown)
 INSTANTIATE_TEST_SUITE_P(Scenes, SingleCameraEdgeTest, ::testing::ValuesIn(kEdgeScenes),
                          [](const ::testing::TestParamInfo<EdgeScene>& scene_info) { return std::string(scene_info.param.name); });
 
+// The board starts from the passes stored since its start date and time, as the options give them.
+struct BoardStart {
+    const char* name;
+    const char* date;
+    const char* time;
+    int board_in;                    // of the passes stored: three at 09:00:00 on 2026-12-10, one in July
+    std::vector<std::string> lines;  // what the start-up logs of the two options
+};
+
+void PrintTo(const BoardStart& start, std::ostream* out)
+{
+    *out << start.name;
+}
+
+const BoardStart kBoardStarts[] = {
+    {"StoredForm", "2026-08-01", "00:00:00", 3, {}},
+    // Compared as written, "2026-12-10" would come before "2026-8-1" and "09:00:00" before "8:00:00".
+    {"UnpaddedDate", "2026-8-1", "0:0:0", 3,
+     {"[main, warning] Option board_counter_start_date '2026-8-1' is used as '2026-08-01'",
+      "[main, warning] Option board_counter_start_time '0:0:0' is used as '00:00:00'"}},
+    {"UnpaddedTimeOnTheDay", "2026-12-10", "8:00:00", 3,
+     {"[main, warning] Option board_counter_start_time '8:00:00' is used as '08:00:00'"}},
+    {"AfterTheirTime", "2026-12-10", "09:00:01", 0, {}},
+    {"EmptyCountsEveryRow", "", "", 4, {}},
+    // Not a day or a time: reported, and used as written (the board counts what the text gives).
+    {"NotADate", "yesterday", "00:00:00", 0,
+     {"[main, error] Option board_counter_start_date 'yesterday' is not in the form year-month-day of a "
+      "calendar day (e.g. 2013-08-01): the board counts the passes stored since it as written, compared as text"}},
+    {"NoSuchDay", "2013-13-45", "00:00:00", 4,
+     {"[main, error] Option board_counter_start_date '2013-13-45' is not in the form year-month-day of a "
+      "calendar day (e.g. 2013-08-01): the board counts the passes stored since it as written, compared as text"}},
+    {"NoSuchTime", "2026-12-10", "9:60", 0,
+     {"[main, error] Option board_counter_start_time '9:60' is not in the form hour:minute:second of a "
+      "time of day (e.g. 00:00:00): the board counts the passes stored since it as written, compared as text"}},
+};
+
+class BoardStartTest : public ServiceTest, public ::testing::WithParamInterface<BoardStart> {};
+
+TEST_P(BoardStartTest, BoardCountsThePassesStoredSinceTheStartOfTheOptions)
+{
+    const BoardStart& c = GetParam();
+    ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));
+    testing_support::Connection(m_options.alarms)
+        .Exec("INSERT INTO Alarms (Object_id, Alarm_type, Alarm_date, Alarm_time, Object_height, Pass_type) VALUES "
+              "(1, 'Incoming', '2026-12-10', '09:00:00', 170, 1), (2, 'Incoming', '2026-12-10', '09:00:00', 170, 1), "
+              "(3, 'Incoming', '2026-12-10', '09:00:00', 170, 1), (4, 'Incoming', '2026-07-31', '23:59:59', 170, 1)");
+    // The options as the service reads them from its command line.
+    ServiceOptions parsed;
+    ServiceOptionsParser parser(parsed);
+    const char* argv[] = {"flowtally", "--board_counter_start_date", c.date, "--board_counter_start_time", c.time};
+    ASSERT_EQ(parser.ParseCommandLine(5, argv), ServiceOptionsParser::Outcome::kRun);
+    parser.Finalize(m_logger);
+    m_options.board_counter_start_date = parsed.board_counter_start_date;
+    m_options.board_counter_start_time = parsed.board_counter_start_time;
+    Start();
+
+    EXPECT_TRUE(BoardShows(c.board_in, 0));
+    std::vector<std::string> lines;
+    for (const auto& line : m_log.Lines())
+        if (line.find("board_counter_start") != std::string::npos)
+            lines.push_back(line);
+    EXPECT_EQ(lines, c.lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, BoardStartTest, ::testing::ValuesIn(kBoardStarts),
+                         [](const ::testing::TestParamInfo<BoardStart>& start) { return std::string(start.param.name); });
+
 TEST_F(ServiceTest, FixedAngleIsWrittenToAngleFileInDebugMode)
 {
     ASSERT_TRUE(testing_support::CreateAlarmsDatabase(m_options.alarms));

@@ -24,6 +24,21 @@ inline bool PortIsFree(int port)
     return free;
 }
 
+// True when a server accepts a TCP connection on 127.0.0.1 at `port` right now.
+inline bool IsListening(int port)
+{
+    const int socket_fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (socket_fd < 0)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool listening = connect(socket_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(socket_fd);
+    return listening;
+}
+
 // The first of `count` consecutive TCP ports that were all free a moment ago.
 inline int FreePortRange(int count)
 {

@@ -170,6 +170,47 @@ TEST_F(ServiceOptionsTest, ZeroSkipGivesNoWarning)
     EXPECT_TRUE(log.Lines().empty());
 }
 
+// The board's start is compared as text with the stored "%Y-%m-%d" and "%H:%M:%S": only real days and
+// times of day are written in that form; anything else is kept as written, with an error.
+TEST_F(ServiceOptionsTest, BoardStartIsWrittenAsStoredOnlyForRealDaysAndTimes)
+{
+    struct Case {
+        const char* option;
+        const char* value;
+        const char* used;  // null: reported as an error and kept
+    };
+    const Case cases[] = {
+        {"board_counter_start_date", "2024-2-29", "2024-02-29"},  {"board_counter_start_date", "2000-02-29", "2000-02-29"},
+        {"board_counter_start_date", "2023-02-29", nullptr},      {"board_counter_start_date", "2100-02-29", nullptr},
+        {"board_counter_start_date", "2026-04-31", nullptr},      {"board_counter_start_date", "26-08-01", nullptr},
+        {"board_counter_start_date", "2026-08-01 ", nullptr},     {"board_counter_start_date", "2026/08/01", nullptr},
+        {"board_counter_start_time", "23:59:59", "23:59:59"},     {"board_counter_start_time", "7:5:3", "07:05:03"},
+        {"board_counter_start_time", "24:00:00", nullptr},        {"board_counter_start_time", "08:00", nullptr},
+        {"board_counter_start_time", "08:00:00:00", nullptr},     {"board_counter_start_time", "-1:00:00", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + "=" + c.value);
+        ServiceOptions options;
+        ServiceOptionsParser parser(options);
+        const std::string option = std::string("--") + c.option;
+        const char* argv[] = {"flowtally", option.c_str(), c.value};
+        parser.ParseCommandLine(3, argv);
+        testing_support::LogCapture log;
+        parser.Finalize(m_logger);
+        const std::string& value = std::string(c.option) == "board_counter_start_date"
+                                       ? options.board_counter_start_date
+                                       : options.board_counter_start_time;
+        EXPECT_EQ(value, c.used ? c.used : c.value);
+        const std::string prefix = std::string(c.used ? "[main, warning] " : "[main, error] ") + "Option " + c.option +
+                                   " '" + c.value + "' ";
+        const std::size_t lines = c.used && std::string(c.used) == c.value ? 0 : 1;
+        ASSERT_EQ(log.Lines().size(), lines) << ::testing::PrintToString(log.Lines());
+        if (lines) {
+            EXPECT_EQ(log.Lines()[0].rfind(prefix, 0), 0u) << log.Lines()[0];
+        }
+    }
+}
+
 TEST_F(ServiceOptionsTest, OutOfRangeValuesAreRefusedAndBoundsAccepted)
 {
     struct Case {

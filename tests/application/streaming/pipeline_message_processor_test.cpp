@@ -99,7 +99,7 @@ TEST_F(PipelineMessageProcessorTest, RefusedPauseReportsTheFirstErrorOnTheBus)
     }
 }
 
-TEST_F(PipelineMessageProcessorTest, PortInUseNamesTheElementAndThePort)
+TEST_F(PipelineMessageProcessorTest, PortInUseNamesTheElementThePortAndGStreamersReason)
 {
     // Hold the port with a listening socket of our own.
     const int port = testing_support::FreePortRange(1);
@@ -112,8 +112,10 @@ TEST_F(PipelineMessageProcessorTest, PortInUseNamesTheElementAndThePort)
     ASSERT_EQ(::listen(holder.get(), 1), 0);
 
     streaming::Bin bin("busy", "videotestsrc ! tcpserversink name=server host=127.0.0.1 port=" + std::to_string(port));
+    const std::string p = std::to_string(port);
     EXPECT_EQ(RunUntilFailure(bin), "Bin [busy]: GStreamer error: Could not open resource for reading. (server, port " +
-                                        std::to_string(port) + ")");
+                                        p + "): port " + p + " is in use: Failed to bind on host '127.0.0.1:" + p +
+                                        "': Error binding to address 127.0.0.1:" + p + ": Address already in use");
 }
 
 TEST_F(PipelineMessageProcessorTest, LivePipelineSkipsPrerollAndStopsOnRequest)
