@@ -64,6 +64,17 @@ std::tm Tm(int year, int month, int day, int hour, int minute, int second)
     return time;
 }
 
+// How a log line about the database ends: with the file it concerns.
+std::string NamingFile(const std::string& path)
+{
+    return " (alarms database '" + path + "')";
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 // The local time now, in the database's date and time forms joined by a blank.
 std::string LocalStamp()
 {
@@ -248,7 +259,7 @@ TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceEachRefusedPassByItsRowAndT
     int reports = 0;
     int not_stored = 0;
     for (const auto& line : log.Lines()) {
-        reports += line.rfind("[alarms, error] Database error: ", 0) == 0;
+        reports += line.rfind("[alarms, error] Database error: ", 0) == 0 && EndsWith(line, NamingFile(m_path));
         not_stored += line.rfind("[alarms, error] not stored: Incoming Object_id=", 0) == 0 &&
                       line.find(" Alarm_date=2015-06-01 Alarm_time=08:00:00 Object_height=170") != std::string::npos;
     }
@@ -312,8 +323,9 @@ TEST_F(AlarmsDbThreadTest, FailedPageCheckIsLoggedAfterTheErrorAndRaisesMarker)
         if (line.rfind("[alarms", 0) == 0)
             lines.push_back(line);
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "[alarms, error] Database error: database or disk is full");
+    EXPECT_EQ(lines[0], "[alarms, error] Database error: database or disk is full" + NamingFile(m_path));
     EXPECT_EQ(lines[1].rfind("[alarms, error] Failed to check pages count: ", 0), 0u) << lines[1];
+    EXPECT_TRUE(EndsWith(lines[1], NamingFile(m_path))) << lines[1];
     EXPECT_TRUE(MarkerRaised());
 }
 
@@ -331,7 +343,7 @@ TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (const auto& line : log.Lines())
-                if (line.rfind("[alarms, warning] Database error: ", 0) == 0)
+                if (line.rfind("[alarms, warning] Database error: ", 0) == 0 && EndsWith(line, NamingFile(m_path)))
                     return true;
             return false;
         },
@@ -368,8 +380,11 @@ TEST_F(AlarmsDbThreadTest, DatabaseLockedAtStartIsReadWhenFreeAndKeepsItsStateme
         "VALUES (41, 'Incoming', '2015-05-01', '10:00:00', 150, 1)");
     Connection lock(m_path);
     lock.Exec("BEGIN EXCLUSIVE");
+    testing_support::LogCapture log;
     auto db = Start();
     EXPECT_FALSE(db->IsReady());
+    EXPECT_TRUE(log.Contains("[alarms, warning] Alarms database is locked, it is read again when it is free" +
+                             NamingFile(m_path)));
 
     ASSERT_TRUE(db->Insert(3, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 170));
     std::atomic<long long> incoming{-1};
@@ -391,6 +406,7 @@ TEST_F(AlarmsDbThreadTest, DatabaseLockedAtStartIsReadWhenFreeAndKeepsItsStateme
     EXPECT_TRUE(WaitUntil([&] { return check.Count("Object_id = 44 AND Alarm_type = 'Outgoing'") == 1; }));
     EXPECT_FALSE(m_thread_failed);
     EXPECT_FALSE(MarkerRaised());
+    m_manager.Terminate();  // before the log capture goes
 }
 
 // Faults of the database file while the service runs, and their repair.
@@ -467,7 +483,8 @@ TEST_F(AlarmsDbThreadTest, WritesRefusedForTheFilesStateAreKeptAndStoredInOrderO
         update.local_time = Tm(2015, 6, 1, 9, 0, 9);
         ASSERT_TRUE(db->InsertOrUpdate(update));
         ASSERT_TRUE(
-            log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again"));
+            log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again" +
+                        NamingFile(path)));
         EXPECT_TRUE(boost::filesystem::exists(dir.Path("errors/db_error")));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few tries, all refused
         fault.repair(path);
@@ -518,7 +535,8 @@ TEST_F(AlarmsDbThreadTest, StatementsTheDatabaseStillRefusesAtStopAreLoggedWithT
     update.object_id = 5;
     update.local_time = Tm(2015, 6, 1, 8, 0, 9);
     ASSERT_TRUE(db->InsertOrUpdate(update));
-    ASSERT_TRUE(log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again"));
+    ASSERT_TRUE(log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again" +
+                            NamingFile(m_path)));
 
     const auto before = std::chrono::steady_clock::now();
     m_manager.Terminate();
