@@ -68,6 +68,11 @@ bool HasTime(const std::tm& time)
     return time.tm_mday != 0;
 }
 
+// Ends a log line about the database with the file it concerns.
+std::string NamedFile(const std::string& database_path)
+{
+    return " (alarms database '" + database_path + "')";
+}
 
 std::string FormatTm(const std::tm& time, const char* format)
 {
@@ -151,7 +156,8 @@ AlarmsDbThread::AlarmsDbThread(const std::string& database_path, const std::stri
     }
     WaitForLocksInSteps();
     if (!ReadStartState())
-        LOG(GetLogger(), warning) << "Alarms database is locked, it is read again when it is free";
+        LOG(GetLogger(), warning) << "Alarms database is locked, it is read again when it is free"
+                                  << NamedFile(m_database_path);
 }
 
 bool AlarmsDbThread::IsLockedError(const soci::soci_error& error)
@@ -386,14 +392,14 @@ bool AlarmsDbThread::IsAtPageLimit()
         return RunStatement(m_session, "PRAGMA freelist_count", soci::into(free_pages, free_indicator)) &&
                free_indicator != soci::i_null && free_pages == 0;
     } catch (const soci::soci_error& error) {
-        LOG(GetLogger(), error) << "Failed to check pages count: " << error.what();
+        LOG(GetLogger(), error) << "Failed to check pages count: " << error.what() << NamedFile(m_database_path);
         return false;
     }
 }
 
 bool AlarmsDbThread::HandleDatabaseError(const soci::soci_error& error)
 {
-    LOG(GetLogger(), error) << "Database error: " << error.what();
+    LOG(GetLogger(), error) << "Database error: " << error.what() << NamedFile(m_database_path);
     if (IsFull(error) && IsAtPageLimit())
         return true;
     if (!IsLockedError(error))
@@ -433,12 +439,12 @@ AlarmsDbThread::Outcome AlarmsDbThread::Execute(const Statement& statement)
         if (IsBusy(error)) {
             // Another connection holds the lock: keep the statement and try again.
             if (!m_busy_episode)
-                LOG(GetLogger(), warning) << "Database error: " << error.what();
+                LOG(GetLogger(), warning) << "Database error: " << error.what() << NamedFile(m_database_path);
             m_busy_episode = true;
             return Outcome::kBusy;
         }
         if (IsContentError(error)) {
-            LOG(GetLogger(), error) << "Database error: " << error.what();
+            LOG(GetLogger(), error) << "Database error: " << error.what() << NamedFile(m_database_path);
             ReportNotStored(statement);
             return Outcome::kDone;
         }
@@ -446,7 +452,7 @@ AlarmsDbThread::Outcome AlarmsDbThread::Execute(const Statement& statement)
             // The file has reached its configured size: while it stays there every insert is
             // dropped. The error is reported once, each pass it costs by its row.
             if (!m_full_episode) {
-                LOG(GetLogger(), error) << "Database error: " << error.what();
+                LOG(GetLogger(), error) << "Database error: " << error.what() << NamedFile(m_database_path);
                 FileErrorHandler::SetError(kDbErrorMarker);
                 m_marker_raised = true;
                 m_full_episode = true;
@@ -461,11 +467,12 @@ AlarmsDbThread::Outcome AlarmsDbThread::Execute(const Statement& statement)
             m_marker_raised = true;
         }
         if (m_refusal_reported != error.what()) {
-            LOG(GetLogger(), error) << "Database error: " << error.what();
+            LOG(GetLogger(), error) << "Database error: " << error.what() << NamedFile(m_database_path);
             m_refusal_reported = error.what();
         }
         if (!m_refused_episode)
-            LOG(GetLogger(), warning) << "Alarms database refuses writes, statements are kept and tried again";
+            LOG(GetLogger(), warning) << "Alarms database refuses writes, statements are kept and tried again"
+                                      << NamedFile(m_database_path);
         m_refused_episode = true;
         return Outcome::kRefused;
     }

@@ -23,8 +23,10 @@ namespace testing_support {
 // A fresh temporary directory, removed with its content at the end of the test.
 class TempDir {
 public:
-    TempDir()
-        : m_path(boost::filesystem::temp_directory_path() / boost::filesystem::unique_path("flowtally-%%%%%%%%%%"))
+    TempDir() : TempDir(boost::filesystem::temp_directory_path()) {}
+    // In `parent` rather than in the temporary directory.
+    explicit TempDir(const boost::filesystem::path& parent)
+        : m_path(parent / boost::filesystem::unique_path("flowtally-%%%%%%%%%%"))
     {
         boost::filesystem::create_directories(m_path);
     }

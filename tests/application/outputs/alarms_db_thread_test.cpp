@@ -1,6 +1,7 @@
 #include "application/outputs/alarms_db_thread.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -62,6 +63,67 @@ std::tm Tm(int year, int month, int day, int hour, int minute, int second)
     time.tm_min = minute;
     time.tm_sec = second;
     return time;
+}
+
+// How a log line about the database ends: with the file it concerns.
+std::string NamingFile(const std::string& path)
+{
+    return " (alarms database '" + path + "')";
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// AddressSanitizer's allocator keeps what is freed in quarantine, does not hand it back on
+// malloc_trim and has its own heap figures: what the C library does with freed memory cannot be seen.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// Bytes handed out by malloc and not freed (glibc counts those the threads' caches hold as well).
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+constexpr bool kHeapFigures = true;
+long long HeapInUse()
+{
+    const struct mallinfo2 heap = ::mallinfo2();
+    return static_cast<long long>(heap.uordblks + heap.hblkhd);
+}
+#else
+constexpr bool kHeapFigures = false;
+long long HeapInUse()
+{
+    return 0;
+}
+#endif
+
+// The process's memory as the kernel and the C library count it.
+struct Memory {
+    long long resident = 0;     // resident bytes (/proc/self/statm)
+    long long heap_in_use = 0;  // HeapInUse, less SQLite's own
+    long long sqlite = 0;       // bytes SQLite has in use (all connections)
+};
+
+Memory MeasureMemory()
+{
+    Memory memory;
+    std::ifstream statm("/proc/self/statm");
+    long long size_pages = 0;
+    long long resident_pages = 0;
+    statm >> size_pages >> resident_pages;
+    memory.resident = resident_pages * ::sysconf(_SC_PAGESIZE);
+    memory.sqlite = sqlite3_memory_used();
+    memory.heap_in_use = HeapInUse() - memory.sqlite;
+    return memory;
 }
 
 // The local time now, in the database's date and time forms joined by a blank.
@@ -248,7 +310,7 @@ TEST_F(AlarmsDbThreadTest, FullDatabaseIsReportedOnceEachRefusedPassByItsRowAndT
     int reports = 0;
     int not_stored = 0;
     for (const auto& line : log.Lines()) {
-        reports += line.rfind("[alarms, error] Database error: ", 0) == 0;
+        reports += line.rfind("[alarms, error] Database error: ", 0) == 0 && EndsWith(line, NamingFile(m_path));
         not_stored += line.rfind("[alarms, error] not stored: Incoming Object_id=", 0) == 0 &&
                       line.find(" Alarm_date=2015-06-01 Alarm_time=08:00:00 Object_height=170") != std::string::npos;
     }
@@ -312,8 +374,9 @@ TEST_F(AlarmsDbThreadTest, FailedPageCheckIsLoggedAfterTheErrorAndRaisesMarker)
         if (line.rfind("[alarms", 0) == 0)
             lines.push_back(line);
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "[alarms, error] Database error: database or disk is full");
+    EXPECT_EQ(lines[0], "[alarms, error] Database error: database or disk is full" + NamingFile(m_path));
     EXPECT_EQ(lines[1].rfind("[alarms, error] Failed to check pages count: ", 0), 0u) << lines[1];
+    EXPECT_TRUE(EndsWith(lines[1], NamingFile(m_path))) << lines[1];
     EXPECT_TRUE(MarkerRaised());
 }
 
@@ -331,7 +394,7 @@ TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (const auto& line : log.Lines())
-                if (line.rfind("[alarms, warning] Database error: ", 0) == 0)
+                if (line.rfind("[alarms, warning] Database error: ", 0) == 0 && EndsWith(line, NamingFile(m_path)))
                     return true;
             return false;
         },
@@ -359,6 +422,84 @@ TEST_F(AlarmsDbThreadTest, LockedDatabaseDelaysStatementsButLosesNone)
     m_manager.Terminate();  // before the log capture goes
 }
 
+// Once many statements have waited, their memory goes back to the system when the last is stored:
+// the freed blocks, which the C library would keep resident, and the queue's map of its blocks (a
+// pointer for each 512 bytes of statements), which stays in use in a queue that is only emptied.
+// Figures of this process, taken after an earlier outage of the same kind, so that the threads'
+// caches in the C library are filled already.
+TEST_F(AlarmsDbThreadTest, MemoryOfStatementsThatWaitedGoesBackOnceTheyAreStored)
+{
+    if (kAddressSanitizer)
+        GTEST_SKIP() << "AddressSanitizer's allocator keeps freed memory: this test runs in builds without it";
+    if (!kHeapFigures)
+        GTEST_SKIP() << "the heap's figures are those of glibc 2.33 and later (mallinfo2)";
+    // In memory where there is /dev/shm, in WAL mode: storing waits neither for a disk nor for a reader.
+    std::unique_ptr<testing_support::TempDir> shm;
+    if (::access("/dev/shm", W_OK) == 0) {
+        shm = std::make_unique<testing_support::TempDir>("/dev/shm");
+        m_path = shm->Path("alarms.sqlite");
+        Connection(m_path).Exec(ReadSchema());
+    }
+    Connection other(m_path);
+    other.Exec("PRAGMA journal_mode = WAL");
+    auto db = Start();
+
+    // Updates of objects without a row here: each needs the write lock, as every statement does,
+    // and leaves the file, and so SQLite's memory, as it was. An insert ends each outage: its row
+    // shows that all are stored. They are queued from another thread, as the alarm slot does.
+    long long object = 0;
+    const auto outage = [&](long long statements) {
+        other.Exec("BEGIN EXCLUSIVE");
+        bool queued = true;
+        std::thread slot([&] {
+            for (long long i = 1; i < statements && queued; ++i) queued = db->Update(1000000 + ++object);
+            queued = queued && db->Insert(++object, AlarmsDbThread::kIncomingPass, Tm(2015, 6, 1, 8, 0, 0), 170);
+        });
+        slot.join();
+        const Memory waiting = MeasureMemory();
+        other.Exec("COMMIT");
+        const std::string last = "Object_id = " + std::to_string(object);
+        EXPECT_TRUE(queued && WaitUntil([&] { return other.Count(last) == 1; }, std::chrono::seconds(120)));
+        return waiting;
+    };
+    const long long statements = 100000;
+    outage(statements / 4);
+    ASSERT_FALSE(HasFailure());
+    const Memory start = MeasureMemory();
+    const Memory waiting = outage(statements);
+    ASSERT_FALSE(HasFailure());
+
+    const long long size = sizeof(AlarmsDbThread::Statement);
+    const long long map = statements / std::max(1LL, 512 / size) * static_cast<long long>(sizeof(void*));
+    const auto resident_kept = [&](const Memory& now) {
+        return now.resident - start.resident - (now.sqlite - start.sqlite);
+    };
+    const auto heap_kept = [&](const Memory& now) { return now.heap_in_use - start.heap_in_use; };
+    // The statements waited: both figures grew by them.
+    ASSERT_GT(waiting.resident - start.resident, statements * size / 2);
+    ASSERT_GT(heap_kept(waiting), statements * size);
+    // The last row is in the file a moment before the memory is handed back, which takes a while
+    // itself: waited for until well below the bounds below.
+    Memory stored;
+    WaitUntil(
+        [&] {
+            stored = MeasureMemory();
+            return resident_kept(stored) < (waiting.resident - start.resident) / 4 && heap_kept(stored) < map / 4;
+        },
+        std::chrono::seconds(5));
+    std::cout << statements << " statements waited: resident memory +" << (waiting.resident - start.resident) / 1024
+              << " kB, heap in use +" << heap_kept(waiting) / 1024 << " kB; once stored: resident memory +"
+              << resident_kept(stored) / 1024 << " kB besides SQLite's +" << (stored.sqlite - start.sqlite) / 1024
+              << " kB, heap in use +" << heap_kept(stored) << " bytes (the queue's map: at least " << map
+              << " bytes)\n";
+    // Most of what waited is no longer resident ...
+    EXPECT_LT(resident_kept(stored), (waiting.resident - start.resident) / 2);
+    // ... and the queue's map has gone with its blocks.
+    EXPECT_LT(heap_kept(stored), map / 2);
+    m_manager.Terminate();  // before the file goes
+    EXPECT_FALSE(m_thread_failed);
+}
+
 // The lock is held through the whole start (longer than SQLite's own wait of 5 s).
 TEST_F(AlarmsDbThreadTest, DatabaseLockedAtStartIsReadWhenFreeAndKeepsItsStatements)
 {
@@ -368,8 +509,11 @@ TEST_F(AlarmsDbThreadTest, DatabaseLockedAtStartIsReadWhenFreeAndKeepsItsStateme
         "VALUES (41, 'Incoming', '2015-05-01', '10:00:00', 150, 1)");
     Connection lock(m_path);
     lock.Exec("BEGIN EXCLUSIVE");
+    testing_support::LogCapture log;
     auto db = Start();
     EXPECT_FALSE(db->IsReady());
+    EXPECT_TRUE(log.Contains("[alarms, warning] Alarms database is locked, it is read again when it is free" +
+                             NamingFile(m_path)));
 
     ASSERT_TRUE(db->Insert(3, AlarmsDbThread::kOutgoingPass, Tm(2015, 6, 1, 8, 0, 0), 170));
     std::atomic<long long> incoming{-1};
@@ -391,6 +535,7 @@ TEST_F(AlarmsDbThreadTest, DatabaseLockedAtStartIsReadWhenFreeAndKeepsItsStateme
     EXPECT_TRUE(WaitUntil([&] { return check.Count("Object_id = 44 AND Alarm_type = 'Outgoing'") == 1; }));
     EXPECT_FALSE(m_thread_failed);
     EXPECT_FALSE(MarkerRaised());
+    m_manager.Terminate();  // before the log capture goes
 }
 
 // Faults of the database file while the service runs, and their repair.
@@ -467,7 +612,8 @@ TEST_F(AlarmsDbThreadTest, WritesRefusedForTheFilesStateAreKeptAndStoredInOrderO
         update.local_time = Tm(2015, 6, 1, 9, 0, 9);
         ASSERT_TRUE(db->InsertOrUpdate(update));
         ASSERT_TRUE(
-            log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again"));
+            log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again" +
+                        NamingFile(path)));
         EXPECT_TRUE(boost::filesystem::exists(dir.Path("errors/db_error")));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a few tries, all refused
         fault.repair(path);
@@ -518,7 +664,8 @@ TEST_F(AlarmsDbThreadTest, StatementsTheDatabaseStillRefusesAtStopAreLoggedWithT
     update.object_id = 5;
     update.local_time = Tm(2015, 6, 1, 8, 0, 9);
     ASSERT_TRUE(db->InsertOrUpdate(update));
-    ASSERT_TRUE(log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again"));
+    ASSERT_TRUE(log.WaitFor("[alarms, warning] Alarms database refuses writes, statements are kept and tried again" +
+                            NamingFile(m_path)));
 
     const auto before = std::chrono::steady_clock::now();
     m_manager.Terminate();
