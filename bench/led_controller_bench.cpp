@@ -29,7 +29,9 @@
 #include <unistd.h>
 
 #include "application/outputs/led_controller.h"
+#include "bench/time_ratios.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/processes.h"
 
 namespace {
 
@@ -84,16 +86,6 @@ std::vector<std::string> Records(const fs::path& dir)
     return records;
 }
 
-// A process that has ended (or is only a zombie waiting for another parent) is no longer alive.
-bool IsAlive(const std::string& pid)
-{
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string skip;
-    std::string name;
-    std::string state;
-    return stat >> skip >> name >> state && state != "Z";
-}
-
 // Empty when every pass ran the utility, nothing was logged, and no background process outlived
 // the controller; otherwise what went wrong.
 std::string CheckEveryPassRuns(const std::string& utility, const fs::path& dir)
@@ -117,7 +109,7 @@ std::string CheckEveryPassRuns(const std::string& utility, const fs::path& dir)
     for (const auto& record : records) {
         std::string pid;
         std::ifstream(record) >> pid;
-        if (pid.empty() || IsAlive(pid))
+        if (pid.empty() || testing_support::IsAlive(pid))
             return "background process " + pid + " outlived the controller";
     }
     for (const auto& record : records) fs::remove(record);
@@ -168,63 +160,15 @@ void BM_EventInTrue(benchmark::State& state)
 }
 BENCHMARK(BM_EventInTrue)->Arg(50)->Arg(10)->UseManualTime()->Iterations(kPasses)->Unit(benchmark::kMicrosecond);
 
-// Prints as usual and keeps each benchmark's (manually timed, wall-clock) time per call in seconds
-// (the median when the benchmarks run with --benchmark_repetitions) and whether any run failed.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.error_occurred) {
-                failed = true;
-                continue;
-            }
-            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-            const std::string name = run.run_name.str();
-            if (median || (run.run_type == Run::RT_Iteration && medians.count(name) == 0)) {
-                times[name] = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-                if (median)
-                    medians.insert(name);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    // The time per call of the benchmark of that name and argument (its run name adds the
-    // iterations and the timing).
-    const double* Time(const std::string& name) const
-    {
-        const auto it = times.lower_bound(name + "/");
-        return it != times.end() && it->first.rfind(name + "/", 0) == 0 ? &it->second : nullptr;
-    }
-
-    std::map<std::string, double> times;
-    std::set<std::string> medians;
-    bool failed = false;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RecordingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nTime ratios, leaving a background process / /bin/true (near 1: EventIn does not wait for it):\n");
-    for (const char* pace : {"50", "10"}) {
-        const double* ours = reporter.Time(std::string("BM_EventInLeavingBackground/") + pace);
-        const double* reference = reporter.Time(std::string("BM_EventInTrue/") + pace);
-        if (ours == nullptr || reference == nullptr || *reference <= 0.0)
-            std::printf("  a call every %s ms: not measured\n", pace);
-        else
-            std::printf("  a call every %s ms: per call %.3f\n", pace, *ours / *reference);
-    }
-    benchmark::Shutdown();
-    if (reporter.failed) {
-        std::printf("An output check failed (see the errors above).\n");
-        return 1;
-    }
-    return 0;
+    // Near 1: EventIn does not wait for what the utility leaves behind.
+    const std::string timing = "/iterations:" + std::to_string(kPasses) + "/manual_time";
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (const char* pace : {"50", "10"})
+        pairs.emplace_back(std::string("BM_EventInLeavingBackground/") + pace + timing,
+                           std::string("BM_EventInTrue/") + pace + timing);
+    return bench_support::RunAndPrintTimeRatios(argc, argv, pairs, bench_support::TimeKind::kWall);
 }

@@ -17,10 +17,16 @@
 
 namespace bench_support {
 
-// Prints as usual and keeps each benchmark's CPU time per iteration in seconds (every contender runs on one
-// thread; CPU time is what a busy machine disturbs least) and whether any run failed.
+// Which time of a benchmark counts: its CPU time per iteration (every contender runs on one thread;
+// CPU time is what a busy machine disturbs least), or the wall-clock time it reports (manual timing
+// of a call that waits for other threads or processes).
+enum class TimeKind { kCpu, kWall };
+
+// Prints as usual and keeps each benchmark's time per iteration in seconds and whether any run failed.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
+    explicit RecordingReporter(TimeKind kind = TimeKind::kCpu) : m_kind(kind) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs) {
@@ -37,7 +43,8 @@ public:
                 continue;
             if (median)
                 medians.insert(name);
-            const double time = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            const double time = (m_kind == TimeKind::kCpu ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime()) /
+                                benchmark::GetTimeUnitMultiplier(run.time_unit);
             times[name] = time;
         }
         ConsoleReporter::ReportRuns(runs);
@@ -46,16 +53,20 @@ public:
     std::map<std::string, double> times;
     std::set<std::string> medians;
     bool failed = false;
+
+private:
+    TimeKind m_kind;
 };
 
 // Runs the benchmarks asked for on the command line and prints ours/reference per call for each
 // pair. Returns 1 when a benchmark's check failed.
-inline int RunAndPrintTimeRatios(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& pairs)
+inline int RunAndPrintTimeRatios(int argc, char** argv, const std::vector<std::pair<std::string, std::string>>& pairs,
+                                 TimeKind kind = TimeKind::kCpu)
 {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    RecordingReporter reporter;
+    RecordingReporter reporter(kind);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\nTime ratios, ours / reference (below 1 means ours is faster):\n");
     for (const auto& [ours, theirs] : pairs) {

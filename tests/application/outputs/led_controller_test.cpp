@@ -22,11 +22,13 @@
 
 #include "support/log_capture.h"
 #include "support/polling.h"
+#include "support/processes.h"
 #include "support/service_process.h"
 
 namespace {
 
 namespace fs = boost::filesystem;
+using testing_support::IsAlive;
 using testing_support::WaitUntil;
 
 std::string ReadFile(const std::string& path)
@@ -162,16 +164,6 @@ TEST_F(LedControllerTest, AlarmsOfPassesRunUtilityAndMovedOutRunsNothing)
     for (const auto& call : calls) modes += ReadFile(call).substr(0, ReadFile(call).find('\n'));
     EXPECT_NE(modes.find("[pass_in_event]"), std::string::npos);
     EXPECT_NE(modes.find("[pass_out_event]"), std::string::npos);
-}
-
-// A process that has ended (or is only a zombie waiting for another parent) is no longer alive.
-bool IsAlive(const std::string& pid)
-{
-    std::ifstream stat("/proc/" + pid + "/stat");
-    std::string skip;
-    std::string name;
-    std::string state;
-    return stat >> skip >> name >> state && state != "Z";
 }
 
 // At the stop a utility may finish its work; one that does not is ended, and reaped, with what it
