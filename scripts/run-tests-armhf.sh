@@ -151,7 +151,12 @@ export GST_PLUGIN_SYSTEM_PATH_1_0="$run_dir/gstreamer-1.0"
 unset GST_PLUGIN_PATH GST_PLUGIN_PATH_1_0
 
 status=0
-(cd "$build_neon" && ctest -j "$jobs" --output-on-failure --timeout 300) || status=1
+# Not the LED controller's benchmark: it starts hundreds of utilities from eight threads at once,
+# and under qemu-user a fork of a threaded program now and then leaves the child stuck in the
+# emulator before its exec, holding the test's output open (the run ends only at its time-out);
+# a device never meets that, and timings under the emulator mean nothing. The LED controller's
+# tests run.
+(cd "$build_neon" && ctest -j "$jobs" --output-on-failure --timeout 300 -E '^led_controller_bench_checks$') || status=1
 suites_regex="^($(IFS='|'; echo "${algorithm_suites[*]}"))\$"
 (cd "$build_vfp" && ctest -j "$jobs" --output-on-failure --timeout 300 -L "$suites_regex") || status=1
 exit $status

@@ -91,20 +91,11 @@ constexpr bool kAddressSanitizer = false;
 #endif
 
 // Bytes handed out by malloc and not freed (glibc counts those the threads' caches hold as well).
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
-constexpr bool kHeapFigures = true;
 long long HeapInUse()
 {
     const struct mallinfo2 heap = ::mallinfo2();
     return static_cast<long long>(heap.uordblks + heap.hblkhd);
 }
-#else
-constexpr bool kHeapFigures = false;
-long long HeapInUse()
-{
-    return 0;
-}
-#endif
 
 // The process's memory as the kernel and the C library count it.
 struct Memory {
@@ -431,8 +422,6 @@ TEST_F(AlarmsDbThreadTest, MemoryOfStatementsThatWaitedGoesBackOnceTheyAreStored
 {
     if (kAddressSanitizer)
         GTEST_SKIP() << "AddressSanitizer's allocator keeps freed memory: this test runs in builds without it";
-    if (!kHeapFigures)
-        GTEST_SKIP() << "the heap's figures are those of glibc 2.33 and later (mallinfo2)";
     // In memory where there is /dev/shm, in WAL mode: storing waits neither for a disk nor for a reader.
     std::unique_ptr<testing_support::TempDir> shm;
     if (::access("/dev/shm", W_OK) == 0) {

@@ -376,7 +376,6 @@ TEST_F(LedControllerTest, StaleEventsAreDroppedWithOneWarningAndLaterPassesRun)
     // Every worker hangs; the events queued behind them go stale.
     for (unsigned i = 0; i < workers + queued; ++i) leds.EventIn();
     ASSERT_TRUE(WaitUntil([&] { return !stale_lines().empty(); }, hung_runs_end));
-    EXPECT_EQ(stale_lines(), std::vector<std::string>{std::to_string(queued)});
     // Passes after them run (calls W + 1 to 2W, which end at once) as soon as the hung runs are ended.
     ASSERT_TRUE(WaitUntil([&] { return log.Count(HungLine(utility)) == static_cast<int>(workers); }, hung_runs_end));
     for (unsigned i = 0; i < workers; ++i) leds.EventIn();
@@ -391,7 +390,13 @@ TEST_F(LedControllerTest, StaleEventsAreDroppedWithOneWarningAndLaterPassesRun)
     EXPECT_TRUE(WaitForFiles("start", 3 * workers + 1));
     EXPECT_EQ(stale_lines().size(), 1u);
     leds.Stop();
-    EXPECT_EQ(stale_lines(), (std::vector<std::string>{std::to_string(queued), std::to_string(queued)}));
+    // Every stale event is counted once, in the one line of the interval or in the one at Stop.
+    // (Where starting the utilities is slow, as under an emulator, the first batch's events go
+    // stale over a while: some are in the first line, the others in the one at Stop.)
+    const std::vector<std::string> lines = stale_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(std::stoul(lines[0]) + std::stoul(lines[1]), 2 * queued) << lines[0] << " + " << lines[1];
+    EXPECT_GE(std::stoul(lines[1]), queued);
     // The stale events never ran the utility.
     EXPECT_EQ(Files("start").size(), 3 * workers + 1);
 }
