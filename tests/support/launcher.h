@@ -18,4 +18,12 @@ inline std::vector<std::string> LaunchCommand(std::vector<std::string> command)
     return command;
 }
 
+// The tests run under the emulator (a cross build): durations mean nothing there, and a fork of a
+// threaded program now and then leaves the child stuck inside the emulator before its exec.
+inline bool UnderEmulator()
+{
+    const char* launcher = std::getenv("FLOWTALLY_TEST_LAUNCHER");
+    return launcher && *launcher;
+}
+
 }  // namespace testing_support
