@@ -80,27 +80,14 @@ bool EndsWith(const std::string& text, const std::string& end)
 // malloc_trim and has its own heap figures: what the C library does with freed memory cannot be seen.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
-// Bytes handed out by malloc and not freed (glibc counts those the threads' caches hold as well).
-long long HeapInUse()
-{
-    const struct mallinfo2 heap = ::mallinfo2();
-    return static_cast<long long>(heap.uordblks + heap.hblkhd);
-}
 
 // The process's memory as the kernel and the C library count it.
 struct Memory {
     long long resident = 0;     // resident bytes (/proc/self/statm)
-    long long heap_in_use = 0;  // HeapInUse, less SQLite's own
+    long long heap_in_use = 0;  // bytes handed out by malloc and not freed, less SQLite's own
     long long sqlite = 0;       // bytes SQLite has in use (all connections)
 };
 
@@ -113,7 +100,8 @@ Memory MeasureMemory()
     statm >> size_pages >> resident_pages;
     memory.resident = resident_pages * ::sysconf(_SC_PAGESIZE);
     memory.sqlite = sqlite3_memory_used();
-    memory.heap_in_use = HeapInUse() - memory.sqlite;
+    const struct mallinfo2 heap = ::mallinfo2();  // glibc counts what the threads' caches hold as well
+    memory.heap_in_use = static_cast<long long>(heap.uordblks + heap.hblkhd) - memory.sqlite;
     return memory;
 }
 
