@@ -441,20 +441,13 @@ TEST_F(LedControllerTest, MissingUtilityIsNamedForEveryPassAndLeavesNoChild)
         return std::count_if(lines.begin(), lines.end(),
                              [&](const auto& l) { return boost::algorithm::starts_with(l, line); });
     };
-    const auto others = [&] {
-        std::string text;
-        for (const auto& l : log.Lines())
-            if (!boost::algorithm::starts_with(l, line))
-                text += "\n" + l;
-        return text;
-    };
     // In rounds that the workers take at once, so that none waits until it is stale on a busy machine.
     const int round = static_cast<int>(LedController::kMaxRunning);
     const int passes = 5 * round;
     for (int i = 0; i < passes; ++i) {
         leds.EventIn();
         if ((i + 1) % round == 0) {
-            ASSERT_TRUE(WaitUntil([&] { return named() == i + 1; })) << named() << others();
+            ASSERT_TRUE(WaitUntil([&] { return named() == i + 1; })) << named() << ::testing::PrintToString(log.Lines());
         }
     }
     EXPECT_EQ(Children(), 0);
