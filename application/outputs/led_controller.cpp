@@ -31,6 +31,7 @@
 #include <boost/process/extend.hpp>
 #include <boost/process/io.hpp>
 
+#include "application/runtime/close_on_exec.h"
 #include "application/runtime/log_channels.h"
 #include "application/runtime/logger.h"
 #include "application/runtime/unique_fd.h"
@@ -397,16 +398,22 @@ void LedController::RunSetLeds(Launcher& launcher, const std::vector<std::string
     try {
         // The utility gets its own path as program name, no environment, no standard input, and
         // its output streams sent to /dev/null. It leads a process group of its own, so that a
-        // stop reaches whatever it starts as well. A child whose exec fails ends at once, but the
-        // library hands back no child for it: its process id is taken from the failure, so that
-        // it is reaped.
+        // stop reaches whatever it starts as well. It gets no other descriptor of the service:
+        // whatever it leaves running would otherwise keep the service's listening sockets after
+        // the service has ended, and a sibling start's exec-error pipe. A child whose exec fails
+        // ends at once, but the library hands back no child for it: its process id is taken from
+        // the failure, so that it is reaped.
         bp::environment no_environment;
         no_environment.clear();
         std::error_code start_error;
         pid_t failed_child = -1;
         bp::child child(bp::exe = launcher.set_leds_path, bp::args = arguments, no_environment, bp::std_in.close(),
                         bp::std_out > "/dev/null", bp::std_err > "/dev/null", start_error,
-                        bp::extend::on_exec_setup = [](auto&) { ::setpgid(0, 0); },
+                        bp::extend::on_exec_setup =
+                            [](auto&) {
+                                ::setpgid(0, 0);
+                                util::MarkCloseOnExecFrom(STDERR_FILENO + 1);
+                            },
                         bp::extend::on_error = [&failed_child](auto& exec, const std::error_code&) {
                             failed_child = exec.pid;
                         });

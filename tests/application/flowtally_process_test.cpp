@@ -1,7 +1,9 @@
 // The whole service as a user starts it: the built binary on a test-pattern camera.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -14,10 +16,13 @@
 #include "application/streaming/bin.h"
 #include "support/alarms_database.h"
 #include "support/polling.h"
+#include "support/processes.h"
 #include "support/ports.h"
 #include "support/service_process.h"
 #include "support/stream_client.h"
 #include "support/stream_reader.h"
+#include "tools/scene_renderer/renderer.h"
+#include "tools/scene_renderer/scene_files.h"
 
 namespace {
 
@@ -105,6 +110,128 @@ TEST(FlowtallyProcessTest, DisabledOutputsAndAlgorithmsDoNotExist)
     EXPECT_NE(out.find("[main] Thread is terminated."), std::string::npos) << out;
     for (const char* channel : {"[algo", "[image", "[jpeg", "[main_streamer", "[inclinometer"})
         EXPECT_EQ(out.find(channel), std::string::npos) << channel << " in\n" << out;
+}
+
+// A single camera watching one person cross the counting line, a pass every 3 s: the scene is
+// rendered into `dir` and played in a loop at 25 frames a second. The LED utility lists the
+// descriptors it started with (its first call only) and leaves a process behind at every call,
+// writing "<its pid> <the pid left>" to "left".
+class LedUtilityOfTheServiceTest : public ::testing::Test {
+protected:
+    LedUtilityOfTheServiceTest()
+    {
+        streaming::InitGstreamer();
+        scene::Scene scene;
+        scene.rig = {160, 120, 100.0, 260.0, 15.0, 0.0, false};
+        scene.frames = 80;
+        scene.people.push_back(scene::ParsePerson("0,-210,0,210,5.5,172,0"));
+        const scene::Renderer renderer(scene);
+        char name[32];
+        for (int frame = 0; frame < scene.frames; ++frame) {
+            std::snprintf(name, sizeof name, "frame_%05d.png", frame);
+            cv::imwrite(m_dir.Path(name), renderer.RenderFrame(frame));
+        }
+        std::ofstream(m_dir.Path("algo.ini")) << scene::AlgoIni(scene);
+        std::ofstream(m_utility) << "#!/bin/sh\n"
+                                    "dir='" << m_dir.Path() << "'\n"
+                                    "if { set -C; true > \"$dir/listed\"; } 2>/dev/null; then\n"
+                                    "  ( find /proc/$$/fd -mindepth 1 -printf '%f -> %l\\n' > \"$dir/tmp.$$\" )\n"
+                                    "  /bin/mv \"$dir/tmp.$$\" \"$dir/descriptors\"\n"
+                                    "fi\n"
+                                    "/bin/sleep 30 &\n"
+                                    "echo \"$$ $!\" >> \"$dir/left\"\n";
+        chmod(m_utility.c_str(), 0755);
+        EXPECT_TRUE(testing_support::CreateAlarmsDatabase(m_dir.Path("alarms.sqlite")));
+    }
+
+    // Whatever the utilities left running ends with the test.
+    ~LedUtilityOfTheServiceTest() override
+    {
+        std::ifstream left(m_dir.Path("left"));
+        for (pid_t utility = 0, process = 0; left >> utility >> process;) {
+            kill(-utility, SIGKILL);
+            kill(process, SIGKILL);
+        }
+    }
+
+    std::vector<std::string> Arguments() const
+    {
+        return {"--inclinometer=false", "--stereo=false", "--camera_width=160", "--camera_height=120",
+                "--algo_width=160", "--algo_height=120", "--skip_ms=0",
+                "--pipeline=multifilesrc location=" + m_dir.Path("frame_%05d.png") +
+                    " loop=true caps=image/png,framerate=25/1 ! pngdec ! videoconvert ! identity sync=true ! "
+                    "capsfilter caps=\"video/x-raw,format=GRAY8,width=160,height=120,framerate=25/1\" name=tail",
+                "--algo_config=" + m_dir.Path("algo.ini"), "--error_file_directory=" + m_dir.Path("errors"),
+                "--angle_file_path=" + m_dir.Path("camera_angle"), "--alarms=" + m_dir.Path("alarms.sqlite"),
+                "--image_port=" + std::to_string(m_ports), "--stream_port=" + std::to_string(m_ports + 1),
+                "--set_leds=" + m_utility};
+    }
+
+    bool FileWritten(const std::string& name, std::chrono::milliseconds timeout)
+    {
+        return testing_support::WaitUntil(
+            [&] {
+                boost::system::error_code missing;
+                const auto size = boost::filesystem::file_size(m_dir.Path(name), missing);
+                return !missing && size > 0;
+            },
+            timeout);
+    }
+
+    TempDir m_dir;
+    const std::string m_utility = m_dir.Path("set_leds.sh");
+    const int m_ports = testing_support::FreePortRange(2);
+};
+
+// The utility gets its standard streams and nothing else of the service: not its listening
+// sockets, its database or the descriptors its other parts and libraries opened.
+TEST_F(LedUtilityOfTheServiceTest, GetsNoDescriptorButItsStandardStreams)
+{
+    ServiceProcess service(Arguments());
+    ASSERT_TRUE(WaitUntilListening(m_ports)) << service.Output();
+    ASSERT_TRUE(WaitUntilListening(m_ports + 1)) << service.Output();
+    ASSERT_TRUE(FileWritten("descriptors", 60s)) << service.Output();
+
+    // "<fd> -> <target>" per descriptor; the shell reads its script through one of its own.
+    std::ifstream listing(m_dir.Path("descriptors"));
+    std::string descriptors;
+    for (std::string line; std::getline(listing, line);)
+        if (line.find(" -> " + m_utility) == std::string::npos)
+            descriptors += line + "\n";
+    EXPECT_EQ(descriptors, "1 -> /dev/null\n2 -> /dev/null\n");
+
+    service.Signal(SIGTERM);
+    ASSERT_TRUE(service.WaitForExit(30s)) << service.Output();
+    EXPECT_EQ(service.ExitCode(), 0) << service.Output();
+}
+
+// A supervisor restarts a service that was killed at once, while what its utility left behind
+// still runs: the new service gets the image and stream ports.
+TEST_F(LedUtilityOfTheServiceTest, ServiceStartedAfterAKillGetsItsPortsWhileWhatTheUtilityLeftRuns)
+{
+    {
+        ServiceProcess killed(Arguments());
+        ASSERT_TRUE(WaitUntilListening(m_ports)) << killed.Output();
+        ASSERT_TRUE(WaitUntilListening(m_ports + 1)) << killed.Output();
+        ASSERT_TRUE(FileWritten("left", 60s)) << killed.Output();
+        killed.Signal(SIGKILL);
+        ASSERT_TRUE(killed.WaitForExit(10s));
+    }
+    std::ifstream left(m_dir.Path("left"));
+    pid_t utility = 0;
+    pid_t process = 0;
+    ASSERT_TRUE(left >> utility >> process);
+    ASSERT_TRUE(testing_support::IsAlive(std::to_string(process)));
+
+    ServiceProcess restarted(Arguments());
+    ASSERT_TRUE(restarted.WaitForOutput("[algo] Received first frame", 30s)) << restarted.Output();
+    testing_support::StreamReader stream(m_ports + 1);
+    EXPECT_EQ(stream.FirstFrameFormat(), "GRAY8 160x120");
+    StreamClient client(static_cast<unsigned short>(m_ports));
+    EXPECT_FALSE(client.Read(static_cast<std::size_t>(-1), 10s).bytes.empty());
+    restarted.Signal(SIGTERM);
+    ASSERT_TRUE(restarted.WaitForExit(30s)) << restarted.Output();
+    EXPECT_EQ(restarted.ExitCode(), 0) << restarted.Output();
 }
 
 }  // namespace
