@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -26,21 +27,29 @@ using testing_support::StreamReader;
 class DebugStreamsTest : public ::testing::Test {
 protected:
     DebugStreamsTest() { streaming::InitGstreamer(); }
-    ~DebugStreamsTest() override { m_manager.Terminate(); }
-
-    // Emits the images every 40 ms on a thread of its own, as the algorithm thread would.
-    void EmitContinuously(std::vector<cv::Mat> images)
+    ~DebugStreamsTest() override
     {
-        m_emitter = std::thread([this, images] {
-            unsigned long long timestamp = 0;
-            while (!m_stop) {
-                m_streams.OnDebugImages(images, timestamp);
-                timestamp += 40000000ULL;
-                std::this_thread::sleep_for(40ms);
+        StopEmitting();
+        m_manager.Terminate();
+    }
+
+    // Emits the images every 40 ms on a thread of its own, as the algorithm thread would, until
+    // StopEmitting; a failure of the streams fails the test and ends the emitting.
+    void EmitContinuously(DebugStreams& streams, std::vector<cv::Mat> images)
+    {
+        m_emitter = std::thread([this, &streams, images] {
+            try {
+                for (unsigned long long timestamp = 0; !m_stop; timestamp += 40000000ULL) {
+                    streams.OnDebugImages(images, timestamp);
+                    std::this_thread::sleep_for(40ms);
+                }
+            } catch (const std::exception& error) {
+                ADD_FAILURE() << "Emitting the debug images failed: " << error.what();
             }
         });
     }
 
+    // Joined on every way out of a test that emits, a failed assertion included.
     void StopEmitting()
     {
         m_stop = true;
@@ -70,7 +79,7 @@ TEST_F(DebugStreamsTest, EachImageIndexIsServedOnItsOwnPort)
     EXPECT_TRUE(m_log.Contains("[main] Starting debug streaming on tcp port " + std::to_string(m_port + 2) +
                                " with resolution [160 x 120]"));
 
-    EmitContinuously({first, second});
+    EmitContinuously(m_streams, {first, second});
     // The servers listen once their pipeline threads have started them.
     ASSERT_TRUE(testing_support::WaitUntil(
         [&] { return !testing_support::PortIsFree(m_port + 1) && !testing_support::PortIsFree(m_port + 2); }, 10s));
@@ -149,22 +158,27 @@ TEST_F(DebugStreamsTest, ImagesThatCannotBeStreamedEndTheRun)
 // sink would fall back to its default port, one nobody configured), and the other two are.
 TEST_F(DebugStreamsTest, ImageWhosePortWouldPassTheLastPortIsNotStreamedAndTheOthersAre)
 {
+    for (const int port : {65534, 65535})
+        if (!testing_support::PortIsFree(port))
+            GTEST_SKIP() << "port " << port << " is taken by another program";
     constexpr int kTcpSinkDefaultPort = 4953;
     const bool default_port_was_taken = testing_support::IsListening(kTcpSinkDefaultPort);
     ThreadManager manager;
     DebugStreams streams(m_logger, 65533, manager);
+    // The emitter ends before the streams it feeds, their threads before the streams they serve.
+    const struct OnExit {
+        std::function<void()> run;
+        ~OnExit() { run(); }
+    } stop{[&] {
+        StopEmitting();
+        manager.Terminate();
+    }};
     const cv::Mat image(120, 160, CV_8UC1, cv::Scalar(50));
-    std::thread emitter([&] {
-        for (unsigned long long timestamp = 0; !m_stop; timestamp += 40000000ULL) {
-            streams.OnDebugImages({image, image, image}, timestamp);
-            std::this_thread::sleep_for(40ms);
-        }
-    });
+    EmitContinuously(streams, {image, image, image});
     ASSERT_TRUE(testing_support::WaitUntil([] { return testing_support::IsListening(65535); }, 10s));
     StreamReader reader(65535);
     EXPECT_EQ(reader.FirstFrameFormat(), "GRAY8 160x120");
-    m_stop = true;
-    emitter.join();
+    StopEmitting();
 
     ASSERT_EQ(streams.Streams().size(), 3u);
     EXPECT_TRUE(streams.Streams()[0].sink && streams.Streams()[1].sink);
@@ -175,7 +189,6 @@ TEST_F(DebugStreamsTest, ImageWhosePortWouldPassTheLastPortIsNotStreamedAndTheOt
     if (!default_port_was_taken) {
         EXPECT_FALSE(testing_support::IsListening(kTcpSinkDefaultPort));
     }
-    manager.Terminate();  // the stream threads end before the streams they serve
 }
 
 TEST_F(DebugStreamsTest, ViewIntoLargerImageIsStreamed)
