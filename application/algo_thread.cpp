@@ -8,6 +8,7 @@
 
 #include "application/console_log.h"
 #include "application/runtime/file_error_handler.h"
+#include "application/runtime/logger.h"
 #include "application/runtime/util.h"
 
 namespace {
@@ -241,9 +242,10 @@ AlgoThread::CounterPtr AlgoThread::CreateFlowtally(const std::string& config_pat
     if (const auto unusable = util::FirstUnusableFile(config_path)) {
         const char* outcome = stereo ? ". Not starting algorithms." : ". The single-camera counter can not be built.";
         if (unusable->empty())
-            LOG(GetLogger(), error) << "Empty entry in the parameter file list '" << config_path << "'" << outcome;
+            LOG(GetLogger(), error) << "Empty entry in the parameter file list '" << LoggedValue(config_path) << "'"
+                                    << outcome;
         else
-            LOG(GetLogger(), error) << "File '" << *unusable << "' does not exist" << outcome;
+            LOG(GetLogger(), error) << "File '" << LoggedValue(*unusable) << "' does not exist" << outcome;
         if (stereo)
             return nullptr;
     }

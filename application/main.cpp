@@ -145,7 +145,7 @@ void LogStartUpFailure(const Exception& error, const Message& message, boost::sh
 {
     boost::log::sources::severity_logger_mt<SeverityLevel> global;
     LOG(global, fatal) << "Uncaught exception during initialization: class: " << typeid(error).name()
-                       << "; message: " << message;
+                       << "; message: " << LoggedValue(std::string(message), 4 * kLoggedValueLimit);
     // Write the queued records before the process ends.
     log_sink.reset();
 }

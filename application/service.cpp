@@ -124,7 +124,7 @@ void Service::CreateAlarmsDatabase()
         m_outgoing_total = 0;
         m_database = nullptr;
         m_totals_put_off = false;
-        LOG(m_logger, error) << "Alarms database '" << m_options.alarms
+        LOG(m_logger, error) << "Alarms database '" << LoggedValue(m_options.alarms)
                              << "' unavailable, passes will not be stored: " << error.what();
         FileErrorHandler::SetError(kDatabaseErrorMarker);
     }

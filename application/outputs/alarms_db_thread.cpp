@@ -12,6 +12,7 @@
 #include <soci/sqlite3/soci-sqlite3.h>
 
 #include "application/runtime/file_error_handler.h"
+#include "application/runtime/logger.h"
 #include "application/runtime/thread_manager.h"
 #include "application/runtime/util.h"
 
@@ -71,7 +72,7 @@ bool HasTime(const std::tm& time)
 // Ends a log line about the database with the file it concerns.
 std::string NamedFile(const std::string& database_path)
 {
-    return " (alarms database '" + database_path + "')";
+    return " (alarms database '" + LoggedValue(database_path) + "')";
 }
 
 std::string FormatTm(const std::tm& time, const char* format)
@@ -223,7 +224,7 @@ bool AlarmsDbThread::CompleteStart()
         if (IsLockedError(error))
             return false;
         // The database cannot be used (e.g. it has no table): count on without storing.
-        LOG(GetLogger(), error) << "Alarms database '" << m_database_path
+        LOG(GetLogger(), error) << "Alarms database '" << LoggedValue(m_database_path)
                                 << "' unavailable, passes will not be stored: " << error.what();
         m_given_up.store(true);
         Statement statement;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -59,6 +60,13 @@ public:
     // Writes one record as "[channel, severity] message" (the severity from warning up).
     static void FormatRecord(const boost::log::record_view& record, boost::log::formatting_ostream& stream);
 };
+
+// A value from outside (an option, a path, an exception's text) as a log line quotes it: its
+// control characters escaped ("\n", "\t", "\x1b", ...), so that no value can start a line of its
+// own, and a value longer than `limit` bytes cut there (at a whole character) with its length
+// named: "2026-08-01xxxx... [cut, 10240 bytes]".
+constexpr std::size_t kLoggedValueLimit = 256;
+std::string LoggedValue(const std::string& value, std::size_t limit = kLoggedValueLimit);
 
 // Maps a severity name to a level: exact names debug..fatal, anything else is trace.
 SeverityLevel SeverityFromName(const std::string& name);

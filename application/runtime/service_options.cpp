@@ -121,12 +121,12 @@ void UseStoredForm(const char* name, std::string& value, const char* form,
         return;
     const std::optional<std::string> stored = stored_form(value);
     if (!stored) {
-        LOG(logger, error) << "Option " << name << " '" << value << "' is not in the form " << form
+        LOG(logger, error) << "Option " << name << " '" << LoggedValue(value) << "' is not in the form " << form
                            << ": the board counts the passes stored since it as written, compared as text";
         return;
     }
     if (*stored != value) {
-        LOG(logger, warning) << "Option " << name << " '" << value << "' is used as '" << *stored << "'";
+        LOG(logger, warning) << "Option " << name << " '" << LoggedValue(value) << "' is used as '" << *stored << "'";
         value = *stored;
     }
 }

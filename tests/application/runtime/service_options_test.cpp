@@ -177,9 +177,18 @@ TEST_F(ServiceOptionsTest, BoardStartIsWrittenAsStoredOnlyForRealDaysAndTimes)
     struct Case {
         const char* option;
         const char* value;
-        const char* used;  // null: reported as an error and kept
+        const char* used;            // null: reported as an error and kept
+        const char* logged = nullptr;  // the value as the line quotes it, where it is not the value
     };
+    // A value's control characters are escaped, so that it cannot start a line of its own, and a
+    // very long one is cut.
+    const std::string forged = "2026-08-01\n[main, info] Thread is terminated.";
+    const std::string long_value(10240, '7');
+    const std::string long_logged = std::string(kLoggedValueLimit, '7') + "... [cut, 10240 bytes]";
     const Case cases[] = {
+        {"board_counter_start_date", forged.c_str(), nullptr, "2026-08-01\\n[main, info] Thread is terminated."},
+        {"board_counter_start_time", long_value.c_str(), nullptr, long_logged.c_str()},
+        {"board_counter_start_time", "\t8:0:0", nullptr, "\\t8:0:0"},
         {"board_counter_start_date", "2024-2-29", "2024-02-29"},  {"board_counter_start_date", "2000-02-29", "2000-02-29"},
         {"board_counter_start_date", "2023-02-29", nullptr},      {"board_counter_start_date", "2100-02-29", nullptr},
         {"board_counter_start_date", "2026-04-31", nullptr},      {"board_counter_start_date", "26-08-01", nullptr},
@@ -202,7 +211,7 @@ TEST_F(ServiceOptionsTest, BoardStartIsWrittenAsStoredOnlyForRealDaysAndTimes)
                                        : options.board_counter_start_time;
         EXPECT_EQ(value, c.used ? c.used : c.value);
         const std::string prefix = std::string(c.used ? "[main, warning] " : "[main, error] ") + "Option " + c.option +
-                                   " '" + c.value + "' ";
+                                   " '" + (c.logged ? c.logged : c.value) + "' ";
         const std::size_t lines = c.used && std::string(c.used) == c.value ? 0 : 1;
         ASSERT_EQ(log.Lines().size(), lines) << ::testing::PrintToString(log.Lines());
         if (lines) {
