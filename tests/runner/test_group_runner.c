@@ -23,8 +23,9 @@
 #include <time.h>
 #include <unistd.h>
 
-// Sends SIGKILL to every process whose parent is this one; returns how many there were.
-static int KillChildren(void)
+// Sends SIGKILL to every live process whose parent is this one or that belongs to `group`;
+// returns how many there were.
+static int KillChildrenAndGroup(pid_t group)
 {
     const pid_t self = getpid();
     int killed = 0;
@@ -49,22 +50,23 @@ static int KillChildren(void)
         const char* name_end = strrchr(line, ')');
         char state = 0;
         long parent = 0;
-        if (name_end != NULL && sscanf(name_end + 1, " %c %ld", &state, &parent) == 2 && parent == self &&
-            state != 'Z' && kill((pid_t)pid, SIGKILL) == 0)
+        long process_group = 0;
+        if (name_end != NULL && sscanf(name_end + 1, " %c %ld %ld", &state, &parent, &process_group) == 3 &&
+            (parent == self || process_group == group) && state != 'Z' && kill((pid_t)pid, SIGKILL) == 0)
             ++killed;
     }
     closedir(proc);
     return killed;
 }
 
-// Kills and reaps every process below this one, each orphan as it comes up, for at most 10 s;
-// returns how many were killed.
-static int EndEverythingBelow(void)
+// Kills and reaps `group` and every process below this one, each orphan as it comes up, for at
+// most 10 s; returns how many were killed.
+static int EndEverythingBelow(pid_t group)
 {
     const struct timespec pause = {0, 10 * 1000 * 1000};
     int killed = 0;
     for (int round = 0; round < 1000; ++round) {
-        killed += KillChildren();
+        killed += KillChildrenAndGroup(group);
         pid_t reaped = 0;
         while ((reaped = waitpid(-1, NULL, WNOHANG)) > 0) {
         }
@@ -111,9 +113,7 @@ int main(int argc, char* argv[])
             break;
         }
     }
-    // The group's processes that are still children are counted below, the others not.
-    kill(-program, SIGKILL);
-    const int ended = EndEverythingBelow();
+    const int ended = EndEverythingBelow(program);
     if (ended > 0)
         fprintf(stderr, "test_group_runner: ended %d processes the test left running\n", ended);
 
