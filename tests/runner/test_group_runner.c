@@ -3,14 +3,21 @@
 //
 //     test_group_runner EMULATOR [EMULATOR-ARGUMENT...] PROGRAM [ARGUMENT...]
 //
-// CTest starts every test of a cross build through it when FLOWTALLY_TEST_GROUP_RUNNER names it
-// (scripts/run-tests-armhf.sh builds it with this machine's compiler). Under qemu-user a fork of a
-// threaded program now and then leaves the child stuck inside the emulator before its exec, which
-// a device never meets. Such a child keeps what it inherited, CTest's output pipe among it, and
-// CTest would wait for that pipe until the test's time-out, long after the program's own result.
-// The runner starts the program in a process group of its own and takes over every process
-// orphaned below it; once the program has exited, it kills that group and every process still
-// below it, and ends as the program did.
+// Any command line works: the emulator part is what a cross build puts in front of each test
+// program. CTest starts every test of a cross build through it when FLOWTALLY_TEST_GROUP_RUNNER
+// names it (scripts/run-tests-armhf.sh builds it with this machine's compiler; a native build
+// builds it and runs its tests). Under qemu-user a fork of a threaded program now and then leaves
+// the child stuck inside the emulator before its exec, which a device never meets. Such a child
+// keeps what it inherited, CTest's output pipe among it, and CTest would wait for that pipe until
+// the test's time-out, long after the program's own result.
+//
+// The runner starts the command in a process group of its own and takes over every process
+// orphaned below it. Once the command has exited, and while it is still an unreaped zombie (so
+// that the number of its group cannot name another group yet), the runner kills that group and
+// every process below itself; then it reaps the command, and for up to 10 s more kills and reaps
+// whatever else comes up below itself, by parent only. It ends as the command did: with its exit
+// code, or by the signal that ended it. SIGCHLD goes back to its default first, for the runner and
+// the command alike: a caller that ignores it would otherwise leave nothing to wait for.
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <errno.h>
@@ -23,8 +30,8 @@
 #include <time.h>
 #include <unistd.h>
 
-// Sends SIGKILL to every live process whose parent is this one or that belongs to `group`;
-// returns how many there were.
+// Sends SIGKILL to every live process whose parent is this one or, when `group` is above 0, that
+// belongs to `group`; returns how many there were.
 static int KillChildrenAndGroup(pid_t group)
 {
     const pid_t self = getpid();
@@ -52,21 +59,21 @@ static int KillChildrenAndGroup(pid_t group)
         long parent = 0;
         long process_group = 0;
         if (name_end != NULL && sscanf(name_end + 1, " %c %ld %ld", &state, &parent, &process_group) == 3 &&
-            (parent == self || process_group == group) && state != 'Z' && kill((pid_t)pid, SIGKILL) == 0)
+            (parent == self || (group > 0 && process_group == group)) && state != 'Z' && kill((pid_t)pid, SIGKILL) == 0)
             ++killed;
     }
     closedir(proc);
     return killed;
 }
 
-// Kills and reaps `group` and every process below this one, each orphan as it comes up, for at
-// most 10 s; returns how many were killed.
-static int EndEverythingBelow(pid_t group)
+// Kills and reaps every process below this one (found by its parent), each orphan as it comes up,
+// for at most 10 s; returns how many were killed.
+static int EndEverythingBelow(void)
 {
     const struct timespec pause = {0, 10 * 1000 * 1000};
     int killed = 0;
     for (int round = 0; round < 1000; ++round) {
-        killed += KillChildrenAndGroup(group);
+        killed += KillChildrenAndGroup(0);
         pid_t reaped = 0;
         while ((reaped = waitpid(-1, NULL, WNOHANG)) > 0) {
         }
@@ -81,9 +88,11 @@ static int EndEverythingBelow(pid_t group)
 int main(int argc, char* argv[])
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: %s PROGRAM [ARGUMENT...]\n", argv[0]);
+        fprintf(stderr, "usage: %s EMULATOR [EMULATOR-ARGUMENT...] PROGRAM [ARGUMENT...]\n", argv[0]);
         return 2;
     }
+    // Inherited SIG_IGN would have the kernel reap the command itself, and waiting would fail.
+    signal(SIGCHLD, SIG_DFL);
     // Orphans below this process become its children rather than init's.
     if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
         perror("test_group_runner: PR_SET_CHILD_SUBREAPER");
@@ -105,21 +114,33 @@ int main(int argc, char* argv[])
     }
     setpgid(program, program);  // also here: the group exists before the kill below, whoever runs first
 
-    int status = 0;
-    while (waitpid(program, &status, 0) < 0) {
-        if (errno != EINTR) {
-            perror("test_group_runner: waitpid");
-            status = 125 << 8;
-            break;
+    // Waits for the command's end but leaves it a zombie: its number, and so its group's, stays
+    // taken until it is reaped below.
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    int waited = 0;
+    while ((waited = waitid(P_PID, (id_t)program, &info, WEXITED | WNOWAIT)) < 0 && errno == EINTR) {
+    }
+    int ended = 0;
+    if (waited < 0) {
+        perror("test_group_runner: waitid");
+        info.si_code = CLD_EXITED;
+        info.si_status = 125;
+    } else {
+        // Each live member of the group and each orphan already handed to this process, counted;
+        // then the group at once, should one of them have forked meanwhile.
+        ended = KillChildrenAndGroup(program);
+        kill(-program, SIGKILL);
+        while (waitpid(program, NULL, 0) < 0 && errno == EINTR) {
         }
     }
-    const int ended = EndEverythingBelow(program);
+    ended += EndEverythingBelow();
     if (ended > 0)
         fprintf(stderr, "test_group_runner: ended %d processes the test left running\n", ended);
 
-    if (WIFSIGNALED(status)) {
+    if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) {
         // Ends by the same signal, so that CTest reports the program's own end.
-        const int signal_number = WTERMSIG(status);
+        const int signal_number = info.si_status;
         signal(signal_number, SIG_DFL);
         sigset_t set;
         sigemptyset(&set);
@@ -128,5 +149,5 @@ int main(int argc, char* argv[])
         raise(signal_number);
         return 128 + signal_number;
     }
-    return WEXITSTATUS(status);
+    return info.si_status;
 }
