@@ -34,6 +34,8 @@ constexpr int kLimit = 2048;
 constexpr int kBlockBegin = 100;
 constexpr int kBlockEnd = 600;
 constexpr int kMovedFrom = 1000;
+// How the child ends when it could not write its report: its pipe was closed, not marked.
+constexpr int kReportLost = 3;
 
 std::vector<int> Planted()
 {
@@ -46,7 +48,7 @@ std::vector<int> Planted()
 
 // What the child reports first: the step of its set-up that failed (kNone: all went well) and
 // errno then. Then, after the marking, one Record per descriptor open below the limit.
-enum Step : int { kNone, kRaiseLimit, kMoveReport, kOpenSource, kOpenStandardStream, kClearStandardStream, kPlant };
+enum Step : int { kNone, kSetLimit, kMoveReport, kOpenSource, kOpenStandardStream, kClearStandardStream, kPlant };
 struct Header {
     int failed_step;
     int error;
@@ -59,7 +61,7 @@ struct Record {
 const char* StepName(int step)
 {
     switch (step) {
-    case kRaiseLimit: return "setting the soft descriptor limit";
+    case kSetLimit: return "setting the soft descriptor limit";
     case kMoveReport: return "moving the report pipe";
     case kOpenSource: return "opening /dev/null";
     case kOpenStandardStream: return "opening a missing standard stream";
@@ -97,10 +99,10 @@ bool WriteAll(int fd, const void* data, std::size_t size) noexcept
     };
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        fail(kRaiseLimit);
+        fail(kSetLimit);
     limit.rlim_cur = kLimit;
     if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
-        fail(kRaiseLimit);
+        fail(kSetLimit);
     const int moved_report = ::fcntl(report, F_DUPFD_CLOEXEC, kMovedFrom);
     if (moved_report < 0)
         fail(kMoveReport);
@@ -135,7 +137,7 @@ bool WriteAll(int fd, const void* data, std::size_t size) noexcept
     const Header header{kNone, 0};
     const bool reported = WriteAll(report, &header, sizeof header) &&
                           WriteAll(report, records.data(), count * sizeof(Record));
-    ::_exit(reported ? 0 : 1);
+    ::_exit(reported ? 0 : kReportLost);
 }
 
 // Killed and reaped on every way out of the test.
@@ -239,6 +241,7 @@ TEST_P(MarkCloseOnExecFromTest, MarksEveryOpenDescriptorFromFirstUpAndNoneBelow)
     std::string bytes;
     ASSERT_TRUE(ReadToEnd(read_end.get(), bytes, std::chrono::seconds(60))) << "the child did not end its report";
     const int status = child.Reap();
+    ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == kReportLost) << "the child's report pipe was closed";
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child ended with status " << status;
     Header header{};
     ASSERT_GE(bytes.size(), sizeof header);
