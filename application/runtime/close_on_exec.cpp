@@ -64,18 +64,41 @@ bool MarkListedCloseOnExecFrom(int first) noexcept
     return complete;
 }
 
-}  // namespace
-
-void MarkCloseOnExecFrom(int first) noexcept
+// close_range with its close-on-exec flag; false where the kernel refuses it (before 5.11).
+bool MarkedByCloseRangeFrom(int first) noexcept
 {
-    if (::close_range(static_cast<unsigned>(first), ~0U, CLOSE_RANGE_CLOEXEC) == 0)
-        return;
-    if (MarkListedCloseOnExecFrom(first))
-        return;
+    return ::close_range(static_cast<unsigned>(first), ~0U, CLOSE_RANGE_CLOEXEC) == 0;
+}
+
+// The last resort: marks every number from `first` below the descriptor limit.
+void MarkBelowLimitCloseOnExecFrom(int first) noexcept
+{
     rlimit limit{};
     const rlim_t end = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : 1024;
     for (rlim_t fd = static_cast<rlim_t>(first); fd < end && fd < kHighestWalked; ++fd)
         ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+}
+
+}  // namespace
+
+void MarkCloseOnExecFrom(int first, CloseOnExecWay way) noexcept
+{
+    switch (way) {
+    case CloseOnExecWay::kCloseRange:
+        MarkedByCloseRangeFrom(first);
+        return;
+    case CloseOnExecWay::kProcWalk:
+        MarkListedCloseOnExecFrom(first);
+        return;
+    case CloseOnExecWay::kLimitWalk:
+        MarkBelowLimitCloseOnExecFrom(first);
+        return;
+    case CloseOnExecWay::kBest:
+        break;
+    }
+    if (MarkedByCloseRangeFrom(first) || MarkListedCloseOnExecFrom(first))
+        return;
+    MarkBelowLimitCloseOnExecFrom(first);
 }
 
 }  // namespace util

@@ -1,9 +1,12 @@
 // The whole service as a user starts it: the built binary on a test-pattern camera.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -13,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include "application/runtime/unique_fd.h"
 #include "application/streaming/bin.h"
 #include "support/alarms_database.h"
 #include "support/polling.h"
@@ -187,6 +191,10 @@ protected:
 // sockets, its database or the descriptors its other parts and libraries opened.
 TEST_F(LedUtilityOfTheServiceTest, GetsNoDescriptorButItsStandardStreams)
 {
+    // One the service inherits without close-on-exec, at the lowest free number: 3 where whatever
+    // runs the test leaves nothing there, the first the marking must cover.
+    util::UniqueFd inherited(::open("/dev/null", O_RDONLY));
+    ASSERT_TRUE(inherited.isValid()) << std::strerror(errno);
     ServiceProcess service(Arguments());
     ASSERT_TRUE(WaitUntilListening(m_ports)) << service.Output();
     ASSERT_TRUE(WaitUntilListening(m_ports + 1)) << service.Output();
