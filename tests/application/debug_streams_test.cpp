@@ -24,9 +24,23 @@ using namespace std::chrono_literals;
 
 using testing_support::StreamReader;
 
+// A failure on one of the manager's threads (a stream's server that cannot bind its port, say)
+// fails the test with its message instead of ending the test program.
+void FailTestOnThreadFailure(ThreadManager& manager)
+{
+    manager.m_exception_callback = [](std::shared_ptr<BaseThread> thread, const std::exception* error) {
+        ADD_FAILURE() << "thread " << thread->GetName()
+                      << " failed: " << (error ? error->what() : "unknown exception");
+    };
+}
+
 class DebugStreamsTest : public ::testing::Test {
 protected:
-    DebugStreamsTest() { streaming::InitGstreamer(); }
+    DebugStreamsTest()
+    {
+        streaming::InitGstreamer();
+        FailTestOnThreadFailure(m_manager);
+    }
     ~DebugStreamsTest() override
     {
         StopEmitting();
@@ -102,6 +116,7 @@ TEST_F(DebugStreamsTest, ClientConnectingBeforeTheFirstFrameReadsTheStream)
     for (int attempt = 0; attempt < 4; ++attempt) {
         const int port = testing_support::FreePortRange(2);
         ThreadManager manager;
+        FailTestOnThreadFailure(manager);
         DebugStreams streams(m_logger, port, manager);
         streams.OnDebugImages({image}, 0);
         ASSERT_TRUE(testing_support::WaitUntil([&] { return !testing_support::PortIsFree(port + 1); }, 10s));
@@ -164,6 +179,7 @@ TEST_F(DebugStreamsTest, ImageWhosePortWouldPassTheLastPortIsNotStreamedAndTheOt
     constexpr int kTcpSinkDefaultPort = 4953;
     const bool default_port_was_taken = testing_support::IsListening(kTcpSinkDefaultPort);
     ThreadManager manager;
+    FailTestOnThreadFailure(manager);
     DebugStreams streams(m_logger, 65533, manager);
     // The emitter ends before the streams it feeds, their threads before the streams they serve.
     const struct OnExit {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/alarms_database.h"
@@ -39,10 +40,19 @@ TEST(StereoDebugStreamsTest, RenderedPassIsServedAsTracksDisparityAndRectifiedPa
     const std::vector<std::string> render = testing_support::LaunchCommand(
         {renderer.string(), "--out", dir.Path("scene"), "--width", "144", "--height", "108", "--focal", "90", "--frames",
          "40", "--person", "0,-150,0,150,5,180,0"});
-    ASSERT_EQ(boost::process::system(boost::process::exe = render.front(),
-                                     boost::process::args = std::vector<std::string>(render.begin() + 1, render.end()),
-                                     boost::process::std_out > boost::process::null),
-              0);
+    boost::process::child rendering(boost::process::exe = render.front(),
+                                    boost::process::args = std::vector<std::string>(render.begin() + 1, render.end()),
+                                    boost::process::std_out > boost::process::null);
+    // Rendering takes a few seconds, also under the emulator, where a fork now and then sticks
+    // before its exec: such a renderer is ended and the test fails, rather than waiting for ever.
+    const auto rendering_deadline = std::chrono::steady_clock::now() + 120s;
+    while (rendering.running() && std::chrono::steady_clock::now() < rendering_deadline)
+        std::this_thread::sleep_for(50ms);
+    if (rendering.running()) {
+        rendering.terminate();
+        FAIL() << "the renderer did not end within 120 s";
+    }
+    ASSERT_EQ(rendering.exit_code(), 0);
     ASSERT_TRUE(testing_support::CreateAlarmsDatabase(dir.Path("alarms.sqlite")));
     const int stream_port = testing_support::FreePortRange(4);
     // Five pairs a second leave a slow reader several seconds before the service drops it.

@@ -71,7 +71,7 @@ public:
         if (m_pid == 0) {
             dup2(fds[1], STDOUT_FILENO);
             dup2(fds[1], STDERR_FILENO);
-            int null_fd = open("/dev/null", O_RDONLY);
+            int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
             dup2(null_fd, STDIN_FILENO);
             execv(argv[0], argv.data());
             _exit(127);
