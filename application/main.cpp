@@ -178,14 +178,16 @@ int main(int argc, char* argv[])
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
     boost::shared_ptr<LogSink> log_sink;
+    // The process ends abnormally, as with an uncaught exception, but by itself: std::terminate
+    // would print the exception's text once more, unquoted, after the fatal line.
     try {
         return Run(argc, argv, log_sink, stop_pipe);
     } catch (const std::exception& error) {
         LogStartUpFailure(error, error.what(), log_sink);
-        throw;
+        std::abort();
     } catch (const Glib::Exception& error) {
         // GLib's errors (e.g. an unparsable pipeline) are no std::exception.
         LogStartUpFailure(error, error.what(), log_sink);
-        throw;
+        std::abort();
     }
 }

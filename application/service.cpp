@@ -313,5 +313,5 @@ void Service::WriteAngleFile(const std::string& path, double angle, LogSource& l
     if (file)
         file << std::fixed << std::setprecision(5) << angle << std::endl;
     if (!file)
-        LOG(logger, warning) << "Can not write the angle file " << path;
+        LOG(logger, warning) << "Can not write the angle file " << LoggedValue(path);
 }

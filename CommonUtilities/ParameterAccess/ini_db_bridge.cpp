@@ -12,11 +12,16 @@
 #include <fstream>
 #include <new>
 
+#include "CommonUtilities/DebugInterfaces/block_log.h"
 #include "CommonUtilities/ParameterAccess/wide_text.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 
 namespace fs = std::filesystem;
 namespace pt = boost::property_tree;
+
+// The file names and the parser's messages come from outside: the log quotes them.
+using BlockEntities::Log::kLoggedValueLimit;
+using BlockEntities::Log::LoggedValue;
 
 namespace logging {
 
@@ -314,7 +319,7 @@ const pt::ptree* CIniDBBridge::ParsedFile(const std::string& iniFile)
     const std::uintmax_t bytes = fs::file_size(iniFile, size_error);
     if (!size_error && bytes > kMaxIniFileBytes) {
         LogError("IniBridgeFileSize_110615_102700")
-            << "ini file " << iniFile << " is " << std::to_string(bytes) << " bytes, more than the "
+            << "ini file " << LoggedValue(iniFile) << " is " << std::to_string(bytes) << " bytes, more than the "
             << std::to_string(kMaxIniFileBytes) << " bytes a parameter file may have; it is not read";
         return m_parsed.emplace(iniFile, nullptr).first->second.get();
     }
@@ -322,8 +327,9 @@ const pt::ptree* CIniDBBridge::ParsedFile(const std::string& iniFile)
     try {
         pt::read_ini(iniFile, *tree);
     } catch (const pt::ini_parser_error& e) {
-        LogError("IniBridgeParseFile_110615_101800")
-            << "CIniDBBridge error parsing ini file " << iniFile << ": " << e.what();
+        // The parser's message names the file again.
+        LogError("IniBridgeParseFile_110615_101800") << "CIniDBBridge error parsing ini file " << LoggedValue(iniFile)
+                                                     << ": " << LoggedValue(e.what(), 4 * kLoggedValueLimit);
         tree.reset();
     } catch (const pt::ptree_error&) {
         tree.reset();
@@ -339,7 +345,7 @@ int CIniDBBridge::GetDBParameterFromIniFile(const std::string& iniFile, DBB_SECT
     if (iniFile.empty())
         return DBB_NOT_FOUND;
     if (!IsRegularFile(iniFile)) {
-        LogError("IniBridgeMissingFile_110615_101700") << "ini file " << iniFile << " doesn't exist";
+        LogError("IniBridgeMissingFile_110615_101700") << "ini file " << LoggedValue(iniFile) << " doesn't exist";
         return DBB_NOT_FOUND;
     }
     const pt::ptree* parsed = ParsedFile(iniFile);
@@ -411,7 +417,7 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
     if (section != dbbridge_project::DBB_SECTION_COMMON && m_ini_files.size() != 1) {
         auto line = LogError("IniBridgeSeveralFiles_110615_102100");
         line << "CIniDBBridge::SetDBParameter can't be used if more than 1 ini files used. Files:";
-        for (const auto& file : m_ini_files) line << file << "; ";
+        for (const auto& file : m_ini_files) line << LoggedValue(file) << "; ";
         return dbbridge_project::DBB_SEVERAL_FILES;
     }
     const std::string target = section == dbbridge_project::DBB_SECTION_COMMON ? m_shared_ini_file : m_ini_files[0];
@@ -422,7 +428,8 @@ int CIniDBBridge::SetDBParameter(DBB_SECTION section, unsigned long componentId,
             pt::read_ini(target, tree);
         } catch (const pt::ini_parser_error& e) {
             LogError("IniBridgeWriteParseFile_110615_102400")
-                << "CIniDBBridge error parsing ini file " << target << ": " << e.what();
+                << "CIniDBBridge error parsing ini file " << LoggedValue(target) << ": "
+                << LoggedValue(e.what(), 4 * kLoggedValueLimit);
             return -2;
         }
     }

@@ -17,6 +17,8 @@ namespace ParamsLib {
 
 namespace {
 
+namespace Log = BlockEntities::Log;
+
 void WriteError(const std::shared_ptr<BlockEntities::Log::ILog>& log, const std::string& text)
 {
     if (log)
@@ -55,18 +57,20 @@ void UseIParametersTransfer::operator()(BaseParameter& parameter, const BlockEnt
             else if (text == "0")
                 text = "false";
         }
+        // The texts of the files reach the log quoted: the reader's message repeats the text.
         try {
             parameter.Deserialize(text);
         } catch (const std::exception& e) {
-            throw std::runtime_error(std::string("Exception ") + e.what() + "\n" + "while deserialization parameter " +
-                                     full_name + ".");
+            throw std::runtime_error("Exception " + Log::LoggedValue(e.what(), 4 * Log::kLoggedValueLimit) + "\n" +
+                                     "while deserialization parameter " + full_name + ".");
         }
         if (m_log && parameter.WasClampedToLimits()) {
             ParameterOptions options;
             parameter.FillParameterOptions(options);
             m_log->Write(kKivLogWarning, context,
-                         "Parameter " + full_name + " = " + parameter.GetTextAsRead() + " lies outside its limits [" +
-                             options[ParameterOption::kMinimum] + ", " + options[ParameterOption::kMaximum] +
+                         "Parameter " + full_name + " = " + Log::LoggedValue(parameter.GetTextAsRead()) +
+                             " lies outside its limits [" + options[ParameterOption::kMinimum] + ", " +
+                             options[ParameterOption::kMaximum] +
                              "]: " + parameter.GetCurrentValueText("reporting its limits") + " is used");
         }
         return;
@@ -112,7 +116,7 @@ void load_parameters(const char* iniFiles, long id, BlockEntities::IAlgoEntityBa
     const int result = CreateIniDBBridge(iniFiles, true, static_cast<int>(id), &sink, bridge);
     if (result < 0 || !bridge) {
         const std::string message = "Failed to create CIniDBBridge. ErrCode=" + std::to_string(result) + " iniFile='" +
-                                    (iniFiles ? iniFiles : "") + "'; ID=" + std::to_string(id);
+                                    Log::LoggedValue(iniFiles ? iniFiles : "") + "'; ID=" + std::to_string(id);
         WriteError(log, message);
         throw std::runtime_error(message);
     }

@@ -2,11 +2,21 @@
 
 #include <sstream>
 
+#include "CommonUtilities/DebugInterfaces/block_log.h"
+
 namespace {
 
 void WriteAttribute(std::ostream& out, const char* name, const std::string& value)
 {
     out << " " << name << "=\"" << EscapeXmlAttribute(value) << "\"";
+}
+
+// A current value, which may come from the parameter files: the profile is logged, so the value is
+// quoted as a log line quotes one, in XML's form.
+void WriteCurrentValue(std::ostream& out, const ParamsLib::BaseParameter& parameter)
+{
+    out << " value=\"" << BlockEntities::Log::LoggedXmlAttribute(parameter.GetCurrentValueText("getting current value"))
+        << "\"";
 }
 
 }  // namespace
@@ -67,10 +77,10 @@ void DefaultXmlForParamMgr::operator()(ParamsLib::BaseParameter& parameter, cons
     if (m_kind == ParameterSetKind::kDeclaredDefaults) {
         WriteAttribute(element, "value", info.default_value);
     } else if (state == ParameterState::kDefaultLoaded) {
-        WriteAttribute(element, "value", parameter.GetCurrentValueText("getting current value"));
+        WriteCurrentValue(element, parameter);
         WriteAttribute(element, "initializaion_state", "Default");
     } else if (state == ParameterState::kDeserialized) {
-        WriteAttribute(element, "value", parameter.GetCurrentValueText("getting current value"));
+        WriteCurrentValue(element, parameter);
         WriteAttribute(element, "default_value", info.default_value);
         WriteAttribute(element, "initializaion_state", "Deserialized");
     } else {

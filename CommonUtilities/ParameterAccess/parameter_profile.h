@@ -20,7 +20,8 @@ struct ParameterSetKind {
 };
 
 // Writes the parameters of the tree as XML, one group element per block (or per option-2 group),
-// groups in byte order of their names. An empty selection writes nothing.
+// groups in byte order of their names. An empty selection writes nothing. The profile is logged:
+// current values are quoted as a log line quotes a value (Log::LoggedXmlAttribute).
 void GenerateProfile(std::ostream& out, BlockEntities::IAlgoEntityBase* root, ParameterSetKind::Enum kind);
 
 // Writes the warning of every parameter whose declared default had to be limited or truncated.

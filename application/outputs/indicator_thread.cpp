@@ -103,7 +103,8 @@ void IndicatorThread::ThreadFunc()
         } catch (const std::exception& error) {
             if (!board_lost) {
                 LOG(GetLogger(), info) << "Indicator board is now disconnected!";
-                LOG(GetLogger(), info) << "Exception: " << error.what();
+                // The device's errors name the device, as the options give it.
+                LOG(GetLogger(), info) << "Exception: " << LoggedValue(error.what(), 4 * kLoggedValueLimit);
             }
             board_lost = true;
         }

@@ -421,7 +421,7 @@ void LedController::RunSetLeds(Launcher& launcher, const std::vector<std::string
             if (failed_child > 0)
                 while (::waitpid(failed_child, nullptr, 0) == -1 && errno == EINTR) {
                 }
-            LOG(launcher.logger, error) << "Can not run LED utility " << launcher.set_leds_path << ": "
+            LOG(launcher.logger, error) << "Can not run LED utility " << LoggedValue(launcher.set_leds_path) << ": "
                                         << (failed_child > 0 ? "execve failed: " : "") << start_error.message();
             return;
         }
@@ -443,8 +443,8 @@ void LedController::RunSetLeds(Launcher& launcher, const std::vector<std::string
         if (!launcher.PollUntil(deadline, [&] { return utility.Reap(WNOHANG, wait_error); })) {
             // Ended as at a stop: the group has kTermGrace to end on SIGTERM, leader first or
             // not; what of it still runs then is killed.
-            LOG(launcher.logger, warning) << "LED utility " << launcher.set_leds_path << " still running after "
-                                          << kRunBound.count() << " ms, ending it";
+            LOG(launcher.logger, warning) << "LED utility " << LoggedValue(launcher.set_leds_path)
+                                          << " still running after " << kRunBound.count() << " ms, ending it";
             ::kill(-group, SIGTERM);
             const bool ended = launcher.PollUntil(Clock::now() + kTermGrace, [&] {
                 return utility.Reap(WNOHANG, wait_error) && ::kill(-group, 0) != 0;
@@ -460,6 +460,7 @@ void LedController::RunSetLeds(Launcher& launcher, const std::vector<std::string
             LOG(launcher.logger, error) << "boost::process::child::wait: waitpid(2) failed: " << wait_error.message();
     } catch (const std::exception& error) {
         // What else fails while the utility is started (memory, the library's own set-up).
-        LOG(launcher.logger, error) << "Can not run LED utility " << launcher.set_leds_path << ": " << error.what();
+        LOG(launcher.logger, error) << "Can not run LED utility " << LoggedValue(launcher.set_leds_path) << ": "
+                                    << LoggedValue(error.what(), 4 * kLoggedValueLimit);
     }
 }

@@ -35,7 +35,9 @@ void ReportFailure(const std::string& name, const std::string& what)
             return;
     }
     LogSource logger = Logger::GetLogSource(channel::kErrorFiles);
-    LOG(logger, warning) << "Error marker " << name << " can not be changed: " << what;
+    // The reason names the directory, which comes from the options.
+    LOG(logger, warning) << "Error marker " << name
+                         << " can not be changed: " << LoggedValue(what, 4 * kLoggedValueLimit);
 }
 
 void ReportSuccess(const std::string& name)

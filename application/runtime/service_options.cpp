@@ -219,13 +219,14 @@ void ServiceOptionsParser::ReadConfigFile(LogSource& logger)
     if (m_options.config.empty())
         return;
     LOG(logger, info) << "Reading configuration from file.";
+    const std::string refusal = "Can not open configuration file '" + LoggedValue(m_options.config) + "'";
     // A directory opens as a stream that reads as an empty file: refuse it like a missing one.
     struct stat status {};
     if (::stat(m_options.config.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-        throw std::runtime_error("Can not open configuration file");
+        throw std::runtime_error(refusal);
     std::ifstream file(m_options.config);
     if (file.fail() || file.bad())
-        throw std::runtime_error("Can not open configuration file");
+        throw std::runtime_error(refusal);
     po::store(po::parse_config_file(file, m_configuration, true), m_values);
     file.close();
     po::notify(m_values);

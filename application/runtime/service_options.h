@@ -73,7 +73,7 @@ public:
     static void PrintVersion(std::ostream& out);
 
     // Reads the configuration file named by `config` (if any). Command-line values win;
-    // unknown keys are ignored. Throws "Can not open configuration file".
+    // unknown keys are ignored. Throws "Can not open configuration file" with the file's name.
     void ReadConfigFile(LogSource& logger);
 
     // Expands the pipeline macros, applies the frame-skip rule and checks narrowed values. The

@@ -57,8 +57,9 @@ void ThreadManager::HandleException(const std::shared_ptr<BaseThread>& thread, c
         const char* type_name = typeid(*error).name();
         if (*type_name == '*')
             ++type_name;
-        LOG(thread->GetLogger(), fatal)
-            << "Error details: class: " << type_name << "; message: " << error->what();
+        // The text may carry what came from outside (a path, an option, GStreamer's own message).
+        LOG(thread->GetLogger(), fatal) << "Error details: class: " << type_name
+                                        << "; message: " << LoggedValue(error->what(), 4 * kLoggedValueLimit);
     }
     if (!m_exception_callback)
         throw;

@@ -86,13 +86,14 @@ Glib::RefPtr<Gst::Pipeline> Bin::CreatePipelineFromString(std::string descriptio
 {
     if (description.empty())
         description = "identity";
-    LOG(m_logger, trace) << "Initializing pipeline from string: " << description;
+    // A description names several elements with their properties: it is quoted with room for that.
+    LOG(m_logger, trace) << "Initializing pipeline from string: " << LoggedValue(description, 4 * kLoggedValueLimit);
 
     Glib::RefPtr<Gst::Element> parsed;
     try {
         parsed = Gst::Parse::launch(description);
     } catch (const Glib::Error& error) {
-        LOG(m_logger, error) << "Error parsing pipeline: " << error.what();
+        LOG(m_logger, error) << "Error parsing pipeline: " << LoggedValue(error.what(), 4 * kLoggedValueLimit);
         throw;
     }
     if (!parsed)

@@ -127,6 +127,8 @@ public:
 
     bool ExitedNormally() const { return m_exited && WIFEXITED(m_status); }
     int ExitCode() const { return ExitedNormally() ? WEXITSTATUS(m_status) : -1; }
+    // The signal that ended the process; 0 while it runs or when it exited.
+    int TermSignal() const { return m_exited && WIFSIGNALED(m_status) ? WTERMSIG(m_status) : 0; }
     pid_t Pid() const { return m_pid; }
 
     std::string Output()

@@ -149,7 +149,8 @@ TEST_F(ServiceOptionsTest, CommandLineWinsOverFileAndUnknownKeysAreIgnored)
 TEST_F(ServiceOptionsTest, MissingConfigurationFileIsRefused)
 {
     Parse({"--config", "/nonexistent/flowtally.conf"});
-    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.ReadConfigFile(m_logger); }), "Can not open configuration file");
+    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.ReadConfigFile(m_logger); }),
+              "Can not open configuration file '/nonexistent/flowtally.conf'");
 }
 
 TEST_F(ServiceOptionsTest, SkipIsIgnoredWhenFramesMayNotBeDropped)
@@ -246,7 +247,8 @@ TEST_F(ServiceOptionsTest, OutOfRangeValuesAreRefusedAndBoundsAccepted)
 TEST_F(ServiceOptionsTest, DirectoryAsConfigurationFileIsRefused)
 {
     Parse({"--config", fs::temp_directory_path().string()});
-    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.ReadConfigFile(m_logger); }), "Can not open configuration file");
+    EXPECT_EQ(RuntimeErrorOf([&] { m_parser.ReadConfigFile(m_logger); }),
+              "Can not open configuration file '" + fs::temp_directory_path().string() + "'");
 }
 
 TEST_F(ServiceOptionsTest, RepeatedSingleValueOptionIsAnError)
