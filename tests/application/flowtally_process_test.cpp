@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -19,14 +18,13 @@
 #include "application/runtime/unique_fd.h"
 #include "application/streaming/bin.h"
 #include "support/alarms_database.h"
+#include "support/crossing_scene.h"
 #include "support/polling.h"
 #include "support/processes.h"
 #include "support/ports.h"
 #include "support/service_process.h"
 #include "support/stream_client.h"
 #include "support/stream_reader.h"
-#include "tools/scene_renderer/renderer.h"
-#include "tools/scene_renderer/scene_files.h"
 
 namespace {
 
@@ -125,17 +123,7 @@ protected:
     LedUtilityOfTheServiceTest()
     {
         streaming::InitGstreamer();
-        scene::Scene scene;
-        scene.rig = {160, 120, 100.0, 260.0, 15.0, 0.0, false};
-        scene.frames = 80;
-        scene.people.push_back(scene::ParsePerson("0,-210,0,210,5.5,172,0"));
-        const scene::Renderer renderer(scene);
-        char name[32];
-        for (int frame = 0; frame < scene.frames; ++frame) {
-            std::snprintf(name, sizeof name, "frame_%05d.png", frame);
-            cv::imwrite(m_dir.Path(name), renderer.RenderFrame(frame));
-        }
-        std::ofstream(m_dir.Path("algo.ini")) << scene::AlgoIni(scene);
+        std::ofstream(m_dir.Path("algo.ini")) << testing_support::RenderOnePersonCrossing(m_dir.Path());
         std::ofstream(m_utility) << "#!/bin/sh\n"
                                     "dir='" << m_dir.Path() << "'\n"
                                     "if { set -C; true > \"$dir/listed\"; } 2>/dev/null; then\n"

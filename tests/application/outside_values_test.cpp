@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <ostream>
@@ -15,12 +14,10 @@
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
-#include <opencv2/imgcodecs.hpp>
 
 #include "application/runtime/logger.h"
+#include "support/crossing_scene.h"
 #include "support/service_process.h"
-#include "tools/scene_renderer/renderer.h"
-#include "tools/scene_renderer/scene_files.h"
 
 namespace {
 
@@ -101,17 +98,8 @@ std::vector<std::string> With(std::vector<std::string> arguments, const std::str
 // One person crossing the counting line every 3.2 s, played in a loop: the counter reports passes.
 std::vector<std::string> Scene(const TempDir& dir)
 {
-    scene::Scene scene;
-    scene.rig = {160, 120, 100.0, 260.0, 15.0, 0.0, false};
-    scene.frames = 80;
-    scene.people.push_back(scene::ParsePerson("0,-210,0,210,5.5,172,0"));
-    const scene::Renderer renderer(scene);
-    char name[32];
-    for (int frame = 0; frame < scene.frames; ++frame) {
-        std::snprintf(name, sizeof name, "frame_%05d.png", frame);
-        cv::imwrite(dir.Path(name), renderer.RenderFrame(frame));
-    }
-    auto arguments = With(Service(dir), "--algo_config", Write(dir, "scene.ini", scene::AlgoIni(scene)));
+    const std::string parameters = testing_support::RenderOnePersonCrossing(dir.Path());
+    auto arguments = With(Service(dir), "--algo_config", Write(dir, "scene.ini", parameters));
     return With(arguments, "--pipeline",
                 "multifilesrc location=" + dir.Path("frame_%05d.png") +
                     " loop=true caps=image/png,framerate=25/1 ! pngdec ! videoconvert ! identity sync=true ! "

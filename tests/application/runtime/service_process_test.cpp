@@ -12,6 +12,7 @@
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
 
+#include "support/ports.h"
 #include "support/service_process.h"
 
 namespace {
@@ -52,7 +53,10 @@ TEST(ServiceProcessTest, MissingConfigurationFileIsFatal)
 TEST(ServiceProcessTest, StopsInOrderOnSigterm)
 {
     testing_support::TempDir dir;
-    ServiceProcess service({"--algo_enabled=false", "--stream_port=0", "--image_port=0", "--inclinometer=false",
+    // The image port's branch takes the frames: a capture that feeds nothing fails at its first
+    // frame, and that failure would race the signal.
+    ServiceProcess service({"--algo_enabled=false", "--stereo=false", "--stream_port=0",
+                            "--image_port=" + std::to_string(testing_support::FreePortRange(1)), "--inclinometer=false",
                             "--pipeline=videotestsrc is-live=true ! capsfilter "
                             "caps=video/x-raw,format=GRAY8,width=64,height=48,framerate=10/1 name=tail",
                             "--error_file_directory=" + dir.Path("errors"),
