@@ -1,5 +1,6 @@
 #include "application/streaming/sink.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -36,6 +37,29 @@ int PullFirstByte(streaming::Sink& sink)
     gst_sample_unref(sample);
     return first;
 }
+
+// Tells when a GObject has been disposed. A disposed bin has already let go of its children. The
+// flag is shared with the weak-reference notification, which may run on a GStreamer thread after
+// the watch is gone; the notification frees its own share.
+class DisposeWatch {
+public:
+    explicit DisposeWatch(GObject* object) : m_disposed(std::make_shared<std::atomic<bool>>(false))
+    {
+        g_object_weak_ref(object, &DisposeWatch::OnDisposed, new Flag(m_disposed));
+    }
+    bool Disposed() const { return m_disposed->load(); }
+
+private:
+    using Flag = std::shared_ptr<std::atomic<bool>>;
+
+    static void OnDisposed(gpointer flag, GObject*)
+    {
+        std::unique_ptr<Flag> owned(static_cast<Flag*>(flag));
+        (*owned)->store(true);
+    }
+
+    Flag m_disposed;
+};
 
 class SinkTest : public ::testing::Test {
 protected:
@@ -143,7 +167,13 @@ TEST_F(SinkTest, FrameLivesUntilGStreamerReleasesItsBuffer)
         EXPECT_FALSE(watch.expired());
         EXPECT_EQ(PullFirstByte(*sink), 0x42) << "GStreamer read the frame's own bytes";
         manager.Shutdown();
+        DisposeWatch pipeline(G_OBJECT(sink->GetPipeline()->gobj()));
         sink.reset();
+        // The sink's reference need not be the pipeline's last one: when the appsink's preroll
+        // completes the pipeline's change to PLAYING, GStreamer continues that change on its own
+        // thread pool, and that call holds a reference to the pipeline until it has returned,
+        // which may be after the pipeline has been set to NULL and the sink destroyed.
+        ASSERT_TRUE(WaitUntil([&] { return pipeline.Disposed(); })) << "the pipeline is never released";
     }
     EXPECT_TRUE(watch.expired());
 }
