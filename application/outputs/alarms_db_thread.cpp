@@ -273,6 +273,12 @@ bool AlarmsDbThread::InsertOrUpdate(const Statement& statement)
     return true;
 }
 
+std::size_t AlarmsDbThread::WaitingStatements()
+{
+    std::lock_guard<std::mutex> lock(m_queue_mutex);
+    return m_statements.size() + (m_taken ? 1 : 0);
+}
+
 bool AlarmsDbThread::TakeStatement(Statement& statement, std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lock(m_queue_mutex);

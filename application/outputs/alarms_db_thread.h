@@ -94,6 +94,8 @@ public:
 
     // The start-up reads are done and statements are executed. Any thread.
     bool IsReady() const { return m_ready.load(); }
+    // The statements queued and not yet stored, the one being executed among them. Any thread.
+    std::size_t WaitingStatements();
     // For a database that was locked at start: the thread counts as GetAlarmsCount does once the
     // database is free and hands both counts to `on_totals`, on its own thread. Any thread.
     void RequestTotals(const std::string& start_date, const std::string& start_time, TotalsCallback on_totals);
