@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 
 #include "CommonUtilities/DebugInterfaces/kiv_log_level.h"
 #include "CommonUtilities/algorithm_support/context.h"
+#include "CommonUtilities/logged_text/logged_value.h"
 
 namespace BlockEntities {
 namespace Log {
@@ -17,16 +17,11 @@ public:
 };
 
 // A value from outside (a parameter file's name, a value text, a library's message about them) as
-// the algorithms' log lines quote it, in the form the service's own log lines use: its control
-// characters escaped ("\n", "\t", "\x1b", ...), so that no value can start a line of its own, and a
-// value longer than `limit` bytes cut there (at a whole character) with its length named:
-// "xxxx... [cut, 10240 bytes]".
-constexpr std::size_t kLoggedValueLimit = 256;
-std::string LoggedValue(const std::string& value, std::size_t limit = kLoggedValueLimit);
-
-// The same for a value written as an XML attribute inside a logged text: XML's escapes as well
-// (& < > " '), and a line break as the character reference "&#10;".
-std::string LoggedXmlAttribute(const std::string& value, std::size_t limit = kLoggedValueLimit);
+// the algorithms' log lines quote it, by the rule of the service's own log lines
+// (logged_text/logged_value.h); LoggedXmlAttribute for a value written as an XML attribute.
+using logged_text::kLoggedValueLimit;
+using logged_text::LoggedValue;
+using logged_text::LoggedXmlAttribute;
 
 // Gives the blocks the level type under the short name LogLevel.
 struct LogLevelHolder {

@@ -2,8 +2,6 @@
 
 #include <sstream>
 
-#include "CommonUtilities/DebugInterfaces/block_log.h"
-
 namespace {
 
 void WriteAttribute(std::ostream& out, const char* name, const std::string& value)
@@ -12,10 +10,11 @@ void WriteAttribute(std::ostream& out, const char* name, const std::string& valu
 }
 
 // A current value, which may come from the parameter files: the profile is logged, so the value is
-// quoted as a log line quotes one, in XML's form.
+// quoted as a log line quotes one, in XML's form, and shown whole up to the profile's bound.
 void WriteCurrentValue(std::ostream& out, const ParamsLib::BaseParameter& parameter)
 {
-    out << " value=\"" << BlockEntities::Log::LoggedXmlAttribute(parameter.GetCurrentValueText("getting current value"))
+    out << " value=\""
+        << logged_text::LoggedXmlAttribute(parameter.GetCurrentValueText("getting current value"), kProfileValueLimit)
         << "\"";
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <list>
 #include <map>
 #include <ostream>
@@ -9,6 +10,7 @@
 #include "CommonUtilities/ParameterAccess/parameters.h"
 #include "CommonUtilities/algorithm_support/block_entities.h"
 #include "CommonUtilities/algorithm_support/context.h"
+#include "CommonUtilities/logged_text/logged_value.h"
 
 // Which parameters a profile lists.
 struct ParameterSetKind {
@@ -19,9 +21,15 @@ struct ParameterSetKind {
     };
 };
 
+// The profile and the parameter listing show a value whole up to this many bytes, and cut only what
+// lies beyond: the counter keeps at most 32 counting lines, and 32 lines of 64 points written with
+// six decimals are about 43 kB.
+constexpr std::size_t kProfileValueLimit = 64 * 1024;
+
 // Writes the parameters of the tree as XML, one group element per block (or per option-2 group),
 // groups in byte order of their names. An empty selection writes nothing. The profile is logged:
-// current values are quoted as a log line quotes a value (Log::LoggedXmlAttribute).
+// current values are quoted as a log line quotes a value (logged_text::LoggedXmlAttribute), up to
+// kProfileValueLimit bytes.
 void GenerateProfile(std::ostream& out, BlockEntities::IAlgoEntityBase* root, ParameterSetKind::Enum kind);
 
 // Writes the warning of every parameter whose declared default had to be limited or truncated.
@@ -52,7 +60,9 @@ private:
     std::ostream& m_out;
 };
 
-// One line per parameter: "<hierarchy name>_<name>=<value>; <type>, <description>".
+// One line per parameter: "<hierarchy name>_<name>=<value>; <type>, <description>". The listing is
+// logged: the value, which may come from the parameter files, is quoted as a log line quotes one
+// (logged_text::LoggedValue, up to kProfileValueLimit bytes), so that each parameter keeps its one line.
 template <typename TContext>
 class CompactParameterDescription {
 public:
@@ -61,8 +71,9 @@ public:
     void operator()(ParamsLib::BaseParameter& parameter, const TContext& context) const
     {
         const std::string& value = parameter.GetCurrentValueText("getting current value");
-        m_out << context.cached << "_" << parameter.GetName() << "=" << value << "; " << parameter.GetSemanticType()
-              << ", " << parameter.GetBrief() << std::endl;
+        m_out << context.cached << "_" << parameter.GetName() << "="
+              << logged_text::LoggedValue(value, kProfileValueLimit) << "; " << parameter.GetSemanticType() << ", "
+              << parameter.GetBrief() << std::endl;
     }
 
 private:

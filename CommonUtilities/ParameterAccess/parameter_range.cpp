@@ -68,7 +68,8 @@ std::string OutOfRangeText(const std::string& full_name, double value, const Wor
 
 std::string NameAndValue(const BaseParameter& parameter, const BlockEntities::Context& context)
 {
-    return GetFullParameterName(parameter.GetName(), context) + " = " + parameter.GetTextAsRead();
+    return GetFullParameterName(parameter.GetName(), context) + " = " +
+           logged_text::LoggedValue(parameter.GetTextAsRead());
 }
 
 }  // namespace ParamsLib

@@ -5,6 +5,7 @@
 
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/algorithm_support/context.h"
+#include "CommonUtilities/logged_text/logged_value.h"
 
 namespace ParamsLib {
 
@@ -37,16 +38,16 @@ std::string OutOfRangeText(const std::string& full_name, double value, const Wor
                            const std::string& reason = std::string(), const std::string& shown = std::string());
 
 // The same for a loaded numeric parameter of the block with the given context, its value shown as
-// the parameter file wrote it.
+// the parameter file wrote it, quoted as a log line quotes it (logged_text::LoggedValue).
 template <typename P>
 std::string CheckWorkingRange(const P& parameter, const BlockEntities::Context& context, const WorkingRange& range,
                               const std::string& reason = std::string())
 {
     return OutOfRangeText(GetFullParameterName(parameter.GetName(), context), static_cast<double>(parameter()), range,
-                          reason, parameter.GetTextAsRead());
+                          reason, logged_text::LoggedValue(parameter.GetTextAsRead()));
 }
 
-// "<full name> = <value as read>", naming a parameter and its value in a refusal.
+// "<full name> = <value as read>", naming a parameter and its value (quoted) in a refusal.
 std::string NameAndValue(const BaseParameter& parameter, const BlockEntities::Context& context);
 
 }  // namespace ParamsLib

@@ -7,6 +7,7 @@
 #include "CommonUtilities/ParameterAccess/parameter_range.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "CommonUtilities/algorithm_support/rounding.h"
+#include "CommonUtilities/logged_text/logged_value.h"
 
 namespace stereo {
 
@@ -82,7 +83,7 @@ void FuzzyBackgroundSubtractor<N>::InitFromParams()
     // within 0 .. 32766, so alpha lies in (-1/128, 257/128).
     const std::string alpha_refusal =
         CheckWorkingRange(m_alpha, context, WorkingRange{-1.0 / 128, 257.0 / 128, true, true},
-                          "alpha " + m_alpha.GetTextAsRead() +
+                          "alpha " + logged_text::LoggedValue(m_alpha.GetTextAsRead()) +
                               (m_alpha() < 0 ? " moves the background away from the picture" : " is too big") +
                               ", numeric overflow is possible");
     KIV_CHECK(alpha_refusal.empty(), "FuzzyBackgrAlpha_200811_120303") << alpha_refusal;

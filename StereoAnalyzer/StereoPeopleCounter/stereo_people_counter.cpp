@@ -12,6 +12,7 @@
 #include "CommonUtilities/algorithm_support/cimage_cvmat.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "CommonUtilities/algorithm_support/rounding.h"
+#include "CommonUtilities/logged_text/logged_value.h"
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter_visualiser.h"
 
 namespace stereo {
@@ -411,7 +412,7 @@ StereoMatcherAdapter* StereoPeopleCounter::SelectStereoMatcher(const std::string
     if (lowered == "sgbm")
         return m_matcher_sgbm.get();
     KIV_CHECK(false, "StereoCounterMatcherName_200811_140108")
-        << ("SelectStereoMatcher : wrong algorithm_name " + lowered);
+        << ("SelectStereoMatcher : wrong algorithm_name " + logged_text::LoggedValue(lowered));
     return nullptr;
 }
 

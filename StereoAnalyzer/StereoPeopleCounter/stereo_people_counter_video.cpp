@@ -9,6 +9,7 @@
 
 #include "CommonUtilities/algorithm_support/cimage_cvmat.h"
 #include "CommonUtilities/algorithm_support/kiv_exception.h"
+#include "CommonUtilities/logged_text/logged_value.h"
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter.h"
 #include "StereoAnalyzer/StereoPeopleCounter/stereo_people_counter_visualiser.h"
 
@@ -65,7 +66,9 @@ bool StereoPeopleCounter::OpenVideo(cv::VideoWriter& writer, const std::string& 
         std::remove(file.c_str());
     }
     failed = true;
-    Log(kKivLogWarning) << "Can not open " << kind << " video " << file << ", " << kind << " videos are not written";
+    // The folders and the prefix of the file's name come from the parameter files.
+    Log(kKivLogWarning) << "Can not open " << kind << " video " << logged_text::LoggedValue(file) << ", " << kind
+                        << " videos are not written";
     return false;
 }
 
@@ -115,7 +118,7 @@ void StereoPeopleCounter::WriteVideoOutput()
                 const std::string file = m_debug.debug_video_base_name + name + ".avi";
                 if (!OpenVideo(writer, file, kDebugVideoFourcc, bitmap->size(), "debug", m_debug.debug_video_failed))
                     break;
-                Log(kKivLogInfo) << "Creating debug video " << file;
+                Log(kKivLogInfo) << "Creating debug video " << logged_text::LoggedValue(file);
             }
             KIV_CHECK(filled, "StereoCounterDebugVideoBitmap_200811_140403")
                 << "the debug bitmap " << name << " is empty while its video is open";

@@ -41,37 +41,6 @@ void Logger::FormatRecord(const logging::record_view& record, logging::formattin
     stream << "] " << record[logging::expressions::smessage];
 }
 
-std::string LoggedValue(const std::string& value, std::size_t limit)
-{
-    std::size_t end = value.size();
-    if (end > limit) {
-        end = limit;
-        // Not inside a character of several bytes (UTF-8's continuation bytes are 10xxxxxx).
-        while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
-    }
-    std::string logged;
-    logged.reserve(end + 32);
-    for (std::size_t i = 0; i < end; ++i) {
-        const unsigned char c = static_cast<unsigned char>(value[i]);
-        if (c == '\n')
-            logged += "\\n";
-        else if (c == '\r')
-            logged += "\\r";
-        else if (c == '\t')
-            logged += "\\t";
-        else if (c < 0x20 || c == 0x7F) {
-            static const char kHex[] = "0123456789abcdef";
-            logged += "\\x";
-            logged += kHex[c >> 4];
-            logged += kHex[c & 0xF];
-        } else
-            logged += static_cast<char>(c);
-    }
-    if (end < value.size())
-        logged += "... [cut, " + std::to_string(value.size()) + " bytes]";
-    return logged;
-}
-
 SeverityLevel SeverityFromName(const std::string& name)
 {
     if (name == "debug") return logging::trivial::debug;

@@ -14,6 +14,8 @@
 #include <boost/log/utility/formatting_ostream_fwd.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "CommonUtilities/logged_text/logged_value.h"
+
 // Severity of a log record: trace, debug, info, warning, error, fatal.
 using SeverityLevel = boost::log::trivial::severity_level;
 
@@ -61,12 +63,10 @@ public:
     static void FormatRecord(const boost::log::record_view& record, boost::log::formatting_ostream& stream);
 };
 
-// A value from outside (an option, a path, an exception's text) as a log line quotes it: its
-// control characters escaped ("\n", "\t", "\x1b", ...), so that no value can start a line of its
-// own, and a value longer than `limit` bytes cut there (at a whole character) with its length
-// named: "2026-08-01xxxx... [cut, 10240 bytes]".
-constexpr std::size_t kLoggedValueLimit = 256;
-std::string LoggedValue(const std::string& value, std::size_t limit = kLoggedValueLimit);
+// A value from outside (an option, a path, an exception's text) as a log line quotes it: the one
+// rule of every library (logged_text/logged_value.h).
+using logged_text::kLoggedValueLimit;
+using logged_text::LoggedValue;
 
 // Maps a severity name to a level: exact names debug..fatal, anything else is trace.
 SeverityLevel SeverityFromName(const std::string& name);

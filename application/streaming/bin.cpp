@@ -97,7 +97,7 @@ Glib::RefPtr<Gst::Pipeline> Bin::CreatePipelineFromString(std::string descriptio
         throw;
     }
     if (!parsed)
-        ThrowError("Unable to create pipeline from string: " + description);
+        ThrowError("Unable to create pipeline from string: " + LoggedValue(description, 4 * kLoggedValueLimit));
 
     auto pipeline = Glib::RefPtr<Gst::Pipeline>::cast_dynamic(parsed);
     if (!pipeline) {
@@ -141,8 +141,9 @@ Glib::RefPtr<Gst::Element> Bin::FindElementWithUnlinkedPad(Glib::RefPtr<Gst::Bin
                 if (found)
                     ThrowError("More than one " + pad_name + " unlinked pads found!");
                 found = element;
-                LOG(m_logger, trace) << "Unlinked " << pad_name << " pad found (element " << element->get_name().raw()
-                                    << ")";
+                // The element's name may come from the pipeline's description.
+                LOG(m_logger, trace) << "Unlinked " << pad_name << " pad found (element "
+                                     << LoggedValue(element->get_name().raw()) << ")";
                 break;
             }
             case Gst::ITERATOR_RESYNC:

@@ -4,12 +4,14 @@
 
 #include <boost/property_tree/ptree.hpp>
 #include <boost/property_tree/xml_parser.hpp>
+#include <cstdio>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "CommonUtilities/ParameterAccess/param_test_blocks.h"
 #include "CommonUtilities/ParameterAccess/temp_ini_dir.h"
+#include "support/shown_text.h"
 
 namespace {
 
@@ -132,6 +134,66 @@ TEST_F(ParameterProfileTest, CompactListingAndWarnings)
     EXPECT_EQ(warnings.str(),
               "Parameter rate in MonoPeopleCounter--Tracker:\n\tUser supplied default value 0.1234567 was not "
               "allowed for this parameter type. The default value was limited/truncated to 0.123457\n");
+}
+
+// A root block with counting lines and a text, as the counters have them.
+class LinesBlock : public BlockHighlevel::LightBlock<BlockEntities::IAlgoEntityBase> {
+public:
+    VectorOfRelativePolyLineParam lines;
+    ParamsLib::StrValueParam<> label;
+
+    void InitializeDefaultParameters() override
+    {
+        InitValueParameterStringDefault(lines, "", "", "lines", "counting lines", "", "[[[0.0,0.5],[1.0,0.5]]]");
+        InitValueParameterStringDefault(label, "", "", "label", "a label", "", "none");
+    }
+};
+
+// The longest counting lines a user writes (32 lines of 64 points, six decimals) show whole in both
+// profiles and in the listing; only a value beyond the profile's bound is cut, with its length.
+// Every value is escaped, one parameter a line in the listing.
+TEST(ParameterProfileBoundTest, CountingLinesShowWholeAndOnlyALongerValueIsCut)
+{
+    std::string lines = "[";
+    for (int line = 0; line < 32; ++line) {
+        lines += line ? ",[" : "[";
+        for (int point = 0; point < 64; ++point) {
+            char text[40];
+            std::snprintf(text, sizeof(text), "%s[%.6f,%.6f]", point ? "," : "", point / 63.0, (line + 0.5) / 32.0);
+            lines += text;
+        }
+        lines += "]";
+    }
+    lines += "]";
+    ASSERT_GT(lines.size(), 40000u);
+    ASSERT_LT(lines.size(), kProfileValueLimit);
+    // A parameter file keeps a carriage return and any byte of a value.
+    const std::string start = "a\rFORGED line \x1b[31m\xc2\x9b";
+    const std::string label = start + std::string(kProfileValueLimit, 'x') + "END";
+    const std::string shown_start = "a\\rFORGED line \\x1b[31m\\x9b";
+    const std::string shown_label = shown_start + std::string(kProfileValueLimit - start.size(), 'x') + "... [cut, " +
+                                    std::to_string(label.size()) + " bytes]";
+
+    TempIniDir dir;
+    LinesBlock root;
+    BlockEntities::TraverseSetContexts(&root);
+    const std::string ini = dir.Write("algo.ini", "[main]\nlines=" + lines + "\nlabel=" + label + "\n");
+    ParamsLib::load_parameters(ini.c_str(), 0, &root, nullptr);
+    ASSERT_EQ(root.label(), label);
+
+    for (const ParameterSetKind::Enum kind : {ParameterSetKind::kAll, ParameterSetKind::kDifferentFromDefault}) {
+        SCOPED_TRACE(kind);
+        const std::string profile = Profile(&root, kind);
+        EXPECT_NE(profile.find(" value=\"" + lines + "\" default_value="), std::string::npos);
+        EXPECT_NE(profile.find(" value=\"" + shown_label + "\" default_value=\"none\""), std::string::npos);
+        EXPECT_EQ(profile.find("END"), std::string::npos);
+        EXPECT_TRUE(testing_support::ShowsSafely(profile, true));
+    }
+
+    std::ostringstream listing;
+    ParamsLib::TraverseParameters(&root, CompactParameterDescription<BlockEntities::Context>(listing));
+    EXPECT_EQ(listing.str(), "_lines=" + lines + "; VectorOfRelativePolyLine, counting lines\n_label=" + shown_label +
+                                 "; string, a label\n");
 }
 
 }  // namespace

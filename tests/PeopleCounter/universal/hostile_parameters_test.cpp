@@ -140,6 +140,12 @@ TEST(ParameterValuesTest, ValuesWithAMeaningRunAndOnlyUnworkableOnesAreRefused)
          nullptr},
         {false, kMono, "perspective_filter=top_factor=0;bottom_factor=1;shift_x=0;shift_y=0;translation=0;zoom=1",
          "MonoPeopleCounter_perspective_filter.top_factor = 0 (", nullptr},
+        // A refusal quotes the text as read, as a log line quotes it.
+        {false, kMono,
+         "perspective_filter=top_factor=0;bottom_factor=1;shift_x=0;shift_y=0;translation=0;zoom=1;\r\x1b[31m=1;",
+         "(MonoPeopleCounter_perspective_filter = top_factor=0;bottom_factor=1;shift_x=0;shift_y=0;translation=0;"
+         "zoom=1;\\r\\x1b[31m=1;)",
+         nullptr},
         // The smoothing window's side: 3 .. 64 smooth, larger ones smooth with 64, others do not.
         {false, kTracker, "nsmooth_img=0", nullptr, nullptr},
         {false, kTracker, "nsmooth_img=-1", nullptr, nullptr},
@@ -188,6 +194,7 @@ TEST(ParameterValuesTest, ValuesWithAMeaningRunAndOnlyUnworkableOnesAreRefused)
         {true, kStereo, "Stereo_matching_algorithm_name=SGBM\narea_max_grow_for_keep_ratio=99999999999999999999",
          nullptr, nullptr},
         {true, kStereo, "Stereo_matching_algorithm_name=Census", "wrong algorithm_name census", nullptr},
+        {true, kStereo, "Stereo_matching_algorithm_name=Census\xc2\x9bK", "wrong algorithm_name census\\x9bk", nullptr},
         {true, kStereo, "Stereo_resolution=0",
          "StereoPeopleCounter_Stereo_resolution = 0 cannot work: it must lie in [1, inf)", nullptr},
         {true, kStereo, "area_max_grow_for_keep_ratio=1e-300",

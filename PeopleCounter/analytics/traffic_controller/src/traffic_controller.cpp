@@ -11,13 +11,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "CommonUtilities/ParameterAccess/load_parameters.h"
 #include "CommonUtilities/ParameterAccess/parameter_profile.h"
 #include "CommonUtilities/ParameterAccess/parameter_range.h"
 #include "CommonUtilities/algorithm_support/kernel_path.h"
+#include "CommonUtilities/algorithm_support/kiv_exception.h"
 #include "CommonUtilities/algorithm_support/rounding.h"
 #include "CommonUtilities/algorithm_support/stats_utils.h"
+#include "CommonUtilities/logged_text/logged_value.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/gaussian_blur_fixed.h"
 #include "PeopleCounter/analytics/traffic_controller/src/primitives/window_means.h"
 
@@ -375,10 +376,10 @@ std::string CTrafficController::CheckParameterRanges(const PerspectiveFilterPara
     const bool one_dimensional = blur_type == kGaussBox1 || blur_type == kGaussBox2 || blur_type == kGaussExpApprox;
     const double blur_scale = static_cast<double>(BlurRadiusFactor(blur_type) * radius * zoom);
 
-    // A field of the perspective filter, shown with the text it was read from.
+    // A field of the perspective filter, shown with the text it was read from (quoted).
+    const std::string perspective_text = logged_text::LoggedValue(m_params.perspective_filter.GetTextAsRead());
     const auto perspective_field = [&](float value) {
-        return ParamsLib::NumberText(value) + " (" + perspective_name + " = " +
-               m_params.perspective_filter.GetTextAsRead() + ")";
+        return ParamsLib::NumberText(value) + " (" + perspective_name + " = " + perspective_text + ")";
     };
     std::vector<std::string> refusals = {
         // The perspective filter works in pixels within +-kMaxPerspectivePixels.
@@ -387,7 +388,8 @@ std::string CTrafficController::CheckParameterRanges(const PerspectiveFilterPara
                        perspective_field(zoom)),
         OutOfRangeText(GetFullParameterName(m_params.target_circle.GetName(), own), radius,
                        WorkingRange::Closed(1, size), "the radius the circle gives, in pixels of " + image,
-                       m_params.target_circle.GetTextAsRead() + ", the radius " + ParamsLib::NumberText(radius)),
+                       logged_text::LoggedValue(m_params.target_circle.GetTextAsRead()) + ", the radius " +
+                           ParamsLib::NumberText(radius)),
         OutOfRangeText(perspective_name + ".top_factor", perspective.top_factor, WorkingRange::Above(0), "",
                        perspective_field(perspective.top_factor)),
         OutOfRangeText(perspective_name + ".bottom_factor", perspective.bottom_factor, WorkingRange::Above(0), "",
@@ -442,7 +444,7 @@ void CTrafficController::InitPerspectiveFilter(const PerspectiveFilterParams& p)
                             static_cast<long long>(sx) + t, static_cast<long long>(sy)})
         if (value > kMaxPerspectivePixels || value < -kMaxPerspectivePixels)
             FailInit("Parameter " + GetFullParameterName(m_params.perspective_filter.GetName(), GetContext()) + " = " +
-                     m_params.perspective_filter.GetTextAsRead() +
+                     logged_text::LoggedValue(m_params.perspective_filter.GetTextAsRead()) +
                      " cannot work: its zoom, factors, shifts and translation must keep the picture within " +
                      std::to_string(kMaxPerspectivePixels) + " pixels");
 
