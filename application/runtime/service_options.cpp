@@ -5,6 +5,7 @@
 #include <iostream>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -12,6 +13,16 @@
 #include <boost/format.hpp>
 
 namespace po = boost::program_options;
+
+InvalidChoiceError::InvalidChoiceError(std::string text)
+    : po::validation_error(po::validation_error::invalid_option_value), m_text(std::move(text))
+{
+}
+
+const char* InvalidChoiceError::what() const noexcept
+{
+    return m_text.c_str();
+}
 
 void validate(boost::any& value, const std::vector<std::string>& tokens, MotionDetectionSubject*, int)
 {
@@ -22,7 +33,8 @@ void validate(boost::any& value, const std::vector<std::string>& tokens, MotionD
     else if (token == kMotionAnythingOptionValue)
         value = boost::any(kMotionAnything);
     else
-        throw po::validation_error(po::validation_error::invalid_option_value);
+        throw InvalidChoiceError("Option motion_subject '" + LoggedValue(token) + "' is neither '" +
+                                 kMotionOnlyPeopleOptionValue + "' nor '" + kMotionAnythingOptionValue + "'");
 }
 
 std::ostream& operator<<(std::ostream& stream, MotionDetectionSubject subject)

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -124,15 +125,42 @@ TEST_F(ServiceOptionsTest, BoolOptionWithoutValueMeansTrue)
     EXPECT_FALSE(m_options.stereo);
 }
 
-TEST_F(ServiceOptionsTest, MotionSubjectIsCaseSensitive)
+// A refused text is named, quoted, with the choices, on the command line and in the file alike.
+TEST_F(ServiceOptionsTest, MotionSubjectIsCaseSensitiveAndARefusalNamesTheValueAndTheChoices)
 {
     Parse({"--motion_subject=anything"});
     EXPECT_EQ(m_options.motion_subject, kMotionAnything);
 
-    ServiceOptions other;
-    ServiceOptionsParser parser(other);
-    const char* argv[] = {"flowtally", "--motion_subject=Anything"};
-    EXPECT_THROW(parser.ParseCommandLine(2, argv), po::validation_error);
+    const auto refusal = [](const std::string& logged) {
+        return "Option motion_subject '" + logged + "' is neither 'only_people' nor 'anything'";
+    };
+    const std::pair<std::string, std::string> values[] = {{"Anything", "Anything"},
+                                                          {"cats\n[main] forged", "cats\\n[main] forged"}};
+    for (const auto& [value, logged] : values) {
+        SCOPED_TRACE(value);
+        ServiceOptions options;
+        ServiceOptionsParser parser(options);
+        const std::string argument = "--motion_subject=" + value;
+        const char* argv[] = {"flowtally", argument.c_str()};
+        try {
+            parser.ParseCommandLine(2, argv);
+            ADD_FAILURE() << "accepted";
+        } catch (const po::validation_error& error) {
+            EXPECT_EQ(error.kind(), po::validation_error::invalid_option_value);
+            EXPECT_EQ(error.what(), refusal(logged));
+        }
+    }
+    ServiceOptions options;
+    ServiceOptionsParser parser(options);
+    const std::string path = WriteConfig("motion_subject=cats\n");
+    const char* argv[] = {"flowtally", "--config", path.c_str()};
+    parser.ParseCommandLine(3, argv);
+    try {
+        parser.ReadConfigFile(m_logger);
+        ADD_FAILURE() << "accepted";
+    } catch (const po::validation_error& error) {
+        EXPECT_EQ(error.what(), refusal("cats"));
+    }
 }
 
 TEST_F(ServiceOptionsTest, CommandLineWinsOverFileAndUnknownKeysAreIgnored)
