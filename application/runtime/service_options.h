@@ -86,7 +86,10 @@ public:
     static void PrintVersion(std::ostream& out);
 
     // Reads the configuration file named by `config` (if any). Command-line values win;
-    // unknown keys are ignored. Throws "Can not open configuration file" with the file's name.
+    // unknown keys are ignored. Throws with the file's name: "Can not open configuration file"
+    // for one that is missing or can not be opened, "Can not read configuration file" with the
+    // reason for one that fails while it is read, "... is not a regular file" for a directory, a
+    // FIFO or a device; and with the key's name for a value that holds a NUL byte.
     void ReadConfigFile(LogSource& logger);
 
     // Expands the pipeline macros, applies the frame-skip rule and checks narrowed values. The
