@@ -450,29 +450,27 @@ AlarmsDbThread::Outcome AlarmsDbThread::Execute(const Statement& statement)
             m_busy_episode = true;
             return Outcome::kBusy;
         }
-        if (IsContentError(error)) {
-            LOG(GetLogger(), error) << "Database error: " << error.what() << NamedFile(m_database_path);
-            ReportNotStored(statement);
-            return Outcome::kDone;
-        }
         if (IsFull(error) && IsAtPageLimit()) {
             // The file has reached its configured size: while it stays there every insert is
-            // dropped. The error is reported once, each pass it costs by its row.
+            // dropped. The error is reported once, each pass it costs by its row; the size is the
+            // one asked for, so no marker.
             if (!m_full_episode) {
                 LOG(GetLogger(), error) << "Database error: " << error.what() << NamedFile(m_database_path);
-                FileErrorHandler::SetError(kDbErrorMarker);
-                m_marker_raised = true;
                 m_full_episode = true;
             }
             ReportNotStored(statement);
             return Outcome::kDone;
         }
+        // Every other failed write raises the marker, again at each one: a marker removed from
+        // outside while the database still fails comes back. The service never removes it.
+        FileErrorHandler::SetError(kDbErrorMarker);
+        if (IsContentError(error)) {
+            LOG(GetLogger(), error) << "Database error: " << error.what() << NamedFile(m_database_path);
+            ReportNotStored(statement);
+            return Outcome::kDone;
+        }
         // The file itself refuses (read-only, disk full, table missing, file replaced or damaged):
         // the statement and those behind it wait until it takes writes again.
-        if (!m_marker_raised) {
-            FileErrorHandler::SetError(kDbErrorMarker);
-            m_marker_raised = true;
-        }
         if (m_refusal_reported != error.what()) {
             LOG(GetLogger(), error) << "Database error: " << error.what() << NamedFile(m_database_path);
             m_refusal_reported = error.what();
@@ -498,10 +496,6 @@ void AlarmsDbThread::OnWriteAccepted(bool insert)
     // Updates touch rows already stored; only an insert shows that the file has room again.
     if (insert)
         m_full_episode = false;
-    if (m_marker_raised && !m_full_episode) {
-        FileErrorHandler::ClearError(kDbErrorMarker);
-        m_marker_raised = false;
-    }
 }
 
 // The back end's type information stays inside the SOCI library, out of reach of the type

@@ -24,10 +24,12 @@ class ThreadManager;
 // holds a day of passes at a busy door (see kQueueLimit). A database that refuses writes for its
 // own state (read-only, disk full, table missing, file replaced, locked) keeps the statement and
 // those behind it queued and is tried again, reopened, after a pause that grows up to a few
-// seconds; the "db_error" marker stands meanwhile. Every statement that is not stored is logged
-// with its row ("not stored: ..."): one refused for its own content, one refused at the page
-// limit, and, at the stop, those still queued once the producers have ended and the database
-// still refuses them. So each pass is either stored or named in the log.
+// seconds. Each failed database operation raises the "db_error" marker anew, but for a lock held
+// by another connection and for the page limit; the service never removes the marker (whoever
+// handles it does). Every statement that is not stored is logged with its row ("not stored:
+// ..."): one refused for its own content, one refused at the page limit, and, at the stop, those
+// still queued once the producers have ended and the database still refuses them. So each pass
+// is either stored or named in the log.
 class AlarmsDbThread : public BaseThread {
 public:
     enum PassType : int {
@@ -180,5 +182,4 @@ private:
     bool m_busy_episode = false;     // a busy database has been reported; ended by a success
     bool m_refused_episode = false;  // writes are refused for the file's state; ended by a success
     std::string m_refusal_reported;  // the last refusal's message, logged once
-    bool m_marker_raised = false;    // "db_error" stands for one of the episodes above
 };

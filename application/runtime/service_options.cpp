@@ -1,17 +1,34 @@
 #include "application/runtime/service_options.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
+#include <system_error>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <boost/algorithm/string/replace.hpp>
 #include <boost/format.hpp>
 
+#include "application/runtime/unique_fd.h"
+
 namespace po = boost::program_options;
+
+InvalidChoiceError::InvalidChoiceError(std::string text)
+    : po::validation_error(po::validation_error::invalid_option_value), m_text(std::move(text))
+{
+}
+
+const char* InvalidChoiceError::what() const noexcept
+{
+    return m_text.c_str();
+}
 
 void validate(boost::any& value, const std::vector<std::string>& tokens, MotionDetectionSubject*, int)
 {
@@ -22,7 +39,8 @@ void validate(boost::any& value, const std::vector<std::string>& tokens, MotionD
     else if (token == kMotionAnythingOptionValue)
         value = boost::any(kMotionAnything);
     else
-        throw po::validation_error(po::validation_error::invalid_option_value);
+        throw InvalidChoiceError("Option motion_subject '" + LoggedValue(token) + "' is neither '" +
+                                 kMotionOnlyPeopleOptionValue + "' nor '" + kMotionAnythingOptionValue + "'");
 }
 
 std::ostream& operator<<(std::ostream& stream, MotionDetectionSubject subject)
@@ -131,6 +149,55 @@ void UseStoredForm(const char* name, std::string& value, const char* form,
     }
 }
 
+// The whole configuration file. Only a regular file is read (a symbolic link to one is followed):
+// a FIFO without a writer or a device could hold up the start for good, and a directory reads as
+// an empty file. It is opened without waiting and checked again once open, so that a file put in
+// its place meanwhile cannot hold it up either. A file that fails while it is read stops the start
+// rather than counting as empty.
+std::string ReadConfigurationText(const std::string& path)
+{
+    const std::string named = "'" + LoggedValue(path) + "'";
+    const std::string not_regular = "Configuration file " + named + " is not a regular file";
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        throw std::runtime_error("Can not open configuration file " + named);
+    if (!S_ISREG(status.st_mode))
+        throw std::runtime_error(not_regular);
+    const util::UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.isValid())
+        throw std::runtime_error("Can not open configuration file " + named);
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        throw std::runtime_error(not_regular);
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = ::read(file.get(), buffer, sizeof(buffer));
+        if (count == 0)
+            return text;
+        if (count > 0) {
+            text.append(buffer, static_cast<std::size_t>(count));
+        } else if (errno != EINTR) {
+            throw std::runtime_error("Can not read configuration file " + named + ": " +
+                                     std::generic_category().message(errno));
+        }
+    }
+}
+
+// A value is handed on as a C string (a path, a pipeline): a NUL byte would cut it short without
+// a word. Unrecognised keys are ignored and so are not looked at.
+void RefuseNulBytes(const po::parsed_options& parsed, const std::string& path)
+{
+    for (const po::option& option : parsed.options) {
+        if (option.unregistered)
+            continue;
+        for (const std::string& value : option.value) {
+            if (value.find('\0') != std::string::npos)
+                throw std::runtime_error("Option '" + LoggedValue(option.string_key) + "' in configuration file '" +
+                                         LoggedValue(path) + "' holds a NUL byte");
+        }
+    }
+}
+
 }  // namespace
 
 ServiceOptionsParser::ServiceOptionsParser(ServiceOptions& options)
@@ -219,16 +286,10 @@ void ServiceOptionsParser::ReadConfigFile(LogSource& logger)
     if (m_options.config.empty())
         return;
     LOG(logger, info) << "Reading configuration from file.";
-    const std::string refusal = "Can not open configuration file '" + LoggedValue(m_options.config) + "'";
-    // A directory opens as a stream that reads as an empty file: refuse it like a missing one.
-    struct stat status {};
-    if (::stat(m_options.config.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-        throw std::runtime_error(refusal);
-    std::ifstream file(m_options.config);
-    if (file.fail() || file.bad())
-        throw std::runtime_error(refusal);
-    po::store(po::parse_config_file(file, m_configuration, true), m_values);
-    file.close();
+    std::istringstream text(ReadConfigurationText(m_options.config));
+    const po::parsed_options parsed = po::parse_config_file(text, m_configuration, true);
+    RefuseNulBytes(parsed, m_options.config);
+    po::store(parsed, m_values);
     po::notify(m_values);
 }
 

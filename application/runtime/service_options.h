@@ -18,7 +18,20 @@ enum MotionDetectionSubject {
 constexpr const char* kMotionOnlyPeopleOptionValue = "only_people";
 constexpr const char* kMotionAnythingOptionValue = "anything";
 
-// Reads a MotionDetectionSubject from exactly one token, case-sensitively.
+// The library's validation error for an invalid option value, with a text that names the value
+// and the choices. The text is given whole: the library fills the placeholders of its own texts
+// ("%value%") by replacing them until none is left, which a value holding one would never end.
+class InvalidChoiceError : public boost::program_options::validation_error {
+public:
+    explicit InvalidChoiceError(std::string text);
+    const char* what() const noexcept override;
+
+private:
+    std::string m_text;
+};
+
+// Reads a MotionDetectionSubject from exactly one token, case-sensitively. Any other text is the
+// library's validation error for an invalid option value, its text naming the value and the choices.
 void validate(boost::any& value, const std::vector<std::string>& tokens, MotionDetectionSubject*, int);
 std::ostream& operator<<(std::ostream& stream, MotionDetectionSubject subject);
 
@@ -73,7 +86,10 @@ public:
     static void PrintVersion(std::ostream& out);
 
     // Reads the configuration file named by `config` (if any). Command-line values win;
-    // unknown keys are ignored. Throws "Can not open configuration file" with the file's name.
+    // unknown keys are ignored. Throws with the file's name: "Can not open configuration file"
+    // for one that is missing or can not be opened, "Can not read configuration file" with the
+    // reason for one that fails while it is read, "... is not a regular file" for a directory, a
+    // FIFO or a device; and with the key's name for a value that holds a NUL byte.
     void ReadConfigFile(LogSource& logger);
 
     // Expands the pipeline macros, applies the frame-skip rule and checks narrowed values. The

@@ -1,5 +1,6 @@
 // Runs the built service binary as a user would: options, configuration file, signals.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include <boost/filesystem.hpp>
 #include <gtest/gtest.h>
@@ -39,15 +41,28 @@ TEST(ServiceProcessTest, HelpPrintsOptionGroupsAndExitsOne)
     EXPECT_NE(service.Output().find("Configuration:"), std::string::npos);
 }
 
-TEST(ServiceProcessTest, MissingConfigurationFileIsFatal)
+// A configuration that can not be read ends the start with the fatal line naming it, at once: a
+// FIFO without a writer holds nothing up (the process is killed when the wait runs out).
+TEST(ServiceProcessTest, ConfigurationThatCanNotBeReadIsFatal)
 {
-    ServiceProcess service({"--config", "/nonexistent/flowtally.conf"});
-    ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(60)));
-    EXPECT_FALSE(service.ExitedNormally());
-    EXPECT_NE(service.Output().find("Uncaught exception during initialization: class: St13runtime_error; "
-                                    "message: Can not open configuration file"),
-              std::string::npos)
-        << service.Output();
+    testing_support::TempDir dir;
+    const std::string fifo = dir.Path("fifo.conf");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {"/nonexistent/flowtally.conf", "Can not open configuration file '/nonexistent/flowtally.conf'"},
+        {"/proc/self/mem", "Can not read configuration file '/proc/self/mem': "},
+        {fifo, "Configuration file '" + fifo + "' is not a regular file"},
+    };
+    for (const auto& [path, message] : cases) {
+        SCOPED_TRACE(path);
+        ServiceProcess service({"--config", path});
+        ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(60))) << service.Output();
+        EXPECT_FALSE(service.ExitedNormally());
+        EXPECT_NE(service.Output().find("Uncaught exception during initialization: class: St13runtime_error; "
+                                        "message: " + message),
+                  std::string::npos)
+            << service.Output();
+    }
 }
 
 TEST(ServiceProcessTest, StopsInOrderOnSigterm)
