@@ -2,8 +2,9 @@
 
 #include <string>
 
-// Lasting error conditions reported to the device as empty marker files in one directory:
-// the file exists while the condition holds.
+// Error conditions reported to the device as empty marker files in one directory. Each raiser
+// keeps its own rule: "angle_error" exists while the tilt is too large; "db_error", once raised,
+// stands until something outside the service removes it.
 class FileErrorHandler {
 public:
     struct kAngleError {

@@ -149,6 +149,19 @@ void UseStoredForm(const char* name, std::string& value, const char* form,
     }
 }
 
+// The library fills the placeholders of its error texts ("%value%", "%canonical_option%", ...) by
+// replacing each until none is left: a name or value from outside that holds the placeholder it is
+// put in for would never end, and the start would spin, deaf to stop signals. Each '%' of those
+// texts is shown escaped instead, as a control character is.
+class PlaceholderGuard : public po::error_with_option_name {
+public:
+    static void Defuse(po::error_with_option_name& error)
+    {
+        auto& substitutions = error.*(&PlaceholderGuard::m_substitutions);
+        for (auto& substitution : substitutions) boost::algorithm::replace_all(substitution.second, "%", "\\x25");
+    }
+};
+
 // The whole configuration file. Only a regular file is read (a symbolic link to one is followed):
 // a FIFO without a writer or a device could hold up the start for good, and a directory reads as
 // an empty file. It is opened without waiting and checked again once open, so that a file put in
@@ -261,8 +274,13 @@ ServiceOptionsParser::ServiceOptionsParser(ServiceOptions& options)
 
 ServiceOptionsParser::Outcome ServiceOptionsParser::ParseCommandLine(int argc, const char* const argv[])
 {
-    po::store(po::parse_command_line(argc, argv, m_all), m_values);
-    po::notify(m_values);
+    try {
+        po::store(po::parse_command_line(argc, argv, m_all), m_values);
+        po::notify(m_values);
+    } catch (po::error_with_option_name& error) {
+        PlaceholderGuard::Defuse(error);
+        throw;
+    }
     if (m_values.count("help"))
         return Outcome::kHelp;
     if (m_values.count("version"))
@@ -287,10 +305,15 @@ void ServiceOptionsParser::ReadConfigFile(LogSource& logger)
         return;
     LOG(logger, info) << "Reading configuration from file.";
     std::istringstream text(ReadConfigurationText(m_options.config));
-    const po::parsed_options parsed = po::parse_config_file(text, m_configuration, true);
-    RefuseNulBytes(parsed, m_options.config);
-    po::store(parsed, m_values);
-    po::notify(m_values);
+    try {
+        const po::parsed_options parsed = po::parse_config_file(text, m_configuration, true);
+        RefuseNulBytes(parsed, m_options.config);
+        po::store(parsed, m_values);
+        po::notify(m_values);
+    } catch (po::error_with_option_name& error) {
+        PlaceholderGuard::Defuse(error);
+        throw;
+    }
 }
 
 void ServiceOptionsParser::Finalize(LogSource& logger)

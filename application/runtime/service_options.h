@@ -80,7 +80,8 @@ public:
 
     explicit ServiceOptionsParser(ServiceOptions& options);
 
-    // Parses and stores the command line; the library's errors propagate.
+    // Parses and stores the command line; the library's errors propagate (each '%' of a text
+    // from outside in them escaped, as its placeholders are filled in by repeated replacement).
     Outcome ParseCommandLine(int argc, const char* const argv[]);
     void PrintHelp(std::ostream& out) const;
     static void PrintVersion(std::ostream& out);

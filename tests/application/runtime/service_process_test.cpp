@@ -65,6 +65,35 @@ TEST(ServiceProcessTest, ConfigurationThatCanNotBeReadIsFatal)
     }
 }
 
+// The library fills its texts' placeholders until none is left: a name or value holding one
+// would spin the start for good (the process is killed when the wait runs out).
+TEST(ServiceProcessTest, PlaceholderOfTheLibrarysTextsInAnOptionIsShownEscaped)
+{
+    testing_support::TempDir dir;
+    const auto config = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir.Path(name)) << text;
+        return "--config=" + dir.Path(name);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"--stream_port=%value%", "the argument ('\\x25value\\x25') for option '--stream_port' is invalid"},
+        {"--%canonical_option%", "unrecognised option '--\\x25canonical_option\\x25'"},
+        {config("value.conf", "stream_port=%value%\n"),
+         "the argument ('\\x25value\\x25') for option 'stream_port' is invalid"},
+        {config("line.conf", "%invalid_line%\n"),
+         "the options configuration file contains an invalid line '\\x25invalid_line\\x25'"},
+    };
+    for (const auto& [argument, message] : cases) {
+        SCOPED_TRACE(argument);
+        ServiceProcess service({argument});
+        ASSERT_TRUE(service.WaitForExit(std::chrono::seconds(60))) << service.Output();
+        EXPECT_FALSE(service.ExitedNormally());
+        const std::string out = service.Output();
+        const auto fatal = out.find("Uncaught exception during initialization: class: ");
+        ASSERT_NE(fatal, std::string::npos) << out;
+        EXPECT_NE(out.find("; message: " + message + "\n", fatal), std::string::npos) << out;
+    }
+}
+
 TEST(ServiceProcessTest, StopsInOrderOnSigterm)
 {
     testing_support::TempDir dir;
