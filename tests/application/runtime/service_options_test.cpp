@@ -43,6 +43,34 @@ std::string RuntimeErrorOf(const std::function<void()>& call)
     return std::string();
 }
 
+// Opens the write end of a FIFO as soon as a reader has opened it, and closes it again: a reader
+// that waits in open for a writer goes on. Until destroyed, which joins its thread.
+class FifoWriter {
+public:
+    explicit FifoWriter(const std::string& path)
+        : m_thread([this, path] {
+              while (!m_done.load()) {
+                  const util::UniqueFd end(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+                  if (end.isValid())
+                      return;
+                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+              }
+          })
+    {
+    }
+    ~FifoWriter()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+    FifoWriter(const FifoWriter&) = delete;
+    FifoWriter& operator=(const FifoWriter&) = delete;
+
+private:
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
 class ServiceOptionsTest : public ::testing::Test {
 protected:
     ServiceOptionsParser::Outcome Parse(std::vector<std::string> args)
@@ -218,18 +246,11 @@ TEST_F(ServiceOptionsTest, ConfigurationThatIsNotARegularFileIsRefusedAtOnce)
         ServiceOptionsParser parser(options);
         const char* argv[] = {"flowtally", "--config", path.c_str()};
         parser.ParseCommandLine(3, argv);
-        std::atomic<bool> done{false};
-        std::thread writer([&] {
-            while (!done.load()) {
-                const util::UniqueFd end(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
-                if (end.isValid())
-                    return;  // a reader waited for it: closing it ends that reader's wait
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-        const std::string error = RuntimeErrorOf([&] { parser.ReadConfigFile(m_logger); });
-        done = true;
-        writer.join();
+        std::string error;
+        {
+            const FifoWriter writer(fifo);
+            error = RuntimeErrorOf([&] { parser.ReadConfigFile(m_logger); });
+        }
         EXPECT_EQ(error, "Configuration file '" + path + "' is not a regular file");
         EXPECT_EQ(options.stream_port, ServiceOptions().stream_port);
     }
